@@ -1,0 +1,245 @@
+#include "gateway.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace gateway {
+namespace {
+
+// Every fault a plug-in reports, with its identifier's mnemonic. Identifiers are API: callers
+// catch them, so a mnemonic never changes once shipped.
+enum class Fault {
+  TooManyOutputs,
+  NotDouble,
+  Complex,
+  Sparse,
+  TooFewValues,
+  DegreeNotFinite,
+  DegreeNegative,
+  DegreeTooLarge,
+  KnotsNotRow,
+  KnotsTooLong,
+  KnotsTooShort,
+  KnotsNaN,
+  KnotsDecreasing,
+  SpanOutOfRange,
+  IndexOutOfRange,
+};
+
+constexpr const char* kMnemonic[] = {
+    "tooManyOutputs", "notDouble",      "complex",       "sparse",        "tooFewValues",
+    "degreeNotFinite", "degreeNegative", "degreeTooLarge", "knotsNotRow",  "knotsTooLong",
+    "knotsTooShort",  "knotsNaN",       "knotsDecreasing", "spanOutOfRange", "indexOutOfRange",
+};
+static_assert(sizeof kMnemonic / sizeof kMnemonic[0] ==
+                  static_cast<size_t>(Fault::IndexOutOfRange) + 1,
+              "one mnemonic per fault");
+
+// Raises "Name:mnemonic" with a one-sentence message. Only stack buffers are live here: the host
+// may leave by a non-local jump.
+[[noreturn]] void Fail(const Signature& sig, Fault fault, const char* format, ...) {
+  char id[96];
+  std::snprintf(id, sizeof id, "%s:%s", sig.name, kMnemonic[static_cast<int>(fault)]);
+  char message[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  mexErrMsgIdAndTxt(id, "%s", message);
+  std::abort();  // a host's error call never returns
+}
+
+[[noreturn]] void Usage(const Signature& sig) {
+  if (sig.usage != nullptr) mexErrMsgTxt(sig.usage);
+  char message[512];
+  std::snprintf(message, sizeof message, "%d inputs expected, as in %s", sig.nargs, sig.callForm);
+  mexErrMsgTxt(message);
+  std::abort();
+}
+
+// The values a direction needs: p + 1 functions for its span, and minFunctions to read the
+// derivative rows. Spans p..n-1 then hold every knot and weight index the kernel touches.
+int KnotsNeeded(const Signature& sig, int p) {
+  const int functions = p + 1 > sig.minFunctions ? p + 1 : sig.minFunctions;
+  return p + 1 + functions;
+}
+
+int ReadDegree(const Signature& sig, const char* name, const mxArray* a) {
+  if (mxGetNumberOfElements(a) < 1) Fail(sig, Fault::TooFewValues, "%s must hold the degree; it is empty.", name);
+  const double v = mxGetPr(a)[0];
+  if (!std::isfinite(v)) Fail(sig, Fault::DegreeNotFinite, "%s must be a finite degree, found %g.", name, v);
+  const double t = std::trunc(v);
+  if (t < 0) Fail(sig, Fault::DegreeNegative, "%s must be a degree >= 0, found %g.", name, v);
+  if (t > kMaxDegree) {
+    Fail(sig, Fault::DegreeTooLarge, "%s must be a degree of at most %d, found %g.", name,
+         kMaxDegree, v);
+  }
+  return static_cast<int>(t);
+}
+
+// Knots U[0..m-1]: a row, at least KnotsNeeded long, every neighbour pair ordered. One comparison
+// per pair catches both a NaN and a decrease, either of which could stop FindSpan's bisection
+// from ending.
+void ReadKnots(const Signature& sig, const char* name, const mxArray* a, Direction* d) {
+  const size_t rows = mxGetM(a);
+  const size_t cols = mxGetN(a);
+  if (rows != 1) {
+    Fail(sig, Fault::KnotsNotRow, "%s must be a row vector of knots, found a %zux%zu array.",
+         name, rows, cols);
+  }
+  if (cols > static_cast<size_t>(INT_MAX)) {
+    Fail(sig, Fault::KnotsTooLong, "%s must hold at most %d knots, found %zu.", name, INT_MAX,
+         cols);
+  }
+  const int m = static_cast<int>(cols);
+  const int needed = KnotsNeeded(sig, d->p);
+  if (m < needed) {
+    Fail(sig, Fault::KnotsTooShort, "%s needs at least %d knots for degree %d, found %d.", name,
+         needed, d->p, m);
+  }
+  const double* U = mxGetPr(a);
+  for (int k = 1; k < m; ++k) {
+    if (!(U[k - 1] <= U[k])) {
+      if (std::isnan(U[k - 1]) || std::isnan(U[k])) {
+        const int at = std::isnan(U[k - 1]) ? k : k + 1;
+        Fail(sig, Fault::KnotsNaN, "%s must not hold NaN, found %s(%d) = NaN.", name, name, at);
+      }
+      Fail(sig, Fault::KnotsDecreasing, "%s must be non-decreasing, found %s(%d) < %s(%d).", name,
+           name, k + 1, name, k);
+    }
+  }
+  d->U = U;
+  d->m = m;
+  d->n = m - d->p - 1;
+}
+
+// A span or index given as a double, range-checked before it becomes an int.
+bool InRange(double v, int low, int high) {
+  return std::isfinite(v) && std::trunc(v) >= low && std::trunc(v) <= high;
+}
+
+}  // namespace
+
+Inputs Read(const Signature& sig, int nlhs, int nrhs, const mxArray* prhs[]) {
+  if (nrhs != sig.nargs) Usage(sig);
+  if (nlhs > sig.outputs) {
+    Fail(sig, Fault::TooManyOutputs, "%d outputs were requested; there are at most %d, as in %s.",
+         nlhs, sig.outputs, sig.callForm);
+  }
+
+  Inputs in{};
+  for (int k = 0; k < sig.nargs; ++k) {
+    const mxArray* a = prhs[k];
+    const char* name = sig.args[k].name;
+    if (!mxIsDouble(a)) {
+      Fail(sig, Fault::NotDouble, "%s must be a real double array, found %s.", name,
+           mxGetClassName(a));
+    }
+    if (mxIsComplex(a)) Fail(sig, Fault::Complex, "%s must be real, found a complex array.", name);
+    if (mxIsSparse(a)) Fail(sig, Fault::Sparse, "%s must be a full array, found a sparse one.", name);
+    in.data[k] = mxGetPr(a);
+  }
+
+  // Degrees, then knots (their length depends on the degree), then what depends on both.
+  int directions = 0;
+  for (int k = 0; k < sig.nargs; ++k) {
+    if (sig.args[k].kind == Arg::Degree) {
+      in.dir[directions++].p = ReadDegree(sig, sig.args[k].name, prhs[k]);
+    }
+  }
+  in.directions = directions;
+  for (int k = 0, d = 0; k < sig.nargs; ++k) {
+    if (sig.args[k].kind == Arg::Knots) ReadKnots(sig, sig.args[k].name, prhs[k], &in.dir[d++]);
+  }
+
+  int pointArg = -1;
+  int spansArg = -1;
+  for (int k = 0; k < sig.nargs; ++k) {
+    const char* name = sig.args[k].name;
+    const size_t have = mxGetNumberOfElements(prhs[k]);
+    const double* v = in.data[k];
+    switch (sig.args[k].kind) {
+      case Arg::Point:
+        if (have < static_cast<size_t>(directions)) {
+          Fail(sig, Fault::TooFewValues, "%s must hold %d coordinate(s), found %zu.", name,
+               directions, have);
+        }
+        pointArg = k;
+        break;
+      case Arg::Values: {
+        // have >= n0 * n1 * n2, tested factor by factor so the product cannot overflow.
+        size_t need = 1;
+        bool enough = true;
+        for (int d = 0; d < directions && enough; ++d) {
+          const size_t n = static_cast<size_t>(in.dir[d].n);
+          enough = n <= have / need;
+          need *= n;
+        }
+        if (!enough) {
+          Fail(sig, Fault::TooFewValues,
+               "%s must hold one value per control point, found %zu for %d x %d x %d.", name,
+               have, in.dir[0].n, directions > 1 ? in.dir[1].n : 1,
+               directions > 2 ? in.dir[2].n : 1);
+        }
+        break;
+      }
+      case Arg::Spans:
+        if (have < static_cast<size_t>(directions)) {
+          Fail(sig, Fault::TooFewValues, "%s must hold %d span(s), found %zu.", name, directions,
+               have);
+        }
+        for (int d = 0; d < directions; ++d) {
+          const Direction& dir = in.dir[d];
+          if (!InRange(v[d], dir.p, dir.n - 1)) {
+            Fail(sig, Fault::SpanOutOfRange, "%s(%d) must be a span from %d to %d, found %g.",
+                 name, d + 1, dir.p, dir.n - 1, v[d]);
+          }
+        }
+        spansArg = k;
+        break;
+      case Arg::Index:
+        if (have < 1) Fail(sig, Fault::TooFewValues, "%s must hold an index; it is empty.", name);
+        if (!InRange(v[0], 1, in.dir[0].n)) {
+          Fail(sig, Fault::IndexOutOfRange, "%s must be a basis function index from 1 to %d, found %g.",
+               name, in.dir[0].n, v[0]);
+        }
+        in.index = static_cast<int>(v[0]) - 1;
+        break;
+      case Arg::Degree:
+      case Arg::Knots:
+        break;
+    }
+  }
+
+  const double* point = in.data[pointArg];
+  for (int d = 0; d < directions; ++d) {
+    Direction& dir = in.dir[d];
+    const double last = dir.U[dir.m - 1];
+    dir.u = std::fabs(point[d] - last) < kEndTolerance ? last - kEndTolerance : point[d];
+    dir.s = spansArg >= 0 ? static_cast<int>(in.data[spansArg][d])
+                          : FindSpan(dir.n - 1, dir.p, dir.u, dir.U);
+  }
+  return in;
+}
+
+void Evaluate(const Direction& d, int order, Basis* basis) {
+  // Row 0 of the derivative table is BasisFuns' result bit for bit (the same recurrence in the
+  // same order), so the values come from the one call.
+  double* rows[3] = {basis->N, basis->d1, basis->d2};
+  dersBasisFuns(d.s, d.u, d.p, order, d.U, rows);
+}
+
+double* Outputs::Row(int slot, int cols) {
+  if (!Wanted(slot)) return nullptr;
+  plhs_[slot] = mxCreateDoubleMatrix(1, cols, mxREAL);
+  return mxGetPr(plhs_[slot]);
+}
+
+void Outputs::Scalar(int slot, double value) {
+  if (Wanted(slot)) plhs_[slot] = mxCreateDoubleScalar(value);
+}
+
+}  // namespace gateway

@@ -1,0 +1,51 @@
+// The host operations the plug-ins call. Built for GNU Octave, this is Octave's own mex.h. Built
+// for MATLAB's binary interface, these are MATLAB's C symbols as a .mexa64/.mexw64 built with the
+// 32-bit-dimension ("_700") interface imports them from libmx and libmex; the project's stand-in
+// host implements exactly these.
+#ifndef NURBS_GATEWAY_MEX_API_H_
+#define NURBS_GATEWAY_MEX_API_H_
+
+#if defined(_WIN32)
+#define NURBS_MEX_EXPORT __declspec(dllexport)
+#else
+#define NURBS_MEX_EXPORT __attribute__((visibility("default")))
+#endif
+
+#if defined(NURBS_HOST_OCTAVE)
+
+#include <mex.h>
+
+#else
+
+#include <cstddef>
+
+extern "C" {
+
+typedef struct mxArray_tag mxArray;
+typedef enum { mxREAL, mxCOMPLEX } mxComplexity;
+
+double* mxGetPr(const mxArray* array);
+size_t mxGetM(const mxArray* array);
+size_t mxGetN(const mxArray* array);
+size_t mxGetNumberOfElements(const mxArray* array);
+bool mxIsDouble(const mxArray* array);
+bool mxIsComplex(const mxArray* array);
+bool mxIsSparse(const mxArray* array);
+const char* mxGetClassName(const mxArray* array);
+
+mxArray* mxCreateDoubleMatrix_700(int rows, int cols, mxComplexity flag);
+mxArray* mxCreateDoubleScalar(double value);
+#define mxCreateDoubleMatrix mxCreateDoubleMatrix_700
+
+// Neither returns: the host ends the call, possibly by a non-local jump.
+void mexErrMsgTxt(const char* message);
+void mexErrMsgIdAndTxt(const char* id, const char* format, ...);
+
+}  // extern "C"
+
+#endif  // NURBS_HOST_OCTAVE
+
+extern "C" NURBS_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
+                                             const mxArray* prhs[]);
+
+#endif  // NURBS_GATEWAY_MEX_API_H_

@@ -1,0 +1,69 @@
+// A plug-in's .mexa64 loaded by file name through the stand-in host, as MATLAB loads it, with the
+// checks every call must pass: no slot written past the ones given, no array stored that it did
+// not create, none created and left unstored, the inputs unchanged, nothing alive afterwards.
+#ifndef NURBS_TESTS_PLUGINS_PLUGIN_TEST_H_
+#define NURBS_TESTS_PLUGINS_PLUGIN_TEST_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "standin.h"
+
+// Doubles as their bit patterns, so that equality means bit-identical (NaN and -0.0 included).
+inline std::vector<uint64_t> Bits(const std::vector<double>& v) {
+  std::vector<uint64_t> bits(v.size());
+  if (!v.empty()) std::memcpy(bits.data(), v.data(), v.size() * sizeof(double));
+  return bits;
+}
+
+class PluginTest : public ::testing::Test {
+ protected:
+  explicit PluginTest(const std::string& name)
+      : name_(name), plugin_(std::string(NURBS_TOOLBOX_DIR) + "/" + name + ".mexa64") {}
+
+  void SetUp() override { live_ = standin::LiveArrays(); }
+  void TearDown() override {
+    EXPECT_EQ(standin::LiveArrays(), live_) << "arrays left alive";
+  }
+
+  // Calls with nlhs outputs; the arguments are borrowed.
+  standin::Result Call(int nlhs, const std::vector<const standin::Array*>& args) {
+    std::vector<const mxArray*> in;
+    std::vector<std::vector<double>> before;
+    for (const standin::Array* a : args) {
+      in.push_back(a->get());
+      before.push_back(standin::Values(a->get()));
+    }
+    standin::Result r = plugin_.Call(nlhs, in);
+    EXPECT_FALSE(r.overrun) << "wrote past its output slots";
+    EXPECT_FALSE(r.foreign) << "stored an array it did not create";
+    EXPECT_EQ(r.dropped, 0) << "created arrays it did not store";
+    for (size_t k = 0; k < args.size(); ++k) {
+      EXPECT_EQ(Bits(standin::Values(args[k]->get())), Bits(before[k])) << "input " << k + 1 << " changed";
+    }
+    return r;
+  }
+
+  // The call must fail with this identifier and leave no output.
+  void ExpectError(const std::string& mnemonic, int nlhs,
+                   const std::vector<const standin::Array*>& args) {
+    const standin::Result r = Call(nlhs, args);
+    ASSERT_TRUE(r.failed) << "expected " << mnemonic;
+    EXPECT_EQ(r.id, name_ + ":" + mnemonic) << r.message;
+    for (const standin::Array& out : r.outputs) EXPECT_EQ(out, nullptr);
+  }
+
+  static std::vector<double> Out(const standin::Result& r, int slot) {
+    return standin::Values(r.outputs.at(slot).get());
+  }
+
+  std::string name_;
+  standin::Plugin plugin_;
+  long live_ = 0;
+};
+
+#endif  // NURBS_TESTS_PLUGINS_PLUGIN_TEST_H_
