@@ -18,3 +18,18 @@ end
 printf ('quarter circle, %d points with RatCurveShapeGrad:\n', numel (xi));
 printf ('  worst radius error          %.3g\n', radius_error);
 printf ('  worst tangent-radius cosine %.3g\n', tangent_error);
+
+% The same curve as two scalar fields, x and y, with RatCurveEvalD2: position, tangent and
+% second derivative give the curvature, which is 1 on the unit circle.
+curvature_error = 0;
+radius_error2 = 0;
+for k = 1:numel (xi)
+  [x, dx, ddx] = RatCurveEvalD2 (xi(k), 2, knot, P(:,1), weights);
+  [y, dy, ddy] = RatCurveEvalD2 (xi(k), 2, knot, P(:,2), weights);
+  kappa = abs (dx * ddy - dy * ddx) / hypot (dx, dy)^3;
+  radius_error2 = max (radius_error2, abs (hypot (x, y) - 1));
+  curvature_error = max (curvature_error, abs (kappa - 1));
+end
+printf ('quarter circle, %d points with RatCurveEvalD2:\n', numel (xi));
+printf ('  worst radius error          %.3g\n', radius_error2);
+printf ('  worst curvature error       %.3g\n', curvature_error);

@@ -232,6 +232,22 @@ void Evaluate(const Direction& d, int order, Basis* basis) {
   dersBasisFuns(d.s, d.u, d.p, order, d.U, rows);
 }
 
+WeightSums Weigh(const double* w, const Basis& b, int p, int order) {
+  WeightSums sums = {0.0, 0.0, 0.0};
+  for (int k = 0; k <= p; ++k) {
+    sums.W += w[k] * b.N[k];
+    sums.dW += w[k] * b.d1[k];
+    if (order > 1) sums.d2W += w[k] * b.d2[k];
+  }
+  return sums;
+}
+
+double Contract(const double* P, const double* v, int p) {
+  double sum = 0.0;
+  for (int k = 0; k <= p; ++k) sum += P[k] * v[k];
+  return sum;
+}
+
 double* Outputs::Row(int slot, int cols) {
   if (!Wanted(slot)) return nullptr;
   plhs_[slot] = mxCreateDoubleMatrix(1, cols, mxREAL);

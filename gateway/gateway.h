@@ -83,6 +83,16 @@ struct Basis {
 };
 void Evaluate(const Direction& d, int order, Basis* basis);
 
+// The weight function of a curve and its derivatives at the point: W = sum of w[k] N[k], W' and
+// (order 2) W'' likewise, each from 0.0 in increasing k. w points at the span's first weight.
+struct WeightSums {
+  double W, dW, d2W;
+};
+WeightSums Weigh(const double* w, const Basis& b, int p, int order);
+
+// sum of P[k] v[k], k = 0..p, from 0.0 in increasing k: a scalar field from its control values.
+double Contract(const double* P, const double* v, int p);
+
 // Output slots. The host gives max(nlhs, 1) of them (slot 0 takes `ans`), so only those are
 // created and stored; an output nobody asked for is not created and its pointer is nullptr.
 class Outputs {

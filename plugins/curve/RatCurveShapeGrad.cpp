@@ -14,7 +14,8 @@ constexpr gateway::ArgRule kArgs[] = {
     {"weights", gateway::Arg::Values},
 };
 constexpr gateway::Signature kSignature = {
-    "RatCurveShapeGrad", "[R, dRdxi] = RatCurveShapeGrad(xi, p, knot, weights)", kArgs, std::size(kArgs), 2, 2};
+    "RatCurveShapeGrad", "[R, dRdxi] = RatCurveShapeGrad(xi, p, knot, weights)",
+    kArgs, std::size(kArgs), /*outputs=*/2, /*minFunctions=*/2};
 
 }  // namespace
 
@@ -25,12 +26,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   gateway::Evaluate(d, 1, &b);
   const double* w = in.data[3] + (d.s - d.p);
 
-  double W = 0.0;
-  double dW = 0.0;
-  for (int k = 0; k <= d.p; ++k) {
-    W += w[k] * b.N[k];
-    dW += w[k] * b.d1[k];
-  }
+  const gateway::WeightSums sums = gateway::Weigh(w, b, d.p, 1);
+  const double W = sums.W;
+  const double dW = sums.dW;
 
   gateway::Outputs out(nlhs, plhs);
   double* R = out.Row(0, d.p + 1);

@@ -8,7 +8,6 @@
 namespace {
 
 using standin::Array;
-using standin::Class;
 using standin::Matrix;
 using standin::Row;
 using standin::Scalar;
@@ -55,12 +54,7 @@ TEST_F(RatCurveShapeGrad, BitIdenticalToTheDocumentedArithmetic) {
   for (int t = 0; t < 400; ++t) {
     const int p = t % 7;
     const int n = p + 2 + static_cast<int>(unit(rng) * 12);
-    std::vector<double> U(p + 1, 0.0);
-    for (int k = 0; k < n - p - 1; ++k) U.push_back(unit(rng));
-    std::sort(U.begin() + p + 1, U.end());
-    U.insert(U.end(), p + 1, 1.0);
-    std::vector<double> w(n);
-    for (double& v : w) v = 0.2 + unit(rng);
+    const std::vector<double> U = RandomKnots(rng, p, n), w = RandomWeights(rng, n);
     const double xi = t % 10 == 0 ? 1.0 : unit(rng) * 1.2 - 0.1;  // also outside, and the end
 
     const reference::CurveBasis ref = reference::RatCurveShapeGrad(xi, p, U, w);
@@ -160,19 +154,9 @@ TEST_F(RatCurveShapeGrad, WrongInputCountRaisesTheUsageMessage) {
 TEST_F(RatCurveShapeGrad, FaultyInputsRaiseTheirIdentifiers) {
   const Array xi = Scalar(0.5), p = Scalar(2), U = Row(kQuarter), w = Row(kQuarterWeights);
   const auto expect = [&](const char* id, const Array& bad, int at) {
-    std::vector<const Array*> args = {&xi, &p, &U, &w};
-    args[at] = &bad;
-    SCOPED_TRACE(std::string(id) + " at input " + std::to_string(at + 1));
-    ExpectError(id, 2, args);
+    ExpectFault(id, {&xi, &p, &U, &w}, at, bad);
   };
-  for (int at = 0; at < 4; ++at) {
-    for (Class c : {Class::Single, Class::Int32, Class::Uint8, Class::Logical, Class::Char,
-                    Class::Cell, Class::Struct}) {
-      expect("notDouble", standin::Make(c, {1, 6}), at);
-    }
-    expect("complex", standin::Make(Class::Double, {1, 6}, true), at);
-    expect("sparse", standin::Make(Class::Double, {1, 6}, false, true), at);
-  }
+  ExpectClassFaults({&xi, &p, &U, &w});
   expect("tooFewValues", Matrix({0, 0}), 0);
   expect("tooFewValues", Matrix({1, 0}), 1);
   expect("tooFewValues", Row({1, 1}), 3);

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,27 @@ inline std::vector<uint64_t> Bits(const std::vector<double>& v) {
   std::vector<uint64_t> bits(v.size());
   if (!v.empty()) std::memcpy(bits.data(), v.data(), v.size() * sizeof(double));
   return bits;
+}
+
+// A clamped knot vector on [0, 1] for degree p with n basis functions: random interior knots,
+// the second one doubled where there are enough.
+inline std::vector<double> RandomKnots(std::mt19937& rng, int p, int n) {
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::vector<double> inner(n - p - 1);
+  for (double& u : inner) u = unit(rng);
+  std::sort(inner.begin(), inner.end());
+  if (inner.size() > 3 && p > 1) inner[2] = inner[1];
+  std::vector<double> U(p + 1, 0.0);
+  U.insert(U.end(), inner.begin(), inner.end());
+  U.insert(U.end(), p + 1, 1.0);
+  return U;
+}
+
+inline std::vector<double> RandomWeights(std::mt19937& rng, int n) {
+  std::uniform_real_distribution<double> weight(0.2, 1.2);
+  std::vector<double> w(n);
+  for (double& v : w) v = weight(rng);
+  return w;
 }
 
 class PluginTest : public ::testing::Test {
@@ -55,6 +78,28 @@ class PluginTest : public ::testing::Test {
     ASSERT_TRUE(r.failed) << "expected " << mnemonic;
     EXPECT_EQ(r.id, name_ + ":" + mnemonic) << r.message;
     for (const standin::Array& out : r.outputs) EXPECT_EQ(out, nullptr);
+  }
+
+  // The valid call `args` with input `at` replaced by `bad` must fail with this identifier.
+  void ExpectFault(const std::string& mnemonic, std::vector<const standin::Array*> args, int at,
+                   const standin::Array& bad) {
+    SCOPED_TRACE(mnemonic + " at input " + std::to_string(at + 1));
+    args.at(at) = &bad;
+    ExpectError(mnemonic, 1, args);
+  }
+
+  // Every input of the valid call `args` in turn of another class, complex, or sparse.
+  void ExpectClassFaults(const std::vector<const standin::Array*>& args) {
+    using standin::Class;
+    for (size_t at = 0; at < args.size(); ++at) {
+      for (Class c : {Class::Single, Class::Int32, Class::Uint8, Class::Logical, Class::Char,
+                      Class::Cell, Class::Struct}) {
+        ExpectFault("notDouble", args, static_cast<int>(at), standin::Make(c, {1, 8}));
+      }
+      ExpectFault("complex", args, static_cast<int>(at), standin::Make(Class::Double, {1, 8}, true));
+      ExpectFault("sparse", args, static_cast<int>(at),
+                  standin::Make(Class::Double, {1, 8}, false, true));
+    }
   }
 
   static std::vector<double> Out(const standin::Result& r, int slot) {

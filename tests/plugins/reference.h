@@ -61,6 +61,89 @@ inline CurveBasis RatCurveShapeGrad(double xi, int p, const std::vector<double>&
   return out;
 }
 
+struct CurveHessian {
+  std::vector<double> R, dR, d2R;
+};
+
+inline CurveHessian RatCurveShapeHess(double xi, int p, const std::vector<double>& U,
+                                      const std::vector<double>& w) {
+  const Direction d = Evaluate(xi, p, U);
+  double W = 0.0, dW = 0.0, d2W = 0.0;
+  for (int k = 0; k <= p; ++k) {
+    W += w[d.s - p + k] * d.N[k];
+    dW += w[d.s - p + k] * d.ders[1][k];
+    d2W += w[d.s - p + k] * d.ders[2][k];
+  }
+  CurveHessian out;
+  for (int k = 0; k <= p; ++k) {
+    const double wk = w[d.s - p + k], N = d.N[k], dN = d.ders[1][k], d2N = d.ders[2][k];
+    out.R.push_back((wk * N) / W);
+    out.dR.push_back((W * dN - dW * N) * (wk / (W * W)));
+    const double T1 = ((d2N / W - (2 * dN * dW) / W / W) - (N * d2W) / W / W);
+    const double T2 = (2 * N * dW * dW) / W / W / W;
+    out.d2R.push_back(wk * (T1 + T2));
+  }
+  return out;
+}
+
+// The field and its derivatives, with W, W' (and W'') formed anew for every function.
+inline std::vector<double> RatCurveEval(double xi, int p, const std::vector<double>& U,
+                                        const std::vector<double>& P,
+                                        const std::vector<double>& w, bool second) {
+  const Direction d = Evaluate(xi, p, U);
+  std::vector<double> R(p + 1), dR(p + 1), d2R(p + 1);
+  for (int i = 0; i <= p; ++i) {
+    double W = 0.0, dW = 0.0, d2W = 0.0;
+    for (int j = 0; j <= p; ++j) {
+      W += w[d.s - p + j] * d.N[j];
+      dW += w[d.s - p + j] * d.ders[1][j];
+      if (second) d2W += w[d.s - p + j] * d.ders[2][j];
+    }
+    const double wi = w[d.s - p + i];
+    R[i] = (d.N[i] * wi) / W;
+    if (second) {
+      dR[i] = ((W * d.ders[1][i] - d.N[i] * dW) * wi) / (W * W);
+      d2R[i] = ((wi * d.ders[2][i] - dR[i] * (2 * dW)) - d2W * R[i]) / W;
+    } else {
+      dR[i] = (wi * (W * d.ders[1][i] - d.N[i] * dW)) / (W * W);
+    }
+  }
+  double f = 0.0, df = 0.0, d2f = 0.0;
+  for (int j = 0; j <= p; ++j) {
+    f += P[d.s - p + j] * R[j];
+    df += P[d.s - p + j] * dR[j];
+    d2f += P[d.s - p + j] * d2R[j];
+  }
+  if (second) return {f, df, d2f};
+  return {f, df};
+}
+
+// One function by 1-based index, as documented for p >= 1: the span's W and W' from a table of
+// p + 1 rows, the function's own value and derivative from the single-function kernel.
+inline std::vector<double> RatSingleShape(double i, int p, double xi,
+                                          const std::vector<double>& U,
+                                          const std::vector<double>& w) {
+  const int i0 = static_cast<int>(i) - 1;
+  const int m = static_cast<int>(U.size()) - 1;
+  const double last = U[m];
+  const double u = std::fabs(xi - last) < kEndTolerance ? last - kEndTolerance : xi;
+  const int s = FindSpan(m - p - 1, p, u, U.data());
+  std::vector<double> N(p + 1), d1(p + 1);
+  BasisFuns(s, u, p, U.data(), N.data());
+  double** table = init2DArray(p + 1, p + 1);
+  dersBasisFuns(s, u, p, p, U.data(), table);
+  double W = 0.0, dW = 0.0;
+  for (int k = 0; k <= p; ++k) {
+    W = w[s - p + k] * N[k] + W;
+    dW = w[s - p + k] * table[1][k] + dW;
+  }
+  dersOneBasisFuns(p, m, U.data(), i0, u, p, d1.data());
+  const double Nv = OneBasisFun(p, m, U.data(), i0, u);
+  free2Darray(table, p + 1);
+  const double wi = w[i0];
+  return {(Nv * wi) / W, (wi * (W * d1[1] - Nv * dW)) / (W * W)};
+}
+
 }  // namespace reference
 
 #endif  // NURBS_TESTS_PLUGINS_REFERENCE_H_

@@ -1,0 +1,28 @@
+% RATCURVEEVAL  Value and derivative of a scalar field on a NURBS curve.
+%
+%   [interp, interp_deriv] = RatCurveEval(xi, p, knot, points, weights)
+%
+%   Evaluates f(xi) = sum of points(k) R(k)(xi) over the rational basis R of the curve, and its
+%   derivative df/dxi, at the parametric point xi.
+%
+%   Inputs (real, full double arrays):
+%     xi       the point; only xi(1) is read. A point within 2.220446049250313e-14 of the last
+%              knot is evaluated that far below it; a point outside the knot range is
+%              extrapolated with the first or last span's polynomials; NaN gives NaN.
+%     p        the degree, p(1) truncated toward zero; 0 <= p <= 18.
+%     knot     the knot vector, a row, non-decreasing, no NaN, with n = numel(knot) - p - 1
+%              basis functions, n >= p + 1 and n >= 2.
+%     points   the n control values of the field (any shape, read in column order).
+%     weights  the n weights.
+%
+%   Outputs (scalars):
+%     interp        f(xi)
+%     interp_deriv  df/dxi
+%   A weight sum of 0 gives Inf or NaN, not an error.
+%
+%   Errors (identifier RatCurveEval:<mnemonic>): notDouble, complex, sparse, tooFewValues,
+%   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
+%   knotsDecreasing, tooManyOutputs. A wrong number of inputs raises the usage message.
+%
+%   Example: the x coordinate of a quarter circle and its derivative at xi = 0.5
+%     [x, dx] = RatCurveEval(0.5, 2, [0 0 0 1 1 1], [1 1 0], [1 1/sqrt(2) 1]);

@@ -1,0 +1,27 @@
+% RATCURVEEVALD2  Value, first and second derivative of a scalar field on a NURBS curve.
+%
+%   [interp, interp_deriv, interp_deriv2] = RatCurveEvalD2(xi, p, knot, points, weights)
+%
+%   Evaluates f(xi) = sum of points(k) R(k)(xi) over the rational basis R of the curve, df/dxi
+%   and d2f/dxi2 at the parametric point xi. The basis' second derivatives follow
+%   R'' = (w N'' - 2 W' R' - W'' R) / W.
+%
+%   Inputs (real, full double arrays):
+%     xi       the point; only xi(1) is read. A point within 2.220446049250313e-14 of the last
+%              knot is evaluated that far below it; a point outside the knot range is
+%              extrapolated with the first or last span's polynomials; NaN gives NaN.
+%     p        the degree, p(1) truncated toward zero; 0 <= p <= 18.
+%     knot     the knot vector, a row, non-decreasing, no NaN, with n = numel(knot) - p - 1
+%              basis functions, n >= p + 1 and n >= 3.
+%     points   the n control values of the field (any shape, read in column order).
+%     weights  the n weights.
+%
+%   Outputs (scalars):
+%     interp         f(xi)
+%     interp_deriv   df/dxi
+%     interp_deriv2  d2f/dxi2
+%   A weight sum of 0 gives Inf or NaN, not an error.
+%
+%   Errors (identifier RatCurveEvalD2:<mnemonic>): notDouble, complex, sparse, tooFewValues,
+%   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
+%   knotsDecreasing, tooManyOutputs. A wrong number of inputs raises the usage message.

@@ -1,0 +1,49 @@
+// [Nip, dNipdxi] = RatSingleShape(i, p, xi, knot, weights)
+// One rational basis function of a NURBS curve, chosen by its 1-based index i, and its
+// derivative at xi: R_i = N_i w_i / W. W and W' come from the span of xi, N_i and N'_i from the
+// function itself, so a function whose support does not hold xi gives 0 and 0.
+#include <iterator>
+
+#include "gateway.h"
+
+namespace {
+
+constexpr gateway::ArgRule kArgs[] = {
+    {"i", gateway::Arg::Index},
+    {"p", gateway::Arg::Degree},
+    {"xi", gateway::Arg::Point},
+    {"knot", gateway::Arg::Knots},
+    {"weights", gateway::Arg::Values},
+};
+// Degree 0 needs no more than its p + 1 functions: its derivative is 0.
+constexpr gateway::Signature kSignature = {
+    "RatSingleShape", "[Nip, dNipdxi] = RatSingleShape(i, p, xi, knot, weights)",
+    kArgs, std::size(kArgs), /*outputs=*/2, /*minFunctions=*/1,
+    "You fool! You haven't passed in 5 arguments to the function.We expect it to be in the form "
+    "[Nip] = RatSingleShape(i, p, xi, knot, weights)\n"};
+
+}  // namespace
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+  const gateway::Inputs in = gateway::Read(kSignature, nlhs, nrhs, prhs);
+  const gateway::Direction& d = in.dir[0];
+  const int m = d.m - 1;  // index of the last knot
+  gateway::Basis b;
+  gateway::Evaluate(d, 1, &b);  // order 1 at degree 0 gives the exact zero derivative row
+  const double* w = in.data[4] + (d.s - d.p);
+  double W = 0.0;
+  double dW = 0.0;
+  for (int k = 0; k <= d.p; ++k) {
+    W = w[k] * b.N[k] + W;
+    dW = w[k] * b.d1[k] + dW;
+  }
+
+  double d1[2];
+  dersOneBasisFuns(d.p, m, d.U, in.index, d.u, 1, d1);
+  const double Nv = OneBasisFun(d.p, m, d.U, in.index, d.u);
+  const double wi = in.data[4][in.index];
+
+  gateway::Outputs out(nlhs, plhs);
+  out.Scalar(0, (Nv * wi) / W);
+  out.Scalar(1, (wi * (W * d1[1] - Nv * dW)) / (W * W));
+}

@@ -1,0 +1,28 @@
+% RATSINGLESHAPE  One rational basis function of a NURBS curve and its derivative.
+%
+%   [Nip, dNipdxi] = RatSingleShape(i, p, xi, knot, weights)
+%
+%   Returns the i-th (counting from 1) rational basis function of a NURBS curve of degree p,
+%   R_i = N_i w_i / W, and its derivative, at the parametric point xi. W and W' are the weight
+%   function of the span holding xi; a function whose support does not hold xi gives 0 and 0.
+%
+%   Inputs (real, full double arrays):
+%     i        the function's index, i(1) truncated toward zero, 1 <= i <= n.
+%     p        the degree, p(1) truncated toward zero; 0 <= p <= 18. At degree 0 the
+%              derivative is 0.
+%     xi       the point; only xi(1) is read. A point within 2.220446049250313e-14 of the last
+%              knot is evaluated that far below it (so the last function is just below 1 there);
+%              a point outside the knot range is extrapolated; NaN gives NaN.
+%     knot     the knot vector, a row, non-decreasing, no NaN, with n = numel(knot) - p - 1
+%              basis functions, n >= p + 1.
+%     weights  the n weights (any shape, read in column order).
+%
+%   Outputs (scalars):
+%     Nip      R_i(xi)
+%     dNipdxi  dR_i/dxi
+%   A weight sum of 0 gives Inf or NaN, not an error.
+%
+%   Errors (identifier RatSingleShape:<mnemonic>): notDouble, complex, sparse, tooFewValues,
+%   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
+%   knotsDecreasing, indexOutOfRange, tooManyOutputs. A wrong number of inputs raises the
+%   usage message.
