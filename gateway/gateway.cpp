@@ -232,6 +232,16 @@ void Evaluate(const Direction& d, int order, Basis* basis) {
   dersBasisFuns(d.s, d.u, d.p, order, d.U, rows);
 }
 
+void Evaluate(const Inputs& in, int order, Basis* basis) {
+  for (int d = 0; d < in.directions; ++d) Evaluate(in.dir[d], order, &basis[d]);
+}
+
+int LocalFunctions(const Inputs& in) {
+  int count = 1;
+  for (int d = 0; d < in.directions; ++d) count *= in.dir[d].p + 1;
+  return count;
+}
+
 WeightSums Weigh(const double* w, const Basis& b, int p, int order) {
   WeightSums sums = {0.0, 0.0, 0.0};
   for (int k = 0; k <= p; ++k) {

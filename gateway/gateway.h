@@ -82,6 +82,11 @@ struct Basis {
   double d2[kMaxDegree + 1];
 };
 void Evaluate(const Direction& d, int order, Basis* basis);
+// Every direction of the inputs: basis[d] for direction d.
+void Evaluate(const Inputs& in, int order, Basis* basis);
+
+// Functions that do not vanish at the point: the product of p + 1 over the directions.
+int LocalFunctions(const Inputs& in);
 
 // The weight function of a curve and its derivatives at the point: W = sum of w[k] N[k], W' and
 // (order 2) W'' likewise, each from 0.0 in increasing k. w points at the span's first weight.

@@ -43,6 +43,33 @@ inline std::vector<double> RandomWeights(std::mt19937& rng, int n) {
   return w;
 }
 
+// A random case of one to three directions: degrees, clamped knots, weights for every control
+// point, and a point that is now and then outside the knot range or on the last knot.
+struct RandomCase {
+  int p[3];
+  std::vector<double> U[3];
+  std::vector<double> w;
+  double x[3];
+  int n[3];
+};
+
+inline RandomCase MakeRandomCase(std::mt19937& rng, int directions, int maxDegree,
+                                 int minFunctions) {
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  RandomCase c{};
+  size_t count = 1;
+  for (int d = 0; d < directions; ++d) {
+    c.p[d] = static_cast<int>(unit(rng) * (maxDegree + 1));
+    c.n[d] = std::max(c.p[d] + 1, minFunctions) + static_cast<int>(unit(rng) * 5);
+    c.U[d] = RandomKnots(rng, c.p[d], c.n[d]);
+    const double pick = unit(rng);
+    c.x[d] = pick < 0.1 ? 1.0 : pick < 0.15 ? -0.05 : unit(rng);
+    count *= c.n[d];
+  }
+  c.w = RandomWeights(rng, static_cast<int>(count));
+  return c;
+}
+
 class PluginTest : public ::testing::Test {
  protected:
   explicit PluginTest(const std::string& name)

@@ -5,6 +5,7 @@
 #ifndef NURBS_TESTS_PLUGINS_REFERENCE_H_
 #define NURBS_TESTS_PLUGINS_REFERENCE_H_
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -142,6 +143,112 @@ inline std::vector<double> RatSingleShape(double i, int p, double xi,
   free2Darray(table, p + 1);
   const double wi = w[i0];
   return {(Nv * wi) / W, (wi * (W * d1[1] - Nv * dW)) / (W * W)};
+}
+
+// Surfaces and volumes: outputs in the plug-ins' order, derivative rows as named.
+struct Tensor {
+  std::vector<double> R, dxi, deta, dzeta, d2xi, d2eta, d2xieta;
+};
+
+// A rational surface as documented: the sums in one double loop, then the entries. With hess,
+// the six sums and the second derivatives of the Hessian plug-in, in its own groupings.
+inline Tensor RatSurf(const double* x, int p, int q, const std::vector<double>& U,
+                      const std::vector<double>& V, const std::vector<double>& w,
+                      const int* spans = nullptr, bool hess = false) {
+  const Direction a = Evaluate(x[0], p, U, spans ? spans[0] : -1);
+  const Direction b = Evaluate(x[1], q, V, spans ? spans[1] : -1);
+  const auto& N = a.N;
+  const auto& M = b.N;
+  const auto& dN = a.ders[1];
+  const auto& dM = b.ders[1];
+  const std::vector<double> zero(std::max(p, q) + 1, 0.0);
+  const auto& d2N = hess ? a.ders[2] : zero;
+  const auto& d2M = hess ? b.ders[2] : zero;
+  const auto weight = [&](int k, int j) { return w[(a.s - p + k) + (b.s - q + j) * a.n]; };
+  double W = 0, Wx = 0, We = 0, Wxx = 0, Wee = 0, Wxe = 0;
+  for (int j = 0; j <= q; ++j) {
+    for (int k = 0; k <= p; ++k) {
+      W += (N[k] * M[j]) * weight(k, j);
+      Wx += (M[j] * dN[k]) * weight(k, j);
+      We += (N[k] * dM[j]) * weight(k, j);
+      Wxx += (M[j] * d2N[k]) * weight(k, j);
+      Wee += (N[k] * d2M[j]) * weight(k, j);
+      Wxe += (dM[j] * dN[k]) * weight(k, j);
+    }
+  }
+  Tensor out;
+  for (int j = 0; j <= q; ++j) {
+    for (int k = 0; k <= p; ++k) {
+      const double wkj = weight(k, j), c = wkj / (W * W);
+      out.R.push_back(((N[k] * M[j]) * c) * W);
+      out.dxi.push_back(((M[j] * dN[k]) * W - Wx * (M[j] * N[k])) * c);
+      out.deta.push_back(((N[k] * dM[j]) * W - We * (N[k] * M[j])) * c);
+      if (!hess) continue;
+      const double A1 = (M[j] * d2N[k]) / W, A2 = (2 * dN[k] * M[j] * Wx) / W / W,
+                   A3 = (N[k] * M[j] * Wxx) / W / W, A4 = (2 * N[k] * M[j] * Wx * Wx) / W / W / W;
+      out.d2xi.push_back((((A1 - A2) - A3) + A4) * wkj);
+      const double B1 = (N[k] * d2M[j]) / W, B2 = (2 * dM[j] * N[k] * We) / W / W,
+                   B3 = (N[k] * M[j] * Wee) / W / W, B4 = (2 * N[k] * M[j] * We * We) / W / W / W;
+      out.d2eta.push_back((((B1 - B2) - B3) + B4) * wkj);
+      const double C1 = (dM[j] * dN[k]) / W, C2 = (M[j] * dN[k] * We) / W / W,
+                   C3 = (dM[j] * N[k] * Wx) / W / W, C4 = (N[k] * M[j] * Wxe) / W / W,
+                   C5 = (2 * N[k] * M[j] * Wx * We) / W / W / W;
+      out.d2xieta.push_back(((((C1 - C2) - C3) - C4) + C5) * wkj);
+    }
+  }
+  return out;
+}
+
+inline Tensor PolySurf(const double* x, int p, int q, const std::vector<double>& U,
+                       const std::vector<double>& V) {
+  const Direction a = Evaluate(x[0], p, U);
+  const Direction b = Evaluate(x[1], q, V);
+  Tensor out;
+  for (int j = 0; j <= q; ++j) {
+    for (int k = 0; k <= p; ++k) {
+      out.R.push_back(a.N[k] * b.N[j]);
+      out.dxi.push_back(a.ders[1][k] * b.N[j]);
+      out.deta.push_back(b.ders[1][j] * a.N[k]);
+    }
+  }
+  return out;
+}
+
+inline Tensor RatVol(const double* x, int p, int q, int r, const std::vector<double>& U,
+                     const std::vector<double>& V, const std::vector<double>& T,
+                     const std::vector<double>& w, const int* spans = nullptr) {
+  const Direction a = Evaluate(x[0], p, U, spans ? spans[0] : -1);
+  const Direction b = Evaluate(x[1], q, V, spans ? spans[1] : -1);
+  const Direction c = Evaluate(x[2], r, T, spans ? spans[2] : -1);
+  const auto &N = a.N, &M = b.N, &L = c.N;
+  const auto &dN = a.ders[1], &dM = b.ders[1], &dL = c.ders[1];
+  const auto weight = [&](int k, int j, int i) {
+    return w[(a.s - p + k) + (b.s - q + j) * a.n + (c.s - r + i) * a.n * b.n];
+  };
+  double W = 0, Wx = 0, We = 0, Wz = 0;
+  for (int i = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k) {
+        W += ((N[k] * M[j]) * L[i]) * weight(k, j, i);
+        Wx += ((M[j] * dN[k]) * L[i]) * weight(k, j, i);
+        We += ((N[k] * dM[j]) * L[i]) * weight(k, j, i);
+        Wz += ((N[k] * dL[i]) * M[j]) * weight(k, j, i);
+      }
+    }
+  }
+  Tensor out;
+  for (int i = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k) {
+        const double B = (N[k] * M[j]) * L[i], cf = weight(k, j, i) / (W * W);
+        out.R.push_back((B * cf) * W);
+        out.dxi.push_back((((dN[k] * M[j]) * L[i]) * W - B * Wx) * cf);
+        out.deta.push_back((((dM[j] * N[k]) * L[i]) * W - B * We) * cf);
+        out.dzeta.push_back((((dL[i] * N[k]) * M[j]) * W - B * Wz) * cf);
+      }
+    }
+  }
+  return out;
 }
 
 }  // namespace reference

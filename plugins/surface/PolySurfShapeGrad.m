@@ -1,0 +1,27 @@
+% POLYSURFSHAPEGRAD  B-spline (non-rational) basis functions of a surface and first derivatives.
+%
+%   [R, dRdxi, dRdeta] = PolySurfShapeGrad(xi, p, q, knotU, knotV)
+%
+%   At the parametric point (xi(1), xi(2)) of a B-spline surface of degrees p along xi and q
+%   along eta, returns the (p+1)(q+1) tensor-product basis functions N M that do not vanish
+%   there, and their derivatives N' M and N M'.
+%
+%   Inputs (real, full double arrays):
+%     xi       the point: xi(1) along knotU, xi(2) along knotV. A coordinate within
+%              2.220446049250313e-14 of its last knot is evaluated that far below it; one outside
+%              its knot range is extrapolated; NaN gives NaN.
+%     p, q     the degrees, p(1) and q(1) truncated toward zero; 0 <= p, q <= 18.
+%     knotU    knots along xi, a row, non-decreasing, no NaN, with nu = numel(knotU) - p - 1
+%              functions, nu >= p + 1 and nu >= 2.
+%     knotV    knots along eta, likewise with nv = numel(knotV) - q - 1.
+%
+%   Outputs (1-by-(p+1)(q+1) rows, entry k + j(p+1) + 1 for the k-th function along xi and the
+%   j-th along eta of the spans holding the point, k = 0..p fastest; it belongs to global
+%   function (s_u - p + k) + (s_v - q + j) nu, counted from 0):
+%     R        basis functions; they sum to 1.
+%     dRdxi    derivatives along xi; they sum to 0.
+%     dRdeta   derivatives along eta; they sum to 0.
+%
+%   Errors (identifier PolySurfShapeGrad:<mnemonic>): notDouble, complex, sparse, tooFewValues,
+%   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
+%   knotsDecreasing, tooManyOutputs. A wrong number of inputs raises the usage message.

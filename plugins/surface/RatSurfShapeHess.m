@@ -1,0 +1,32 @@
+% RATSURFSHAPEHESS  Rational surface basis with first and second derivatives.
+%
+%   [R, dRdxi, dRdeta, dR2dxi, dR2deta, dR2dxideta] = RatSurfShapeHess(xi, p, q, knotU, knotV, weights)
+%
+%   At the parametric point (xi(1), xi(2)) of a NURBS surface of degrees p and q, returns the
+%   (p+1)(q+1) rational basis functions R = N M w / W that do not vanish there, their first
+%   derivatives (bit for bit those of RatSurfShapeGrad), and their second derivatives
+%   d2R/dxi2, d2R/deta2 and d2R/dxideta.
+%
+%   Inputs (real, full double arrays):
+%     xi       the point: xi(1) along knotU, xi(2) along knotV. A coordinate within
+%              2.220446049250313e-14 of its last knot is evaluated that far below it; one outside
+%              its knot range is extrapolated; NaN gives NaN.
+%     p, q     the degrees, p(1) and q(1) truncated toward zero; 0 <= p, q <= 18.
+%     knotU    knots along xi, a row, non-decreasing, no NaN, with nu = numel(knotU) - p - 1
+%              functions, nu >= p + 1 and nu >= 3.
+%     knotV    knots along eta, likewise with nv = numel(knotV) - q - 1, nv >= 3.
+%     weights  nu*nv weights, the xi index fastest: an nu-by-nv matrix, or any shape in that
+%              column order.
+%
+%   Outputs (1-by-(p+1)(q+1) rows, entry k + j(p+1) + 1, k = 0..p along xi fastest):
+%     R            rational basis functions; they sum to 1.
+%     dRdxi        first derivatives along xi.
+%     dRdeta       first derivatives along eta.
+%     dR2dxi       second derivatives along xi.
+%     dR2deta      second derivatives along eta.
+%     dR2dxideta   mixed second derivatives.
+%   The derivative rows sum to 0. A weight sum of 0 gives Inf or NaN, not an error.
+%
+%   Errors (identifier RatSurfShapeHess:<mnemonic>): notDouble, complex, sparse, tooFewValues,
+%   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
+%   knotsDecreasing, tooManyOutputs. A wrong number of inputs raises the usage message.

@@ -1,0 +1,31 @@
+% RATVOLSHAPEGRAD  Rational basis functions of a NURBS volume and their first derivatives.
+%
+%   [R, dRdxi, dRdeta, dRdzeta] = RatVolShapeGrad(xi, p, q, r, knotU, knotV, knotW, weights)
+%
+%   At the parametric point (xi(1), xi(2), xi(3)) of a NURBS volume of degrees p, q and r,
+%   returns the (p+1)(q+1)(r+1) rational basis functions R = N M L w / W that do not vanish
+%   there, and their derivatives along xi, eta and zeta.
+%
+%   Inputs (real, full double arrays):
+%     xi       the point: xi(1) along knotU, xi(2) along knotV, xi(3) along knotW. A coordinate
+%              within 2.220446049250313e-14 of its last knot is evaluated that far below it; one
+%              outside its knot range is extrapolated; NaN gives NaN.
+%     p, q, r  the degrees, first elements truncated toward zero; 0 <= p, q, r <= 18.
+%     knotU    knots along xi, a row, non-decreasing, no NaN, with nu = numel(knotU) - p - 1
+%              functions, nu >= p + 1 and nu >= 2.
+%     knotV    knots along eta, likewise with nv functions.
+%     knotW    knots along zeta, likewise with nw functions.
+%     weights  nu*nv*nw weights, the xi index fastest, then eta, then zeta: an nu-by-nv-by-nw
+%              array, or any shape in that column order.
+%
+%   Outputs (1-by-(p+1)(q+1)(r+1) rows, entry k + j(p+1) + i(p+1)(q+1) + 1 for the local
+%   functions k along xi, j along eta and i along zeta, k fastest):
+%     R        rational basis functions; they sum to 1.
+%     dRdxi    derivatives along xi; they sum to 0.
+%     dRdeta   derivatives along eta; they sum to 0.
+%     dRdzeta  derivatives along zeta; they sum to 0.
+%   A weight sum of 0 gives Inf or NaN, not an error.
+%
+%   Errors (identifier RatVolShapeGrad:<mnemonic>): notDouble, complex, sparse, tooFewValues,
+%   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
+%   knotsDecreasing, tooManyOutputs. A wrong number of inputs raises the usage message.
