@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 tools/build.sh
 build=${BUILD_DIR:-build}
 octave-cli --norc --no-history --quiet \
-  --eval "addpath('$PWD/$build/toolbox'); cd('$PWD/examples'); quarter_circle"
+  --eval "addpath('$PWD/$build/toolbox'); cd('$PWD/examples'); main"

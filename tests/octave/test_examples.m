@@ -1,0 +1,17 @@
+% The README's main job, checked: the quarter circle and the isogeometric example.
+t = harness ();
+c = quarter_circle ();
+t = expect (t, c.radius_error < 1e-14, 'quarter circle radius');
+t = expect (t, c.tangent_error < 1e-14, 'quarter circle tangent');
+t = expect (t, c.curvature_error < 1e-13, 'quarter circle curvature');
+r = iga_example ();
+t = expect (t, r.area_error < 1e-13, sprintf ('annulus area error %g', r.area_error));
+t = expect (t, r.volume_error < 1e-13, sprintf ('annulus volume error %g', r.volume_error));
+for p = [2 3]
+  rows = r.poisson([r.poisson.p] == p);
+  t = expect (t, all (diff ([rows.error]) < 0), sprintf ('degree %d: the error falls', p));
+  t = expect (t, abs (rows(end).rate - (p + 1)) < 0.3, ...
+              sprintf ('degree %d: rate %.2f, expected about %d', p, rows(end).rate, p + 1));
+  t = expect (t, rows(end).error < 10^(-p - 2), sprintf ('degree %d: finest error %g', p, rows(end).error));
+end
+report (t);
