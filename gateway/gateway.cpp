@@ -258,6 +258,19 @@ double Contract(const double* P, const double* v, int p) {
   return sum;
 }
 
+void ReadCurve(const Signature& sig, int order, int nlhs, int nrhs, const mxArray* prhs[],
+               Curve* curve) {
+  curve->in = Read(sig, nlhs, nrhs, prhs);
+  const Direction& d = curve->in.dir[0];
+  Evaluate(d, order, &curve->b);
+  curve->w = curve->in.data[sig.nargs - 1] + (d.s - d.p);
+  curve->sums = Weigh(curve->w, curve->b, d.p, order);
+}
+
+void Outputs::Rows(int cols, int count, double** rows) {
+  for (int slot = 0; slot < count; ++slot) rows[slot] = Row(slot, cols);
+}
+
 double* Outputs::Row(int slot, int cols) {
   if (!Wanted(slot)) return nullptr;
   plhs_[slot] = mxCreateDoubleMatrix(1, cols, mxREAL);

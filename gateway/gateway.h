@@ -98,6 +98,18 @@ WeightSums Weigh(const double* w, const Basis& b, int p, int order);
 // sum of P[k] v[k], k = 0..p, from 0.0 in increasing k: a scalar field from its control values.
 double Contract(const double* P, const double* v, int p);
 
+// What every curve plug-in starts from: its one direction read, evaluated to `order`
+// derivatives, and weighed with its last input, the weights.
+struct Curve {
+  Inputs in;
+  const Direction& d() const { return in.dir[0]; }
+  Basis b;
+  const double* w;  // the weights of the span's functions s - p .. s
+  WeightSums sums;
+};
+void ReadCurve(const Signature& sig, int order, int nlhs, int nrhs, const mxArray* prhs[],
+               Curve* curve);
+
 // Output slots. The host gives max(nlhs, 1) of them (slot 0 takes `ans`), so only those are
 // created and stored; an output nobody asked for is not created and its pointer is nullptr.
 class Outputs {
@@ -105,6 +117,8 @@ class Outputs {
   Outputs(int nlhs, mxArray** plhs) : slots_(nlhs > 1 ? nlhs : 1), plhs_(plhs) {}
   bool Wanted(int slot) const { return slot < slots_; }
   double* Row(int slot, int cols);
+  // Rows for slots 0..count-1, created in slot order.
+  void Rows(int cols, int count, double** rows);
   void Scalar(int slot, double value);
 
  private:

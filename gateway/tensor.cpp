@@ -71,4 +71,26 @@ void RationalVolume(const Inputs& in, const Basis* b, const SpanWeights& w, doub
   }
 }
 
+void SurfaceGradient(const Signature& sig, bool values, int nlhs, mxArray* plhs[], int nrhs,
+                     const mxArray* prhs[]) {
+  const Inputs in = Read(sig, nlhs, nrhs, prhs);
+  Basis b[2];
+  Evaluate(in, 1, b);
+  Outputs out(nlhs, plhs);
+  double* rows[3] = {nullptr, nullptr, nullptr};
+  out.Rows(LocalFunctions(in), values ? 3 : 2, values ? rows : rows + 1);
+  RationalSurface(in, b, Weights(in, 5), rows[0], rows[1], rows[2]);
+}
+
+void VolumeGradient(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs,
+                    const mxArray* prhs[]) {
+  const Inputs in = Read(sig, nlhs, nrhs, prhs);
+  Basis b[3];
+  Evaluate(in, 1, b);
+  Outputs out(nlhs, plhs);
+  double* rows[4];
+  out.Rows(LocalFunctions(in), 4, rows);
+  RationalVolume(in, b, Weights(in, 7), rows[0], rows[1], rows[2], rows[3]);
+}
+
 }  // namespace gateway

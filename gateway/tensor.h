@@ -41,6 +41,14 @@ SurfaceSums RationalSurface(const Inputs& in, const Basis* b, const SpanWeights&
 void RationalVolume(const Inputs& in, const Basis* b, const SpanWeights& w, double* R,
                     double* dRdxi, double* dRdeta, double* dRdzeta);
 
+// The whole call of the plug-ins whose arithmetic is RationalSurface's (RatSurfShapeGrad,
+// RatSurfShapeGradAtSpan, and without the values RatSurfGradOnly), and RationalVolume's
+// (RatVolShapeGrad, RatVolShapeGradAtSpan). The weights are input 6, or 8 for volumes.
+void SurfaceGradient(const Signature& sig, bool values, int nlhs, mxArray* plhs[], int nrhs,
+                     const mxArray* prhs[]);
+void VolumeGradient(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs,
+                    const mxArray* prhs[]);
+
 }  // namespace gateway
 
 #endif  // NURBS_GATEWAY_TENSOR_H_

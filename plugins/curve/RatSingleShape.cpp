@@ -9,11 +9,8 @@
 namespace {
 
 constexpr gateway::ArgRule kArgs[] = {
-    {"i", gateway::Arg::Index},
-    {"p", gateway::Arg::Degree},
-    {"xi", gateway::Arg::Point},
-    {"knot", gateway::Arg::Knots},
-    {"weights", gateway::Arg::Values},
+    {"i", gateway::Arg::Index},     {"p", gateway::Arg::Degree},       {"xi", gateway::Arg::Point},
+    {"knot", gateway::Arg::Knots},  {"weights", gateway::Arg::Values},
 };
 // Degree 0 needs no more than its p + 1 functions: its derivative is 0.
 constexpr gateway::Signature kSignature = {
@@ -25,23 +22,17 @@ constexpr gateway::Signature kSignature = {
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  const gateway::Inputs in = gateway::Read(kSignature, nlhs, nrhs, prhs);
-  const gateway::Direction& d = in.dir[0];
+  // Order 1 at degree 0 gives the exact zero derivative row, and zero W'.
+  gateway::Curve c;
+  gateway::ReadCurve(kSignature, 1, nlhs, nrhs, prhs, &c);
+  const gateway::Direction& d = c.d();
   const int m = d.m - 1;  // index of the last knot
-  gateway::Basis b;
-  gateway::Evaluate(d, 1, &b);  // order 1 at degree 0 gives the exact zero derivative row
-  const double* w = in.data[4] + (d.s - d.p);
-  double W = 0.0;
-  double dW = 0.0;
-  for (int k = 0; k <= d.p; ++k) {
-    W = w[k] * b.N[k] + W;
-    dW = w[k] * b.d1[k] + dW;
-  }
-
+  const int i0 = c.in.index;
   double d1[2];
-  dersOneBasisFuns(d.p, m, d.U, in.index, d.u, 1, d1);
-  const double Nv = OneBasisFun(d.p, m, d.U, in.index, d.u);
-  const double wi = in.data[4][in.index];
+  dersOneBasisFuns(d.p, m, d.U, i0, d.u, 1, d1);
+  const double Nv = OneBasisFun(d.p, m, d.U, i0, d.u);
+  const double wi = c.in.data[4][i0];
+  const double W = c.sums.W, dW = c.sums.dW;
 
   gateway::Outputs out(nlhs, plhs);
   out.Scalar(0, (Nv * wi) / W);

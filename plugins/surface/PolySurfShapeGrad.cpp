@@ -1,19 +1,13 @@
 // [R, dRdxi, dRdeta] = PolySurfShapeGrad(xi, p, q, knotU, knotV)
 // The (p + 1)(q + 1) tensor-product B-spline basis functions of a surface that do not vanish at
 // (xi(1), xi(2)), and their derivatives: single products, nothing summed or divided.
-#include <iterator>
-
-#include "gateway.h"
+#include "args.h"
 
 namespace {
 
-constexpr gateway::ArgRule kArgs[] = {
-    {"xi", gateway::Arg::Point},    {"p", gateway::Arg::Degree},    {"q", gateway::Arg::Degree},
-    {"knotU", gateway::Arg::Knots}, {"knotV", gateway::Arg::Knots},
-};
 constexpr gateway::Signature kSignature = {
     "PolySurfShapeGrad", "[R, dRdxi, dRdeta] = PolySurfShapeGrad(xi, p, q, knotU, knotV)",
-    kArgs, std::size(kArgs), /*outputs=*/3, /*minFunctions=*/2};
+    gateway::kSurfaceArgs, 5, /*outputs=*/3, /*minFunctions=*/2};
 
 }  // namespace
 
@@ -21,12 +15,11 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   const gateway::Inputs in = gateway::Read(kSignature, nlhs, nrhs, prhs);
   gateway::Basis b[2];
   gateway::Evaluate(in, 1, b);
-
   gateway::Outputs out(nlhs, plhs);
-  const int nen = gateway::LocalFunctions(in);
-  double* R = out.Row(0, nen);
-  double* dRdxi = out.Row(1, nen);
-  double* dRdeta = out.Row(2, nen);
+  double* rows[3];
+  out.Rows(gateway::LocalFunctions(in), 3, rows);
+  double *R = rows[0], *dRdxi = rows[1], *dRdeta = rows[2];
+
   const double *N = b[0].N, *dN = b[0].d1;
   const double *M = b[1].N, *dM = b[1].d1;
   for (int j = 0, e = 0; j <= in.dir[1].p; ++j) {

@@ -2,21 +2,16 @@
 // The rational surface basis at (xi(1), xi(2)) with its first derivatives (bit for bit those of
 // RatSurfShapeGrad) and its second derivatives, e.g.
 //   d2R/dxi2 = w (N''M/W - 2 N'M Wxi/W^2 - N M Wxixi/W^2 + 2 N M Wxi^2/W^3).
-#include <iterator>
-
+#include "args.h"
 #include "tensor.h"
 
 namespace {
 
-constexpr gateway::ArgRule kArgs[] = {
-    {"xi", gateway::Arg::Point},     {"p", gateway::Arg::Degree},     {"q", gateway::Arg::Degree},
-    {"knotU", gateway::Arg::Knots},  {"knotV", gateway::Arg::Knots},  {"weights", gateway::Arg::Values},
-};
 constexpr gateway::Signature kSignature = {
     "RatSurfShapeHess",
     "[R, dRdxi, dRdeta, dR2dxi, dR2deta, dR2dxideta] = "
     "RatSurfShapeHess(xi, p, q, knotU, knotV, weights)",
-    kArgs, std::size(kArgs), /*outputs=*/6, /*minFunctions=*/3};
+    gateway::kSurfaceArgs, 6, /*outputs=*/6, /*minFunctions=*/3};
 
 }  // namespace
 
@@ -27,14 +22,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   const gateway::SpanWeights w = gateway::Weights(in, 5);
 
   gateway::Outputs out(nlhs, plhs);
-  const int nen = gateway::LocalFunctions(in);
-  double* R = out.Row(0, nen);
-  double* dRdxi = out.Row(1, nen);
-  double* dRdeta = out.Row(2, nen);
-  double* dR2dxi = out.Row(3, nen);
-  double* dR2deta = out.Row(4, nen);
-  double* dR2dxideta = out.Row(5, nen);
-  const gateway::SurfaceSums s = gateway::RationalSurface(in, b, w, R, dRdxi, dRdeta);
+  double* rows[6];
+  out.Rows(gateway::LocalFunctions(in), 6, rows);
+  double *dR2dxi = rows[3], *dR2deta = rows[4], *dR2dxideta = rows[5];
+  const gateway::SurfaceSums s = gateway::RationalSurface(in, b, w, rows[0], rows[1], rows[2]);
   if (!out.Wanted(3)) return;
 
   const int p = in.dir[0].p, q = in.dir[1].p;

@@ -1,34 +1,18 @@
 // [R, dRdxi, dRdeta, dRdzeta] = RatVolShapeGrad(xi, p, q, r, knotU, knotV, knotW, weights)
 // The (p + 1)(q + 1)(r + 1) rational basis functions of a NURBS volume that do not vanish at
 // (xi(1), xi(2), xi(3)), and their three first derivatives; xi fastest, zeta slowest.
-#include <iterator>
-
+#include "args.h"
 #include "tensor.h"
 
 namespace {
 
-constexpr gateway::ArgRule kArgs[] = {
-    {"xi", gateway::Arg::Point},    {"p", gateway::Arg::Degree},    {"q", gateway::Arg::Degree},
-    {"r", gateway::Arg::Degree},    {"knotU", gateway::Arg::Knots}, {"knotV", gateway::Arg::Knots},
-    {"knotW", gateway::Arg::Knots}, {"weights", gateway::Arg::Values},
-};
 constexpr gateway::Signature kSignature = {
     "RatVolShapeGrad",
     "[R, dRdxi, dRdeta, dRdzeta] = RatVolShapeGrad(xi, p, q, r, knotU, knotV, knotW, weights)",
-    kArgs, std::size(kArgs), /*outputs=*/4, /*minFunctions=*/2};
+    gateway::kVolumeArgs, 8, /*outputs=*/4, /*minFunctions=*/2};
 
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  const gateway::Inputs in = gateway::Read(kSignature, nlhs, nrhs, prhs);
-  gateway::Basis b[3];
-  gateway::Evaluate(in, 1, b);
-
-  gateway::Outputs out(nlhs, plhs);
-  const int nen = gateway::LocalFunctions(in);
-  double* R = out.Row(0, nen);
-  double* dRdxi = out.Row(1, nen);
-  double* dRdeta = out.Row(2, nen);
-  double* dRdzeta = out.Row(3, nen);
-  gateway::RationalVolume(in, b, gateway::Weights(in, 7), R, dRdxi, dRdeta, dRdzeta);
+  gateway::VolumeGradient(kSignature, nlhs, plhs, nrhs, prhs);
 }
