@@ -11,10 +11,12 @@ function(add_mex_plugin name source)
     LIBRARY_OUTPUT_DIRECTORY ${NURBS_TOOLBOX_DIR}
     CXX_VISIBILITY_PRESET hidden SKIP_BUILD_RPATH TRUE
     LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/mexFunction.map)
-  # A static C++ runtime: the older libstdc++ that MATLAB ships can never refuse the plug-in.
   target_link_options(${name}_mexa64 PRIVATE
-    -static-libstdc++ -static-libgcc -Wl,--no-undefined -Wl,--as-needed
-    -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/mexFunction.map)
+    -Wl,--as-needed -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/mexFunction.map)
+  if(NOT NURBS_SANITIZE)
+    # A static C++ runtime: the older libstdc++ that MATLAB ships can never refuse the plug-in.
+    target_link_options(${name}_mexa64 PRIVATE -static-libstdc++ -static-libgcc -Wl,--no-undefined)
+  endif()
   nurbs_warnings(${name}_mexa64)
 
   if(NURBS_OCTAVE)
@@ -32,4 +34,6 @@ function(add_mex_plugin name source)
   get_filename_component(dir ${dir} DIRECTORY)
   configure_file(${dir}/${name}.m ${NURBS_TOOLBOX_DIR}/${name}.m COPYONLY)
   set_property(GLOBAL APPEND PROPERTY NURBS_PLUGINS ${name})
+  get_filename_component(path ${source} ABSOLUTE)
+  set_property(GLOBAL APPEND PROPERTY NURBS_PLUGIN_SOURCES ${path})
 endfunction()

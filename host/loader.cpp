@@ -29,7 +29,9 @@ Plugin::Plugin(const std::string& path) {
   }
 }
 
-Plugin::~Plugin() { dlclose(handle_); }
+Plugin::~Plugin() {
+  if (handle_ != nullptr) dlclose(handle_);
+}
 
 Result Plugin::Call(int nlhs, const std::vector<const mxArray*>& inputs) const {
   const int slots = std::max(nlhs, 1);

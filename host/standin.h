@@ -54,6 +54,9 @@ struct Result {
 class Plugin {
  public:
   explicit Plugin(const std::string& path);
+  // A plug-in linked into the caller, entered at its mexFunction.
+  explicit Plugin(void (*entry)(int, mxArray**, int, const mxArray**))
+      : handle_(nullptr), entry_(entry) {}
   ~Plugin();
   Plugin(const Plugin&) = delete;
   Plugin& operator=(const Plugin&) = delete;

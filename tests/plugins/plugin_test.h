@@ -13,14 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "bits.h"
 #include "standin.h"
-
-// Doubles as their bit patterns, so that equality means bit-identical (NaN and -0.0 included).
-inline std::vector<uint64_t> Bits(const std::vector<double>& v) {
-  std::vector<uint64_t> bits(v.size());
-  if (!v.empty()) std::memcpy(bits.data(), v.data(), v.size() * sizeof(double));
-  return bits;
-}
 
 // A clamped knot vector on [0, 1] for degree p with n basis functions: random interior knots,
 // the second one doubled where there are enough.

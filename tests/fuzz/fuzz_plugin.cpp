@@ -1,0 +1,255 @@
+// Fuzzes one plug-in (NURBS_PLUGIN, linked in) through the stand-in host. Each input becomes an
+// argument list of random length whose arrays have random classes, shapes and values, often
+// close to valid ones (sorted knots, small degrees) so that the checks let calls through, and a
+// random number of outputs. Every call must either return outputs of the documented sizes in
+// the slots asked for only, or raise an error with an identifier (or the usage message); it must
+// leave the inputs as they were and no array alive. Anything else aborts, and AddressSanitizer,
+// UndefinedBehaviorSanitizer and LeakSanitizer watch the rest.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bits.h"
+#include "standin.h"
+
+namespace {
+
+using standin::Array;
+using standin::Class;
+
+struct Shape {
+  const char* name;
+  const char* kinds;  // per input: x point, p degree, k knots, w values, s spans, i index
+  int outputs;
+  bool scalars;  // 1 x 1 outputs, else 1 x nen rows
+};
+
+const Shape kShapes[] = {
+    {"RatCurveShapeGrad", "xpkw", 2, false},      {"RatCurveShapeHess", "xpkw", 3, false},
+    {"RatCurveEval", "xpkww", 2, true},           {"RatCurveEvalD2", "xpkww", 3, true},
+    {"RatSingleShape", "ipxkw", 2, true},         {"RatSurfShapeGrad", "xppkkw", 3, false},
+    {"RatSurfGradOnly", "xppkkw", 2, false},      {"RatSurfShapeGradAtSpan", "xppkkws", 3, false},
+    {"PolySurfShapeGrad", "xppkk", 3, false},     {"RatSurfShapeHess", "xppkkw", 6, false},
+    {"RatVolShapeGrad", "xpppkkkw", 4, false},    {"RatVolShapeGradAtSpan", "xpppkkkws", 4, false},
+};
+
+const Shape& ThisPlugin() {
+  for (const Shape& s : kShapes) {
+    if (std::strcmp(s.name, NURBS_PLUGIN) == 0) return s;
+  }
+  std::abort();
+}
+
+[[noreturn]] void Fault(const char* what, const std::string& detail = "") {
+  std::fprintf(stderr, "%s: %s %s\n", NURBS_PLUGIN, what, detail.c_str());
+  std::abort();
+}
+
+double Special(FuzzedDataProvider& in) {
+  static const double kValues[] = {0.0, -0.0, 1.0, 2.0, 3.0, 0.5, 2.9, -0.5, -1.0, -3.0, 19.0,
+                                   1e9, -1e9, 1e308, -1e308, 5e-324,
+                                   std::numeric_limits<double>::quiet_NaN(),
+                                   std::numeric_limits<double>::infinity(),
+                                   -std::numeric_limits<double>::infinity()};
+  return in.PickValueInArray(kValues);
+}
+
+double Value(FuzzedDataProvider& in) {
+  return in.ConsumeBool() ? Special(in) : in.ConsumeFloatingPointInRange(-2.0, 3.0);
+}
+
+// Knots that are often valid: a sorted row, clamped at both ends, now and then spoiled.
+std::vector<double> Knots(FuzzedDataProvider& in) {
+  const int degree = in.ConsumeIntegralInRange(0, 4);
+  const int inner = in.ConsumeIntegralInRange(0, 8);
+  std::vector<double> U(degree + 1, 0.0);
+  for (int k = 0; k < inner; ++k) U.push_back(in.ConsumeFloatingPointInRange(0.0, 1.0));
+  std::sort(U.begin(), U.end());
+  U.insert(U.end(), degree + 1, 1.0);
+  if (in.ConsumeIntegralInRange(0, 5) == 0 && !U.empty()) {
+    U[in.ConsumeIntegralInRange<size_t>(0, U.size() - 1)] = Special(in);
+  }
+  return U;
+}
+
+Array Argument(FuzzedDataProvider& in) {
+  switch (in.ConsumeIntegralInRange(0, 9)) {
+    case 0:
+    case 1:
+      return standin::Scalar(in.ConsumeBool() ? in.ConsumeIntegralInRange(0, 5) : Special(in));
+    case 2:
+    case 3:
+      return standin::Row(Knots(in));
+    case 4: {  // weights or control values
+      std::vector<double> w(in.ConsumeIntegralInRange(0, 400));
+      for (double& v : w) v = in.ConsumeBool() ? 1.0 : Value(in);
+      return standin::Row(w);
+    }
+    case 5: {  // a point or spans
+      std::vector<double> v(in.ConsumeIntegralInRange(0, 4));
+      for (double& x : v) x = in.ConsumeBool() ? in.ConsumeFloatingPointInRange(-0.2, 1.2) : Value(in);
+      return standin::Row(v);
+    }
+    case 6: {  // knots of another shape
+      const std::vector<double> U = Knots(in);
+      const size_t rows = in.ConsumeIntegralInRange<size_t>(0, 3);
+      return standin::Matrix({rows, rows == 0 ? 0 : U.size() / rows}, U);
+    }
+    default: {  // anything: class, complexity, sparsity, shape, values
+      static const Class kClasses[] = {Class::Double, Class::Double, Class::Single, Class::Int32,
+                                       Class::Uint8,  Class::Logical, Class::Char,  Class::Cell,
+                                       Class::Struct};
+      const Class cls = in.PickValueInArray(kClasses);
+      std::vector<size_t> dims(in.ConsumeIntegralInRange(1, 3));
+      for (size_t& d : dims) d = in.ConsumeIntegralInRange<size_t>(0, 5);
+      const bool complex = in.ConsumeIntegralInRange(0, 7) == 0;
+      const bool sparse = in.ConsumeIntegralInRange(0, 7) == 0;
+      if (cls == Class::Double && !complex && !sparse) {
+        size_t n = 1;
+        for (size_t d : dims) n *= d;
+        std::vector<double> v(n);
+        for (double& x : v) x = Value(in);
+        return standin::Matrix(dims, v);
+      }
+      return standin::Make(cls, dims, complex, sparse);
+    }
+  }
+}
+
+// With NURBS_FUZZ_STATS set, how the calls ended is printed at exit: results and each identifier.
+std::map<std::string, long>& Outcomes() {
+  static auto* outcomes = new std::map<std::string, long>;  // outlives the exit handlers
+  return *outcomes;
+}
+
+void PrintOutcomes() {
+  for (const auto& [outcome, count] : Outcomes()) std::fprintf(stderr, "%8ld %s\n", count, outcome.c_str());
+}
+
+// A call close to a valid one: degrees 0..4, clamped knots with enough functions, a weight per
+// control point, spans and an index in range, each of them now and then off by a little; then,
+// often, one input swapped for anything at all.
+std::vector<Array> Plausible(FuzzedDataProvider& in, const Shape& shape) {
+  const std::string kinds = shape.kinds;
+  int p[3] = {0, 0, 0}, n[3] = {1, 1, 1}, directions = 0;
+  for (char kind : kinds) {
+    if (kind != 'p') continue;
+    p[directions] = in.ConsumeIntegralInRange(0, 4);
+    n[directions] = std::max(p[directions] + 1, 3) + in.ConsumeIntegralInRange(0, 4);
+    ++directions;
+  }
+  std::vector<Array> args;
+  for (int k = 0, degree = 0, knots = 0; k < static_cast<int>(kinds.size()); ++k) {
+    const int slack = in.ConsumeIntegralInRange(0, 15) == 0 ? in.ConsumeIntegralInRange(-2, 2) : 0;
+    switch (kinds[k]) {
+      case 'x': {
+        std::vector<double> x(directions);
+        for (double& v : x) v = in.ConsumeBool() ? in.ConsumeFloatingPointInRange(0.0, 1.0) : Value(in);
+        args.push_back(standin::Row(x));
+        break;
+      }
+      case 'p':
+        args.push_back(standin::Scalar(p[degree++] + (in.ConsumeIntegralInRange(0, 7) ? 0.0 : Value(in))));
+        break;
+      case 'k': {
+        const int d = knots++;
+        std::vector<double> U(p[d] + 1, 0.0);
+        std::vector<double> inner(std::max(0, n[d] - p[d] - 1 + slack));
+        for (double& u : inner) u = in.ConsumeFloatingPointInRange(0.0, 1.0);
+        std::sort(inner.begin(), inner.end());
+        U.insert(U.end(), inner.begin(), inner.end());
+        U.insert(U.end(), p[d] + 1, 1.0);
+        if (in.ConsumeIntegralInRange(0, 7) == 0) U[in.ConsumeIntegralInRange<size_t>(0, U.size() - 1)] = Special(in);
+        args.push_back(standin::Row(U));
+        break;
+      }
+      case 'w': {
+        std::vector<double> w(std::max(0, n[0] * n[1] * n[2] + slack));
+        for (double& v : w) v = in.ConsumeBool() ? 1.0 : in.ConsumeFloatingPointInRange(-1.0, 2.0);
+        args.push_back(standin::Row(w));
+        break;
+      }
+      case 's': {
+        std::vector<double> spans(directions);
+        for (int d = 0; d < directions; ++d) spans[d] = in.ConsumeIntegralInRange(p[d], n[d] - 1) + slack;
+        args.push_back(standin::Row(spans));
+        break;
+      }
+      case 'i':
+        args.push_back(standin::Scalar(in.ConsumeIntegralInRange(1, n[0]) + slack));
+        break;
+    }
+  }
+  if (in.ConsumeBool()) args[in.ConsumeIntegralInRange<size_t>(0, args.size() - 1)] = Argument(in);
+  return args;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (std::getenv("NURBS_FUZZ_STATS") != nullptr) std::atexit(PrintOutcomes);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const Shape& shape = ThisPlugin();
+  static const standin::Plugin plugin(&mexFunction);
+  FuzzedDataProvider in(data, size);
+  const int nlhs = in.ConsumeIntegralInRange(0, 9) == 0 ? in.ConsumeIntegralInRange(0, 7)
+                                                        : in.ConsumeIntegralInRange(0, shape.outputs);
+  const int nargs = static_cast<int>(std::strlen(shape.kinds));
+  const int nrhs = in.ConsumeIntegralInRange(0, 9) == 0 ? in.ConsumeIntegralInRange(0, 10) : nargs;
+  const long live = standin::LiveArrays();
+  {
+    std::vector<Array> args;
+    if (nrhs == nargs && in.ConsumeIntegralInRange(0, 4) != 0) {
+      args = Plausible(in, shape);
+    } else {
+      for (int k = 0; k < nrhs; ++k) args.push_back(Argument(in));
+    }
+    std::vector<const mxArray*> handles;
+    std::vector<std::vector<uint64_t>> before;
+    for (const Array& a : args) {
+      handles.push_back(a.get());
+      before.push_back(Bits(standin::Values(a.get())));
+    }
+
+    const standin::Result r = plugin.Call(nlhs, handles);
+    if (r.overrun) Fault("wrote past its output slots");
+    if (r.foreign) Fault("stored an array it did not create");
+    if (r.dropped != 0) Fault("created arrays it did not store");
+    for (int k = 0; k < nrhs; ++k) {
+      if (Bits(standin::Values(handles[k])) != before[k]) Fault("changed input", std::to_string(k));
+    }
+    ++Outcomes()[r.failed ? (r.id.empty() ? "usage" : r.id) : "result"];
+    if (r.failed) {
+      const bool usage = r.id.empty() && nrhs != nargs;
+      const bool identified = r.id.rfind(std::string(shape.name) + ":", 0) == 0;
+      if (!usage && !identified) Fault("raised without an identifier:", r.message);
+      for (const Array& out : r.outputs) {
+        if (out != nullptr) Fault("failed but left an output");
+      }
+    } else {
+      if (nrhs != nargs) Fault("accepted a wrong input count");
+      if (nlhs > shape.outputs) Fault("accepted too many outputs");
+      size_t nen = 1;
+      for (int k = 0; k < nargs && !shape.scalars; ++k) {
+        if (shape.kinds[k] == 'p') nen *= static_cast<size_t>(std::trunc(standin::Values(handles[k])[0])) + 1;
+      }
+      for (const Array& out : r.outputs) {
+        if (out == nullptr) Fault("left a requested slot empty");
+        if (standin::Dims(out.get()) != std::vector<size_t>{1, nen}) Fault("output of the wrong size");
+      }
+    }
+  }
+  if (standin::LiveArrays() != live) Fault("left arrays alive");
+  return 0;
+}

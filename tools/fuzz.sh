@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Bounded fuzzing of every plug-in: SECONDS_EACH (default 15) per plug-in, starting from the
+# committed seed corpus, in the "fuzz" build (clang, AddressSanitizer, UBSan, LeakSanitizer).
+# Prints executions per plug-in and how the calls ended; exits non-zero on the first finding,
+# leaving the crashing input in build-fuzz/findings/.
+#   tools/fuzz.sh               run
+#   tools/fuzz.sh --reseed      also merge what was found into tests/fuzz/corpus (minimised)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${SECONDS_EACH:-15}
+cmake --preset fuzz > /dev/null
+cmake --build build-fuzz -j "$(nproc)" > /dev/null
+mkdir -p build-fuzz/findings
+plugins=$(ls build-fuzz/tests/fuzz/ | sed -n 's/^fuzz_//p')
+for name in $plugins; do
+  seeds=tests/fuzz/corpus/$name
+  work=build-fuzz/corpus/$name
+  mkdir -p "$seeds" "$work"
+  log=build-fuzz/findings/$name.log
+  if ! build-fuzz/tests/fuzz/fuzz_$name "$work" "$seeds" -max_total_time="$seconds" -timeout=5 \
+       -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build-fuzz/findings/$name- \
+       > "$log" 2>&1; then
+    tail -40 "$log"
+    echo "fuzz_$name: a finding, input in build-fuzz/findings/"
+    exit 1
+  fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+  results=$(NURBS_FUZZ_STATS=1 build-fuzz/tests/fuzz/fuzz_$name -runs=0 "$work" "$seeds" 2>&1 |
+            awk '/^ +[0-9]+ /{n[$2 == "result" ? "result" : "error"] += $1} END {printf "%d results, %d errors", n["result"], n["error"]}')
+  printf '%-24s %9s runs in %ss; corpus replay: %s\n' "$name" "$runs" "$seconds" "$results"
+  if [ "${1:-}" = "--reseed" ]; then
+    rm -rf "$seeds.new" && mkdir "$seeds.new"
+    build-fuzz/tests/fuzz/fuzz_$name -merge=1 "$seeds.new" "$seeds" "$work" > /dev/null 2>&1
+    rm -rf "$seeds" && mv "$seeds.new" "$seeds"
+  fi
+done
