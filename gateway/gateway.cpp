@@ -1,5 +1,6 @@
 #include "gateway.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
@@ -80,9 +81,24 @@ int ReadDegree(const Signature& sig, const char* name, const mxArray* a) {
   return static_cast<int>(t);
 }
 
-// Knots U[0..m-1]: a row, at least KnotsNeeded long, every neighbour pair ordered. One comparison
-// per pair catches both a NaN and a decrease, either of which could stop FindSpan's bisection
-// from ending.
+// Knots U[first..last] in order: one comparison per neighbour pair catches both a NaN and a
+// decrease. Positions are reported counting from 1, as the caller counts.
+void CheckOrder(const Signature& sig, const char* name, const double* U, int first, int last) {
+  for (int k = first + 1; k <= last; ++k) {
+    if (!(U[k - 1] <= U[k])) {
+      if (std::isnan(U[k - 1]) || std::isnan(U[k])) {
+        const int at = std::isnan(U[k - 1]) ? k : k + 1;
+        Fail(sig, Fault::KnotsNaN, "%s must not hold NaN, found %s(%d) = NaN.", name, name, at);
+      }
+      Fail(sig, Fault::KnotsDecreasing, "%s must be non-decreasing, found %s(%d) < %s(%d).", name,
+           name, k + 1, name, k);
+    }
+  }
+}
+
+// Knots U[0..m-1]: a row, at least KnotsNeeded long, and in order. Up to kWholeKnotCheck knots
+// the order is checked here, whole; a longer vector is checked where the call reads it, once its
+// span is known (CheckSpanKnots).
 void ReadKnots(const Signature& sig, const char* name, const mxArray* a, Direction* d) {
   const size_t rows = mxGetM(a);
   const size_t cols = mxGetN(a);
@@ -101,19 +117,27 @@ void ReadKnots(const Signature& sig, const char* name, const mxArray* a, Directi
          needed, d->p, m);
   }
   const double* U = mxGetPr(a);
-  for (int k = 1; k < m; ++k) {
-    if (!(U[k - 1] <= U[k])) {
-      if (std::isnan(U[k - 1]) || std::isnan(U[k])) {
-        const int at = std::isnan(U[k - 1]) ? k : k + 1;
-        Fail(sig, Fault::KnotsNaN, "%s must not hold NaN, found %s(%d) = NaN.", name, name, at);
-      }
-      Fail(sig, Fault::KnotsDecreasing, "%s must be non-decreasing, found %s(%d) < %s(%d).", name,
-           name, k + 1, name, k);
-    }
-  }
+  if (m <= kWholeKnotCheck) CheckOrder(sig, name, U, 0, m - 1);
+  d->name = name;
   d->U = U;
   d->m = m;
   d->n = m - d->p - 1;
+}
+
+// A long knot vector, where the call reads it: the search must have found a span that holds the
+// point (knots out of order along the search can stop it elsewhere), and the 2p + 2 knots of the
+// span, U[s-p..s+p+1], from which every basis function of the call is made, must be in order.
+void CheckSpanKnots(const Signature& sig, const Direction& d, bool searched) {
+  if (d.m <= kWholeKnotCheck) return;
+  const double* U = d.U;
+  CheckOrder(sig, d.name, U, d.s - d.p, std::min(d.m - 1, d.s + d.p + 1));
+  const bool held = std::isnan(d.u) || d.u >= U[d.n] || d.u <= U[d.p] ||
+                    (U[d.s] <= d.u && d.u < U[d.s + 1]);
+  if (searched && !held) {
+    Fail(sig, Fault::KnotsDecreasing,
+         "%s must be non-decreasing and free of NaN: the span search found no interval holding %g.",
+         d.name, d.u);
+  }
 }
 
 // A span or index given as a double, range-checked before it becomes an int.
@@ -157,6 +181,7 @@ Inputs Read(const Signature& sig, int nlhs, int nrhs, const mxArray* prhs[]) {
 
   int pointArg = -1;
   int spansArg = -1;
+  bool indexed = false;
   for (int k = 0; k < sig.nargs; ++k) {
     const char* name = sig.args[k].name;
     const size_t have = mxGetNumberOfElements(prhs[k]);
@@ -207,6 +232,7 @@ Inputs Read(const Signature& sig, int nlhs, int nrhs, const mxArray* prhs[]) {
                name, in.dir[0].n, v[0]);
         }
         in.index = static_cast<int>(v[0]) - 1;
+        indexed = true;
         break;
       case Arg::Degree:
       case Arg::Knots:
@@ -221,6 +247,12 @@ Inputs Read(const Signature& sig, int nlhs, int nrhs, const mxArray* prhs[]) {
     dir.u = std::fabs(point[d] - last) < kEndTolerance ? last - kEndTolerance : point[d];
     dir.s = spansArg >= 0 ? static_cast<int>(in.data[spansArg][d])
                           : FindSpan(dir.n - 1, dir.p, dir.u, dir.U);
+    CheckSpanKnots(sig, dir, spansArg < 0);
+  }
+  // The single function's own support, U[i..i+p+1], which it is evaluated from.
+  const Direction& first = in.dir[0];
+  if (indexed && first.m > kWholeKnotCheck) {
+    CheckOrder(sig, first.name, first.U, in.index, in.index + first.p + 1);
   }
   return in;
 }

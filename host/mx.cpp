@@ -23,12 +23,19 @@ namespace {
 
 std::atomic<long> live{0};
 thread_local std::vector<mxArray*>* created = nullptr;
+thread_local int hostDepth = 0;
+
+struct HostScope {
+  HostScope() { ++hostDepth; }
+  ~HostScope() { --hostDepth; }
+};
 
 size_t Count(const std::vector<size_t>& dims) {
   return std::accumulate(dims.begin(), dims.end(), size_t{1}, std::multiplies<size_t>());
 }
 
 mxArray* New(Class cls, std::vector<size_t> dims, bool complex, bool sparse) {
+  const HostScope scope;
   while (dims.size() < 2) dims.push_back(1);
   const size_t n = Count(dims);
   mxArray* a = new mxArray{cls, std::move(dims), complex, sparse, std::vector<double>(n),
@@ -63,6 +70,7 @@ Array Make(Class cls, std::vector<size_t> dims, bool complex, bool sparse) {
 std::vector<double> Values(const mxArray* a) { return a->re; }
 std::vector<size_t> Dims(const mxArray* a) { return a->dims; }
 long LiveArrays() { return live.load(); }
+bool InHost() { return hostDepth > 0; }
 
 }  // namespace standin
 
@@ -77,7 +85,9 @@ double* mxGetPr(const mxArray* a) {
 size_t mxGetM(const mxArray* a) { return a->dims[0]; }
 
 size_t mxGetN(const mxArray* a) {
-  return standin::Count(std::vector<size_t>(a->dims.begin() + 1, a->dims.end()));
+  size_t n = 1;
+  for (size_t d = 1; d < a->dims.size(); ++d) n *= a->dims[d];
+  return n;
 }
 
 size_t mxGetNumberOfElements(const mxArray* a) { return standin::Count(a->dims); }
@@ -101,6 +111,7 @@ const char* mxGetClassName(const mxArray* a) {
 }
 
 mxArray* mxCreateDoubleMatrix_700(int rows, int cols, mxComplexity flag) {
+  const standin::HostScope scope;
   if (rows < 0) rows = 0;
   if (cols < 0) cols = 0;
   return standin::New(Class::Double, {static_cast<size_t>(rows), static_cast<size_t>(cols)},
@@ -108,6 +119,7 @@ mxArray* mxCreateDoubleMatrix_700(int rows, int cols, mxComplexity flag) {
 }
 
 mxArray* mxCreateDoubleScalar(double value) {
+  const standin::HostScope scope;
   mxArray* a = standin::New(Class::Double, {1, 1}, false, false);
   a->re[0] = value;
   return a;
@@ -115,6 +127,7 @@ mxArray* mxCreateDoubleScalar(double value) {
 
 void mxDestroyArray(mxArray* a) {
   if (a == nullptr) return;
+  const standin::HostScope scope;
   --standin::live;
   delete a;
 }

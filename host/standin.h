@@ -39,6 +39,10 @@ std::vector<size_t> Dims(const mxArray* a);
 
 long LiveArrays();  // arrays created and not yet destroyed, on any thread
 
+// Whether this thread is inside a host operation now: what the host allocates there (arrays,
+// their data) is the host's, not the plug-in's.
+bool InHost();
+
 // What one call of mexFunction left behind.
 struct Result {
   bool failed = false;       // it raised an error through mexErrMsgTxt or mexErrMsgIdAndTxt

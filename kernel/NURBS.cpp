@@ -7,13 +7,19 @@
 // beyond its outputs. The arithmetic is the books' recurrences term for term; the order of every
 // sum and the grouping of every product are part of the results and must not be "simplified".
 
+namespace {
+constexpr int kMaxHalvings = 64;
+}  // namespace
+
 int FindSpan(int n, int p, double u, const double* U) {
   if (u >= U[n + 1]) return n;
   if (u <= U[p]) return p;
   int low = p;
   int high = n + 1;
   int mid = low + (high - low) / 2;  // (low + high) / 2 without overflow
-  while (u < U[mid] || u >= U[mid + 1]) {
+  // Ordered knots end the search within 32 halvings of an int range; only knots out of order
+  // can stall it, and then it stops with a span whose interval does not hold u.
+  for (int halvings = 0; (u < U[mid] || u >= U[mid + 1]) && halvings < kMaxHalvings; ++halvings) {
     if (u < U[mid]) {
       high = mid;
     } else {

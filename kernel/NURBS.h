@@ -23,7 +23,8 @@ constexpr int kMaxDegree = 18;
 // gets n, one at or below U[p] gets p, so the ends of the domain belong to the first and last
 // non-empty spans. A point on an interior knot belongs to the span that starts there; on a
 // repeated knot, to the span that starts at its last copy. A NaN point gets the first bisection
-// midpoint (p + n + 1) / 2. Reads U[p..n+1]; ends only if U is non-decreasing there.
+// midpoint (p + n + 1) / 2. Reads U[p..n+1] and always returns a span in p..n; knots out of
+// order can make it stop at a span whose interval does not hold u, never make it loop forever.
 int FindSpan(int n, int p, double u, const double* U);
 
 // N[0..p] = N_{i-p..i,p}(u), by the triangular Cox-de Boor recurrence (Algorithm A2.2). Reads

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -78,6 +79,20 @@ TEST(FindSpan, EveryPointOfALongVectorLiesInItsSpan) {
     const int s = FindSpan(n, 3, u, U.data());
     ASSERT_LE(U[s], u);
     ASSERT_LT(u, U[s + 1]);
+  }
+}
+
+// Knots out of order must never make the search loop forever or leave the range p..n.
+TEST(FindSpan, EndsOnKnotsInAnyOrder) {
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int t = 0; t < 2000; ++t) {
+    std::vector<double> U(40);
+    for (double& u : U) u = unit(rng);
+    const int p = t % 4, n = 40 - p - 2;
+    const int s = FindSpan(n, p, unit(rng), U.data());
+    ASSERT_GE(s, p);
+    ASSERT_LE(s, n);
   }
 }
 

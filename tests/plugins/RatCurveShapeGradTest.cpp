@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -183,6 +184,34 @@ TEST_F(RatCurveShapeGrad, TooShortKnotsDependOnTheDegree) {
   ExpectError("knotsTooShort", 2, {&xi, &p0, &two, &w});
   ExpectError("knotsTooShort", 2, {&xi, &p1, &three, &w});
   EXPECT_FALSE(Call(2, {&xi, &p0, &three, &w}).failed);
+}
+
+// A long knot vector is checked where the call reads it, so that a call costs the same whatever
+// the knot count: its span's knots and the span search. A fault elsewhere changes nothing that
+// the call computes.
+TEST_F(RatCurveShapeGrad, LongKnotVectorsAreCheckedWhereTheCallReadsThem) {
+  const int p = 2, n = 400;
+  std::vector<double> U(p + 1, 0.0);
+  for (int k = 1; k < n - p; ++k) U.push_back(static_cast<double>(k) / (n - p));
+  U.insert(U.end(), p + 1, 1.0);
+  const std::vector<double> w(n, 1.0);
+  const std::vector<double> good = Out(Run(0.1, p, U, w), 0);
+
+  std::vector<double> far = U;
+  std::swap(far[350], far[351]);  // out of order near the end, far from 0.1
+  EXPECT_EQ(Bits(Out(Run(0.1, p, far, w), 0)), Bits(good));
+  const Array xi = Scalar(0.88), deg = Scalar(p), weights = Row(w), knots = Row(far);
+  ExpectError("knotsDecreasing", 1, {&xi, &deg, &knots, &weights});
+
+  std::vector<double> nan = U;
+  nan[41] = NAN;  // in the span of 0.1
+  const Array at = Scalar(0.1), nanKnots = Row(nan);
+  ExpectError("knotsNaN", 1, {&at, &deg, &nanKnots, &weights});
+
+  std::vector<double> reversed = U;  // nothing in order: the search cannot end in a span of 0.5
+  std::reverse(reversed.begin() + p + 1, reversed.end() - p - 1);
+  const Array half = Scalar(0.5), reversedKnots = Row(reversed);
+  ExpectError("knotsDecreasing", 1, {&half, &deg, &reversedKnots, &weights});
 }
 
 TEST_F(RatCurveShapeGrad, TooManyOutputs) {
