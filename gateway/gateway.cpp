@@ -68,9 +68,9 @@ int KnotsNeeded(const Signature& sig, int p) {
   return p + 1 + functions;
 }
 
-int ReadDegree(const Signature& sig, const char* name, const mxArray* a) {
-  if (mxGetNumberOfElements(a) < 1) Fail(sig, Fault::TooFewValues, "%s must hold the degree; it is empty.", name);
-  const double v = mxGetPr(a)[0];
+int ReadDegree(const Signature& sig, const char* name, const double* values, size_t count) {
+  if (count < 1) Fail(sig, Fault::TooFewValues, "%s must hold the degree; it is empty.", name);
+  const double v = values[0];
   if (!std::isfinite(v)) Fail(sig, Fault::DegreeNotFinite, "%s must be a finite degree, found %g.", name, v);
   const double t = std::trunc(v);
   if (t < 0) Fail(sig, Fault::DegreeNegative, "%s must be a degree >= 0, found %g.", name, v);
@@ -99,7 +99,8 @@ void CheckOrder(const Signature& sig, const char* name, const double* U, int fir
 // Knots U[0..m-1]: a row, at least KnotsNeeded long, and in order. Up to kWholeKnotCheck knots
 // the order is checked here, whole; a longer vector is checked where the call reads it, once its
 // span is known (CheckSpanKnots).
-void ReadKnots(const Signature& sig, const char* name, const mxArray* a, Direction* d) {
+void ReadKnots(const Signature& sig, const char* name, const mxArray* a, const double* U,
+               Direction* d) {
   const size_t rows = mxGetM(a);
   const size_t cols = mxGetN(a);
   if (rows != 1) {
@@ -116,7 +117,6 @@ void ReadKnots(const Signature& sig, const char* name, const mxArray* a, Directi
     Fail(sig, Fault::KnotsTooShort, "%s needs at least %d knots for degree %d, found %d.", name,
          needed, d->p, m);
   }
-  const double* U = mxGetPr(a);
   if (m <= kWholeKnotCheck) CheckOrder(sig, name, U, 0, m - 1);
   d->name = name;
   d->U = U;
@@ -155,6 +155,7 @@ Inputs Read(const Signature& sig, int nlhs, int nrhs, const mxArray* prhs[]) {
   }
 
   Inputs in{};
+  size_t count[kMaxArgs];  // elements of every input
   for (int k = 0; k < sig.nargs; ++k) {
     const mxArray* a = prhs[k];
     const char* name = sig.args[k].name;
@@ -165,18 +166,21 @@ Inputs Read(const Signature& sig, int nlhs, int nrhs, const mxArray* prhs[]) {
     if (mxIsComplex(a)) Fail(sig, Fault::Complex, "%s must be real, found a complex array.", name);
     if (mxIsSparse(a)) Fail(sig, Fault::Sparse, "%s must be a full array, found a sparse one.", name);
     in.data[k] = mxGetPr(a);
+    count[k] = mxGetNumberOfElements(a);
   }
 
   // Degrees, then knots (their length depends on the degree), then what depends on both.
   int directions = 0;
   for (int k = 0; k < sig.nargs; ++k) {
     if (sig.args[k].kind == Arg::Degree) {
-      in.dir[directions++].p = ReadDegree(sig, sig.args[k].name, prhs[k]);
+      in.dir[directions++].p = ReadDegree(sig, sig.args[k].name, in.data[k], count[k]);
     }
   }
   in.directions = directions;
   for (int k = 0, d = 0; k < sig.nargs; ++k) {
-    if (sig.args[k].kind == Arg::Knots) ReadKnots(sig, sig.args[k].name, prhs[k], &in.dir[d++]);
+    if (sig.args[k].kind == Arg::Knots) {
+      ReadKnots(sig, sig.args[k].name, prhs[k], in.data[k], &in.dir[d++]);
+    }
   }
 
   int pointArg = -1;
@@ -184,7 +188,7 @@ Inputs Read(const Signature& sig, int nlhs, int nrhs, const mxArray* prhs[]) {
   bool indexed = false;
   for (int k = 0; k < sig.nargs; ++k) {
     const char* name = sig.args[k].name;
-    const size_t have = mxGetNumberOfElements(prhs[k]);
+    const size_t have = count[k];
     const double* v = in.data[k];
     switch (sig.args[k].kind) {
       case Arg::Point:
