@@ -60,7 +60,7 @@ const Plugin kPlugins[] = {
 using Entry = void (*)(int, mxArray**, int, const mxArray**);
 
 Entry Load(const char* name) {
-  const std::string path = std::string(NURBS_TOOLBOX_DIR) + "/" + name + ".mexa64";
+  const std::string path = std::string(NURBS_TOOLBOX_DIR) + "/" + name + standin::kMexSuffix;
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) std::abort();
   return reinterpret_cast<Entry>(dlsym(handle, "mexFunction"));

@@ -1,10 +1,15 @@
 // Loads a plug-in by file name and calls it the way MATLAB does: max(nlhs, 1) output slots,
 // errors caught at the call's frame, arrays created but not stored freed by the host.
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 
 #include "standin.h"
 #include "standin_internal.h"
@@ -18,6 +23,25 @@ constexpr int kGuardSlots = 8;
 
 }  // namespace
 
+#if defined(_WIN32)
+Plugin::Plugin(const std::string& path) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr) {
+    throw std::runtime_error("cannot load " + path + ": error " + std::to_string(GetLastError()));
+  }
+  handle_ = module;
+  entry_ = reinterpret_cast<void (*)(int, mxArray**, int, const mxArray**)>(
+      reinterpret_cast<void*>(GetProcAddress(module, "mexFunction")));
+  if (entry_ == nullptr) {
+    FreeLibrary(module);
+    throw std::runtime_error(path + " has no mexFunction");
+  }
+}
+
+Plugin::~Plugin() {
+  if (handle_ != nullptr) FreeLibrary(static_cast<HMODULE>(handle_));
+}
+#else
 Plugin::Plugin(const std::string& path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) throw std::runtime_error("cannot load " + path + ": " + dlerror());
@@ -32,6 +56,7 @@ Plugin::Plugin(const std::string& path) {
 Plugin::~Plugin() {
   if (handle_ != nullptr) dlclose(handle_);
 }
+#endif
 
 Result Plugin::Call(int nlhs, const std::vector<const mxArray*>& inputs) const {
   const int slots = std::max(nlhs, 1);

@@ -19,6 +19,13 @@ void mxDestroyArray(mxArray* array);
 
 namespace standin {
 
+// The file name extension MATLAB gives MEX files on this platform.
+#if defined(_WIN32)
+constexpr const char* kMexSuffix = ".mexw64";
+#else
+constexpr const char* kMexSuffix = ".mexa64";
+#endif
+
 enum class Class { Double, Single, Int32, Uint8, Logical, Char, Cell, Struct };
 
 struct ArrayDeleter {

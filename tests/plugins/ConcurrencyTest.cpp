@@ -13,11 +13,10 @@ using standin::Row;
 using standin::Scalar;
 
 TEST(Concurrency, PluginsFromSeveralThreadsAtOnce) {
-  const std::string dir = NURBS_TOOLBOX_DIR;
-  const standin::Plugin curve(dir + "/RatCurveShapeHess.mexa64");
-  const standin::Plugin surface(dir + "/RatSurfShapeHess.mexa64");
-  const standin::Plugin volume(dir + "/RatVolShapeGradAtSpan.mexa64");
-  const standin::Plugin single(dir + "/RatSingleShape.mexa64");
+  const standin::Plugin curve(PluginPath("RatCurveShapeHess"));
+  const standin::Plugin surface(PluginPath("RatSurfShapeHess"));
+  const standin::Plugin volume(PluginPath("RatVolShapeGradAtSpan"));
+  const standin::Plugin single(PluginPath("RatSingleShape"));
   const long live = standin::LiveArrays();
 
   // One call of each plug-in at a thread-dependent point, and the same call made again: the

@@ -14,7 +14,7 @@ class PolySurfShapeGrad : public PluginTest {
  protected:
   PolySurfShapeGrad()
       : PluginTest("PolySurfShapeGrad"),
-        rational_(std::string(NURBS_TOOLBOX_DIR) + "/RatSurfShapeGrad.mexa64") {}
+        rational_(PluginPath("RatSurfShapeGrad")) {}
   standin::Plugin rational_;
 };
 

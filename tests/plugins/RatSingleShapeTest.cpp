@@ -12,8 +12,7 @@ using standin::Scalar;
 
 class RatSingleShape : public PluginTest {
  protected:
-  RatSingleShape() : PluginTest("RatSingleShape"), grad_(std::string(NURBS_TOOLBOX_DIR) +
-                                                         "/RatCurveShapeGrad.mexa64") {}
+  RatSingleShape() : PluginTest("RatSingleShape"), grad_(PluginPath("RatCurveShapeGrad")) {}
 
   std::vector<double> Run(double i, double p, double xi, const std::vector<double>& U,
                           const std::vector<double>& w) {

@@ -12,7 +12,7 @@ class RatSurfGradOnly : public PluginTest {
  protected:
   RatSurfGradOnly()
       : PluginTest("RatSurfGradOnly"),
-        full_(std::string(NURBS_TOOLBOX_DIR) + "/RatSurfShapeGrad.mexa64") {}
+        full_(PluginPath("RatSurfShapeGrad")) {}
   standin::Plugin full_;
 };
 

@@ -17,7 +17,7 @@ class RatSurfShapeGradAtSpan : public PluginTest {
  protected:
   RatSurfShapeGradAtSpan()
       : PluginTest("RatSurfShapeGradAtSpan"),
-        search_(std::string(NURBS_TOOLBOX_DIR) + "/RatSurfShapeGrad.mexa64") {}
+        search_(PluginPath("RatSurfShapeGrad")) {}
 
   standin::Result Run(const double* x, int p, int q, const std::vector<double>& U,
                       const std::vector<double>& V, const std::vector<double>& w,

@@ -14,7 +14,7 @@ class RatSurfShapeHess : public PluginTest {
  protected:
   RatSurfShapeHess()
       : PluginTest("RatSurfShapeHess"),
-        grad_(std::string(NURBS_TOOLBOX_DIR) + "/RatSurfShapeGrad.mexa64") {}
+        grad_(PluginPath("RatSurfShapeGrad")) {}
 
   standin::Result Run(const RandomCase& c, double x0, double x1, int nlhs = 6) {
     const Array a = Row({x0, x1}), b = Scalar(c.p[0]), d = Scalar(c.p[1]), e = Row(c.U[0]),

@@ -13,7 +13,7 @@ class RatVolShapeGradAtSpan : public PluginTest {
  protected:
   RatVolShapeGradAtSpan()
       : PluginTest("RatVolShapeGradAtSpan"),
-        search_(std::string(NURBS_TOOLBOX_DIR) + "/RatVolShapeGrad.mexa64") {}
+        search_(PluginPath("RatVolShapeGrad")) {}
   standin::Plugin search_;
 };
 

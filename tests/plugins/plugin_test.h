@@ -1,4 +1,4 @@
-// A plug-in's .mexa64 loaded by file name through the stand-in host, as MATLAB loads it, with the
+// A plug-in's MEX file loaded by file name through the stand-in host, as MATLAB loads it, with the
 // checks every call must pass: no slot written past the ones given, no array stored that it did
 // not create, none created and left unstored, the inputs unchanged, nothing alive afterwards.
 #ifndef NURBS_TESTS_PLUGINS_PLUGIN_TEST_H_
@@ -17,10 +17,15 @@
 #include "random_case.h"
 #include "standin.h"
 
+// The built plug-in of this name, as MATLAB would find it on the path.
+inline std::string PluginPath(const std::string& name) {
+  return std::string(NURBS_TOOLBOX_DIR) + "/" + name + standin::kMexSuffix;
+}
+
 class PluginTest : public ::testing::Test {
  protected:
   explicit PluginTest(const std::string& name)
-      : name_(name), plugin_(std::string(NURBS_TOOLBOX_DIR) + "/" + name + ".mexa64") {}
+      : name_(name), plugin_(PluginPath(name)) {}
 
   void SetUp() override { live_ = standin::LiveArrays(); }
   void TearDown() override {
