@@ -97,7 +97,7 @@ for k = 1:rows (plugins)
 
   for c = 1:rows (cases)
     [args, n, expected] = cases{c, :};
-    copies = args;
+    copies = cellfun (@unshared, args, 'UniformOutput', false);
     got = 'ok';
     try
       out = cell (1, n);
