@@ -13,25 +13,11 @@
 
 #include "NURBS.h"
 #include "bits.h"
+#include "shapes.h"
 #include "random_case.h"
 #include "standin.h"
 
 namespace {
-
-struct Shape {
-  const char* name;
-  const char* kinds;  // per input: x point, p degree, k knots, w values, s spans, i index
-  int outputs;
-};
-
-const Shape kShapes[] = {
-    {"RatCurveShapeGrad", "xpkw", 2},       {"RatCurveShapeHess", "xpkw", 3},
-    {"RatCurveEval", "xpkww", 2},           {"RatCurveEvalD2", "xpkww", 3},
-    {"RatSingleShape", "ipxkw", 2},         {"RatSurfShapeGrad", "xppkkw", 3},
-    {"RatSurfGradOnly", "xppkkw", 2},       {"RatSurfShapeGradAtSpan", "xppkkws", 3},
-    {"PolySurfShapeGrad", "xppkk", 3},      {"RatSurfShapeHess", "xppkkw", 6},
-    {"RatVolShapeGrad", "xpppkkkw", 4},     {"RatVolShapeGradAtSpan", "xpppkkkws", 4},
-};
 
 // The inputs of case t of a plug-in: a random valid case, every fifth one spoiled.
 std::vector<standin::Array> Inputs(const Shape& shape, std::mt19937& rng, int t) {

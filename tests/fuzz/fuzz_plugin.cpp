@@ -18,28 +18,13 @@
 #include <vector>
 
 #include "bits.h"
+#include "shapes.h"
 #include "standin.h"
 
 namespace {
 
 using standin::Array;
 using standin::Class;
-
-struct Shape {
-  const char* name;
-  const char* kinds;  // per input: x point, p degree, k knots, w values, s spans, i index
-  int outputs;
-  bool scalars;  // 1 x 1 outputs, else 1 x nen rows
-};
-
-const Shape kShapes[] = {
-    {"RatCurveShapeGrad", "xpkw", 2, false},      {"RatCurveShapeHess", "xpkw", 3, false},
-    {"RatCurveEval", "xpkww", 2, true},           {"RatCurveEvalD2", "xpkww", 3, true},
-    {"RatSingleShape", "ipxkw", 2, true},         {"RatSurfShapeGrad", "xppkkw", 3, false},
-    {"RatSurfGradOnly", "xppkkw", 2, false},      {"RatSurfShapeGradAtSpan", "xppkkws", 3, false},
-    {"PolySurfShapeGrad", "xppkk", 3, false},     {"RatSurfShapeHess", "xppkkw", 6, false},
-    {"RatVolShapeGrad", "xpppkkkw", 4, false},    {"RatVolShapeGradAtSpan", "xpppkkkws", 4, false},
-};
 
 const Shape& ThisPlugin() {
   for (const Shape& s : kShapes) {
