@@ -5,16 +5,16 @@
 // Every fifth case has one input spoiled, so that errors and their identifiers are compared too.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "NURBS.h"
 #include "bits.h"
-#include "shapes.h"
 #include "random_case.h"
+#include "shapes.h"
 #include "standin.h"
 
 namespace {
@@ -28,16 +28,27 @@ std::vector<standin::Array> Inputs(const Shape& shape, std::mt19937& rng, int t)
   std::vector<standin::Array> args;
   for (int k = 0, p = 0, knots = 0; k < static_cast<int>(kinds.size()); ++k) {
     switch (kinds[k]) {
-      case 'x': args.push_back(standin::Row(std::vector<double>(c.x, c.x + directions))); break;
-      case 'p': args.push_back(standin::Scalar(c.p[p++])); break;
-      case 'k': args.push_back(standin::Row(c.U[knots++])); break;
-      case 'w': args.push_back(standin::Row(c.w)); break;
-      case 'i': args.push_back(standin::Scalar(1 + static_cast<int>(rng() % c.n[0]))); break;
+      case 'x':
+        args.push_back(standin::Row(std::vector<double>(c.x, c.x + directions)));
+        break;
+      case 'p':
+        args.push_back(standin::Scalar(c.p[p++]));
+        break;
+      case 'k':
+        args.push_back(standin::Row(c.U[knots++]));
+        break;
+      case 'w':
+        args.push_back(standin::Row(c.w));
+        break;
+      case 'i':
+        args.push_back(standin::Scalar(1 + static_cast<int>(rng() % c.n[0])));
+        break;
       case 's': {
         std::vector<double> spans;
         for (int d = 0; d < directions; ++d) {
           const double last = c.U[d].back(), x = c.x[d];
-          const double u = std::fabs(x - last) < 2.220446049250313e-14 ? last - 2.220446049250313e-14 : x;
+          const double u =
+              std::fabs(x - last) < 2.220446049250313e-14 ? last - 2.220446049250313e-14 : x;
           spans.push_back(FindSpan(c.n[d] - 1, c.p[d], u, c.U[d].data()));
         }
         args.push_back(standin::Row(spans));
@@ -49,10 +60,18 @@ std::vector<standin::Array> Inputs(const Shape& shape, std::mt19937& rng, int t)
     const size_t at = rng() % args.size();
     std::vector<double> v = standin::Values(args[at].get());
     switch (rng() % 4) {
-      case 0: args[at] = standin::Scalar(NAN); break;
-      case 1: args[at] = standin::Row(std::vector<double>(v.rbegin(), v.rend())); break;
-      case 2: args[at] = standin::Make(standin::Class::Int32, {1, 3}); break;
-      default: args[at] = standin::Row(std::vector<double>(v.begin(), v.begin() + v.size() / 2)); break;
+      case 0:
+        args[at] = standin::Scalar(NAN);
+        break;
+      case 1:
+        args[at] = standin::Row(std::vector<double>(v.rbegin(), v.rend()));
+        break;
+      case 2:
+        args[at] = standin::Make(standin::Class::Int32, {1, 3});
+        break;
+      default:
+        args[at] = standin::Row(std::vector<double>(v.begin(), v.begin() + v.size() / 2));
+        break;
     }
   }
   return args;
@@ -60,7 +79,8 @@ std::vector<standin::Array> Inputs(const Shape& shape, std::mt19937& rng, int t)
 
 // Every case of every plug-in of a toolbox, each result as one line of text: the outputs' bits
 // in hex, or the error's identifier and message.
-void Run(const std::string& toolbox, int cases, const std::function<void(const std::string&)>& line) {
+void Run(const std::string& toolbox, int cases,
+         const std::function<void(const std::string&)>& line) {
   for (const Shape& shape : kShapes) {
     const standin::Plugin plugin(toolbox + "/" + shape.name + standin::kMexSuffix);
     std::mt19937 rng(12345);
@@ -93,7 +113,8 @@ void Run(const std::string& toolbox, int cases, const std::function<void(const s
 int main(int argc, char** argv) {
   if (argc >= 4 && std::string(argv[1]) == "--dump") {
     std::ofstream file(argv[3]);
-    Run(argv[2], argc > 4 ? std::atoi(argv[4]) : 1000, [&](const std::string& l) { file << l << "\n"; });
+    Run(argv[2], argc > 4 ? std::atoi(argv[4]) : 1000,
+        [&](const std::string& l) { file << l << "\n"; });
     return file ? 0 : 1;
   }
   if (argc < 3) {
@@ -111,7 +132,9 @@ int main(int argc, char** argv) {
       if (differing++ < 5) std::printf("differs:\n  %s\n  %s\n", a[k].c_str(), b[k].c_str());
     }
   }
-  std::printf("%zu calls compared (outputs bit for bit, errors by identifier and message), "
-              "%ld differ\n", a.size(), differing);
+  std::printf(
+      "%zu calls compared (outputs bit for bit, errors by identifier and message), "
+      "%ld differ\n",
+      a.size(), differing);
   return differing == 0 ? 0 : 1;
 }

@@ -36,10 +36,10 @@ using standin::Array;
 struct Plugin {
   const char* name;
   int directions;
-  bool field;   // takes control values before the weights
-  bool spans;   // takes the spans after the weights
+  bool field;  // takes control values before the weights
+  bool spans;  // takes the spans after the weights
   bool weights;
-  bool index;   // RatSingleShape
+  bool index;  // RatSingleShape
 };
 
 const Plugin kPlugins[] = {
@@ -104,8 +104,8 @@ void Run(benchmark::State& state, const Plugin& plugin) {
   pluginAllocations = 0;
   for (auto _ : state) {
     inCall = true;
-    const int failed = standinRunMex(entry, nlhs, plhs, static_cast<int>(prhs.size()),
-                                     prhs.data(), id, sizeof id, message, sizeof message);
+    const int failed = standinRunMex(entry, nlhs, plhs, static_cast<int>(prhs.size()), prhs.data(),
+                                     id, sizeof id, message, sizeof message);
     inCall = false;
     if (failed) {
       state.SkipWithError(message);

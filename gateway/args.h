@@ -21,13 +21,13 @@ constexpr ArgRule kCurveFieldArgs[] = {
 };
 
 constexpr ArgRule kSurfaceArgs[] = {
-    {"xi", Arg::Point},     {"p", Arg::Degree},       {"q", Arg::Degree},  {"knotU", Arg::Knots},
-    {"knotV", Arg::Knots},  {"weights", Arg::Values}, {"spans", Arg::Spans},
+    {"xi", Arg::Point},    {"p", Arg::Degree},       {"q", Arg::Degree},    {"knotU", Arg::Knots},
+    {"knotV", Arg::Knots}, {"weights", Arg::Values}, {"spans", Arg::Spans},
 };
 
 constexpr ArgRule kVolumeArgs[] = {
-    {"xi", Arg::Point},    {"p", Arg::Degree},    {"q", Arg::Degree},
-    {"r", Arg::Degree},    {"knotU", Arg::Knots}, {"knotV", Arg::Knots},
+    {"xi", Arg::Point},    {"p", Arg::Degree},       {"q", Arg::Degree},
+    {"r", Arg::Degree},    {"knotU", Arg::Knots},    {"knotV", Arg::Knots},
     {"knotW", Arg::Knots}, {"weights", Arg::Values}, {"spans", Arg::Spans},
 };
 

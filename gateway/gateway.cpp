@@ -35,9 +35,9 @@ enum class Fault {
 };
 
 constexpr const char* kMnemonic[] = {
-    "tooManyOutputs", "notDouble",      "complex",       "sparse",        "tooFewValues",
-    "degreeNotFinite", "degreeNegative", "degreeTooLarge", "knotsNotRow",  "knotsTooLong",
-    "knotsTooShort",  "knotsNaN",       "knotsDecreasing", "spanOutOfRange", "indexOutOfRange",
+    "tooManyOutputs",  "notDouble",      "complex",         "sparse",         "tooFewValues",
+    "degreeNotFinite", "degreeNegative", "degreeTooLarge",  "knotsNotRow",    "knotsTooLong",
+    "knotsTooShort",   "knotsNaN",       "knotsDecreasing", "spanOutOfRange", "indexOutOfRange",
 };
 static_assert(sizeof kMnemonic / sizeof kMnemonic[0] ==
                   static_cast<size_t>(Fault::IndexOutOfRange) + 1,
@@ -75,7 +75,8 @@ int KnotsNeeded(const Signature& sig, int p) {
 int ReadDegree(const Signature& sig, const char* name, const double* values, size_t count) {
   if (count < 1) Fail(sig, Fault::TooFewValues, "%s must hold the degree; it is empty.", name);
   const double v = values[0];
-  if (!std::isfinite(v)) Fail(sig, Fault::DegreeNotFinite, "%s must be a finite degree, found %g.", name, v);
+  if (!std::isfinite(v))
+    Fail(sig, Fault::DegreeNotFinite, "%s must be a finite degree, found %g.", name, v);
   const double t = std::trunc(v);
   if (t < 0) Fail(sig, Fault::DegreeNegative, "%s must be a degree >= 0, found %g.", name, v);
   if (t > kMaxDegree) {
@@ -125,8 +126,8 @@ void ReadKnots(const Signature& sig, const char* name, const mxArray* a, const d
   const size_t rows = mxGetM(a);
   const size_t cols = mxGetN(a);
   if (rows != 1) {
-    Fail(sig, Fault::KnotsNotRow, "%s must be a row vector of knots, found a %zux%zu array.",
-         name, rows, cols);
+    Fail(sig, Fault::KnotsNotRow, "%s must be a row vector of knots, found a %zux%zu array.", name,
+         rows, cols);
   }
   if (cols > static_cast<size_t>(INT_MAX)) {
     Fail(sig, Fault::KnotsTooLong, "%s must hold at most %d knots, found %zu.", name, INT_MAX,
@@ -152,8 +153,8 @@ void CheckSpanKnots(const Signature& sig, const Direction& d, bool searched) {
   if (d.m <= kWholeKnotCheck) return;
   const double* U = d.U;
   CheckOrder(sig, d.name, U, d.s - d.p, std::min(d.m - 1, d.s + d.p + 1));
-  const bool held = std::isnan(d.u) || d.u >= U[d.n] || d.u <= U[d.p] ||
-                    (U[d.s] <= d.u && d.u < U[d.s + 1]);
+  const bool held =
+      std::isnan(d.u) || d.u >= U[d.n] || d.u <= U[d.p] || (U[d.s] <= d.u && d.u < U[d.s + 1]);
   if (searched && !held) {
     Fail(sig, Fault::KnotsDecreasing,
          "%s must be non-decreasing and free of NaN: the span search found no interval holding %g.",
@@ -185,7 +186,8 @@ Inputs Read(const Signature& sig, int nlhs, int nrhs, const mxArray* prhs[]) {
            mxGetClassName(a));
     }
     if (mxIsComplex(a)) Fail(sig, Fault::Complex, "%s must be real, found a complex array.", name);
-    if (mxIsSparse(a)) Fail(sig, Fault::Sparse, "%s must be a full array, found a sparse one.", name);
+    if (mxIsSparse(a))
+      Fail(sig, Fault::Sparse, "%s must be a full array, found a sparse one.", name);
     in.data[k] = mxGetPr(a);
     count[k] = mxGetNumberOfElements(a);
   }
@@ -230,9 +232,8 @@ Inputs Read(const Signature& sig, int nlhs, int nrhs, const mxArray* prhs[]) {
         }
         if (!enough) {
           Fail(sig, Fault::TooFewValues,
-               "%s must hold one value per control point, found %zu for %d x %d x %d.", name,
-               have, in.dir[0].n, directions > 1 ? in.dir[1].n : 1,
-               directions > 2 ? in.dir[2].n : 1);
+               "%s must hold one value per control point, found %zu for %d x %d x %d.", name, have,
+               in.dir[0].n, directions > 1 ? in.dir[1].n : 1, directions > 2 ? in.dir[2].n : 1);
         }
         break;
       }
@@ -244,8 +245,8 @@ Inputs Read(const Signature& sig, int nlhs, int nrhs, const mxArray* prhs[]) {
         for (int d = 0; d < directions; ++d) {
           const Direction& dir = in.dir[d];
           if (!InRange(v[d], dir.p, dir.n - 1)) {
-            Fail(sig, Fault::SpanOutOfRange, "%s(%d) must be a span from %d to %d, found %g.",
-                 name, d + 1, dir.p, dir.n - 1, v[d]);
+            Fail(sig, Fault::SpanOutOfRange, "%s(%d) must be a span from %d to %d, found %g.", name,
+                 d + 1, dir.p, dir.n - 1, v[d]);
           }
         }
         spansArg = k;
@@ -253,8 +254,9 @@ Inputs Read(const Signature& sig, int nlhs, int nrhs, const mxArray* prhs[]) {
       case Arg::Index:
         if (have < 1) Fail(sig, Fault::TooFewValues, "%s must hold an index; it is empty.", name);
         if (!InRange(v[0], 1, in.dir[0].n)) {
-          Fail(sig, Fault::IndexOutOfRange, "%s must be a basis function index from 1 to %d, found %g.",
-               name, in.dir[0].n, v[0]);
+          Fail(sig, Fault::IndexOutOfRange,
+               "%s must be a basis function index from 1 to %d, found %g.", name, in.dir[0].n,
+               v[0]);
         }
         in.index = static_cast<int>(v[0]) - 1;
         indexed = true;

@@ -62,12 +62,12 @@ constexpr int kWholeKnotCheck = 256;
 // One parametric direction as read and checked.
 struct Direction {
   const char* name;  // the knot input's name
-  double u;         // the coordinate after the end clamp
-  int p;            // degree
-  const double* U;  // knots U[0..m-1]
-  int m;            // number of knots
-  int n;            // number of basis functions, m - p - 1
-  int s;            // knot span, from FindSpan or from the caller
+  double u;          // the coordinate after the end clamp
+  int p;             // degree
+  const double* U;   // knots U[0..m-1]
+  int m;             // number of knots
+  int n;             // number of basis functions, m - p - 1
+  int s;             // knot span, from FindSpan or from the caller
 };
 
 struct Inputs {

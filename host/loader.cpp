@@ -76,8 +76,8 @@ Result Plugin::Call(int nlhs, const std::vector<const mxArray*>& inputs) const {
   result.failed = failed != 0;
   result.id = id;
   result.message = message;
-  result.overrun = std::any_of(plhs.begin() + slots, plhs.end(),
-                               [](mxArray* a) { return a != kGuard; });
+  result.overrun =
+      std::any_of(plhs.begin() + slots, plhs.end(), [](mxArray* a) { return a != kGuard; });
   if (result.failed) std::fill_n(plhs.begin(), slots, nullptr);  // a failed call returns nothing
   for (mxArray* a : created) {
     if (std::find(plhs.begin(), plhs.begin() + slots, a) == plhs.begin() + slots) {

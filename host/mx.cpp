@@ -38,8 +38,8 @@ mxArray* New(Class cls, std::vector<size_t> dims, bool complex, bool sparse) {
   const HostScope scope;
   while (dims.size() < 2) dims.push_back(1);
   const size_t n = Count(dims);
-  mxArray* a = new mxArray{cls, std::move(dims), complex, sparse, std::vector<double>(n),
-                           std::vector<double>(complex ? n : 0)};
+  mxArray* a = new mxArray{cls,    std::move(dims),        complex,
+                           sparse, std::vector<double>(n), std::vector<double>(complex ? n : 0)};
   ++live;
   if (created != nullptr) created->push_back(a);
   return a;
@@ -98,14 +98,22 @@ bool mxIsSparse(const mxArray* a) { return a->sparse; }
 
 const char* mxGetClassName(const mxArray* a) {
   switch (a->cls) {
-    case Class::Double: return "double";
-    case Class::Single: return "single";
-    case Class::Int32: return "int32";
-    case Class::Uint8: return "uint8";
-    case Class::Logical: return "logical";
-    case Class::Char: return "char";
-    case Class::Cell: return "cell";
-    case Class::Struct: return "struct";
+    case Class::Double:
+      return "double";
+    case Class::Single:
+      return "single";
+    case Class::Int32:
+      return "int32";
+    case Class::Uint8:
+      return "uint8";
+    case Class::Logical:
+      return "logical";
+    case Class::Char:
+      return "char";
+    case Class::Cell:
+      return "cell";
+    case Class::Struct:
+      return "struct";
   }
   return "unknown";
 }

@@ -52,13 +52,13 @@ bool InHost();
 
 // What one call of mexFunction left behind.
 struct Result {
-  bool failed = false;       // it raised an error through mexErrMsgTxt or mexErrMsgIdAndTxt
-  std::string id;            // the identifier, empty for mexErrMsgTxt
+  bool failed = false;  // it raised an error through mexErrMsgTxt or mexErrMsgIdAndTxt
+  std::string id;       // the identifier, empty for mexErrMsgTxt
   std::string message;
   std::vector<Array> outputs;  // the slots it was given, in order; nullptr where nothing was stored
-  int dropped = 0;           // arrays it created but did not store (the host frees them)
-  bool overrun = false;      // it wrote past the slots it was given
-  bool foreign = false;      // it stored an array it did not create
+  int dropped = 0;             // arrays it created but did not store (the host frees them)
+  bool overrun = false;        // it wrote past the slots it was given
+  bool foreign = false;        // it stored an array it did not create
 };
 
 // A plug-in loaded by file name, as MATLAB loads a MEX file.

@@ -5,8 +5,13 @@
 namespace {
 
 constexpr gateway::Signature kSignature = {
-    "RatCurveEval", "[interp, interp_deriv] = RatCurveEval(xi, p, knot, points, weights)",
-    gateway::kCurveFieldArgs, 5, /*outputs=*/2, /*minFunctions=*/2};
+    "RatCurveEval",  // plug-in
+    "[interp, interp_deriv] = RatCurveEval(xi, p, knot, points, weights)",
+    gateway::kCurveFieldArgs,
+    5,  // inputs
+    2,  // outputs
+    2,  // basis functions each direction needs
+};
 
 }  // namespace
 

@@ -7,9 +7,13 @@
 namespace {
 
 constexpr gateway::Signature kSignature = {
-    "RatCurveEvalD2",
+    "RatCurveEvalD2",  // plug-in
     "[interp, interp_deriv, interp_deriv2] = RatCurveEvalD2(xi, p, knot, points, weights)",
-    gateway::kCurveFieldArgs, 5, /*outputs=*/3, /*minFunctions=*/3};
+    gateway::kCurveFieldArgs,
+    5,  // inputs
+    3,  // outputs
+    3,  // basis functions each direction needs
+};
 
 }  // namespace
 

@@ -6,8 +6,13 @@
 namespace {
 
 constexpr gateway::Signature kSignature = {
-    "RatCurveShapeGrad", "[R, dRdxi] = RatCurveShapeGrad(xi, p, knot, weights)",
-    gateway::kCurveArgs, 4, /*outputs=*/2, /*minFunctions=*/2};
+    "RatCurveShapeGrad",  // plug-in
+    "[R, dRdxi] = RatCurveShapeGrad(xi, p, knot, weights)",
+    gateway::kCurveArgs,
+    4,  // inputs
+    2,  // outputs
+    2,  // basis functions each direction needs
+};
 
 }  // namespace
 

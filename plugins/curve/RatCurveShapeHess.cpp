@@ -6,8 +6,13 @@
 namespace {
 
 constexpr gateway::Signature kSignature = {
-    "RatCurveShapeHess", "[R, dRdxi, dR2dxi] = RatCurveShapeHess(xi, p, knot, weights)",
-    gateway::kCurveArgs, 4, /*outputs=*/3, /*minFunctions=*/3};
+    "RatCurveShapeHess",  // plug-in
+    "[R, dRdxi, dR2dxi] = RatCurveShapeHess(xi, p, knot, weights)",
+    gateway::kCurveArgs,
+    4,  // inputs
+    3,  // outputs
+    3,  // basis functions each direction needs
+};
 
 }  // namespace
 

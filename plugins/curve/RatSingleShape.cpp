@@ -9,15 +9,20 @@
 namespace {
 
 constexpr gateway::ArgRule kArgs[] = {
-    {"i", gateway::Arg::Index},     {"p", gateway::Arg::Degree},       {"xi", gateway::Arg::Point},
-    {"knot", gateway::Arg::Knots},  {"weights", gateway::Arg::Values},
+    {"i", gateway::Arg::Index},    {"p", gateway::Arg::Degree},       {"xi", gateway::Arg::Point},
+    {"knot", gateway::Arg::Knots}, {"weights", gateway::Arg::Values},
 };
 // Degree 0 needs no more than its p + 1 functions: its derivative is 0.
 constexpr gateway::Signature kSignature = {
-    "RatSingleShape", "[Nip, dNipdxi] = RatSingleShape(i, p, xi, knot, weights)",
-    kArgs, std::size(kArgs), /*outputs=*/2, /*minFunctions=*/1,
+    "RatSingleShape",  // plug-in
+    "[Nip, dNipdxi] = RatSingleShape(i, p, xi, knot, weights)",
+    kArgs,
+    std::size(kArgs),  // inputs
+    2,                 // outputs
+    1,                 // basis functions each direction needs
     "You fool! You haven't passed in 5 arguments to the function.We expect it to be in the form "
-    "[Nip] = RatSingleShape(i, p, xi, knot, weights)\n"};
+    "[Nip] = RatSingleShape(i, p, xi, knot, weights)\n",
+};
 
 }  // namespace
 

@@ -6,8 +6,13 @@
 namespace {
 
 constexpr gateway::Signature kSignature = {
-    "PolySurfShapeGrad", "[R, dRdxi, dRdeta] = PolySurfShapeGrad(xi, p, q, knotU, knotV)",
-    gateway::kSurfaceArgs, 5, /*outputs=*/3, /*minFunctions=*/2};
+    "PolySurfShapeGrad",  // plug-in
+    "[R, dRdxi, dRdeta] = PolySurfShapeGrad(xi, p, q, knotU, knotV)",
+    gateway::kSurfaceArgs,
+    5,  // inputs
+    3,  // outputs
+    2,  // basis functions each direction needs
+};
 
 }  // namespace
 

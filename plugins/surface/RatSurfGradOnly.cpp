@@ -7,8 +7,13 @@
 namespace {
 
 constexpr gateway::Signature kSignature = {
-    "RatSurfGradOnly", "[dRdxi, dRdeta] = RatSurfGradOnly(xi, p, q, knotU, knotV, weights)",
-    gateway::kSurfaceArgs, 6, /*outputs=*/2, /*minFunctions=*/2};
+    "RatSurfGradOnly",  // plug-in
+    "[dRdxi, dRdeta] = RatSurfGradOnly(xi, p, q, knotU, knotV, weights)",
+    gateway::kSurfaceArgs,
+    6,  // inputs
+    2,  // outputs
+    2,  // basis functions each direction needs
+};
 
 }  // namespace
 

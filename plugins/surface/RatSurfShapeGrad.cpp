@@ -7,8 +7,13 @@
 namespace {
 
 constexpr gateway::Signature kSignature = {
-    "RatSurfShapeGrad", "[R, dRdxi, dRdeta] = RatSurfShapeGrad(xi, p, q, knotU, knotV, weights)",
-    gateway::kSurfaceArgs, 6, /*outputs=*/3, /*minFunctions=*/2};
+    "RatSurfShapeGrad",  // plug-in
+    "[R, dRdxi, dRdeta] = RatSurfShapeGrad(xi, p, q, knotU, knotV, weights)",
+    gateway::kSurfaceArgs,
+    6,  // inputs
+    3,  // outputs
+    2,  // basis functions each direction needs
+};
 
 }  // namespace
 

@@ -8,9 +8,13 @@
 namespace {
 
 constexpr gateway::Signature kSignature = {
-    "RatSurfShapeGradAtSpan",
+    "RatSurfShapeGradAtSpan",  // plug-in
     "[R, dRdxi, dRdeta] = RatSurfShapeGradAtSpan(xi, p, q, knotU, knotV, weights, spans)",
-    gateway::kSurfaceArgs, 7, /*outputs=*/3, /*minFunctions=*/2};
+    gateway::kSurfaceArgs,
+    7,  // inputs
+    3,  // outputs
+    2,  // basis functions each direction needs
+};
 
 }  // namespace
 

@@ -1,6 +1,6 @@
-// [R, dRdxi, dRdeta, dR2dxi, dR2deta, dR2dxideta] = RatSurfShapeHess(xi, p, q, knotU, knotV, weights)
-// The rational surface basis at (xi(1), xi(2)) with its first derivatives (bit for bit those of
-// RatSurfShapeGrad) and its second derivatives, e.g.
+// [R, dRdxi, dRdeta, dR2dxi, dR2deta, dR2dxideta] = RatSurfShapeHess(xi, p, q, knotU, knotV,
+// weights) The rational surface basis at (xi(1), xi(2)) with its first derivatives (bit for bit
+// those of RatSurfShapeGrad) and its second derivatives, e.g.
 //   d2R/dxi2 = w (N''M/W - 2 N'M Wxi/W^2 - N M Wxixi/W^2 + 2 N M Wxi^2/W^3).
 #include "args.h"
 #include "tensor.h"
@@ -8,10 +8,14 @@
 namespace {
 
 constexpr gateway::Signature kSignature = {
-    "RatSurfShapeHess",
+    "RatSurfShapeHess",  // plug-in
     "[R, dRdxi, dRdeta, dR2dxi, dR2deta, dR2dxideta] = "
     "RatSurfShapeHess(xi, p, q, knotU, knotV, weights)",
-    gateway::kSurfaceArgs, 6, /*outputs=*/6, /*minFunctions=*/3};
+    gateway::kSurfaceArgs,
+    6,  // inputs
+    6,  // outputs
+    3,  // basis functions each direction needs
+};
 
 }  // namespace
 

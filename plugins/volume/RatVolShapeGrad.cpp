@@ -7,9 +7,13 @@
 namespace {
 
 constexpr gateway::Signature kSignature = {
-    "RatVolShapeGrad",
+    "RatVolShapeGrad",  // plug-in
     "[R, dRdxi, dRdeta, dRdzeta] = RatVolShapeGrad(xi, p, q, r, knotU, knotV, knotW, weights)",
-    gateway::kVolumeArgs, 8, /*outputs=*/4, /*minFunctions=*/2};
+    gateway::kVolumeArgs,
+    8,  // inputs
+    4,  // outputs
+    2,  // basis functions each direction needs
+};
 
 }  // namespace
 

@@ -39,8 +39,22 @@ const Shape& ThisPlugin() {
 }
 
 double Special(FuzzedDataProvider& in) {
-  static const double kValues[] = {0.0, -0.0, 1.0, 2.0, 3.0, 0.5, 2.9, -0.5, -1.0, -3.0, 19.0,
-                                   1e9, -1e9, 1e308, -1e308, 5e-324,
+  static const double kValues[] = {0.0,
+                                   -0.0,
+                                   1.0,
+                                   2.0,
+                                   3.0,
+                                   0.5,
+                                   2.9,
+                                   -0.5,
+                                   -1.0,
+                                   -3.0,
+                                   19.0,
+                                   1e9,
+                                   -1e9,
+                                   1e308,
+                                   -1e308,
+                                   5e-324,
                                    std::numeric_limits<double>::quiet_NaN(),
                                    std::numeric_limits<double>::infinity(),
                                    -std::numeric_limits<double>::infinity()};
@@ -80,7 +94,8 @@ Array Argument(FuzzedDataProvider& in) {
     }
     case 5: {  // a point or spans
       std::vector<double> v(in.ConsumeIntegralInRange(0, 4));
-      for (double& x : v) x = in.ConsumeBool() ? in.ConsumeFloatingPointInRange(-0.2, 1.2) : Value(in);
+      for (double& x : v)
+        x = in.ConsumeBool() ? in.ConsumeFloatingPointInRange(-0.2, 1.2) : Value(in);
       return standin::Row(v);
     }
     case 6: {  // knots of another shape
@@ -89,9 +104,9 @@ Array Argument(FuzzedDataProvider& in) {
       return standin::Matrix({rows, rows == 0 ? 0 : U.size() / rows}, U);
     }
     default: {  // anything: class, complexity, sparsity, shape, values
-      static const Class kClasses[] = {Class::Double, Class::Double, Class::Single, Class::Int32,
-                                       Class::Uint8,  Class::Logical, Class::Char,  Class::Cell,
-                                       Class::Struct};
+      static const Class kClasses[] = {Class::Double, Class::Double, Class::Single,
+                                       Class::Int32,  Class::Uint8,  Class::Logical,
+                                       Class::Char,   Class::Cell,   Class::Struct};
       const Class cls = in.PickValueInArray(kClasses);
       std::vector<size_t> dims(in.ConsumeIntegralInRange(1, 3));
       for (size_t& d : dims) d = in.ConsumeIntegralInRange<size_t>(0, 5);
@@ -116,7 +131,8 @@ std::map<std::string, long>& Outcomes() {
 }
 
 void PrintOutcomes() {
-  for (const auto& [outcome, count] : Outcomes()) std::fprintf(stderr, "%8ld %s\n", count, outcome.c_str());
+  for (const auto& [outcome, count] : Outcomes())
+    std::fprintf(stderr, "%8ld %s\n", count, outcome.c_str());
 }
 
 // A call close to a valid one: degrees 0..4, clamped knots with enough functions, a weight per
@@ -137,12 +153,14 @@ std::vector<Array> Plausible(FuzzedDataProvider& in, const Shape& shape) {
     switch (kinds[k]) {
       case 'x': {
         std::vector<double> x(directions);
-        for (double& v : x) v = in.ConsumeBool() ? in.ConsumeFloatingPointInRange(0.0, 1.0) : Value(in);
+        for (double& v : x)
+          v = in.ConsumeBool() ? in.ConsumeFloatingPointInRange(0.0, 1.0) : Value(in);
         args.push_back(standin::Row(x));
         break;
       }
       case 'p':
-        args.push_back(standin::Scalar(p[degree++] + (in.ConsumeIntegralInRange(0, 7) ? 0.0 : Value(in))));
+        args.push_back(
+            standin::Scalar(p[degree++] + (in.ConsumeIntegralInRange(0, 7) ? 0.0 : Value(in))));
         break;
       case 'k': {
         const int d = knots++;
@@ -152,7 +170,8 @@ std::vector<Array> Plausible(FuzzedDataProvider& in, const Shape& shape) {
         std::sort(inner.begin(), inner.end());
         U.insert(U.end(), inner.begin(), inner.end());
         U.insert(U.end(), p[d] + 1, 1.0);
-        if (in.ConsumeIntegralInRange(0, 7) == 0) U[in.ConsumeIntegralInRange<size_t>(0, U.size() - 1)] = Special(in);
+        if (in.ConsumeIntegralInRange(0, 7) == 0)
+          U[in.ConsumeIntegralInRange<size_t>(0, U.size() - 1)] = Special(in);
         args.push_back(standin::Row(U));
         break;
       }
@@ -164,7 +183,8 @@ std::vector<Array> Plausible(FuzzedDataProvider& in, const Shape& shape) {
       }
       case 's': {
         std::vector<double> spans(directions);
-        for (int d = 0; d < directions; ++d) spans[d] = in.ConsumeIntegralInRange(p[d], n[d] - 1) + slack;
+        for (int d = 0; d < directions; ++d)
+          spans[d] = in.ConsumeIntegralInRange(p[d], n[d] - 1) + slack;
         args.push_back(standin::Row(spans));
         break;
       }
@@ -188,8 +208,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const Shape& shape = ThisPlugin();
   static const standin::Plugin plugin(&mexFunction);
   FuzzedDataProvider in(data, size);
-  const int nlhs = in.ConsumeIntegralInRange(0, 9) == 0 ? in.ConsumeIntegralInRange(0, 7)
-                                                        : in.ConsumeIntegralInRange(0, shape.outputs);
+  const int nlhs = in.ConsumeIntegralInRange(0, 9) == 0
+                       ? in.ConsumeIntegralInRange(0, 7)
+                       : in.ConsumeIntegralInRange(0, shape.outputs);
   const int nargs = static_cast<int>(std::strlen(shape.kinds));
   const int nrhs = in.ConsumeIntegralInRange(0, 9) == 0 ? in.ConsumeIntegralInRange(0, 10) : nargs;
   const long live = standin::LiveArrays();
@@ -227,11 +248,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (nlhs > shape.outputs) Fault("accepted too many outputs");
       size_t nen = 1;
       for (int k = 0; k < nargs && !shape.scalars; ++k) {
-        if (shape.kinds[k] == 'p') nen *= static_cast<size_t>(std::trunc(standin::Values(handles[k])[0])) + 1;
+        if (shape.kinds[k] == 'p')
+          nen *= static_cast<size_t>(std::trunc(standin::Values(handles[k])[0])) + 1;
       }
       for (const Array& out : r.outputs) {
         if (out == nullptr) Fault("left a requested slot empty");
-        if (standin::Dims(out.get()) != std::vector<size_t>{1, nen}) Fault("output of the wrong size");
+        if (standin::Dims(out.get()) != std::vector<size_t>{1, nen})
+          Fault("output of the wrong size");
       }
     }
   }

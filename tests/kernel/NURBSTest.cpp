@@ -1,13 +1,13 @@
 // The spline kernel on its own: published values, the properties a basis must have, and the edge
 // cases of the span search and of derivative orders above the degree.
-#include "NURBS.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
+
+#include "NURBS.h"
 
 namespace {
 
@@ -44,9 +44,7 @@ std::vector<double> RandomKnots(std::mt19937& rng, int p, int inner) {
   return U;
 }
 
-TEST(FindSpan, BookExample) {
-  EXPECT_EQ(FindSpan(kBookN, kBookP, 2.5, kBook.data()), 4);
-}
+TEST(FindSpan, BookExample) { EXPECT_EQ(FindSpan(kBookN, kBookP, 2.5, kBook.data()), 4); }
 
 TEST(FindSpan, EndsBelongToFirstAndLastSpans) {
   const double* U = kBook.data();
@@ -172,7 +170,8 @@ TEST_P(BasisSweep, PropertiesOnRandomKnots) {
 
     for (int r = 0; r <= p; ++r) ASSERT_EQ(full.t[0][r], N[r]) << "function " << r;
     for (int k = 0; k <= p; ++k) ASSERT_EQ(Row(full.t, k, p), Row(low.t, k, p)) << "row " << k;
-    for (int k = p + 1; k <= order; ++k) ASSERT_EQ(Row(full.t, k, p), std::vector<double>(p + 1, 0.0));
+    for (int k = p + 1; k <= order; ++k)
+      ASSERT_EQ(Row(full.t, k, p), std::vector<double>(p + 1, 0.0));
 
     // Scale of row k: (p / h)^k with h the shortest non-empty interval.
     double h = 1.0;

@@ -24,7 +24,8 @@ TEST(Concurrency, PluginsFromSeveralThreadsAtOnce) {
   const auto work = [&](int thread, std::vector<std::string>* failures) {
     std::mt19937 rng(thread);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    const Array U = Row({0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1}), p = Scalar(2), w = Row({1, 2, 3, 4, 5, 6});
+    const Array U = Row({0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1}), p = Scalar(2),
+                w = Row({1, 2, 3, 4, 5, 6});
     const Array w2 = Row(std::vector<double>(36, 1.5)), w3 = Row(std::vector<double>(216, 0.5));
     const Array spans = Row({2, 3, 4});
     for (int t = 0; t < 300; ++t) {
@@ -32,7 +33,8 @@ TEST(Concurrency, PluginsFromSeveralThreadsAtOnce) {
       const std::vector<std::pair<const standin::Plugin*, std::vector<const mxArray*>>> calls = {
           {&curve, {x.get(), p.get(), U.get(), w.get()}},
           {&surface, {x.get(), p.get(), p.get(), U.get(), U.get(), w2.get()}},
-          {&volume, {x.get(), p.get(), p.get(), p.get(), U.get(), U.get(), U.get(), w3.get(), spans.get()}},
+          {&volume,
+           {x.get(), p.get(), p.get(), p.get(), U.get(), U.get(), U.get(), w3.get(), spans.get()}},
           {&single, {i.get(), p.get(), x.get(), U.get(), w.get()}},
       };
       for (const auto& [plugin, in] : calls) {
@@ -42,7 +44,8 @@ TEST(Concurrency, PluginsFromSeveralThreadsAtOnce) {
           continue;
         }
         for (int o = 0; o < 2; ++o) {
-          if (Bits(standin::Values(a.outputs[o].get())) != Bits(standin::Values(b.outputs[o].get()))) {
+          if (Bits(standin::Values(a.outputs[o].get())) !=
+              Bits(standin::Values(b.outputs[o].get()))) {
             failures->push_back("thread " + std::to_string(thread) + ": results differ");
           }
         }

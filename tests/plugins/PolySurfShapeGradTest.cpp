@@ -13,8 +13,7 @@ using standin::Scalar;
 class PolySurfShapeGrad : public PluginTest {
  protected:
   PolySurfShapeGrad()
-      : PluginTest("PolySurfShapeGrad"),
-        rational_(PluginPath("RatSurfShapeGrad")) {}
+      : PluginTest("PolySurfShapeGrad"), rational_(PluginPath("RatSurfShapeGrad")) {}
   standin::Plugin rational_;
 };
 
@@ -23,8 +22,8 @@ TEST_F(PolySurfShapeGrad, ProductsAndTheRationalBasisWithUnitWeights) {
   std::mt19937 rng(45);
   for (int t = 0; t < 300; ++t) {
     const RandomCase c = MakeRandomCase(rng, 2, 5, 2);
-    const Array x = Row({c.x[0], c.x[1]}), p = Scalar(c.p[0]), q = Scalar(c.p[1]),
-                U = Row(c.U[0]), V = Row(c.U[1]), ones = Row(std::vector<double>(c.w.size(), 1.0));
+    const Array x = Row({c.x[0], c.x[1]}), p = Scalar(c.p[0]), q = Scalar(c.p[1]), U = Row(c.U[0]),
+                V = Row(c.U[1]), ones = Row(std::vector<double>(c.w.size(), 1.0));
     const standin::Result r = Call(3, {&x, &p, &q, &U, &V});
     ASSERT_FALSE(r.failed) << r.message;
     const reference::Tensor ref = reference::PolySurf(c.x, c.p[0], c.p[1], c.U[0], c.U[1]);

@@ -113,8 +113,9 @@ TEST_F(RatCurveEval, FaultyInputsRaiseTheirIdentifiers) {
   ExpectFault("knotsTooShort", args, 2, Row({0, 0, 1, 1, 1}));
   ExpectFault("knotsDecreasing", args, 2, Row({0, 0, 0, 1, 1, 0.9}));
   const standin::Result usage = Call(1, {&xi, &p, &U, &P});
-  EXPECT_EQ(usage.message, "5 inputs expected, as in [interp, interp_deriv] = "
-                           "RatCurveEval(xi, p, knot, points, weights)");
+  EXPECT_EQ(usage.message,
+            "5 inputs expected, as in [interp, interp_deriv] = "
+            "RatCurveEval(xi, p, knot, points, weights)");
 }
 
 }  // namespace

@@ -91,8 +91,8 @@ TEST_F(RatCurveShapeGrad, LastKnotIsEvaluatedJustInsideTheLastSpan) {
   // A distance of exactly the tolerance is not clamped: this point is extrapolated beyond 5.
   const std::vector<double> beyond = Out(Run(5.0 + reference::kEndTolerance, 2, kBook, w), 0);
   EXPECT_NE(Bits(beyond), Bits(clamped));
-  EXPECT_EQ(Bits(beyond), Bits(reference::RatCurveShapeGrad(5.0 + reference::kEndTolerance, 2,
-                                                            kBook, w).R));
+  EXPECT_EQ(Bits(beyond),
+            Bits(reference::RatCurveShapeGrad(5.0 + reference::kEndTolerance, 2, kBook, w).R));
 }
 
 TEST_F(RatCurveShapeGrad, LargeLastKnotRoundsTheClampBackToIt) {

@@ -140,8 +140,9 @@ TEST_F(RatCurveShapeHess, FaultyInputsRaiseTheirIdentifiers) {
   ExpectError("tooManyOutputs", 4, args);
   const standin::Result usage = Call(1, {&xi, &p, &U});
   EXPECT_TRUE(usage.failed);
-  EXPECT_EQ(usage.message,
-            "4 inputs expected, as in [R, dRdxi, dR2dxi] = RatCurveShapeHess(xi, p, knot, weights)");
+  EXPECT_EQ(
+      usage.message,
+      "4 inputs expected, as in [R, dRdxi, dR2dxi] = RatCurveShapeHess(xi, p, knot, weights)");
 }
 
 }  // namespace

@@ -10,9 +10,7 @@ using standin::Scalar;
 
 class RatSurfGradOnly : public PluginTest {
  protected:
-  RatSurfGradOnly()
-      : PluginTest("RatSurfGradOnly"),
-        full_(PluginPath("RatSurfShapeGrad")) {}
+  RatSurfGradOnly() : PluginTest("RatSurfGradOnly"), full_(PluginPath("RatSurfShapeGrad")) {}
   standin::Plugin full_;
 };
 
@@ -20,8 +18,8 @@ TEST_F(RatSurfGradOnly, EqualsOutputsTwoAndThreeOfRatSurfShapeGrad) {
   std::mt19937 rng(43);
   for (int t = 0; t < 300; ++t) {
     const RandomCase c = MakeRandomCase(rng, 2, 5, 2);
-    const Array x = Row({c.x[0], c.x[1]}), p = Scalar(c.p[0]), q = Scalar(c.p[1]),
-                U = Row(c.U[0]), V = Row(c.U[1]), w = Row(c.w);
+    const Array x = Row({c.x[0], c.x[1]}), p = Scalar(c.p[0]), q = Scalar(c.p[1]), U = Row(c.U[0]),
+                V = Row(c.U[1]), w = Row(c.w);
     const standin::Result r = Call(2, {&x, &p, &q, &U, &V, &w});
     const standin::Result f = full_.Call(3, {x.get(), p.get(), q.get(), U.get(), V.get(), w.get()});
     ASSERT_FALSE(r.failed) << r.message;

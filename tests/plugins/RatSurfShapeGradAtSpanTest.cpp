@@ -16,8 +16,7 @@ const std::vector<double> kV = {0, 0, 0.25, 1, 1};       // q = 1, spans 1 and 2
 class RatSurfShapeGradAtSpan : public PluginTest {
  protected:
   RatSurfShapeGradAtSpan()
-      : PluginTest("RatSurfShapeGradAtSpan"),
-        search_(PluginPath("RatSurfShapeGrad")) {}
+      : PluginTest("RatSurfShapeGradAtSpan"), search_(PluginPath("RatSurfShapeGrad")) {}
 
   standin::Result Run(const double* x, int p, int q, const std::vector<double>& U,
                       const std::vector<double>& V, const std::vector<double>& w,
@@ -37,8 +36,8 @@ TEST_F(RatSurfShapeGradAtSpan, EqualsRatSurfShapeGradAtTheSearchedSpans) {
     double spans[2];
     for (int d = 0; d < 2; ++d) spans[d] = reference::Evaluate(c.x[d], c.p[d], c.U[d]).s;
     const standin::Result r = Run(c.x, c.p[0], c.p[1], c.U[0], c.U[1], c.w, {spans[0], spans[1]});
-    const Array x = Row({c.x[0], c.x[1]}), p = Scalar(c.p[0]), q = Scalar(c.p[1]),
-                U = Row(c.U[0]), V = Row(c.U[1]), w = Row(c.w);
+    const Array x = Row({c.x[0], c.x[1]}), p = Scalar(c.p[0]), q = Scalar(c.p[1]), U = Row(c.U[0]),
+                V = Row(c.U[1]), w = Row(c.w);
     const standin::Result s =
         search_.Call(3, {x.get(), p.get(), q.get(), U.get(), V.get(), w.get()});
     ASSERT_FALSE(r.failed) << r.message;

@@ -81,8 +81,8 @@ TEST_F(RatSurfShapeGrad, OutputOrderIsXiFastest) {
 TEST_F(RatSurfShapeGrad, WeightsAsAMatrixAndExtraElements) {
   std::vector<double> w(12);
   for (size_t k = 0; k < w.size(); ++k) w[k] = 1 + 0.1 * static_cast<double>(k);
-  const Array x = Matrix({3, 1}, {0.3, 0.6, 99}), p = Row({2, 5}), q = Scalar(1.7),
-              U = Row(kU), V = Row(kV), W = Matrix({4, 3}, w);
+  const Array x = Matrix({3, 1}, {0.3, 0.6, 99}), p = Row({2, 5}), q = Scalar(1.7), U = Row(kU),
+              V = Row(kV), W = Matrix({4, 3}, w);
   const standin::Result r = Call(3, {&x, &p, &q, &U, &V, &W});
   const double xy[2] = {0.3, 0.6};
   EXPECT_EQ(Bits(Out(r, 0)), Bits(reference::RatSurf(xy, 2, 1, kU, kV, w).R));
@@ -125,8 +125,9 @@ TEST_F(RatSurfShapeGrad, OutputsAndFaults) {
   ExpectFault("knotsDecreasing", args, 4, Row({0, 0, 0.25, 0.2, 1}));
   ExpectFault("knotsNaN", args, 3, Row({0, 0, 0, NAN, 1, 1, 1}));
   const standin::Result usage = Call(1, {&x, &p, &q, &U, &V});
-  EXPECT_EQ(usage.message, "6 inputs expected, as in [R, dRdxi, dRdeta] = "
-                           "RatSurfShapeGrad(xi, p, q, knotU, knotV, weights)");
+  EXPECT_EQ(usage.message,
+            "6 inputs expected, as in [R, dRdxi, dRdeta] = "
+            "RatSurfShapeGrad(xi, p, q, knotU, knotV, weights)");
 }
 
 }  // namespace

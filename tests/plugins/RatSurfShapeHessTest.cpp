@@ -12,9 +12,7 @@ using standin::Scalar;
 
 class RatSurfShapeHess : public PluginTest {
  protected:
-  RatSurfShapeHess()
-      : PluginTest("RatSurfShapeHess"),
-        grad_(PluginPath("RatSurfShapeGrad")) {}
+  RatSurfShapeHess() : PluginTest("RatSurfShapeHess"), grad_(PluginPath("RatSurfShapeGrad")) {}
 
   standin::Result Run(const RandomCase& c, double x0, double x1, int nlhs = 6) {
     const Array a = Row({x0, x1}), b = Scalar(c.p[0]), d = Scalar(c.p[1]), e = Row(c.U[0]),
@@ -35,9 +33,10 @@ TEST_F(RatSurfShapeHess, BitIdenticalToTheDocumentedArithmeticAndToRatSurfShapeG
     const std::vector<double>* expected[6] = {&ref.R,    &ref.dxi,   &ref.deta,
                                               &ref.d2xi, &ref.d2eta, &ref.d2xieta};
     for (int o = 0; o < 6; ++o) ASSERT_EQ(Bits(Out(r, o)), Bits(*expected[o])) << "case " << t;
-    const Array a = Row({c.x[0], c.x[1]}), b = Scalar(c.p[0]), d = Scalar(c.p[1]),
-                e = Row(c.U[0]), f = Row(c.U[1]), g = Row(c.w);
-    const standin::Result grad = grad_.Call(3, {a.get(), b.get(), d.get(), e.get(), f.get(), g.get()});
+    const Array a = Row({c.x[0], c.x[1]}), b = Scalar(c.p[0]), d = Scalar(c.p[1]), e = Row(c.U[0]),
+                f = Row(c.U[1]), g = Row(c.w);
+    const standin::Result grad =
+        grad_.Call(3, {a.get(), b.get(), d.get(), e.get(), f.get(), g.get()});
     for (int o = 0; o < 3; ++o) ASSERT_EQ(Bits(Out(r, o)), Bits(Out(grad, o))) << "case " << t;
   }
 }
@@ -86,8 +85,8 @@ TEST_F(RatSurfShapeHess, LowDegrees) {
   RandomCase c{};
   c.p[0] = 1;
   c.p[1] = 0;
-  c.U[0] = {0, 0, 0.5, 1, 1};        // three linear functions
-  c.U[1] = {0, 0.3, 0.6, 1};         // three constants
+  c.U[0] = {0, 0, 0.5, 1, 1};  // three linear functions
+  c.U[1] = {0, 0.3, 0.6, 1};   // three constants
   c.w = std::vector<double>(9, 1.0);
   const standin::Result r = Run(c, 0.7, 0.4);
   for (double v : Out(r, 3)) EXPECT_NEAR(v, 0.0, 1e-15);  // linear, equal weights

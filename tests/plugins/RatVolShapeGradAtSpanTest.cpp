@@ -12,8 +12,7 @@ using standin::Scalar;
 class RatVolShapeGradAtSpan : public PluginTest {
  protected:
   RatVolShapeGradAtSpan()
-      : PluginTest("RatVolShapeGradAtSpan"),
-        search_(PluginPath("RatVolShapeGrad")) {}
+      : PluginTest("RatVolShapeGradAtSpan"), search_(PluginPath("RatVolShapeGrad")) {}
   standin::Plugin search_;
 };
 
@@ -24,11 +23,11 @@ TEST_F(RatVolShapeGradAtSpan, EqualsRatVolShapeGradAtTheSearchedSpans) {
     std::vector<double> spans(3);
     for (int d = 0; d < 3; ++d) spans[d] = reference::Evaluate(c.x[d], c.p[d], c.U[d]).s;
     const Array x = Row({c.x[0], c.x[1], c.x[2]}), p = Scalar(c.p[0]), q = Scalar(c.p[1]),
-                r = Scalar(c.p[2]), U = Row(c.U[0]), V = Row(c.U[1]), T = Row(c.U[2]),
-                w = Row(c.w), s = Row(spans);
+                r = Scalar(c.p[2]), U = Row(c.U[0]), V = Row(c.U[1]), T = Row(c.U[2]), w = Row(c.w),
+                s = Row(spans);
     const standin::Result a = Call(4, {&x, &p, &q, &r, &U, &V, &T, &w, &s});
-    const standin::Result b = search_.Call(
-        4, {x.get(), p.get(), q.get(), r.get(), U.get(), V.get(), T.get(), w.get()});
+    const standin::Result b =
+        search_.Call(4, {x.get(), p.get(), q.get(), r.get(), U.get(), V.get(), T.get(), w.get()});
     ASSERT_FALSE(a.failed) << a.message;
     for (int o = 0; o < 4; ++o) ASSERT_EQ(Bits(Out(a, o)), Bits(Out(b, o))) << "case " << t;
   }

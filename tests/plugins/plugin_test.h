@@ -24,13 +24,10 @@ inline std::string PluginPath(const std::string& name) {
 
 class PluginTest : public ::testing::Test {
  protected:
-  explicit PluginTest(const std::string& name)
-      : name_(name), plugin_(PluginPath(name)) {}
+  explicit PluginTest(const std::string& name) : name_(name), plugin_(PluginPath(name)) {}
 
   void SetUp() override { live_ = standin::LiveArrays(); }
-  void TearDown() override {
-    EXPECT_EQ(standin::LiveArrays(), live_) << "arrays left alive";
-  }
+  void TearDown() override { EXPECT_EQ(standin::LiveArrays(), live_) << "arrays left alive"; }
 
   // Calls with nlhs outputs; the arguments are borrowed.
   standin::Result Call(int nlhs, const std::vector<const standin::Array*>& args) {
@@ -45,7 +42,8 @@ class PluginTest : public ::testing::Test {
     EXPECT_FALSE(r.foreign) << "stored an array it did not create";
     EXPECT_EQ(r.dropped, 0) << "created arrays it did not store";
     for (size_t k = 0; k < args.size(); ++k) {
-      EXPECT_EQ(Bits(standin::Values(args[k]->get())), Bits(before[k])) << "input " << k + 1 << " changed";
+      EXPECT_EQ(Bits(standin::Values(args[k]->get())), Bits(before[k]))
+          << "input " << k + 1 << " changed";
     }
     return r;
   }
@@ -75,7 +73,8 @@ class PluginTest : public ::testing::Test {
                       Class::Cell, Class::Struct}) {
         ExpectFault("notDouble", args, static_cast<int>(at), standin::Make(c, {1, 8}));
       }
-      ExpectFault("complex", args, static_cast<int>(at), standin::Make(Class::Double, {1, 8}, true));
+      ExpectFault("complex", args, static_cast<int>(at),
+                  standin::Make(Class::Double, {1, 8}, true));
       ExpectFault("sparse", args, static_cast<int>(at),
                   standin::Make(Class::Double, {1, 8}, false, true));
     }

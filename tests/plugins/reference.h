@@ -19,7 +19,7 @@ constexpr double kEndTolerance = 2.220446049250313e-14;
 struct Direction {
   int p, n, s;
   double u;
-  std::vector<double> N;                 // BasisFuns
+  std::vector<double> N;                  // BasisFuns
   std::vector<std::vector<double>> ders;  // rows 0..n-1 of dersBasisFuns with order n - 1
 };
 
@@ -89,8 +89,8 @@ inline CurveHessian RatCurveShapeHess(double xi, int p, const std::vector<double
 
 // The field and its derivatives, with W, W' (and W'') formed anew for every function.
 inline std::vector<double> RatCurveEval(double xi, int p, const std::vector<double>& U,
-                                        const std::vector<double>& P,
-                                        const std::vector<double>& w, bool second) {
+                                        const std::vector<double>& P, const std::vector<double>& w,
+                                        bool second) {
   const Direction d = Evaluate(xi, p, U);
   std::vector<double> R(p + 1), dR(p + 1), d2R(p + 1);
   for (int i = 0; i <= p; ++i) {
@@ -121,8 +121,7 @@ inline std::vector<double> RatCurveEval(double xi, int p, const std::vector<doub
 
 // One function by 1-based index, as documented for p >= 1: the span's W and W' from a table of
 // p + 1 rows, the function's own value and derivative from the single-function kernel.
-inline std::vector<double> RatSingleShape(double i, int p, double xi,
-                                          const std::vector<double>& U,
+inline std::vector<double> RatSingleShape(double i, int p, double xi, const std::vector<double>& U,
                                           const std::vector<double>& w) {
   const int i0 = static_cast<int>(i) - 1;
   const int m = static_cast<int>(U.size()) - 1;

@@ -11,12 +11,12 @@ struct Shape {
 };
 
 constexpr Shape kShapes[] = {
-    {"RatCurveShapeGrad", "xpkw", 2, false},      {"RatCurveShapeHess", "xpkw", 3, false},
-    {"RatCurveEval", "xpkww", 2, true},           {"RatCurveEvalD2", "xpkww", 3, true},
-    {"RatSingleShape", "ipxkw", 2, true},         {"RatSurfShapeGrad", "xppkkw", 3, false},
-    {"RatSurfGradOnly", "xppkkw", 2, false},      {"RatSurfShapeGradAtSpan", "xppkkws", 3, false},
-    {"PolySurfShapeGrad", "xppkk", 3, false},     {"RatSurfShapeHess", "xppkkw", 6, false},
-    {"RatVolShapeGrad", "xpppkkkw", 4, false},    {"RatVolShapeGradAtSpan", "xpppkkkws", 4, false},
+    {"RatCurveShapeGrad", "xpkw", 2, false},   {"RatCurveShapeHess", "xpkw", 3, false},
+    {"RatCurveEval", "xpkww", 2, true},        {"RatCurveEvalD2", "xpkww", 3, true},
+    {"RatSingleShape", "ipxkw", 2, true},      {"RatSurfShapeGrad", "xppkkw", 3, false},
+    {"RatSurfGradOnly", "xppkkw", 2, false},   {"RatSurfShapeGradAtSpan", "xppkkws", 3, false},
+    {"PolySurfShapeGrad", "xppkk", 3, false},  {"RatSurfShapeHess", "xppkkw", 6, false},
+    {"RatVolShapeGrad", "xpppkkkw", 4, false}, {"RatVolShapeGradAtSpan", "xpppkkkws", 4, false},
 };
 
 #endif  // NURBS_TESTS_PLUGINS_SHAPES_H_
