@@ -41,7 +41,7 @@ struct ArgRule {
 struct Signature {
   const char* name;      // plug-in name; prefix of every error identifier
   const char* callForm;  // "[R, dRdxi] = RatCurveShapeGrad(xi, p, knot, weights)"
-  const ArgRule* args;
+  const ArgRule* args;   // the inputs in order: args[0..nargs-1], often a prefix of a shared table
   int nargs;
   int outputs;
   // Basis functions each direction needs at least, besides p + 1: 2 where first derivatives are
