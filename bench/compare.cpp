@@ -14,6 +14,7 @@
 #include "NURBS.h"
 #include "bits.h"
 #include "random_case.h"
+#include "reference.h"
 #include "shapes.h"
 #include "standin.h"
 
@@ -45,11 +46,8 @@ std::vector<standin::Array> Inputs(const Shape& shape, std::mt19937& rng, int t)
         break;
       case 's': {
         std::vector<double> spans;
-        for (int d = 0; d < directions; ++d) {
-          const double last = c.U[d].back(), x = c.x[d];
-          const double u =
-              std::fabs(x - last) < 2.220446049250313e-14 ? last - 2.220446049250313e-14 : x;
-          spans.push_back(FindSpan(c.n[d] - 1, c.p[d], u, c.U[d].data()));
+        for (int d = 0; d < directions; ++d) {  // the spans of the clamped point
+          spans.push_back(reference::Evaluate(c.x[d], c.p[d], c.U[d]).s);
         }
         args.push_back(standin::Row(spans));
         break;

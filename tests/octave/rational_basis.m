@@ -2,11 +2,7 @@
 % nurbs package's B-spline values (findspan, basisfunder) and the quotient rule; xi is clamped at
 % the last knot the way the plug-ins document it. Also returns the span s (0-based).
 function [R, dR, d2R, s] = rational_basis (xi, p, U, w)
-  tol = 2.220446049250313e-14;
-  if (abs (xi - U(end)) < tol), xi = U(end) - tol; end
-  n = numel (U) - p - 1;
-  s = findspan (n - 1, p, xi, U);
-  d = reshape (basisfunder (s, p, xi, U, 2), 3, p + 1);
+  [d, s] = bspline_ders (xi, p, U, 2);
   ww = w(s - p + 1:s + 1);
   W = sum (ww .* d(1,:));
   dW = sum (ww .* d(2,:));
