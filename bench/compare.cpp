@@ -1,8 +1,10 @@
 // Outputs of two builds of the plug-ins compared bit for bit on random cases: what a change made
-// for speed must not alter, and what the Windows and Linux builds must share.
+// for speed or structure must not alter, and what the Windows and Linux builds must share.
 //   compare_builds TOOLBOX_A TOOLBOX_B [cases per plug-in]   two builds on this machine
 //   compare_builds --dump TOOLBOX FILE [cases per plug-in]   one build's outputs, as text
-// Every fifth case has one input spoiled, so that errors and their identifiers are compared too.
+// Every plug-in of the registry and its batch twin (at 1 to 7 points a call) is called; one that
+// only one of two builds has is named and skipped. Every fifth case has one input spoiled, so
+// that errors and their identifiers are compared too.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,41 +17,62 @@
 #include "bits.h"
 #include "random_case.h"
 #include "reference.h"
-#include "shapes.h"
+#include "registry.h"
 #include "standin.h"
 
 namespace {
 
+using gateway::Arg;
+using gateway::Form;
+
+std::string FileName(const gateway::Signature& sig, Form form) {
+  return std::string(sig.name) + (form == Form::Batch ? "Batch" : "") + standin::kMexSuffix;
+}
+
+bool Exists(const std::string& path) { return std::ifstream(path).good(); }
+
 // The inputs of case t of a plug-in: a random valid case, every fifth one spoiled.
-std::vector<standin::Array> Inputs(const Shape& shape, std::mt19937& rng, int t) {
-  const std::string kinds = shape.kinds;
-  int directions = 0;
-  for (char k : kinds) directions += k == 'p';
+std::vector<standin::Array> Inputs(const gateway::Signature& sig, Form form, std::mt19937& rng,
+                                   int t) {
+  const int directions = sig.evaluator->directions;
   const RandomCase c = MakeRandomCase(rng, directions, 5, 3);
+  const size_t P = form == Form::Batch ? 1 + t % 7 : 1;
+  std::vector<std::vector<double>> x(P);  // point j's coordinates
+  std::uniform_real_distribution<double> unit(-0.05, 1.05);
+  for (size_t j = 0; j < P; ++j) {
+    for (int d = 0; d < directions; ++d) x[j].push_back(j == 0 ? c.x[d] : unit(rng));
+  }
   std::vector<standin::Array> args;
-  for (int k = 0, p = 0, knots = 0; k < static_cast<int>(kinds.size()); ++k) {
-    switch (kinds[k]) {
-      case 'x':
-        args.push_back(standin::Row(std::vector<double>(c.x, c.x + directions)));
+  for (int k = 0, p = 0, knots = 0; k < sig.nargs; ++k) {
+    switch (sig.args[k].kind) {
+      case Arg::Point: {
+        std::vector<double> all;
+        for (const auto& point : x) all.insert(all.end(), point.begin(), point.end());
+        const size_t rows = form == Form::Batch && directions > 1 ? directions : 1;
+        args.push_back(standin::Matrix({rows, all.size() / rows}, all));
         break;
-      case 'p':
+      }
+      case Arg::Degree:
         args.push_back(standin::Scalar(c.p[p++]));
         break;
-      case 'k':
+      case Arg::Knots:
         args.push_back(standin::Row(c.U[knots++]));
         break;
-      case 'w':
+      case Arg::Weights:
+      case Arg::ControlValues:
         args.push_back(standin::Row(c.w));
         break;
-      case 'i':
+      case Arg::Index:
         args.push_back(standin::Scalar(1 + static_cast<int>(rng() % c.n[0])));
         break;
-      case 's': {
-        std::vector<double> spans;
-        for (int d = 0; d < directions; ++d) {  // the spans of the clamped point
-          spans.push_back(reference::Evaluate(c.x[d], c.p[d], c.U[d]).s);
+      case Arg::Spans: {
+        std::vector<double> spans;  // the spans of each clamped point
+        for (const auto& point : x) {
+          for (int d = 0; d < directions; ++d) {
+            spans.push_back(reference::Evaluate(point[d], c.p[d], c.U[d]).s);
+          }
         }
-        args.push_back(standin::Row(spans));
+        args.push_back(standin::Matrix({size_t(directions), P}, spans));
         break;
       }
     }
@@ -75,19 +98,20 @@ std::vector<standin::Array> Inputs(const Shape& shape, std::mt19937& rng, int t)
   return args;
 }
 
-// Every case of every plug-in of a toolbox, each result as one line of text: the outputs' bits
-// in hex, or the error's identifier and message.
-void Run(const std::string& toolbox, int cases,
+// Every case of every plug-in in `names` of a toolbox, each result as one line of text: the
+// outputs' bits in hex, or the error's identifier and message.
+void Run(const std::string& toolbox,
+         const std::vector<std::pair<const gateway::Signature*, Form>>& plugins, int cases,
          const std::function<void(const std::string&)>& line) {
-  for (const Shape& shape : kShapes) {
-    const standin::Plugin plugin(toolbox + "/" + shape.name + standin::kMexSuffix);
+  for (const auto& [sig, form] : plugins) {
+    const standin::Plugin plugin(toolbox + "/" + FileName(*sig, form));
     std::mt19937 rng(12345);
     for (int t = 0; t < cases; ++t) {
-      const std::vector<standin::Array> args = Inputs(shape, rng, t);
+      const std::vector<standin::Array> args = Inputs(*sig, form, rng, t);
       std::vector<const mxArray*> in;
       for (const standin::Array& arg : args) in.push_back(arg.get());
-      const standin::Result r = plugin.Call(shape.outputs, in);
-      std::string text = std::string(shape.name) + " " + std::to_string(t) + ":";
+      const standin::Result r = plugin.Call(gateway::OutputCount(*sig, form), in);
+      std::string text = FileName(*sig, form) + " " + std::to_string(t) + ":";
       if (r.failed) {
         text += " error " + r.id + " | " + r.message;
       } else {
@@ -106,12 +130,31 @@ void Run(const std::string& toolbox, int cases,
   }
 }
 
+// The plug-ins of the registry that every toolbox given holds.
+std::vector<std::pair<const gateway::Signature*, Form>> Common(
+    const std::vector<std::string>& toolboxes) {
+  std::vector<std::pair<const gateway::Signature*, Form>> plugins;
+  for (const gateway::Signature* sig : registry::kAll) {
+    for (Form form : {Form::Point, Form::Batch}) {
+      bool everywhere = true;
+      for (const std::string& dir : toolboxes) {
+        if (!Exists(dir + "/" + FileName(*sig, form))) {
+          std::printf("skipped %s: not in %s\n", FileName(*sig, form).c_str(), dir.c_str());
+          everywhere = false;
+        }
+      }
+      if (everywhere) plugins.emplace_back(sig, form);
+    }
+  }
+  return plugins;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc >= 4 && std::string(argv[1]) == "--dump") {
     std::ofstream file(argv[3]);
-    Run(argv[2], argc > 4 ? std::atoi(argv[4]) : 1000,
+    Run(argv[2], Common({argv[2]}), argc > 4 ? std::atoi(argv[4]) : 1000,
         [&](const std::string& l) { file << l << "\n"; });
     return file ? 0 : 1;
   }
@@ -121,9 +164,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int cases = argc > 3 ? std::atoi(argv[3]) : 2000;
+  const auto plugins = Common({argv[1], argv[2]});
   std::vector<std::string> a, b;
-  Run(argv[1], cases, [&](const std::string& l) { a.push_back(l); });
-  Run(argv[2], cases, [&](const std::string& l) { b.push_back(l); });
+  Run(argv[1], plugins, cases, [&](const std::string& l) { a.push_back(l); });
+  Run(argv[2], plugins, cases, [&](const std::string& l) { b.push_back(l); });
   long differing = 0;
   for (size_t k = 0; k < a.size(); ++k) {
     if (a[k] != b[k]) {
@@ -131,8 +175,8 @@ int main(int argc, char** argv) {
     }
   }
   std::printf(
-      "%zu calls compared (outputs bit for bit, errors by identifier and message), "
+      "%zu plug-ins, %zu calls compared (outputs bit for bit, errors by identifier and message), "
       "%ld differ\n",
-      a.size(), differing);
+      plugins.size(), a.size(), differing);
   return differing == 0 ? 0 : 1;
 }

@@ -1,7 +1,15 @@
-// Time per call of every plug-in through the stand-in host, at degrees 1, 2, 3 and 5 and with 8,
-// 64 and 1024 basis functions per direction (volumes up to 64: their weights grow with the cube),
-// and the heap blocks the plug-in itself allocates per call (the host's, for the outputs, are
-// not counted). Each call is what a host does: mexFunction, then the outputs released.
+// In process, three families of figures:
+//   Call/<Name>     time per call of every one-point plug-in of the registry through the
+//                   stand-in host, at degrees 1, 2, 3 and 5 with 8, 64 and 1024 basis functions
+//                   per direction (volumes up to 64: their weights grow with the cube), and the
+//                   heap blocks the plug-in itself allocates per call (the host's, for the
+//                   outputs, are not counted). Each call is what a host does: mexFunction, then
+//                   the outputs released. With NURBS_BASELINE=DIR every case is also timed on the
+//                   plug-in of that toolbox, right after ours, so that both come from one run.
+//   Twin/<Name>     the batch twins through the stand-in host at P points a call.
+//   Evaluator/...   the evaluator alone (no host: outputs made once, outside the timing) for a
+//                   cubic curve, a bicubic surface and a triquadratic volume, 64 functions per
+//                   direction, at P = 10 .. 10^6 points and 1 or 2 threads: the compute floor.
 //   bench_inprocess [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
@@ -10,9 +18,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "batch.h"
+#include "registry.h"
 #include "standin.h"
 #include "standin_internal.h"
 
@@ -31,75 +42,84 @@ extern "C" void* malloc(size_t size) {
 
 namespace {
 
+using gateway::Arg;
+using gateway::Form;
+using gateway::Signature;
 using standin::Array;
-
-struct Plugin {
-  const char* name;
-  int directions;
-  bool field;  // takes control values before the weights
-  bool spans;  // takes the spans after the weights
-  bool weights;
-  bool index;  // RatSingleShape
-};
-
-const Plugin kPlugins[] = {
-    {"RatCurveShapeGrad", 1, false, false, true, false},
-    {"RatCurveShapeHess", 1, false, false, true, false},
-    {"RatCurveEval", 1, true, false, true, false},
-    {"RatCurveEvalD2", 1, true, false, true, false},
-    {"RatSingleShape", 1, false, false, true, true},
-    {"RatSurfShapeGrad", 2, false, false, true, false},
-    {"RatSurfGradOnly", 2, false, false, true, false},
-    {"RatSurfShapeGradAtSpan", 2, false, true, true, false},
-    {"PolySurfShapeGrad", 2, false, false, false, false},
-    {"RatSurfShapeHess", 2, false, false, true, false},
-    {"RatVolShapeGrad", 3, false, false, true, false},
-    {"RatVolShapeGradAtSpan", 3, false, true, true, false},
-};
 
 using Entry = void (*)(int, mxArray**, int, const mxArray**);
 
-Entry Load(const char* name) {
-  const std::string path = std::string(NURBS_TOOLBOX_DIR) + "/" + name + standin::kMexSuffix;
+Entry Load(const std::string& path) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) std::abort();
+  if (handle == nullptr) return nullptr;
   return reinterpret_cast<Entry>(dlsym(handle, "mexFunction"));
 }
 
-// Uniform clamped knots for degree p and n functions, a point in the middle of the range.
-void Run(benchmark::State& state, const Plugin& plugin) {
-  const int p = static_cast<int>(state.range(0));
-  const int n = static_cast<int>(state.range(1));
-  const Entry entry = Load(plugin.name);
+std::vector<double> UniformKnots(int p, int n) {
   std::vector<double> U(p, 0.0);
   for (int k = 0; k <= n - p; ++k) U.push_back(static_cast<double>(k) / (n - p));
   U.insert(U.end(), p, 1.0);
-  size_t controls = 1;
-  for (int d = 0; d < plugin.directions; ++d) controls *= n;
-  const double x = 0.4321;
-  const int span = p + static_cast<int>(x * (n - p));
+  return U;
+}
 
-  std::vector<Array> args;
-  if (plugin.index) args.push_back(standin::Scalar(span - p + 1));
-  if (plugin.index) {
-    args.push_back(standin::Scalar(p));
-    args.push_back(standin::Scalar(x));
-  } else {
-    args.push_back(standin::Row(std::vector<double>(plugin.directions, x)));
-    for (int d = 0; d < plugin.directions; ++d) args.push_back(standin::Scalar(p));
-  }
-  for (int d = 0; d < plugin.directions; ++d) args.push_back(standin::Row(U));
+// The inputs of a plug-in at degree p with n functions per direction, at P points: the first at
+// 0.4321 in every direction, the others spread over the domain.
+std::vector<Array> Inputs(const Signature& sig, Form form, int p, int n, size_t P) {
+  const int dirs = sig.evaluator->directions;
+  const std::vector<double> U = UniformKnots(p, n);
+  size_t controls = 1;
+  for (int d = 0; d < dirs; ++d) controls *= n;
   std::vector<double> w(controls);
   for (size_t k = 0; k < controls; ++k) w[k] = 1.0 + 0.5 * std::sin(static_cast<double>(k));
-  if (plugin.field) args.push_back(standin::Row(w));
-  if (plugin.weights) args.push_back(standin::Row(w));
-  if (plugin.spans) args.push_back(standin::Row(std::vector<double>(plugin.directions, span)));
+  std::vector<double> x, spans;
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (size_t j = 0; j < P; ++j) {
+    for (int d = 0; d < dirs; ++d) {
+      const double u = j == 0 ? 0.4321 : unit(rng);
+      x.push_back(u);
+      spans.push_back(p + std::floor(u * (n - p)));
+    }
+  }
+  const size_t rows = form == Form::Batch && dirs > 1 ? dirs : 1;
+  std::vector<Array> args;
+  for (int k = 0; k < sig.nargs; ++k) {
+    switch (sig.args[k].kind) {
+      case Arg::Point:
+        args.push_back(standin::Matrix({rows, x.size() / rows}, x));
+        break;
+      case Arg::Degree:
+        args.push_back(standin::Scalar(p));
+        break;
+      case Arg::Knots:
+        args.push_back(standin::Row(U));
+        break;
+      case Arg::Weights:
+      case Arg::ControlValues:
+        args.push_back(standin::Row(w));
+        break;
+      case Arg::Spans:
+        args.push_back(standin::Matrix({static_cast<size_t>(dirs), P}, spans));
+        break;
+      case Arg::Index:
+        args.push_back(standin::Scalar(spans[0] - p + 1));
+        break;
+    }
+  }
+  return args;
+}
+
+// mexFunction over and over, the outputs released after each call, as a host does.
+void Calls(benchmark::State& state, Entry entry, const std::vector<Array>& args, int nlhs,
+           size_t points) {
+  if (entry == nullptr) {
+    state.SkipWithError("plug-in not found");
+    return;
+  }
   std::vector<const mxArray*> prhs;
   for (const Array& a : args) prhs.push_back(a.get());
-
-  mxArray* plhs[6] = {};
+  mxArray* plhs[8] = {};
   char id[128], message[512];
-  const int nlhs = 2;
   long calls = 0;
   pluginAllocations = 0;
   for (auto _ : state) {
@@ -118,19 +138,94 @@ void Run(benchmark::State& state, const Plugin& plugin) {
     ++calls;
   }
   state.counters["allocs/call"] = calls ? static_cast<double>(pluginAllocations) / calls : 0;
-  state.counters["functions"] = n;
+  state.SetItemsProcessed(static_cast<int64_t>(calls * points));
+}
+
+std::string Path(const std::string& dir, const Signature& sig, Form form) {
+  return dir + "/" + sig.name + (form == Form::Batch ? "Batch" : "") + standin::kMexSuffix;
+}
+
+// The evaluator alone over P points, outputs made once: what the arithmetic costs.
+void Evaluator(benchmark::State& state, const Signature* sig) {
+  const int p = static_cast<int>(state.range(0));
+  const size_t P = static_cast<size_t>(state.range(1));
+  const int threads = static_cast<int>(state.range(2));
+  const int n = 64;
+  const int dirs = sig->evaluator->directions;
+  const std::vector<Array> args = Inputs(*sig, Form::Batch, p, n, P);
+  evaluators::Call call{};
+  call.directions = dirs;
+  std::ptrdiff_t stride = 1;
+  for (int d = 0; d < dirs; ++d) {
+    const std::vector<double> U = standin::Values(args[1 + dirs + d].get());
+    call.axis[d] = {p, mxGetPr(args[1 + dirs + d].get()), static_cast<int>(U.size()), n};
+    call.stride[d] = stride;
+    stride *= n;
+  }
+  call.weights = mxGetPr(args[1 + 2 * dirs].get());
+  const size_t nen = static_cast<size_t>(evaluators::LocalFunctions(call));
+  std::vector<std::vector<double>> out(sig->noutputs + 1, std::vector<double>(P * nen));
+  evaluators::Batch batch{};
+  batch.call = &call;
+  batch.evaluator = sig->evaluator;
+  batch.xi = mxGetPr(args[0].get());
+  batch.points = P;
+  batch.outputs = sig->noutputs;
+  for (int o = 0; o < sig->noutputs; ++o) {
+    batch.slot[o] = sig->slot[o];
+    batch.out[o] = out[o].data();
+  }
+  batch.idx = out[sig->noutputs].data();
+  for (auto _ : state) {
+    evaluators::Run(batch, threads);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * P));
+  state.counters["threads"] = threads;
+  state.counters["auto"] = evaluators::Threads(batch);
 }
 
 int Register() {
-  for (const Plugin& plugin : kPlugins) {
-    auto* b = benchmark::RegisterBenchmark(plugin.name, Run, plugin);
+  const char* baseline = std::getenv("NURBS_BASELINE");
+  for (const Signature* sig : registry::kAll) {
+    const int dirs = sig->evaluator->directions;
     for (int p : {1, 2, 3, 5}) {
       for (int n : {8, 64, 1024}) {
-        if (plugin.directions == 3 && n > 64) continue;
-        b->Args({p, n});
+        if (dirs == 3 && n > 64) continue;
+        const std::string label = "/p:" + std::to_string(p) + "/n:" + std::to_string(n);
+        const auto add = [=](const std::string& name, const std::string& dir) {
+          benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
+            const std::vector<Array> args = Inputs(*sig, Form::Point, p, n, 1);
+            Calls(state, Load(Path(dir, *sig, Form::Point)), args, 2, 1);
+          });
+        };
+        add(std::string("Call/") + sig->name + label, NURBS_TOOLBOX_DIR);
+        if (baseline) add(std::string("Baseline/") + sig->name + label, baseline);
       }
     }
-    b->ArgNames({"p", "n"});
+  }
+  for (const Signature* sig : registry::kAll) {
+    for (size_t P : {1, 100, 10000}) {
+      const std::string name =
+          std::string("Twin/") + sig->name + "Batch/p:3/n:64/P:" + std::to_string(P);
+      benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
+        const int p = sig->evaluator->directions == 3 ? 2 : 3;
+        const std::vector<Array> args = Inputs(*sig, Form::Batch, p, 64, P);
+        Calls(state, Load(Path(NURBS_TOOLBOX_DIR, *sig, Form::Batch)), args,
+              gateway::OutputCount(*sig, Form::Batch), P);
+      });
+    }
+  }
+  const std::pair<const Signature*, int> kinds[] = {{&registry::kRatCurveShapeGrad, 3},
+                                                    {&registry::kRatSurfShapeGrad, 3},
+                                                    {&registry::kRatVolShapeGrad, 2}};
+  for (const auto& [sig, p] : kinds) {
+    auto* b = benchmark::RegisterBenchmark((std::string("Evaluator/") + sig->name).c_str(),
+                                           Evaluator, sig);
+    for (int threads : {1, 2}) {
+      for (long P = 10; P <= 1000000; P *= 10) b->Args({p, P, threads});
+    }
+    b->ArgNames({"p", "P", "threads"})->UseRealTime();
   }
   return 0;
 }

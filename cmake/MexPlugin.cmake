@@ -8,7 +8,7 @@
 function(add_mex_plugin name source)
   if(WIN32)
     add_library(${name}_mexw64 MODULE ${source})
-    target_link_libraries(${name}_mexw64 PRIVATE gateway_matlab matlab_imports)
+    target_link_libraries(${name}_mexw64 PRIVATE gateway_matlab plugin_registry matlab_imports)
     set_target_properties(${name}_mexw64 PROPERTIES
       OUTPUT_NAME ${name} PREFIX "" SUFFIX ".mexw64"
       LIBRARY_OUTPUT_DIRECTORY ${NURBS_TOOLBOX_DIR} CXX_VISIBILITY_PRESET hidden)
@@ -16,7 +16,7 @@ function(add_mex_plugin name source)
     set_property(GLOBAL APPEND PROPERTY NURBS_PLUGIN_TARGETS ${name}_mexw64)
   else()
     add_library(${name}_mexa64 MODULE ${source})
-    target_link_libraries(${name}_mexa64 PRIVATE gateway_matlab mx mex)
+    target_link_libraries(${name}_mexa64 PRIVATE gateway_matlab plugin_registry mx mex)
     set_target_properties(${name}_mexa64 PROPERTIES
       OUTPUT_NAME ${name} PREFIX "" SUFFIX ".mexa64"
       LIBRARY_OUTPUT_DIRECTORY ${NURBS_TOOLBOX_DIR}
@@ -33,7 +33,7 @@ function(add_mex_plugin name source)
 
     if(NURBS_OCTAVE)
       add_library(${name}_mex MODULE ${source})
-      target_link_libraries(${name}_mex PRIVATE gateway_octave)
+      target_link_libraries(${name}_mex PRIVATE gateway_octave plugin_registry)
       set_target_properties(${name}_mex PROPERTIES
         OUTPUT_NAME ${name} PREFIX "" SUFFIX ".mex"
         LIBRARY_OUTPUT_DIRECTORY ${NURBS_TOOLBOX_DIR} CXX_VISIBILITY_PRESET hidden)

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,6 +14,9 @@
 
 namespace gateway {
 namespace {
+
+using evaluators::Axis;
+using evaluators::Site;
 
 // Every fault a plug-in reports, with its identifier's mnemonic. Identifiers are API: callers
 // catch them, so a mnemonic never changes once shipped.
@@ -32,22 +36,66 @@ enum class Fault {
   KnotsDecreasing,
   SpanOutOfRange,
   IndexOutOfRange,
+  PointsShape,
+  SpansShape,
+  TooManyPoints,
 };
 
 constexpr const char* kMnemonic[] = {
     "tooManyOutputs",  "notDouble",      "complex",         "sparse",         "tooFewValues",
     "degreeNotFinite", "degreeNegative", "degreeTooLarge",  "knotsNotRow",    "knotsTooLong",
     "knotsTooShort",   "knotsNaN",       "knotsDecreasing", "spanOutOfRange", "indexOutOfRange",
+    "pointsShape",     "spansShape",     "tooManyPoints",
 };
 static_assert(sizeof kMnemonic / sizeof kMnemonic[0] ==
-                  static_cast<size_t>(Fault::IndexOutOfRange) + 1,
+                  static_cast<size_t>(Fault::TooManyPoints) + 1,
               "one mnemonic per fault");
+
+// Elements one output may hold: the MATLAB interface we build against passes dimensions as int;
+// Octave's are 64-bit.
+#if defined(NURBS_HOST_OCTAVE)
+constexpr size_t kMaxOutputElements = PTRDIFF_MAX / sizeof(double);
+#else
+constexpr size_t kMaxOutputElements = INT_MAX;
+#endif
+
+// The plug-in being called, in its form: whose name every message carries.
+struct Plugin {
+  const Signature& sig;
+  Form form;
+  const char* suffix() const { return form == Form::Batch ? "Batch" : ""; }
+};
+
+// "[R, dRdxi] = RatCurveShapeGrad(xi, p, knot, weights)", the twin's with its `idx`.
+void CallForm(const Plugin& who, char* text, size_t size) {
+  const Signature& sig = who.sig;
+  size_t at = 0;
+  const auto put = [&](const char* s) {
+    const int wrote = std::snprintf(text + at, size - at, "%s", s);
+    at = std::min(size - 1, at + static_cast<size_t>(wrote > 0 ? wrote : 0));
+  };
+  put("[");
+  for (int o = 0; o < OutputCount(sig, who.form); ++o) {
+    if (o > 0) put(", ");
+    put(o < sig.noutputs ? sig.outputs[o] : "idx");
+  }
+  put("] = ");
+  put(sig.name);
+  put(who.suffix());
+  put("(");
+  for (int k = 0; k < sig.nargs; ++k) {
+    if (k > 0) put(", ");
+    put(sig.args[k].name);
+  }
+  put(")");
+}
 
 // Raises "Name:mnemonic" with a one-sentence message. Only stack buffers are live here: the host
 // may leave by a non-local jump.
-[[noreturn]] void Fail(const Signature& sig, Fault fault, const char* format, ...) {
+[[noreturn]] void Fail(const Plugin& who, Fault fault, const char* format, ...) {
   char id[96];
-  std::snprintf(id, sizeof id, "%s:%s", sig.name, kMnemonic[static_cast<int>(fault)]);
+  std::snprintf(id, sizeof id, "%s%s:%s", who.sig.name, who.suffix(),
+                kMnemonic[static_cast<int>(fault)]);
   char message[512];
   va_list args;
   va_start(args, format);
@@ -57,10 +105,12 @@ static_assert(sizeof kMnemonic / sizeof kMnemonic[0] ==
   std::abort();  // a host's error call never returns
 }
 
-[[noreturn]] void Usage(const Signature& sig) {
-  if (sig.usage != nullptr) mexErrMsgTxt(sig.usage);
+[[noreturn]] void Usage(const Plugin& who) {
+  if (who.form == Form::Point && who.sig.usage != nullptr) mexErrMsgTxt(who.sig.usage);
+  char form[256];
+  CallForm(who, form, sizeof form);
   char message[512];
-  std::snprintf(message, sizeof message, "%d inputs expected, as in %s", sig.nargs, sig.callForm);
+  std::snprintf(message, sizeof message, "%d inputs expected, as in %s", who.sig.nargs, form);
   mexErrMsgTxt(message);
   std::abort();
 }
@@ -68,19 +118,20 @@ static_assert(sizeof kMnemonic / sizeof kMnemonic[0] ==
 // The values a direction needs: p + 1 functions for its span, and minFunctions to read the
 // derivative rows. Spans p..n-1 then hold every knot and weight index the kernel touches.
 int KnotsNeeded(const Signature& sig, int p) {
-  const int functions = p + 1 > sig.minFunctions ? p + 1 : sig.minFunctions;
+  const int least = sig.evaluator->minFunctions;
+  const int functions = p + 1 > least ? p + 1 : least;
   return p + 1 + functions;
 }
 
-int ReadDegree(const Signature& sig, const char* name, const double* values, size_t count) {
-  if (count < 1) Fail(sig, Fault::TooFewValues, "%s must hold the degree; it is empty.", name);
+int ReadDegree(const Plugin& who, const char* name, const double* values, size_t count) {
+  if (count < 1) Fail(who, Fault::TooFewValues, "%s must hold the degree; it is empty.", name);
   const double v = values[0];
   if (!std::isfinite(v))
-    Fail(sig, Fault::DegreeNotFinite, "%s must be a finite degree, found %g.", name, v);
+    Fail(who, Fault::DegreeNotFinite, "%s must be a finite degree, found %g.", name, v);
   const double t = std::trunc(v);
-  if (t < 0) Fail(sig, Fault::DegreeNegative, "%s must be a degree >= 0, found %g.", name, v);
+  if (t < 0) Fail(who, Fault::DegreeNegative, "%s must be a degree >= 0, found %g.", name, v);
   if (t > kMaxDegree) {
-    Fail(sig, Fault::DegreeTooLarge, "%s must be a degree of at most %d, found %g.", name,
+    Fail(who, Fault::DegreeTooLarge, "%s must be a degree of at most %d, found %g.", name,
          kMaxDegree, v);
   }
   return static_cast<int>(t);
@@ -104,61 +155,60 @@ bool Ordered(const double* U, int first, int last) {
 
 // Knots U[first..last] in order: one comparison per neighbour pair catches both a NaN and a
 // decrease. Positions are reported counting from 1, as the caller counts.
-void CheckOrder(const Signature& sig, const char* name, const double* U, int first, int last) {
+void CheckOrder(const Plugin& who, const char* name, const double* U, int first, int last) {
   if (Ordered(U, first, last)) return;
   for (int k = first + 1; k <= last; ++k) {
     if (!(U[k - 1] <= U[k])) {
       if (std::isnan(U[k - 1]) || std::isnan(U[k])) {
         const int at = std::isnan(U[k - 1]) ? k : k + 1;
-        Fail(sig, Fault::KnotsNaN, "%s must not hold NaN, found %s(%d) = NaN.", name, name, at);
+        Fail(who, Fault::KnotsNaN, "%s must not hold NaN, found %s(%d) = NaN.", name, name, at);
       }
-      Fail(sig, Fault::KnotsDecreasing, "%s must be non-decreasing, found %s(%d) < %s(%d).", name,
+      Fail(who, Fault::KnotsDecreasing, "%s must be non-decreasing, found %s(%d) < %s(%d).", name,
            name, k + 1, name, k);
     }
   }
 }
 
-// Knots U[0..m-1]: a row, at least KnotsNeeded long, and in order. Up to kWholeKnotCheck knots
-// the order is checked here, whole; a longer vector is checked where the call reads it, once its
-// span is known (CheckSpanKnots).
-void ReadKnots(const Signature& sig, const char* name, const mxArray* a, const double* U,
-               Direction* d) {
+// Knots U[0..m-1]: a row, at least KnotsNeeded long, and in order. A one-point call checks the
+// order of up to kWholeKnotCheck knots here, whole, and of a longer vector where it reads it,
+// once its span is known (CheckSpanKnots); a batch call checks every knot here.
+void ReadKnots(const Plugin& who, const char* name, const mxArray* a, const double* U, Axis* axis) {
   const size_t rows = mxGetM(a);
   const size_t cols = mxGetN(a);
   if (rows != 1) {
-    Fail(sig, Fault::KnotsNotRow, "%s must be a row vector of knots, found a %zux%zu array.", name,
+    Fail(who, Fault::KnotsNotRow, "%s must be a row vector of knots, found a %zux%zu array.", name,
          rows, cols);
   }
   if (cols > static_cast<size_t>(INT_MAX)) {
-    Fail(sig, Fault::KnotsTooLong, "%s must hold at most %d knots, found %zu.", name, INT_MAX,
+    Fail(who, Fault::KnotsTooLong, "%s must hold at most %d knots, found %zu.", name, INT_MAX,
          cols);
   }
   const int m = static_cast<int>(cols);
-  const int needed = KnotsNeeded(sig, d->p);
+  const int needed = KnotsNeeded(who.sig, axis->p);
   if (m < needed) {
-    Fail(sig, Fault::KnotsTooShort, "%s needs at least %d knots for degree %d, found %d.", name,
-         needed, d->p, m);
+    Fail(who, Fault::KnotsTooShort, "%s needs at least %d knots for degree %d, found %d.", name,
+         needed, axis->p, m);
   }
-  if (m <= kWholeKnotCheck) CheckOrder(sig, name, U, 0, m - 1);
-  d->name = name;
-  d->U = U;
-  d->m = m;
-  d->n = m - d->p - 1;
+  if (m <= kWholeKnotCheck || who.form == Form::Batch) CheckOrder(who, name, U, 0, m - 1);
+  axis->U = U;
+  axis->m = m;
+  axis->n = m - axis->p - 1;
 }
 
-// A long knot vector, where the call reads it: the search must have found a span that holds the
-// point (knots out of order along the search can stop it elsewhere), and the 2p + 2 knots of the
-// span, U[s-p..s+p+1], from which every basis function of the call is made, must be in order.
-void CheckSpanKnots(const Signature& sig, const Direction& d, bool searched) {
-  if (d.m <= kWholeKnotCheck) return;
-  const double* U = d.U;
-  CheckOrder(sig, d.name, U, d.s - d.p, std::min(d.m - 1, d.s + d.p + 1));
-  const bool held =
-      std::isnan(d.u) || d.u >= U[d.n] || d.u <= U[d.p] || (U[d.s] <= d.u && d.u < U[d.s + 1]);
+// A long knot vector, where a one-point call reads it: the search must have found a span that
+// holds the point (knots out of order along the search can stop it elsewhere), and the 2p + 2
+// knots of the span, U[s-p..s+p+1], from which every basis function of the call is made, must be
+// in order.
+void CheckSpanKnots(const Plugin& who, const char* name, const Axis& a, double u, int s,
+                    bool searched) {
+  if (a.m <= kWholeKnotCheck) return;
+  const double* U = a.U;
+  CheckOrder(who, name, U, s - a.p, std::min(a.m - 1, s + a.p + 1));
+  const bool held = std::isnan(u) || u >= U[a.n] || u <= U[a.p] || (U[s] <= u && u < U[s + 1]);
   if (searched && !held) {
-    Fail(sig, Fault::KnotsDecreasing,
+    Fail(who, Fault::KnotsDecreasing,
          "%s must be non-decreasing and free of NaN: the span search found no interval holding %g.",
-         d.name, d.u);
+         name, u);
   }
 }
 
@@ -167,99 +217,171 @@ bool InRange(double v, int low, int high) {
   return std::isfinite(v) && std::trunc(v) >= low && std::trunc(v) <= high;
 }
 
+// The batch form's points: a vector of coordinates for a curve, a d x P matrix otherwise.
+size_t ReadPoints(const Plugin& who, const char* name, const mxArray* a, size_t count, int d) {
+  const size_t rows = mxGetM(a);
+  const size_t cols = mxGetN(a);
+  if (d == 1) {
+    if (rows != 1 && cols != 1 && count != 0) {
+      Fail(who, Fault::PointsShape,
+           "%s must be a vector of points, a row or a column, found a %zux%zu array.", name, rows,
+           cols);
+    }
+    return count;
+  }
+  if (rows != static_cast<size_t>(d)) {
+    Fail(who, Fault::PointsShape,
+         "%s must be a %d x P matrix of points, one point per column, found a %zux%zu array.", name,
+         d, rows, cols);
+  }
+  return cols;
+}
+
+// The batch form's spans: a d x P matrix matching the points, every entry in its range.
+void ReadBatchSpans(const Plugin& who, const char* name, const mxArray* a, const Request& rq) {
+  const int d = rq.call.directions;
+  const size_t rows = mxGetM(a);
+  const size_t cols = mxGetN(a);
+  if (rows != static_cast<size_t>(d) || cols != rq.points) {
+    Fail(who, Fault::SpansShape,
+         "%s must be a %d x %zu matrix, one column of spans per point, found a %zux%zu array.",
+         name, d, rq.points, rows, cols);
+  }
+  const double* v = rq.spans;
+  for (size_t j = 0; j < rq.points; ++j) {
+    for (int k = 0; k < d; ++k) {
+      const Axis& axis = rq.call.axis[k];
+      if (!InRange(v[j * d + k], axis.p, axis.n - 1)) {
+        Fail(who, Fault::SpanOutOfRange, "%s(%d,%zu) must be a span from %d to %d, found %g.", name,
+             k + 1, j + 1, axis.p, axis.n - 1, v[j * d + k]);
+      }
+    }
+  }
+}
+
 }  // namespace
 
-Inputs Read(const Signature& sig, int nlhs, int nrhs, const mxArray* prhs[]) {
-  if (nrhs != sig.nargs) Usage(sig);
-  if (nlhs > sig.outputs) {
-    Fail(sig, Fault::TooManyOutputs, "%d outputs were requested; there are at most %d, as in %s.",
-         nlhs, sig.outputs, sig.callForm);
+double* Outputs::Matrix(int slot, size_t rows, size_t cols) {
+  if (!Wanted(slot)) return nullptr;
+#if defined(NURBS_HOST_OCTAVE)
+  plhs_[slot] = mxCreateDoubleMatrix(static_cast<mwSize>(rows), static_cast<mwSize>(cols), mxREAL);
+#else
+  plhs_[slot] = mxCreateDoubleMatrix(static_cast<int>(rows), static_cast<int>(cols), mxREAL);
+#endif
+  return mxGetPr(plhs_[slot]);
+}
+
+Request Read(const Signature& sig, Form form, int nlhs, int nrhs, const mxArray* prhs[]) {
+  const Plugin who{sig, form};
+  if (nrhs != sig.nargs) Usage(who);
+  const int outputs = OutputCount(sig, form);
+  if (nlhs > outputs) {
+    char call[256];
+    CallForm(who, call, sizeof call);
+    Fail(who, Fault::TooManyOutputs, "%d outputs were requested; there are at most %d, as in %s.",
+         nlhs, outputs, call);
   }
 
-  Inputs in{};
+  Request rq{};
+  const double* data[kMaxArgs];
   size_t count[kMaxArgs];  // elements of every input
   for (int k = 0; k < sig.nargs; ++k) {
     const mxArray* a = prhs[k];
     const char* name = sig.args[k].name;
     if (!mxIsDouble(a)) {
-      Fail(sig, Fault::NotDouble, "%s must be a real double array, found %s.", name,
+      Fail(who, Fault::NotDouble, "%s must be a real double array, found %s.", name,
            mxGetClassName(a));
     }
-    if (mxIsComplex(a)) Fail(sig, Fault::Complex, "%s must be real, found a complex array.", name);
+    if (mxIsComplex(a)) Fail(who, Fault::Complex, "%s must be real, found a complex array.", name);
     if (mxIsSparse(a))
-      Fail(sig, Fault::Sparse, "%s must be a full array, found a sparse one.", name);
-    in.data[k] = mxGetPr(a);
+      Fail(who, Fault::Sparse, "%s must be a full array, found a sparse one.", name);
+    data[k] = mxGetPr(a);
     count[k] = mxGetNumberOfElements(a);
   }
 
   // Degrees, then knots (their length depends on the degree), then what depends on both.
+  evaluators::Call& call = rq.call;
   int directions = 0;
   for (int k = 0; k < sig.nargs; ++k) {
     if (sig.args[k].kind == Arg::Degree) {
-      in.dir[directions++].p = ReadDegree(sig, sig.args[k].name, in.data[k], count[k]);
+      call.axis[directions++].p = ReadDegree(who, sig.args[k].name, data[k], count[k]);
     }
   }
-  in.directions = directions;
+  call.directions = directions;
   for (int k = 0, d = 0; k < sig.nargs; ++k) {
     if (sig.args[k].kind == Arg::Knots) {
-      ReadKnots(sig, sig.args[k].name, prhs[k], in.data[k], &in.dir[d++]);
+      rq.knots[d] = sig.args[k].name;
+      ReadKnots(who, sig.args[k].name, prhs[k], data[k], &call.axis[d++]);
     }
   }
+  std::ptrdiff_t stride = 1;
+  for (int d = 0; d < directions; ++d) {
+    call.stride[d] = stride;
+    stride *= call.axis[d].n;
+  }
 
-  int pointArg = -1;
   int spansArg = -1;
-  bool indexed = false;
   for (int k = 0; k < sig.nargs; ++k) {
     const char* name = sig.args[k].name;
     const size_t have = count[k];
-    const double* v = in.data[k];
+    const double* v = data[k];
     switch (sig.args[k].kind) {
       case Arg::Point:
-        if (have < static_cast<size_t>(directions)) {
-          Fail(sig, Fault::TooFewValues, "%s must hold %d coordinate(s), found %zu.", name,
-               directions, have);
+        if (form == Form::Batch) {
+          rq.points = ReadPoints(who, name, prhs[k], have, directions);
+        } else {
+          if (have < static_cast<size_t>(directions)) {
+            Fail(who, Fault::TooFewValues, "%s must hold %d coordinate(s), found %zu.", name,
+                 directions, have);
+          }
+          rq.points = 1;
         }
-        pointArg = k;
+        rq.xi = v;
         break;
-      case Arg::Values: {
+      case Arg::Weights:
+      case Arg::ControlValues: {
         // have >= n0 * n1 * n2, tested factor by factor so the product cannot overflow.
         size_t need = 1;
         bool enough = true;
         for (int d = 0; d < directions && enough; ++d) {
-          const size_t n = static_cast<size_t>(in.dir[d].n);
+          const size_t n = static_cast<size_t>(call.axis[d].n);
           enough = n <= have / need;
           need *= n;
         }
         if (!enough) {
-          Fail(sig, Fault::TooFewValues,
+          Fail(who, Fault::TooFewValues,
                "%s must hold one value per control point, found %zu for %d x %d x %d.", name, have,
-               in.dir[0].n, directions > 1 ? in.dir[1].n : 1, directions > 2 ? in.dir[2].n : 1);
+               call.axis[0].n, directions > 1 ? call.axis[1].n : 1,
+               directions > 2 ? call.axis[2].n : 1);
         }
+        (sig.args[k].kind == Arg::Weights ? call.weights : call.values) = v;
         break;
       }
       case Arg::Spans:
-        if (have < static_cast<size_t>(directions)) {
-          Fail(sig, Fault::TooFewValues, "%s must hold %d span(s), found %zu.", name, directions,
-               have);
-        }
-        for (int d = 0; d < directions; ++d) {
-          const Direction& dir = in.dir[d];
-          if (!InRange(v[d], dir.p, dir.n - 1)) {
-            Fail(sig, Fault::SpanOutOfRange, "%s(%d) must be a span from %d to %d, found %g.", name,
-                 d + 1, dir.p, dir.n - 1, v[d]);
+        if (form == Form::Point) {
+          if (have < static_cast<size_t>(directions)) {
+            Fail(who, Fault::TooFewValues, "%s must hold %d span(s), found %zu.", name, directions,
+                 have);
+          }
+          for (int d = 0; d < directions; ++d) {
+            const Axis& axis = call.axis[d];
+            if (!InRange(v[d], axis.p, axis.n - 1)) {
+              Fail(who, Fault::SpanOutOfRange, "%s(%d) must be a span from %d to %d, found %g.",
+                   name, d + 1, axis.p, axis.n - 1, v[d]);
+            }
           }
         }
+        rq.spans = v;
         spansArg = k;
         break;
       case Arg::Index:
-        if (have < 1) Fail(sig, Fault::TooFewValues, "%s must hold an index; it is empty.", name);
-        if (!InRange(v[0], 1, in.dir[0].n)) {
-          Fail(sig, Fault::IndexOutOfRange,
-               "%s must be a basis function index from 1 to %d, found %g.", name, in.dir[0].n,
+        if (have < 1) Fail(who, Fault::TooFewValues, "%s must hold an index; it is empty.", name);
+        if (!InRange(v[0], 1, call.axis[0].n)) {
+          Fail(who, Fault::IndexOutOfRange,
+               "%s must be a basis function index from 1 to %d, found %g.", name, call.axis[0].n,
                v[0]);
         }
-        in.index = static_cast<int>(v[0]) - 1;
-        indexed = true;
+        call.index = static_cast<int>(v[0]) - 1;
         break;
       case Arg::Degree:
       case Arg::Knots:
@@ -267,77 +389,46 @@ Inputs Read(const Signature& sig, int nlhs, int nrhs, const mxArray* prhs[]) {
     }
   }
 
-  const double* point = in.data[pointArg];
-  for (int d = 0; d < directions; ++d) {
-    Direction& dir = in.dir[d];
-    const double last = dir.U[dir.m - 1];
-    dir.u = std::fabs(point[d] - last) < kEndTolerance ? last - kEndTolerance : point[d];
-    dir.s = spansArg >= 0 ? static_cast<int>(in.data[spansArg][d])
-                          : FindSpan(dir.n - 1, dir.p, dir.u, dir.U);
-    CheckSpanKnots(sig, dir, spansArg < 0);
+  if (form == Form::Batch) {
+    const size_t cols = sig.sizes == Sizes::Rows ? evaluators::LocalFunctions(call) : 1;
+    if (rq.points > kMaxOutputElements / cols) {
+      Fail(who, Fault::TooManyPoints,
+           "xi holds %zu points: outputs of %zu x %zu would exceed the %zu elements an array "
+           "may hold in this host.",
+           rq.points, rq.points, cols, kMaxOutputElements);
+    }
+    if (spansArg >= 0) ReadBatchSpans(who, sig.args[spansArg].name, prhs[spansArg], rq);
+  }
+  return rq;
+}
+
+void RunPoint(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+  const Plugin who{sig, Form::Point};
+  const Request rq = Read(sig, Form::Point, nlhs, nrhs, prhs);
+  const evaluators::Call& call = rq.call;
+  const Site site =
+      rq.spans ? evaluators::LocateAt(call, rq.xi, rq.spans) : evaluators::Locate(call, rq.xi);
+  for (int d = 0; d < call.directions; ++d) {
+    CheckSpanKnots(who, rq.knots[d], call.axis[d], site.u[d], site.s[d], rq.spans == nullptr);
   }
   // The single function's own support, U[i..i+p+1], which it is evaluated from.
-  const Direction& first = in.dir[0];
-  if (indexed && first.m > kWholeKnotCheck) {
-    CheckOrder(sig, first.name, first.U, in.index, in.index + first.p + 1);
+  const Axis& first = call.axis[0];
+  if (sig.evaluator->index && first.m > kWholeKnotCheck) {
+    CheckOrder(who, rq.knots[0], first.U, call.index, call.index + first.p + 1);
   }
-  return in;
-}
 
-void Evaluate(const Direction& d, int order, Basis* basis) {
-  // Row 0 of the derivative table is BasisFuns' result bit for bit (the same recurrence in the
-  // same order), so the values come from the one call.
-  double* rows[3] = {basis->N, basis->d1, basis->d2};
-  dersBasisFuns(d.s, d.u, d.p, order, d.U, rows);
-}
-
-void Evaluate(const Inputs& in, int order, Basis* basis) {
-  for (int d = 0; d < in.directions; ++d) Evaluate(in.dir[d], order, &basis[d]);
-}
-
-int LocalFunctions(const Inputs& in) {
-  int count = 1;
-  for (int d = 0; d < in.directions; ++d) count *= in.dir[d].p + 1;
-  return count;
-}
-
-WeightSums Weigh(const double* w, const Basis& b, int p, int order) {
-  WeightSums sums = {0.0, 0.0, 0.0};
-  for (int k = 0; k <= p; ++k) {
-    sums.W += w[k] * b.N[k];
-    sums.dW += w[k] * b.d1[k];
-    if (order > 1) sums.d2W += w[k] * b.d2[k];
+  const evaluators::Evaluator& ev = *sig.evaluator;
+  Outputs out(nlhs, plhs);
+  evaluators::Dest dest{};
+  double scalars[evaluators::kMaxOutputs];
+  const size_t nen = static_cast<size_t>(evaluators::LocalFunctions(call));
+  for (int o = 0; o < sig.noutputs && out.Wanted(o); ++o) {
+    dest.at[sig.slot[o]] = ev.rows ? out.Matrix(o, 1, nen) : &scalars[o];
   }
-  return sums;
-}
-
-double Contract(const double* P, const double* v, int p) {
-  double sum = 0.0;
-  for (int k = 0; k <= p; ++k) sum += P[k] * v[k];
-  return sum;
-}
-
-void ReadCurve(const Signature& sig, int order, int nlhs, int nrhs, const mxArray* prhs[],
-               Curve* curve) {
-  curve->in = Read(sig, nlhs, nrhs, prhs);
-  const Direction& d = curve->in.dir[0];
-  Evaluate(d, order, &curve->b);
-  curve->w = curve->in.data[sig.nargs - 1] + (d.s - d.p);
-  curve->sums = Weigh(curve->w, curve->b, d.p, order);
-}
-
-void Outputs::Rows(int cols, int count, double** rows) {
-  for (int slot = 0; slot < count; ++slot) rows[slot] = Row(slot, cols);
-}
-
-double* Outputs::Row(int slot, int cols) {
-  if (!Wanted(slot)) return nullptr;
-  plhs_[slot] = mxCreateDoubleMatrix(1, cols, mxREAL);
-  return mxGetPr(plhs_[slot]);
-}
-
-void Outputs::Scalar(int slot, double value) {
-  if (Wanted(slot)) plhs_[slot] = mxCreateDoubleScalar(value);
+  ev.run(call, site, dest);
+  if (!ev.rows) {
+    for (int o = 0; o < sig.noutputs; ++o) out.Scalar(o, scalars[o]);
+  }
 }
 
 }  // namespace gateway

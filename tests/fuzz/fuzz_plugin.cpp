@@ -1,4 +1,5 @@
-// Fuzzes one plug-in (NURBS_PLUGIN, linked in) through the stand-in host. Each input becomes an
+// Fuzzes one plug-in or batch twin of the registry (NURBS_PLUGIN, linked in) through the stand-in
+// host. Each input becomes an
 // argument list of random length whose arrays have random classes, shapes and values, often
 // close to valid ones (sorted knots, small degrees) so that the checks let calls through, and a
 // random number of outputs. Every call must either return outputs of the documented sizes in
@@ -18,17 +19,29 @@
 #include <vector>
 
 #include "bits.h"
-#include "shapes.h"
+#include "registry.h"
 #include "standin.h"
 
 namespace {
 
+using gateway::Arg;
+using gateway::Form;
 using standin::Array;
 using standin::Class;
 
-const Shape& ThisPlugin() {
-  for (const Shape& s : kShapes) {
-    if (std::strcmp(s.name, NURBS_PLUGIN) == 0) return s;
+struct Shape {
+  const gateway::Signature* sig;
+  Form form;
+  int outputs;
+  std::string name;
+};
+
+Shape ThisPlugin() {
+  for (const gateway::Signature* sig : registry::kAll) {
+    for (Form form : {Form::Point, Form::Batch}) {
+      const std::string name = std::string(sig->name) + (form == Form::Batch ? "Batch" : "");
+      if (name == NURBS_PLUGIN) return {sig, form, gateway::OutputCount(*sig, form), name};
+    }
   }
   std::abort();
 }
@@ -136,33 +149,34 @@ void PrintOutcomes() {
 }
 
 // A call close to a valid one: degrees 0..4, clamped knots with enough functions, a weight per
-// control point, spans and an index in range, each of them now and then off by a little; then,
-// often, one input swapped for anything at all.
+// control point, spans and an index in range, 0 to 6 points for a twin, each of them now and then
+// off by a little; then, often, one input swapped for anything at all.
 std::vector<Array> Plausible(FuzzedDataProvider& in, const Shape& shape) {
-  const std::string kinds = shape.kinds;
-  int p[3] = {0, 0, 0}, n[3] = {1, 1, 1}, directions = 0;
-  for (char kind : kinds) {
-    if (kind != 'p') continue;
-    p[directions] = in.ConsumeIntegralInRange(0, 4);
-    n[directions] = std::max(p[directions] + 1, 3) + in.ConsumeIntegralInRange(0, 4);
-    ++directions;
+  const gateway::Signature& sig = *shape.sig;
+  const int directions = sig.evaluator->directions;
+  int p[3] = {0, 0, 0}, n[3] = {1, 1, 1};
+  for (int d = 0; d < directions; ++d) {
+    p[d] = in.ConsumeIntegralInRange(0, 4);
+    n[d] = std::max(p[d] + 1, 3) + in.ConsumeIntegralInRange(0, 4);
   }
+  const size_t points = shape.form == Form::Batch ? in.ConsumeIntegralInRange(0, 6) : 1;
+  const size_t rows = shape.form == Form::Batch && directions > 1 ? directions : 1;
   std::vector<Array> args;
-  for (int k = 0, degree = 0, knots = 0; k < static_cast<int>(kinds.size()); ++k) {
+  for (int k = 0, degree = 0, knots = 0; k < sig.nargs; ++k) {
     const int slack = in.ConsumeIntegralInRange(0, 15) == 0 ? in.ConsumeIntegralInRange(-2, 2) : 0;
-    switch (kinds[k]) {
-      case 'x': {
-        std::vector<double> x(directions);
+    switch (sig.args[k].kind) {
+      case Arg::Point: {
+        std::vector<double> x(directions * points);
         for (double& v : x)
           v = in.ConsumeBool() ? in.ConsumeFloatingPointInRange(0.0, 1.0) : Value(in);
-        args.push_back(standin::Row(x));
+        args.push_back(standin::Matrix({rows, x.size() / rows}, x));
         break;
       }
-      case 'p':
+      case Arg::Degree:
         args.push_back(
             standin::Scalar(p[degree++] + (in.ConsumeIntegralInRange(0, 7) ? 0.0 : Value(in))));
         break;
-      case 'k': {
+      case Arg::Knots: {
         const int d = knots++;
         std::vector<double> U(p[d] + 1, 0.0);
         std::vector<double> inner(std::max(0, n[d] - p[d] - 1 + slack));
@@ -175,20 +189,23 @@ std::vector<Array> Plausible(FuzzedDataProvider& in, const Shape& shape) {
         args.push_back(standin::Row(U));
         break;
       }
-      case 'w': {
+      case Arg::Weights:
+      case Arg::ControlValues: {
         std::vector<double> w(std::max(0, n[0] * n[1] * n[2] + slack));
         for (double& v : w) v = in.ConsumeBool() ? 1.0 : in.ConsumeFloatingPointInRange(-1.0, 2.0);
         args.push_back(standin::Row(w));
         break;
       }
-      case 's': {
-        std::vector<double> spans(directions);
-        for (int d = 0; d < directions; ++d)
-          spans[d] = in.ConsumeIntegralInRange(p[d], n[d] - 1) + slack;
-        args.push_back(standin::Row(spans));
+      case Arg::Spans: {
+        std::vector<double> spans(directions * points);
+        for (size_t j = 0; j < spans.size(); ++j) {
+          const int d = static_cast<int>(j % directions);
+          spans[j] = in.ConsumeIntegralInRange(p[d], n[d] - 1) + slack;
+        }
+        args.push_back(standin::Matrix({static_cast<size_t>(directions), points}, spans));
         break;
       }
-      case 'i':
+      case Arg::Index:
         args.push_back(standin::Scalar(in.ConsumeIntegralInRange(1, n[0]) + slack));
         break;
     }
@@ -205,13 +222,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const Shape& shape = ThisPlugin();
+  static const Shape shape = ThisPlugin();
   static const standin::Plugin plugin(&mexFunction);
+  const gateway::Signature& sig = *shape.sig;
   FuzzedDataProvider in(data, size);
   const int nlhs = in.ConsumeIntegralInRange(0, 9) == 0
-                       ? in.ConsumeIntegralInRange(0, 7)
+                       ? in.ConsumeIntegralInRange(0, 9)
                        : in.ConsumeIntegralInRange(0, shape.outputs);
-  const int nargs = static_cast<int>(std::strlen(shape.kinds));
+  const int nargs = sig.nargs;
   const int nrhs = in.ConsumeIntegralInRange(0, 9) == 0 ? in.ConsumeIntegralInRange(0, 10) : nargs;
   const long live = standin::LiveArrays();
   {
@@ -238,7 +256,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++Outcomes()[r.failed ? (r.id.empty() ? "usage" : r.id) : "result"];
     if (r.failed) {
       const bool usage = r.id.empty() && nrhs != nargs;
-      const bool identified = r.id.rfind(std::string(shape.name) + ":", 0) == 0;
+      const bool identified = r.id.rfind(shape.name + ":", 0) == 0;
       if (!usage && !identified) Fault("raised without an identifier:", r.message);
       for (const Array& out : r.outputs) {
         if (out != nullptr) Fault("failed but left an output");
@@ -246,15 +264,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       if (nrhs != nargs) Fault("accepted a wrong input count");
       if (nlhs > shape.outputs) Fault("accepted too many outputs");
-      size_t nen = 1;
-      for (int k = 0; k < nargs && !shape.scalars; ++k) {
-        if (shape.kinds[k] == 'p')
+      // Rows of one entry per function that does not vanish, or scalars; a twin's have P rows.
+      size_t nen = 1, points = 1;
+      for (int k = 0; k < nargs; ++k) {
+        const Arg kind = sig.args[k].kind;
+        if (kind == Arg::Degree && sig.sizes == gateway::Sizes::Rows)
           nen *= static_cast<size_t>(std::trunc(standin::Values(handles[k])[0])) + 1;
+        if (kind == Arg::Point && shape.form == Form::Batch)
+          points = standin::Values(handles[k]).size() / sig.evaluator->directions;
       }
       for (const Array& out : r.outputs) {
         if (out == nullptr) Fault("left a requested slot empty");
-        if (standin::Dims(out.get()) != std::vector<size_t>{1, nen})
-          Fault("output of the wrong size");
+        const std::vector<size_t> dims = standin::Dims(out.get());
+        if (dims != std::vector<size_t>{points, nen}) Fault("output of the wrong size");
       }
     }
   }

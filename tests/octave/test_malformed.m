@@ -1,7 +1,7 @@
-% Every plug-in, called wrongly in every way the table below knows, in one Octave process that
-% must survive them all. Each call must end in its documented result or in the error whose
-% identifier the table expects ('' for the usage message); the caller's arrays must come back
-% unchanged. Prints 'N passed, N failed'.
+% Every plug-in and batch twin of the registry, called wrongly in every way the cases below know,
+% in one Octave process that must survive them all. Each call must end in its documented result
+% or in the error whose identifier the case expects ('' for the usage message); the caller's
+% arrays must come back unchanged. Prints 'N passed, N failed'.
 1;  % a script: its helper functions first
 
 function args = put (args, at, value)
@@ -12,33 +12,42 @@ function id = ifelse_id (bad, id)
   if (! bad), id = 'ok'; end
 end
 
+% A valid call of a plug-in of the registry, or of its batch twin at three points.
+function args = valid_call (entry, batch)
+  U = [0 0 0 0.5 1 1 1];        % degree 2, four functions (three spans)
+  d = entry.dirs;
+  x = [0.3 0.7 1; 0.6 0.2 1; 0.9 0.5 0];
+  s = [2 3 2; 3 2 3; 2 2 3];
+  if (! batch), x = x(:, 1); s = s(:, 1); end
+  args = cell (1, numel (entry.kinds));
+  for a = 1:numel (entry.kinds)
+    switch (entry.kinds(a))
+      case 'x', args{a} = x(1:d, :);
+        if (! batch), args{a} = args{a}'; end
+      case 'p', args{a} = 2;
+      case 'k', args{a} = U;
+      case 'w', args{a} = ones ([4 * ones(1, d), 1]);
+      case 's', args{a} = s(1:d, :);
+        if (! batch), args{a} = args{a}'; end
+      case 'i', args{a} = 2;
+    end
+  end
+end
+
 t = harness ();
-U = [0 0 0 0.5 1 1 1];        % degree 2, four functions (three for the spans below)
-w = ones (1, 4);
-curve = {0.3, 2, U, w};
-field = {0.3, 2, U, w, w};
-surface = {[0.3 0.6], 2, 2, U, U, ones(4)};
-volume = {[0.3 0.6 0.9], 2, 2, 2, U, U, U, ones(4, 4, 4)};
-% name, a valid call, number of outputs, what each input is (x point, p degree, k knots,
-% w values, s spans, i index)
-plugins = {
-  'RatCurveShapeGrad',      curve,                 2, 'xpkw'
-  'RatCurveShapeHess',      curve,                 3, 'xpkw'
-  'RatCurveEval',           field,                 2, 'xpkww'
-  'RatCurveEvalD2',         field,                 3, 'xpkww'
-  'RatSingleShape',         {2, 2, 0.3, U, w},     2, 'ipxkw'
-  'RatSurfShapeGrad',       surface,               3, 'xppkkw'
-  'RatSurfGradOnly',        surface,               2, 'xppkkw'
-  'RatSurfShapeGradAtSpan', [surface, {[2 3]}],    3, 'xppkkws'
-  'PolySurfShapeGrad',      surface(1:5),          3, 'xppkk'
-  'RatSurfShapeHess',       surface,               6, 'xppkkw'
-  'RatVolShapeGrad',        volume,                4, 'xpppkkkw'
-  'RatVolShapeGradAtSpan',  [volume, {[2 3 2]}],   4, 'xpppkkkws'
-};
+registry = plugin_registry ();
+% Every plug-in and every batch twin: name, a valid call, number of outputs, what each input is
+% (x point, p degree, k knots, w values, s spans, i index), whether it is a twin.
+plugins = cell (0, 5);
+for e = registry
+  plugins(end + 1, :) = {e.name, valid_call(e, false), numel(e.outputs), e.kinds, false};
+  plugins(end + 1, :) = {[e.name 'Batch'], valid_call(e, true), numel(e.outputs) + e.rows, ...
+                         e.kinds, true};
+end
 
 calls = 0;
 for k = 1:rows (plugins)
-  [name, good, outputs, kinds] = plugins{k, :};
+  [name, good, outputs, kinds, batch] = plugins{k, :};
   f = str2func (name);
   id = @(m) [name ':' m];
   cases = {};  % {args, nargout, expected identifier or 'ok'}
@@ -75,9 +84,30 @@ for k = 1:rows (plugins)
         cases(end + 1, :) = {put(good, a, []), 1, id('tooFewValues')};
         cases(end + 1, :) = {put(good, a, 2.9), 1, 'ok'};
       case 'x'
-        cases(end + 1, :) = {put(good, a, v(1:end - 1)), 1, id('tooFewValues')};
         cases(end + 1, :) = {put(good, a, NaN * v), 1, 'ok'};
         cases(end + 1, :) = {put(good, a, v + 5), 1, 'ok'};                 % extrapolated
+        if (! batch)
+          cases(end + 1, :) = {put(good, a, v(1:end - 1)), 1, id('tooFewValues')};
+        elseif (rows (v) == 1)                                              % a curve's points
+          cases(end + 1, :) = {put(good, a, v'), 1, 'ok'};
+          cases(end + 1, :) = {put(good, a, zeros (1, 0)), 1, 'ok'};
+          cases(end + 1, :) = {put(good, a, [v; v]), 1, id('pointsShape')};
+        else
+          % Other point counts, with spans to match where the twin takes them.
+          spans = find (kinds == 's');
+          many = put (good, a, rand (rows (v), 20000));                     % threads
+          if (spans), many{spans} = repmat (good{spans}(:, 1), 1, 20000); end
+          cases(end + 1, :) = {many, 1, 'ok'};
+          none = put (good, a, v(:, []));
+          if (spans), none{spans} = good{spans}(:, []); end
+          cases(end + 1, :) = {none, 1, 'ok'};
+          if (spans)
+            cases(end + 1, :) = {put(good, a, v(:, 1:2)), 1, id('spansShape')};
+          end
+          cases(end + 1, :) = {put(good, a, v(:)'), 1, id('pointsShape')};
+          cases(end + 1, :) = {put(good, a, [v; v]), 1, id('pointsShape')};
+          cases(end + 1, :) = {put(good, a, []), 1, id('pointsShape')};
+        end
       case 'w'
         cases(end + 1, :) = {put(good, a, v(1:end - 1)), 1, id('tooFewValues')};
         cases(end + 1, :) = {put(good, a, []), 1, id('tooFewValues')};
@@ -86,7 +116,14 @@ for k = 1:rows (plugins)
         cases(end + 1, :) = {put(good, a, v - v), 1, id('spanOutOfRange')};
         cases(end + 1, :) = {put(good, a, v + 10), 1, id('spanOutOfRange')};
         cases(end + 1, :) = {put(good, a, NaN * v), 1, id('spanOutOfRange')};
-        cases(end + 1, :) = {put(good, a, v(1:end - 1)), 1, id('tooFewValues')};
+        if (batch)
+          last = v; last(end) = 4;                                          % one past the last span
+          cases(end + 1, :) = {put(good, a, last), 1, id('spanOutOfRange')};
+          cases(end + 1, :) = {put(good, a, v(:, 1:end - 1)), 1, id('spansShape')};
+          cases(end + 1, :) = {put(good, a, v(:)'), 1, id('spansShape')};
+        else
+          cases(end + 1, :) = {put(good, a, v(1:end - 1)), 1, id('tooFewValues')};
+        end
       case 'i'
         cases(end + 1, :) = {put(good, a, 0), 1, id('indexOutOfRange')};
         cases(end + 1, :) = {put(good, a, 5), 1, id('indexOutOfRange')};

@@ -22,6 +22,28 @@ inline std::string PluginPath(const std::string& name) {
   return std::string(NURBS_TOOLBOX_DIR) + "/" + name + standin::kMexSuffix;
 }
 
+// Calls with nlhs outputs and checks what every call must leave: no slot written past the ones
+// given, no array stored that it did not create, none created and left unstored, the inputs
+// unchanged. The arguments are borrowed.
+inline standin::Result CheckedCall(const standin::Plugin& plugin, int nlhs,
+                                   const std::vector<const standin::Array*>& args) {
+  std::vector<const mxArray*> in;
+  std::vector<std::vector<double>> before;
+  for (const standin::Array* a : args) {
+    in.push_back(a->get());
+    before.push_back(standin::Values(a->get()));
+  }
+  standin::Result r = plugin.Call(nlhs, in);
+  EXPECT_FALSE(r.overrun) << "wrote past its output slots";
+  EXPECT_FALSE(r.foreign) << "stored an array it did not create";
+  EXPECT_EQ(r.dropped, 0) << "created arrays it did not store";
+  for (size_t k = 0; k < args.size(); ++k) {
+    EXPECT_EQ(Bits(standin::Values(args[k]->get())), Bits(before[k]))
+        << "input " << k + 1 << " changed";
+  }
+  return r;
+}
+
 class PluginTest : public ::testing::Test {
  protected:
   explicit PluginTest(const std::string& name) : name_(name), plugin_(PluginPath(name)) {}
@@ -31,21 +53,7 @@ class PluginTest : public ::testing::Test {
 
   // Calls with nlhs outputs; the arguments are borrowed.
   standin::Result Call(int nlhs, const std::vector<const standin::Array*>& args) {
-    std::vector<const mxArray*> in;
-    std::vector<std::vector<double>> before;
-    for (const standin::Array* a : args) {
-      in.push_back(a->get());
-      before.push_back(standin::Values(a->get()));
-    }
-    standin::Result r = plugin_.Call(nlhs, in);
-    EXPECT_FALSE(r.overrun) << "wrote past its output slots";
-    EXPECT_FALSE(r.foreign) << "stored an array it did not create";
-    EXPECT_EQ(r.dropped, 0) << "created arrays it did not store";
-    for (size_t k = 0; k < args.size(); ++k) {
-      EXPECT_EQ(Bits(standin::Values(args[k]->get())), Bits(before[k]))
-          << "input " << k + 1 << " changed";
-    }
-    return r;
+    return CheckedCall(plugin_, nlhs, args);
   }
 
   // The call must fail with this identifier and leave no output.

@@ -1,0 +1,107 @@
+#include "threads.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
+#endif
+
+// glibc 2.34 moved the thread functions from libpthread into libc under new versions. Bound to
+// their first versions, which every glibc has (in libpthread before 2.34, which multithreaded
+// hosts such as MATLAB and Octave have loaded), the plug-ins load on the older Linux systems a
+// host still runs on. Sanitizers interpose the current versions, so their builds keep those.
+#if defined(__linux__) && defined(__x86_64__) && defined(__GLIBC__) && !defined(NURBS_SANITIZED)
+__asm__(".symver pthread_create,pthread_create@GLIBC_2.2.5");
+__asm__(".symver pthread_join,pthread_join@GLIBC_2.2.5");
+__asm__(".symver pthread_attr_getstacksize,pthread_attr_getstacksize@GLIBC_2.2.5");
+__asm__(".symver pthread_attr_setstacksize,pthread_attr_setstacksize@GLIBC_2.2.5");
+#endif
+
+namespace evaluators {
+
+#if defined(_WIN32)
+
+namespace {
+DWORD WINAPI Trampoline(LPVOID p) {
+  Thread* t = static_cast<Thread*>(p);
+  t->run(t->arg);
+  return 0;
+}
+}  // namespace
+
+bool Start(Thread* t, void (*run)(void*), void* arg, std::size_t stackBytes) {
+  t->run = run;
+  t->arg = arg;
+  t->handle =
+      CreateThread(nullptr, stackBytes, Trampoline, t, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  t->started = t->handle != nullptr;
+  return t->started;
+}
+
+void Join(Thread* t) {
+  if (!t->started) return;
+  WaitForSingleObject(static_cast<HANDLE>(t->handle), INFINITE);
+  CloseHandle(static_cast<HANDLE>(t->handle));
+  t->started = false;
+}
+
+int HardwareThreads() {
+  DWORD_PTR process = 0, system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+    int count = 0;
+    for (; process != 0; process &= process - 1) ++count;
+    return count;
+  }
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return static_cast<int>(info.dwNumberOfProcessors);
+}
+
+#else
+
+namespace {
+void* Trampoline(void* p) {
+  Thread* t = static_cast<Thread*>(p);
+  t->run(t->arg);
+  return nullptr;
+}
+}  // namespace
+
+bool Start(Thread* t, void (*run)(void*), void* arg, std::size_t stackBytes) {
+  t->run = run;
+  t->arg = arg;
+  t->started = false;
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return false;
+  std::size_t size = 0;
+  if (pthread_attr_getstacksize(&attr, &size) == 0 && size < stackBytes) {
+    const std::size_t page = 1 << 16;
+    pthread_attr_setstacksize(&attr, (stackBytes + page - 1) / page * page);
+  }
+  pthread_t id;
+  t->started = pthread_create(&id, &attr, Trampoline, t) == 0;
+  pthread_attr_destroy(&attr);
+  if (t->started) t->handle = reinterpret_cast<void*>(id);
+  return t->started;
+}
+
+void Join(Thread* t) {
+  if (!t->started) return;
+  pthread_join(reinterpret_cast<pthread_t>(t->handle), nullptr);
+  t->started = false;
+}
+
+int HardwareThreads() {
+#if defined(__linux__)
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set);
+#endif
+  const long count = sysconf(_SC_NPROCESSORS_ONLN);
+  return count > 0 ? static_cast<int>(count) : 1;
+}
+
+#endif
+
+}  // namespace evaluators

@@ -1,0 +1,27 @@
+// The batch form apart from the one-point form, so that a one-point plug-in holds no thread code.
+#include "batch.h"
+#include "gateway.h"
+
+namespace gateway {
+
+void RunBatch(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+  const Request rq = Read(sig, Form::Batch, nlhs, nrhs, prhs);
+  const evaluators::Evaluator& ev = *sig.evaluator;
+  evaluators::Batch batch{};
+  batch.call = &rq.call;
+  batch.evaluator = &ev;
+  batch.xi = rq.xi;
+  batch.spans = rq.spans;
+  batch.points = rq.points;
+  const size_t nen = static_cast<size_t>(evaluators::LocalFunctions(rq.call));
+  batch.outputs = sig.noutputs;
+  Outputs out(nlhs, plhs);
+  for (int o = 0; o < sig.noutputs; ++o) {
+    batch.slot[o] = sig.slot[o];
+    batch.out[o] = out.Matrix(o, rq.points, ev.rows ? nen : 1);
+  }
+  if (ev.rows) batch.idx = out.Matrix(sig.noutputs, rq.points, nen);
+  evaluators::Run(batch, evaluators::Threads(batch));
+}
+
+}  // namespace gateway

@@ -1,0 +1,23 @@
+% RATCURVEEVALBATCH  RatCurveEval at many points in one call.
+%
+%   [interp, interp_deriv] = RatCurveEvalBatch(xi, p, knot, points, weights)
+%
+%   Evaluates RatCurveEval at every point of xi in one call: xi is a vector of P parametric points,
+%   a row or a column (or empty). Row j of every output is, bit for bit, what RatCurveEval(xi(j), p,
+%   knot, points, weights) returns, for every valid input and whatever the number of threads used.
+%
+%   Inputs: as for RatCurveEval (help RatCurveEval), except
+%     xi       P points (a 1-by-N-by-K array is read as its elements in order).
+%   The knot vectors are checked whole, whatever their length, once for all points.
+%
+%   Outputs (P-by-1 columns, entry j for point j):
+%     interp       RatCurveEval's interp at point j
+%     interp_deriv RatCurveEval's interp_deriv at point j
+%   A NaN point or one outside the knot range gives the row the one-point call gives.
+%
+%   Threads: a call with enough work splits its points over the hardware's threads (only the
+%   results' bits matter, and they do not depend on the split); the environment variable
+%   NURBS_NUM_THREADS caps the count, setenv('NURBS_NUM_THREADS', '1') makes calls serial.
+%
+%   Errors (identifier RatCurveEvalBatch:<mnemonic>): those of RatCurveEval, and pointsShape,
+%   tooManyPoints. A wrong number of inputs raises the usage message.

@@ -1,0 +1,25 @@
+% RATCURVEEVALD2BATCH  RatCurveEvalD2 at many points in one call.
+%
+%   [interp, interp_deriv, interp_deriv2] = RatCurveEvalD2Batch(xi, p, knot, points, weights)
+%
+%   Evaluates RatCurveEvalD2 at every point of xi in one call: xi is a vector of P parametric
+%   points, a row or a column (or empty). Row j of every output is, bit for bit, what
+%   RatCurveEvalD2(xi(j), p, knot, points, weights) returns, for every valid input and whatever the
+%   number of threads used.
+%
+%   Inputs: as for RatCurveEvalD2 (help RatCurveEvalD2), except
+%     xi       P points (a 1-by-N-by-K array is read as its elements in order).
+%   The knot vectors are checked whole, whatever their length, once for all points.
+%
+%   Outputs (P-by-1 columns, entry j for point j):
+%     interp       RatCurveEvalD2's interp at point j
+%     interp_deriv RatCurveEvalD2's interp_deriv at point j
+%     interp_deriv2RatCurveEvalD2's interp_deriv2 at point j
+%   A NaN point or one outside the knot range gives the row the one-point call gives.
+%
+%   Threads: a call with enough work splits its points over the hardware's threads (only the
+%   results' bits matter, and they do not depend on the split); the environment variable
+%   NURBS_NUM_THREADS caps the count, setenv('NURBS_NUM_THREADS', '1') makes calls serial.
+%
+%   Errors (identifier RatCurveEvalD2Batch:<mnemonic>): those of RatCurveEvalD2, and pointsShape,
+%   tooManyPoints. A wrong number of inputs raises the usage message.

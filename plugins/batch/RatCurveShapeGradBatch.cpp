@@ -1,0 +1,10 @@
+// [R, dRdxi, idx] = RatCurveShapeGradBatch(xi, p, knot, weights)
+// RatCurveShapeGrad at every point of the vector xi: row j of each output is, bit for bit,
+// RatCurveShapeGrad's output at xi(j). idx(j, :) holds the 1-based positions in weights of row j's
+// functions.
+#include "gateway.h"
+#include "registry.h"
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+  gateway::RunBatch(registry::kRatCurveShapeGrad, nlhs, plhs, nrhs, prhs);
+}

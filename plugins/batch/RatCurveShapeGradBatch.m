@@ -1,0 +1,30 @@
+% RATCURVESHAPEGRADBATCH  RatCurveShapeGrad at many points in one call.
+%
+%   [R, dRdxi, idx] = RatCurveShapeGradBatch(xi, p, knot, weights)
+%
+%   Evaluates RatCurveShapeGrad at every point of xi in one call: xi is a vector of P parametric
+%   points, a row or a column (or empty). Row j of every output is, bit for bit, what
+%   RatCurveShapeGrad(xi(j), p, knot, weights) returns, for every valid input and whatever the
+%   number of threads used.
+%
+%   The last output, idx, gives the 1-based positions in weights of each row's functions:
+%   weights(idx(j, :)) are their weights, and a global matrix is assembled with K(idx(j, :), idx(j,
+%   :)) += Ke.
+%
+%   Inputs: as for RatCurveShapeGrad (help RatCurveShapeGrad), except
+%     xi       P points (a 1-by-N-by-K array is read as its elements in order).
+%   The knot vectors are checked whole, whatever their length, once for all points.
+%
+%   Outputs (P-by-(p+1) matrices, row j for point j, columns in RatCurveShapeGrad's
+%   order):
+%     R        row j as RatCurveShapeGrad's R at point j
+%     dRdxi    row j as RatCurveShapeGrad's dRdxi at point j
+%     idx      idx(j, e) is the position in weights of row j's e-th function
+%   A NaN point or one outside the knot range gives the row the one-point call gives.
+%
+%   Threads: a call with enough work splits its points over the hardware's threads (only the
+%   results' bits matter, and they do not depend on the split); the environment variable
+%   NURBS_NUM_THREADS caps the count, setenv('NURBS_NUM_THREADS', '1') makes calls serial.
+%
+%   Errors (identifier RatCurveShapeGradBatch:<mnemonic>): those of RatCurveShapeGrad, and
+%   pointsShape, tooManyPoints. A wrong number of inputs raises the usage message.

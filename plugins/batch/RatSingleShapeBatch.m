@@ -1,0 +1,24 @@
+% RATSINGLESHAPEBATCH  RatSingleShape at many points in one call.
+%
+%   [Nip, dNipdxi] = RatSingleShapeBatch(i, p, xi, knot, weights)
+%
+%   Evaluates RatSingleShape at every point of xi in one call: xi is a vector of P parametric
+%   points, a row or a column (or empty). Row j of every output is, bit for bit, what
+%   RatSingleShape(i, p, xi(j), knot, weights) returns, for every valid input and whatever the
+%   number of threads used.
+%
+%   Inputs: as for RatSingleShape (help RatSingleShape), except
+%     xi       P points (a 1-by-N-by-K array is read as its elements in order).
+%   The knot vectors are checked whole, whatever their length, once for all points.
+%
+%   Outputs (P-by-1 columns, entry j for point j):
+%     Nip          RatSingleShape's Nip at point j
+%     dNipdxi      RatSingleShape's dNipdxi at point j
+%   A NaN point or one outside the knot range gives the row the one-point call gives.
+%
+%   Threads: a call with enough work splits its points over the hardware's threads (only the
+%   results' bits matter, and they do not depend on the split); the environment variable
+%   NURBS_NUM_THREADS caps the count, setenv('NURBS_NUM_THREADS', '1') makes calls serial.
+%
+%   Errors (identifier RatSingleShapeBatch:<mnemonic>): those of RatSingleShape, and pointsShape,
+%   tooManyPoints. A wrong number of inputs raises the usage message.

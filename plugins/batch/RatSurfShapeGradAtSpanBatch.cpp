@@ -1,0 +1,10 @@
+// [R, dRdxi, dRdeta, idx] = RatSurfShapeGradAtSpanBatch(xi, p, q, knotU, knotV, weights, spans)
+// RatSurfShapeGradAtSpan at every column of the 2 x P matrix xi: row j of each output is, bit for
+// bit, RatSurfShapeGradAtSpan's output at xi(:, j), spans(:, j). idx(j, :) holds the 1-based
+// positions in weights of row j's functions.
+#include "gateway.h"
+#include "registry.h"
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+  gateway::RunBatch(registry::kRatSurfShapeGradAtSpan, nlhs, plhs, nrhs, prhs);
+}

@@ -1,0 +1,34 @@
+% RATSURFSHAPEHESSBATCH  RatSurfShapeHess at many points in one call.
+%
+%   [R, dRdxi, dRdeta, dR2dxi, dR2deta, dR2dxideta, idx] = RatSurfShapeHessBatch(xi, p, q, knotU, knotV, weights)
+%
+%   Evaluates RatSurfShapeHess at every point of xi in one call: xi is a 2-by-P matrix, one
+%   parametric point per column (P may be 0). Row j of every output is, bit for bit, what
+%   RatSurfShapeHess(xi(:, j), p, q, knotU, knotV, weights) returns, for every valid input and
+%   whatever the number of threads used.
+%
+%   The last output, idx, gives the 1-based positions in weights of each row's functions:
+%   weights(idx(j, :)) are their weights, and a global matrix is assembled with K(idx(j, :), idx(j,
+%   :)) += Ke.
+%
+%   Inputs: as for RatSurfShapeHess (help RatSurfShapeHess), except
+%     xi       a 2-by-P matrix: xi(:, j) is point j.
+%   The knot vectors are checked whole, whatever their length, once for all points.
+%
+%   Outputs (P-by-(p+1)(q+1) matrices, row j for point j, columns in RatSurfShapeHess's
+%   order):
+%     R        row j as RatSurfShapeHess's R at point j
+%     dRdxi    row j as RatSurfShapeHess's dRdxi at point j
+%     dRdeta   row j as RatSurfShapeHess's dRdeta at point j
+%     dR2dxi   row j as RatSurfShapeHess's dR2dxi at point j
+%     dR2deta  row j as RatSurfShapeHess's dR2deta at point j
+%     dR2dxidetarow j as RatSurfShapeHess's dR2dxideta at point j
+%     idx      idx(j, e) is the position in weights of row j's e-th function
+%   A NaN point or one outside the knot range gives the row the one-point call gives.
+%
+%   Threads: a call with enough work splits its points over the hardware's threads (only the
+%   results' bits matter, and they do not depend on the split); the environment variable
+%   NURBS_NUM_THREADS caps the count, setenv('NURBS_NUM_THREADS', '1') makes calls serial.
+%
+%   Errors (identifier RatSurfShapeHessBatch:<mnemonic>): those of RatSurfShapeHess, and
+%   pointsShape, tooManyPoints. A wrong number of inputs raises the usage message.

@@ -1,0 +1,34 @@
+% RATVOLSHAPEGRADATSPANBATCH  RatVolShapeGradAtSpan at many points in one call.
+%
+%   [R, dRdxi, dRdeta, dRdzeta, idx] = RatVolShapeGradAtSpanBatch(xi, p, q, r, knotU, knotV, knotW, weights, spans)
+%
+%   Evaluates RatVolShapeGradAtSpan at every point of xi in one call: xi is a 3-by-P matrix, one
+%   parametric point per column (P may be 0). Row j of every output is, bit for bit, what
+%   RatVolShapeGradAtSpan(xi(:, j), p, q, r, knotU, knotV, knotW, weights, spans(:, j)) returns, for
+%   every valid input and whatever the number of threads used.
+%
+%   The last output, idx, gives the 1-based positions in weights of each row's functions:
+%   weights(idx(j, :)) are their weights, and a global matrix is assembled with K(idx(j, :), idx(j,
+%   :)) += Ke.
+%
+%   Inputs: as for RatVolShapeGradAtSpan (help RatVolShapeGradAtSpan), except
+%     xi       a 3-by-P matrix: xi(:, j) is point j.
+%     spans    a 3-by-P matrix: spans(:, j) are the 0-based knot spans of point j,
+%              every entry checked before anything is computed.
+%   The knot vectors are checked whole, whatever their length, once for all points.
+%
+%   Outputs (P-by-(p+1)(q+1)(r+1) matrices, row j for point j, columns in RatVolShapeGradAtSpan's
+%   order):
+%     R        row j as RatVolShapeGradAtSpan's R at point j
+%     dRdxi    row j as RatVolShapeGradAtSpan's dRdxi at point j
+%     dRdeta   row j as RatVolShapeGradAtSpan's dRdeta at point j
+%     dRdzeta  row j as RatVolShapeGradAtSpan's dRdzeta at point j
+%     idx      idx(j, e) is the position in weights of row j's e-th function
+%   A NaN point or one outside the knot range gives the row the one-point call gives.
+%
+%   Threads: a call with enough work splits its points over the hardware's threads (only the
+%   results' bits matter, and they do not depend on the split); the environment variable
+%   NURBS_NUM_THREADS caps the count, setenv('NURBS_NUM_THREADS', '1') makes calls serial.
+%
+%   Errors (identifier RatVolShapeGradAtSpanBatch:<mnemonic>): those of RatVolShapeGradAtSpan, and
+%   pointsShape, spansShape, tooManyPoints. A wrong number of inputs raises the usage message.
