@@ -25,8 +25,12 @@ namespace {
 using gateway::Arg;
 using gateway::Form;
 
+std::string Name(const gateway::Signature& sig, Form form) {
+  return std::string(sig.name) + (form == Form::Batch ? "Batch" : "");
+}
+
 std::string FileName(const gateway::Signature& sig, Form form) {
-  return std::string(sig.name) + (form == Form::Batch ? "Batch" : "") + standin::kMexSuffix;
+  return Name(sig, form) + standin::kMexSuffix;
 }
 
 bool Exists(const std::string& path) { return std::ifstream(path).good(); }
@@ -111,7 +115,7 @@ void Run(const std::string& toolbox,
       std::vector<const mxArray*> in;
       for (const standin::Array& arg : args) in.push_back(arg.get());
       const standin::Result r = plugin.Call(gateway::OutputCount(*sig, form), in);
-      std::string text = FileName(*sig, form) + " " + std::to_string(t) + ":";
+      std::string text = Name(*sig, form) + " " + std::to_string(t) + ":";
       if (r.failed) {
         text += " error " + r.id + " | " + r.message;
       } else {

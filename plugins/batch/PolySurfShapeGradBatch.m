@@ -8,8 +8,9 @@
 %   number of threads used.
 %
 %   The last output, idx, gives the 1-based positions in weights of each row's functions:
-%   weights(idx(j, :)) are their weights, and a global matrix is assembled with K(idx(j, :), idx(j,
-%   :)) += Ke.
+%   weights(idx(j, :)) are their weights, Px(idx) the control values of every row (for a vector
+%   or an array Px laid out like the weights), and K(idx(j, :), idx(j, :)) the block of a global
+%   matrix that row j's functions assemble into.
 %
 %   Inputs: as for PolySurfShapeGrad (help PolySurfShapeGrad), except
 %     xi       a 2-by-P matrix: xi(:, j) is point j.
@@ -29,3 +30,8 @@
 %
 %   Errors (identifier PolySurfShapeGradBatch:<mnemonic>): those of PolySurfShapeGrad, and
 %   pointsShape, tooManyPoints. A wrong number of inputs raises the usage message.
+%
+%   Example: a bicubic B-spline surface's basis at the points of a 50 x 50 grid
+%     U = [0 0 0 0 0.5 1 1 1 1];
+%     [u, v] = ndgrid(linspace(0, 1, 50));
+%     [R, dRdxi, dRdeta, idx] = PolySurfShapeGradBatch([u(:)'; v(:)'], 3, 3, U, U);

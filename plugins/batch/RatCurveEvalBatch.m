@@ -21,3 +21,6 @@
 %
 %   Errors (identifier RatCurveEvalBatch:<mnemonic>): those of RatCurveEval, and pointsShape,
 %   tooManyPoints. A wrong number of inputs raises the usage message.
+%
+%   Example: the x coordinate of a quarter circle and its derivative at 5 points
+%     [x, dx] = RatCurveEvalBatch(linspace(0, 1, 5), 2, [0 0 0 1 1 1], [1 1 0], [1 1/sqrt(2) 1]);

@@ -23,3 +23,7 @@
 %
 %   Errors (identifier RatCurveEvalD2Batch:<mnemonic>): those of RatCurveEvalD2, and pointsShape,
 %   tooManyPoints. A wrong number of inputs raises the usage message.
+%
+%   Example: a scalar field and its first two derivatives at 5 points
+%     [f, df, d2f] = RatCurveEvalD2Batch(linspace(0, 1, 5), 2, [0 0 0 0.5 1 1 1], [0 1 4 9], ...
+%                                        [1 0.8 1.2 1]);

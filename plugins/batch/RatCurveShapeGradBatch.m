@@ -8,8 +8,9 @@
 %   number of threads used.
 %
 %   The last output, idx, gives the 1-based positions in weights of each row's functions:
-%   weights(idx(j, :)) are their weights, and a global matrix is assembled with K(idx(j, :), idx(j,
-%   :)) += Ke.
+%   weights(idx(j, :)) are their weights, Px(idx) the control values of every row (for a vector
+%   or an array Px laid out like the weights), and K(idx(j, :), idx(j, :)) the block of a global
+%   matrix that row j's functions assemble into.
 %
 %   Inputs: as for RatCurveShapeGrad (help RatCurveShapeGrad), except
 %     xi       P points (a 1-by-N-by-K array is read as its elements in order).
@@ -28,3 +29,8 @@
 %
 %   Errors (identifier RatCurveShapeGradBatch:<mnemonic>): those of RatCurveShapeGrad, and
 %   pointsShape, tooManyPoints. A wrong number of inputs raises the usage message.
+%
+%   Example: a quarter circle of radius 1 at 101 points
+%     knot = [0 0 0 1 1 1]; w = [1 1/sqrt(2) 1]; X = [1; 1; 0]; Y = [0; 1; 1];
+%     [R, dRdxi, idx] = RatCurveShapeGradBatch(linspace(0, 1, 101), 2, knot, w);
+%     x = sum(R .* X(idx), 2); y = sum(R .* Y(idx), 2);   % x.^2 + y.^2 == 1

@@ -8,8 +8,9 @@
 %   number of threads used.
 %
 %   The last output, idx, gives the 1-based positions in weights of each row's functions:
-%   weights(idx(j, :)) are their weights, and a global matrix is assembled with K(idx(j, :), idx(j,
-%   :)) += Ke.
+%   weights(idx(j, :)) are their weights, Px(idx) the control values of every row (for a vector
+%   or an array Px laid out like the weights), and K(idx(j, :), idx(j, :)) the block of a global
+%   matrix that row j's functions assemble into.
 %
 %   Inputs: as for RatCurveShapeHess (help RatCurveShapeHess), except
 %     xi       P points (a 1-by-N-by-K array is read as its elements in order).
@@ -29,3 +30,10 @@
 %
 %   Errors (identifier RatCurveShapeHessBatch:<mnemonic>): those of RatCurveShapeHess, and
 %   pointsShape, tooManyPoints. A wrong number of inputs raises the usage message.
+%
+%   Example: the curvature of a quarter circle of radius 1 at 101 points
+%     knot = [0 0 0 1 1 1]; w = [1 1/sqrt(2) 1]; X = [1; 1; 0]; Y = [0; 1; 1];
+%     [R, d1, d2, idx] = RatCurveShapeHessBatch(linspace(0, 1, 101), 2, knot, w);
+%     dx = sum(d1 .* X(idx), 2); dy = sum(d1 .* Y(idx), 2);
+%     ddx = sum(d2 .* X(idx), 2); ddy = sum(d2 .* Y(idx), 2);
+%     kappa = abs(dx .* ddy - dy .* ddx) ./ hypot(dx, dy).^3;   % 1

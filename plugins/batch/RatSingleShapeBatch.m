@@ -22,3 +22,8 @@
 %
 %   Errors (identifier RatSingleShapeBatch:<mnemonic>): those of RatSingleShape, and pointsShape,
 %   tooManyPoints. A wrong number of inputs raises the usage message.
+%
+%   Example: the second function of a quadratic curve over its whole domain
+%     u = linspace(0, 1, 201);
+%     [N2, dN2] = RatSingleShapeBatch(2, 2, u, [0 0 0 0.5 1 1 1], [1 0.8 1.2 1]);
+%     plot(u, N2, u, dN2)

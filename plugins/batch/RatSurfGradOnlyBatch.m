@@ -8,8 +8,9 @@
 %   whatever the number of threads used.
 %
 %   The last output, idx, gives the 1-based positions in weights of each row's functions:
-%   weights(idx(j, :)) are their weights, and a global matrix is assembled with K(idx(j, :), idx(j,
-%   :)) += Ke.
+%   weights(idx(j, :)) are their weights, Px(idx) the control values of every row (for a vector
+%   or an array Px laid out like the weights), and K(idx(j, :), idx(j, :)) the block of a global
+%   matrix that row j's functions assemble into.
 %
 %   Inputs: as for RatSurfGradOnly (help RatSurfGradOnly), except
 %     xi       a 2-by-P matrix: xi(:, j) is point j.
@@ -28,3 +29,8 @@
 %
 %   Errors (identifier RatSurfGradOnlyBatch:<mnemonic>): those of RatSurfGradOnly, and pointsShape,
 %   tooManyPoints. A wrong number of inputs raises the usage message.
+%
+%   Example: the gradients of a quarter annulus's basis at 1000 random points
+%     s = 1/sqrt(2); w = [1 s 1; 1 s 1]';
+%     [dRdxi, dRdeta, idx] = RatSurfGradOnlyBatch(rand(2, 1000), 2, 1, [0 0 0 1 1 1], ...
+%                                                 [0 0 1 1], w);

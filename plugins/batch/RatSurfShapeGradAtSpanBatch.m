@@ -8,8 +8,9 @@
 %   valid input and whatever the number of threads used.
 %
 %   The last output, idx, gives the 1-based positions in weights of each row's functions:
-%   weights(idx(j, :)) are their weights, and a global matrix is assembled with K(idx(j, :), idx(j,
-%   :)) += Ke.
+%   weights(idx(j, :)) are their weights, Px(idx) the control values of every row (for a vector
+%   or an array Px laid out like the weights), and K(idx(j, :), idx(j, :)) the block of a global
+%   matrix that row j's functions assemble into.
 %
 %   Inputs: as for RatSurfShapeGradAtSpan (help RatSurfShapeGradAtSpan), except
 %     xi       a 2-by-P matrix: xi(:, j) is point j.
@@ -31,3 +32,10 @@
 %
 %   Errors (identifier RatSurfShapeGradAtSpanBatch:<mnemonic>): those of RatSurfShapeGradAtSpan, and
 %   pointsShape, spansShape, tooManyPoints. A wrong number of inputs raises the usage message.
+%
+%   Example: the 3 x 3 Gauss points of element (2, 1) of a biquadratic B-spline surface on
+%   4 x 2 elements, with the spans of that element (0-based)
+%     U = [0 0 0 0.25 0.5 0.75 1 1 1]; V = [0 0 0 0.5 1 1 1]; w = ones(6, 4);
+%     g = [0.1127 0.5 0.8873]; [a, b] = ndgrid(0.25 + 0.25 * g, 0.5 * g);
+%     xi = [a(:)'; b(:)']; spans = repmat([3; 2], 1, 9);
+%     [R, dRdxi, dRdeta, idx] = RatSurfShapeGradAtSpanBatch(xi, 2, 2, U, V, w, spans);

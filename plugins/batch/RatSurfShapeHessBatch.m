@@ -8,8 +8,9 @@
 %   whatever the number of threads used.
 %
 %   The last output, idx, gives the 1-based positions in weights of each row's functions:
-%   weights(idx(j, :)) are their weights, and a global matrix is assembled with K(idx(j, :), idx(j,
-%   :)) += Ke.
+%   weights(idx(j, :)) are their weights, Px(idx) the control values of every row (for a vector
+%   or an array Px laid out like the weights), and K(idx(j, :), idx(j, :)) the block of a global
+%   matrix that row j's functions assemble into.
 %
 %   Inputs: as for RatSurfShapeHess (help RatSurfShapeHess), except
 %     xi       a 2-by-P matrix: xi(:, j) is point j.
@@ -32,3 +33,10 @@
 %
 %   Errors (identifier RatSurfShapeHessBatch:<mnemonic>): those of RatSurfShapeHess, and
 %   pointsShape, tooManyPoints. A wrong number of inputs raises the usage message.
+%
+%   Example: a quarter annulus (radii 1 and 2) at 1000 random points
+%     U = [0 0 0 1 1 1]; V = [0 0 1 1]; s = 1/sqrt(2); w = [1 s 1; 1 s 1]';
+%     Px = [1 1 0; 2 2 0]'; Py = [0 1 1; 0 2 2]';
+%     [R, dRdxi, dRdeta, dR2dxi, dR2deta, dR2dxideta, idx] = ...
+%       RatSurfShapeHessBatch(rand(2, 1000), 2, 1, U, V, w);
+%     x = sum(R .* Px(idx), 2); y = sum(R .* Py(idx), 2);   % 1 <= hypot(x, y) <= 2

@@ -8,8 +8,9 @@
 %   every valid input and whatever the number of threads used.
 %
 %   The last output, idx, gives the 1-based positions in weights of each row's functions:
-%   weights(idx(j, :)) are their weights, and a global matrix is assembled with K(idx(j, :), idx(j,
-%   :)) += Ke.
+%   weights(idx(j, :)) are their weights, Px(idx) the control values of every row (for a vector
+%   or an array Px laid out like the weights), and K(idx(j, :), idx(j, :)) the block of a global
+%   matrix that row j's functions assemble into.
 %
 %   Inputs: as for RatVolShapeGradAtSpan (help RatVolShapeGradAtSpan), except
 %     xi       a 3-by-P matrix: xi(:, j) is point j.
@@ -32,3 +33,12 @@
 %
 %   Errors (identifier RatVolShapeGradAtSpanBatch:<mnemonic>): those of RatVolShapeGradAtSpan, and
 %   pointsShape, spansShape, tooManyPoints. A wrong number of inputs raises the usage message.
+%
+%   Example: a quarter annulus extruded to height 1, at 1000 random points
+%   (one element: spans 2, 1 and 1 for all of them)
+%     U = [0 0 0 1 1 1]; V = [0 0 1 1]; s = 1/sqrt(2); w = repmat([1 s 1; 1 s 1]', 1, 1, 2);
+%     Pz = cat(3, zeros(3, 2), ones(3, 2));
+%     [R, dRdxi, dRdeta, dRdzeta, idx] = ...
+%       RatVolShapeGradAtSpanBatch(rand(3, 1000), 2, 1, 1, U, V, V, w, ...
+%                                          repmat([2; 1; 1], 1, 1000));
+%     z = sum(R .* Pz(idx), 2);   % the third coordinate

@@ -8,8 +8,9 @@
 %   and whatever the number of threads used.
 %
 %   The last output, idx, gives the 1-based positions in weights of each row's functions:
-%   weights(idx(j, :)) are their weights, and a global matrix is assembled with K(idx(j, :), idx(j,
-%   :)) += Ke.
+%   weights(idx(j, :)) are their weights, Px(idx) the control values of every row (for a vector
+%   or an array Px laid out like the weights), and K(idx(j, :), idx(j, :)) the block of a global
+%   matrix that row j's functions assemble into.
 %
 %   Inputs: as for RatVolShapeGrad (help RatVolShapeGrad), except
 %     xi       a 3-by-P matrix: xi(:, j) is point j.
@@ -30,3 +31,10 @@
 %
 %   Errors (identifier RatVolShapeGradBatch:<mnemonic>): those of RatVolShapeGrad, and pointsShape,
 %   tooManyPoints. A wrong number of inputs raises the usage message.
+%
+%   Example: a quarter annulus extruded to height 1, at 1000 random points
+%     U = [0 0 0 1 1 1]; V = [0 0 1 1]; s = 1/sqrt(2); w = repmat([1 s 1; 1 s 1]', 1, 1, 2);
+%     Pz = cat(3, zeros(3, 2), ones(3, 2));
+%     [R, dRdxi, dRdeta, dRdzeta, idx] = ...
+%       RatVolShapeGradBatch(rand(3, 1000), 2, 1, 1, U, V, V, w);
+%     z = sum(R .* Pz(idx), 2);   % the third coordinate

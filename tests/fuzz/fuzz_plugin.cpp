@@ -1,11 +1,10 @@
-// Fuzzes one plug-in or batch twin of the registry (NURBS_PLUGIN, linked in) through the stand-in
-// host. Each input becomes an
-// argument list of random length whose arrays have random classes, shapes and values, often
-// close to valid ones (sorted knots, small degrees) so that the checks let calls through, and a
-// random number of outputs. Every call must either return outputs of the documented sizes in
-// the slots asked for only, or raise an error with an identifier (or the usage message); it must
-// leave the inputs as they were and no array alive. Anything else aborts, and AddressSanitizer,
-// UndefinedBehaviorSanitizer and LeakSanitizer watch the rest.
+// Fuzzes one plug-in or batch twin of the registry (NURBS_FUZZ_TARGET, linked in) through the
+// stand-in host. Each input becomes an argument list of random length whose arrays have random
+// classes, shapes and values, often close to valid ones (sorted knots, small degrees) so that the
+// checks let calls through, and a random number of outputs. Every call must either return outputs
+// of the documented sizes in the slots asked for only, or raise an error with an identifier (or the
+// usage message); it must leave the inputs as they were and no array alive. Anything else aborts,
+// and AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer watch the rest.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -40,14 +39,14 @@ Shape ThisPlugin() {
   for (const gateway::Signature* sig : registry::kAll) {
     for (Form form : {Form::Point, Form::Batch}) {
       const std::string name = std::string(sig->name) + (form == Form::Batch ? "Batch" : "");
-      if (name == NURBS_PLUGIN) return {sig, form, gateway::OutputCount(*sig, form), name};
+      if (name == NURBS_FUZZ_TARGET) return {sig, form, gateway::OutputCount(*sig, form), name};
     }
   }
   std::abort();
 }
 
 [[noreturn]] void Fault(const char* what, const std::string& detail = "") {
-  std::fprintf(stderr, "%s: %s %s\n", NURBS_PLUGIN, what, detail.c_str());
+  std::fprintf(stderr, "%s: %s %s\n", NURBS_FUZZ_TARGET, what, detail.c_str());
   std::abort();
 }
 
