@@ -34,9 +34,8 @@
 %   Errors (identifier RatSurfShapeHessBatch:<mnemonic>): those of RatSurfShapeHess, and
 %   pointsShape, tooManyPoints. A wrong number of inputs raises the usage message.
 %
-%   Example: a quarter annulus (radii 1 and 2) at 1000 random points
-%     U = [0 0 0 1 1 1]; V = [0 0 1 1]; s = 1/sqrt(2); w = [1 s 1; 1 s 1]';
-%     Px = [1 1 0; 2 2 0]'; Py = [0 1 1; 0 2 2]';
+%   Example: second derivatives of a biquadratic B-spline surface's basis at 1000 points
+%     U = [0 0 0 0.5 1 1 1]; w = ones(4, 4);
 %     [R, dRdxi, dRdeta, dR2dxi, dR2deta, dR2dxideta, idx] = ...
-%       RatSurfShapeHessBatch(rand(2, 1000), 2, 1, U, V, w);
-%     x = sum(R .* Px(idx), 2); y = sum(R .* Py(idx), 2);   % 1 <= hypot(x, y) <= 2
+%       RatSurfShapeHessBatch(rand(2, 1000), 2, 2, U, U, w);
+%     laplacian = dR2dxi + dR2deta;   % of every function, at every point

@@ -19,7 +19,7 @@ end
 function ok = runs (code)
   plot = @(varargin) [];
   try
-    eval (code);
+    evalc (code);
     ok = true;
   catch err
     printf ('%s\n', err.message);
