@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "batch.h"
+#include "cases.h"
 #include "registry.h"
 #include "standin.h"
 #include "standin_internal.h"
@@ -53,60 +54,6 @@ Entry Load(const std::string& path) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) return nullptr;
   return reinterpret_cast<Entry>(dlsym(handle, "mexFunction"));
-}
-
-std::vector<double> UniformKnots(int p, int n) {
-  std::vector<double> U(p, 0.0);
-  for (int k = 0; k <= n - p; ++k) U.push_back(static_cast<double>(k) / (n - p));
-  U.insert(U.end(), p, 1.0);
-  return U;
-}
-
-// The inputs of a plug-in at degree p with n functions per direction, at P points: the first at
-// 0.4321 in every direction, the others spread over the domain.
-std::vector<Array> Inputs(const Signature& sig, Form form, int p, int n, size_t P) {
-  const int dirs = sig.evaluator->directions;
-  const std::vector<double> U = UniformKnots(p, n);
-  size_t controls = 1;
-  for (int d = 0; d < dirs; ++d) controls *= n;
-  std::vector<double> w(controls);
-  for (size_t k = 0; k < controls; ++k) w[k] = 1.0 + 0.5 * std::sin(static_cast<double>(k));
-  std::vector<double> x, spans;
-  std::mt19937 rng(5);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  for (size_t j = 0; j < P; ++j) {
-    for (int d = 0; d < dirs; ++d) {
-      const double u = j == 0 ? 0.4321 : unit(rng);
-      x.push_back(u);
-      spans.push_back(p + std::floor(u * (n - p)));
-    }
-  }
-  const size_t rows = form == Form::Batch && dirs > 1 ? dirs : 1;
-  std::vector<Array> args;
-  for (int k = 0; k < sig.nargs; ++k) {
-    switch (sig.args[k].kind) {
-      case Arg::Point:
-        args.push_back(standin::Matrix({rows, x.size() / rows}, x));
-        break;
-      case Arg::Degree:
-        args.push_back(standin::Scalar(p));
-        break;
-      case Arg::Knots:
-        args.push_back(standin::Row(U));
-        break;
-      case Arg::Weights:
-      case Arg::ControlValues:
-        args.push_back(standin::Row(w));
-        break;
-      case Arg::Spans:
-        args.push_back(standin::Matrix({static_cast<size_t>(dirs), P}, spans));
-        break;
-      case Arg::Index:
-        args.push_back(standin::Scalar(spans[0] - p + 1));
-        break;
-    }
-  }
-  return args;
 }
 
 // mexFunction over and over, the outputs released after each call, as a host does.
@@ -152,7 +99,7 @@ void Evaluator(benchmark::State& state, const Signature* sig) {
   const int threads = static_cast<int>(state.range(2));
   const int n = 64;
   const int dirs = sig->evaluator->directions;
-  const std::vector<Array> args = Inputs(*sig, Form::Batch, p, n, P);
+  const std::vector<Array> args = cases::Inputs(*sig, Form::Batch, p, n, P);
   evaluators::Call call{};
   call.directions = dirs;
   std::ptrdiff_t stride = 1;
@@ -195,7 +142,7 @@ int Register() {
         const std::string label = "/p:" + std::to_string(p) + "/n:" + std::to_string(n);
         const auto add = [=](const std::string& name, const std::string& dir) {
           benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
-            const std::vector<Array> args = Inputs(*sig, Form::Point, p, n, 1);
+            const std::vector<Array> args = cases::Inputs(*sig, Form::Point, p, n, 1);
             Calls(state, Load(Path(dir, *sig, Form::Point)), args, 2, 1);
           });
         };
@@ -210,7 +157,7 @@ int Register() {
           std::string("Twin/") + sig->name + "Batch/p:3/n:64/P:" + std::to_string(P);
       benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
         const int p = sig->evaluator->directions == 3 ? 2 : 3;
-        const std::vector<Array> args = Inputs(*sig, Form::Batch, p, 64, P);
+        const std::vector<Array> args = cases::Inputs(*sig, Form::Batch, p, 64, P);
         Calls(state, Load(Path(NURBS_TOOLBOX_DIR, *sig, Form::Batch)), args,
               gateway::OutputCount(*sig, Form::Batch), P);
       });
