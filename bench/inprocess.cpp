@@ -97,6 +97,7 @@ void Evaluator(benchmark::State& state, const Signature* sig) {
   const int p = static_cast<int>(state.range(0));
   const size_t P = static_cast<size_t>(state.range(1));
   const int threads = static_cast<int>(state.range(2));
+  const bool fresh = state.range(3) != 0;  // new outputs every call, as a host makes them
   const int n = 64;
   const int dirs = sig->evaluator->directions;
   const std::vector<Array> args = cases::Inputs(*sig, Form::Batch, p, n, P);
@@ -124,8 +125,17 @@ void Evaluator(benchmark::State& state, const Signature* sig) {
   }
   batch.idx = out[sig->noutputs].data();
   for (auto _ : state) {
+    std::vector<double*> made;
+    if (fresh) {
+      for (int o = 0; o <= sig->noutputs; ++o) {
+        made.push_back(static_cast<double*>(std::calloc(P * nen, sizeof(double))));
+        if (o < sig->noutputs) batch.out[o] = made.back();
+      }
+      batch.idx = made.back();
+    }
     evaluators::Run(batch, threads);
     benchmark::ClobberMemory();
+    for (double* m : made) std::free(m);
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * P));
   state.counters["threads"] = threads;
@@ -169,10 +179,12 @@ int Register() {
   for (const auto& [sig, p] : kinds) {
     auto* b = benchmark::RegisterBenchmark((std::string("Evaluator/") + sig->name).c_str(),
                                            Evaluator, sig);
-    for (int threads : {1, 2}) {
-      for (long P = 10; P <= 1000000; P *= 10) b->Args({p, P, threads});
+    for (int fresh : {0, 1}) {
+      for (int threads : {1, 2}) {
+        for (long P = 10; P <= 1000000; P *= 10) b->Args({p, P, threads, fresh});
+      }
     }
-    b->ArgNames({"p", "P", "threads"})->UseRealTime();
+    b->ArgNames({"p", "P", "threads", "fresh"})->UseRealTime();
   }
   return 0;
 }

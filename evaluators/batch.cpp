@@ -9,8 +9,9 @@ namespace evaluators {
 namespace {
 
 // Work a thread must have before one is started for it. Starting and joining a thread costs
-// 20 to 60 us here; with this much work each, two threads never lose to one.
-constexpr double kMinShareNs = 150e3;
+// 37 to 51 us here (bench_inprocess, Evaluator at P = 10, 2 threads against 1), so two threads
+// first win at some 100 us of work; at 100 us each they win by a margin.
+constexpr double kMinShareNs = 100e3;
 
 // One point's rows, before they are copied to row j: on the stack, sized to the call (up to
 // 6859 functions a row for degree 18 in three directions).
@@ -68,16 +69,18 @@ int ThreadCap() {
 }  // namespace
 
 double PointCost(const Batch& b) {
-  // Locating and evaluating the basis grows with the square of each degree, the rows with the
-  // functions written; fitted to the in-process figures of the evaluators (bench_inprocess).
+  // Evaluating a direction's basis grows with the square of its degree, the rows with the
+  // entries written. Fitted to the evaluators alone, one thread, outputs in cache
+  // (bench_inprocess): 92 ns a point for a cubic curve, 236 for a bicubic surface, 317 for a
+  // triquadratic volume.
   const Call& call = *b.call;
   double basis = 0.0;
   for (int d = 0; d < call.directions; ++d) {
     const double p1 = call.axis[d].p + 1;
-    basis += 8.0 * p1 * p1;
+    basis += p1 * p1;
   }
   const double entries = b.evaluator->rows ? LocalFunctions(call) : 1;
-  return 20.0 + basis + 2.5 * entries * (b.outputs + 2);
+  return 6.0 + 4.3 * basis + 1.45 * entries * (b.outputs + (b.idx ? 1 : 0));
 }
 
 int Threads(const Batch& b) {

@@ -261,11 +261,16 @@ void ReadBatchSpans(const Plugin& who, const char* name, const mxArray* a, const
 
 }  // namespace
 
-double* Outputs::Matrix(int slot, size_t rows, size_t cols) {
+double* Outputs::Matrix(int slot, size_t rows, size_t cols, Fill fill) {
   if (!Wanted(slot)) return nullptr;
 #if defined(NURBS_HOST_OCTAVE)
-  plhs_[slot] = mxCreateDoubleMatrix(static_cast<mwSize>(rows), static_cast<mwSize>(cols), mxREAL);
+  // Octave zeroes a new matrix, one pass over fresh pages on the calling thread, before the
+  // batch's threads write it again.
+  const mwSize m = static_cast<mwSize>(rows), n = static_cast<mwSize>(cols);
+  plhs_[slot] = fill == Fill::Caller ? mxCreateUninitNumericMatrix(m, n, mxDOUBLE_CLASS, mxREAL)
+                                     : mxCreateDoubleMatrix(m, n, mxREAL);
 #else
+  (void)fill;
   plhs_[slot] = mxCreateDoubleMatrix(static_cast<int>(rows), static_cast<int>(cols), mxREAL);
 #endif
   return mxGetPr(plhs_[slot]);

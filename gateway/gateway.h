@@ -46,8 +46,10 @@ class Outputs {
   Outputs(int nlhs, mxArray** plhs) : slots_(nlhs > 1 ? nlhs : 1), plhs_(plhs) {}
   bool Wanted(int slot) const { return slot < slots_; }
   // A rows x cols matrix in the slot, its data; nullptr if nobody asked for it. The size must
-  // fit the host's dimensions (Read checks a batch's).
-  double* Matrix(int slot, std::size_t rows, std::size_t cols);
+  // fit the host's dimensions (Read checks a batch's). Filled, the caller writes every element:
+  // where the host can, it then leaves the new memory as it comes instead of zeroing it first.
+  enum class Fill { Zeros, Caller };
+  double* Matrix(int slot, std::size_t rows, std::size_t cols, Fill fill = Fill::Zeros);
   void Scalar(int slot, double value) {
     if (Wanted(slot)) plhs_[slot] = mxCreateDoubleScalar(value);
   }

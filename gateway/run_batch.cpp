@@ -4,6 +4,8 @@
 
 namespace gateway {
 
+// Every element of every output is written: each point's rows are copied whole, whatever the
+// point, and a share whose thread cannot be started is done by the calling thread.
 void RunBatch(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   const Request rq = Read(sig, Form::Batch, nlhs, nrhs, prhs);
   const evaluators::Evaluator& ev = *sig.evaluator;
@@ -18,9 +20,9 @@ void RunBatch(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const m
   Outputs out(nlhs, plhs);
   for (int o = 0; o < sig.noutputs; ++o) {
     batch.slot[o] = sig.slot[o];
-    batch.out[o] = out.Matrix(o, rq.points, ev.rows ? nen : 1);
+    batch.out[o] = out.Matrix(o, rq.points, ev.rows ? nen : 1, Outputs::Fill::Caller);
   }
-  if (ev.rows) batch.idx = out.Matrix(sig.noutputs, rq.points, nen);
+  if (ev.rows) batch.idx = out.Matrix(sig.noutputs, rq.points, nen, Outputs::Fill::Caller);
   evaluators::Run(batch, evaluators::Threads(batch));
 }
 

@@ -1,22 +1,31 @@
 #!/usr/bin/env bash
-# Both benchmarks, in one run each, after building the release:
-#   1. in process (Google Benchmark): every plug-in through the stand-in host, time per call and
-#      the plug-in's own heap blocks per call, degrees 1, 2, 3, 5 and 8, 64, 1024 functions;
-#   2. in Octave: every plug-in against the host's floor (TrivialMex) and the nurbs package,
-#      and the sweep over the number of functions plotted to docs/per_call.png (with gnuplot).
-# Results go to build/bench/.
+# Every benchmark, one run each, after building the release (docs/PERFORMANCE.md reads them):
+#   1. in process (Google Benchmark): every one-point plug-in through the stand-in host, time per
+#      call and the plug-in's own heap blocks per call, degrees 1, 2, 3 and 5 with 8, 64 and 1024
+#      functions; the twins at 1 to 10^4 points; the evaluators alone (the compute floor) at 10 to
+#      10^6 points on 1 and 2 threads, with outputs made once and made fresh for every call;
+#   2. in Octave, one point per call: every plug-in against the host's floor (TrivialMex), and the
+#      sweep over the number of functions plotted to docs/per_call.png;
+#   3. in Octave, many points per call: the twins serial and threaded, the loop of one-point
+#      calls, the nurbs package as shipped and hand-vectorised, the floors of Octave's zeros and
+#      of a trivial MEX, plotted to docs/batch.png.
+# Results go to build/bench/. Plots need gnuplot (installed here if missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/build.sh > /dev/null
+NURBS_EXTRA_PACKAGES=gnuplot-nox source tools/packages.sh
 build=${BUILD_DIR:-build}
 out=$build/bench
-echo "== in process, through the stand-in host"
+octave() {
+  octave-cli --norc --no-history --quiet --eval \
+    "addpath('$PWD/$build/toolbox'); addpath('$PWD/$out'); addpath('$PWD/bench'); addpath('$PWD/tests/octave'); $1"
+}
+echo "== in process, through the stand-in host and the evaluators alone"
 $build/bench/bench_inprocess --benchmark_min_time=0.2 2>/dev/null | tee "$out/inprocess.txt"
-echo "== in Octave"
-octave-cli --norc --no-history --quiet --eval \
-  "addpath('$PWD/$build/toolbox'); addpath('$PWD/$out'); addpath('$PWD/bench'); octave_bench('$PWD/$out/plot.dat')" \
-  | tee "$out/octave.txt"
-if command -v gnuplot > /dev/null; then
-  gnuplot -e "data='$out/plot.dat'; out='docs/per_call.png'" bench/plot.gp
-  echo "plot: docs/per_call.png"
-fi
+echo "== in Octave, one point per call"
+octave "octave_bench('$PWD/$out/plot.dat')" | tee "$out/octave.txt"
+echo "== in Octave, many points per call"
+octave "octave_batch_bench('$PWD/$out/batch.dat')" | tee "$out/octave_batch.txt"
+gnuplot -e "data='$out/plot.dat'; out='docs/per_call.png'" bench/plot.gp
+gnuplot -e "data='$out/batch.dat'; out='docs/batch.png'" bench/batch.gp
+echo "plots: docs/per_call.png docs/batch.png"

@@ -1,7 +1,9 @@
 # Sourced by the other scripts: installs the Debian packages the project needs, skipping those
 # already present (apt-get update only when something is missing).
-needed=(cmake make g++ binutils libgtest-dev googletest octave liboctave-dev octave-nurbs valgrind
-        clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine wine64)
+# NURBS_EXTRA_PACKAGES adds more, for the scripts that need them (gnuplot for the plots).
+needed=(cmake make g++ binutils libgtest-dev googletest libbenchmark-dev octave liboctave-dev
+        octave-nurbs valgrind clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine wine64
+        ${NURBS_EXTRA_PACKAGES:-})
 missing=()
 for pkg in "${needed[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing+=("$pkg")
