@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "arguments.h"
 #include "registry.h"
 #include "standin.h"
 
@@ -28,47 +29,29 @@ inline std::vector<double> UniformKnots(int p, int n) {
 // 0.4321 in every direction, the others spread over the domain.
 inline std::vector<Array> Inputs(const Signature& sig, Form form, int p, int n, size_t P) {
   const int dirs = sig.evaluator->directions;
-  const std::vector<double> U = UniformKnots(p, n);
+  Parts parts;
   size_t controls = 1;
-  for (int d = 0; d < dirs; ++d) controls *= n;
-  std::vector<double> w(controls);
-  for (size_t k = 0; k < controls; ++k) w[k] = 1.0 + 0.5 * std::sin(static_cast<double>(k));
-  std::vector<double> x, spans;
+  for (int d = 0; d < dirs; ++d) {
+    parts.p[d] = p;
+    parts.U[d] = UniformKnots(p, n);
+    controls *= n;
+  }
+  for (size_t k = 0; k < controls; ++k) {
+    parts.weights.push_back(1.0 + 0.5 * std::sin(static_cast<double>(k)));
+  }
+  parts.values = parts.weights;
+  parts.points = P;
   std::mt19937 rng(5);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   for (size_t j = 0; j < P; ++j) {
     for (int d = 0; d < dirs; ++d) {
       const double u = j == 0 ? 0.4321 : unit(rng);
-      x.push_back(u);
-      spans.push_back(p + std::floor(u * (n - p)));
+      parts.x.push_back(u);
+      parts.spans.push_back(p + std::floor(u * (n - p)));
     }
   }
-  const size_t rows = form == Form::Batch && dirs > 1 ? dirs : 1;
-  std::vector<Array> args;
-  for (int k = 0; k < sig.nargs; ++k) {
-    switch (sig.args[k].kind) {
-      case Arg::Point:
-        args.push_back(standin::Matrix({rows, x.size() / rows}, x));
-        break;
-      case Arg::Degree:
-        args.push_back(standin::Scalar(p));
-        break;
-      case Arg::Knots:
-        args.push_back(standin::Row(U));
-        break;
-      case Arg::Weights:
-      case Arg::ControlValues:
-        args.push_back(standin::Row(w));
-        break;
-      case Arg::Spans:
-        args.push_back(standin::Matrix({static_cast<size_t>(dirs), P}, spans));
-        break;
-      case Arg::Index:
-        args.push_back(standin::Scalar(spans[0] - p + 1));
-        break;
-    }
-  }
-  return args;
+  parts.index = parts.spans[0] - p + 1;
+  return Arguments(sig, form, parts);
 }
 
 }  // namespace cases

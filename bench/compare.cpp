@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "NURBS.h"
+#include "arguments.h"
 #include "bits.h"
 #include "random_case.h"
 #include "reference.h"
@@ -40,47 +41,23 @@ std::vector<standin::Array> Inputs(const gateway::Signature& sig, Form form, std
                                    int t) {
   const int directions = sig.evaluator->directions;
   const RandomCase c = MakeRandomCase(rng, directions, 5, 3);
-  const size_t P = form == Form::Batch ? 1 + t % 7 : 1;
-  std::vector<std::vector<double>> x(P);  // point j's coordinates
-  std::uniform_real_distribution<double> unit(-0.05, 1.05);
-  for (size_t j = 0; j < P; ++j) {
-    for (int d = 0; d < directions; ++d) x[j].push_back(j == 0 ? c.x[d] : unit(rng));
+  Parts parts;
+  for (int d = 0; d < directions; ++d) {
+    parts.p[d] = c.p[d];
+    parts.U[d] = c.U[d];
   }
-  std::vector<standin::Array> args;
-  for (int k = 0, p = 0, knots = 0; k < sig.nargs; ++k) {
-    switch (sig.args[k].kind) {
-      case Arg::Point: {
-        std::vector<double> all;
-        for (const auto& point : x) all.insert(all.end(), point.begin(), point.end());
-        const size_t rows = form == Form::Batch && directions > 1 ? directions : 1;
-        args.push_back(standin::Matrix({rows, all.size() / rows}, all));
-        break;
-      }
-      case Arg::Degree:
-        args.push_back(standin::Scalar(c.p[p++]));
-        break;
-      case Arg::Knots:
-        args.push_back(standin::Row(c.U[knots++]));
-        break;
-      case Arg::Weights:
-      case Arg::ControlValues:
-        args.push_back(standin::Row(c.w));
-        break;
-      case Arg::Index:
-        args.push_back(standin::Scalar(1 + static_cast<int>(rng() % c.n[0])));
-        break;
-      case Arg::Spans: {
-        std::vector<double> spans;  // the spans of each clamped point
-        for (const auto& point : x) {
-          for (int d = 0; d < directions; ++d) {
-            spans.push_back(reference::Evaluate(point[d], c.p[d], c.U[d]).s);
-          }
-        }
-        args.push_back(standin::Matrix({size_t(directions), P}, spans));
-        break;
-      }
+  parts.weights = parts.values = c.w;
+  parts.index = 1 + static_cast<int>(rng() % c.n[0]);
+  parts.points = form == Form::Batch ? 1 + t % 7 : 1;
+  std::uniform_real_distribution<double> unit(-0.05, 1.05);
+  for (size_t j = 0; j < parts.points; ++j) {
+    for (int d = 0; d < directions; ++d) {
+      const double x = j == 0 ? c.x[d] : unit(rng);
+      parts.x.push_back(x);
+      parts.spans.push_back(reference::Evaluate(x, c.p[d], c.U[d]).s);  // the clamped point's
     }
   }
+  std::vector<standin::Array> args = Arguments(sig, form, parts);
   if (t % 5 == 4) {
     const size_t at = rng() % args.size();
     std::vector<double> v = standin::Values(args[at].get());

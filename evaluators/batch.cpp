@@ -8,10 +8,11 @@
 namespace evaluators {
 namespace {
 
-// Work a thread must have before one is started for it. Starting and joining a thread costs
-// 37 to 51 us here (bench_inprocess, Evaluator at P = 10, 2 threads against 1), so two threads
-// first win at some 100 us of work; at 100 us each they win by a margin.
-constexpr double kMinShareNs = 100e3;
+// Work a thread must have before one is started for it. Starting and joining a thread costs 45
+// us here, 55 to 67 us inside Octave, and a second thread that has just been woken computes
+// slowly for a while: in Octave two threads first beat one at 350 to 450 us of estimated work
+// (bench/octave_threads.m), so a second thread is started from 600 us, where it wins by 8 to 15%.
+constexpr double kMinShareNs = 300e3;
 
 // One point's rows, before they are copied to row j: on the stack, sized to the call (up to
 // 6859 functions a row for degree 18 in three directions).
