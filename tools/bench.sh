@@ -21,7 +21,12 @@ octave() {
     "addpath('$PWD/$build/toolbox'); addpath('$PWD/$out'); addpath('$PWD/bench'); addpath('$PWD/tests/octave'); $1"
 }
 echo "== in process, through the stand-in host and the evaluators alone"
-$build/bench/bench_inprocess --benchmark_min_time=0.2 2>/dev/null | tee "$out/inprocess.txt"
+$build/bench/bench_inprocess --benchmark_filter='^(Call|Twin)/' --benchmark_min_time=0.2 2>/dev/null |
+  tee "$out/inprocess.txt"
+# The evaluators alone decide the threads' figure: five repetitions each, their medians.
+$build/bench/bench_inprocess --benchmark_filter='^Evaluator/' --benchmark_min_time=0.2 \
+  --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>/dev/null |
+  grep -v '_mean\|_stddev\|_cv' | tee -a "$out/inprocess.txt"
 echo "== in Octave, one point per call"
 octave "octave_bench('$PWD/$out/plot.dat')" | tee "$out/octave.txt"
 echo "== in Octave, many points per call"
