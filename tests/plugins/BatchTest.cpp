@@ -135,10 +135,20 @@ std::vector<double> ExpectedIndices(const Signature& sig, const Case& c, size_t 
   return idx;
 }
 
-class Batch : public ::testing::TestWithParam<const Signature*> {
+// The registry's signature of this name.
+const Signature& Find(const char* name) {
+  for (const Signature* sig : registry::kAll) {
+    if (std::string(sig->name) == name) return *sig;
+  }
+  std::abort();
+}
+
+// Parameterised by the plug-in's name, so that the tests' names and the parameter printed with
+// them stay the same from build to build.
+class Batch : public ::testing::TestWithParam<const char*> {
  protected:
   Batch()
-      : sig_(*GetParam()),
+      : sig_(Find(GetParam())),
         name_(std::string(sig_.name) + "Batch"),
         point_(PluginPath(sig_.name)),
         twin_(PluginPath(name_)) {}
@@ -325,10 +335,53 @@ TEST_P(Batch, NaNPointsHaveTheOnePointBits) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Registry, Batch, ::testing::ValuesIn(registry::kAll),
-                         [](const ::testing::TestParamInfo<const Signature*>& info) {
-                           return std::string(info.param->name);
+std::vector<const char*> Names() {
+  std::vector<const char*> names;
+  for (const Signature* sig : registry::kAll) names.push_back(sig->name);
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Registry, Batch, ::testing::ValuesIn(Names()),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param);
                          });
+
+// Rows of more than 128 KiB (degree 18 in three directions: 6859 functions, four outputs) are not
+// put on the host's stack: every share runs on a thread of the batch's own, one point or many.
+TEST(BatchLargeRows, RunOnThreadsOfTheirOwn) {
+  const standin::Plugin point(PluginPath("RatVolShapeGrad"));
+  const standin::Plugin twin(PluginPath("RatVolShapeGradBatch"));
+  const long live = standin::LiveArrays();
+  {
+    std::mt19937 rng(12);
+    Parts parts;
+    for (int d = 0; d < 3; ++d) {
+      parts.p[d] = 18;
+      parts.U[d] = RandomKnots(rng, 18, 20);
+    }
+    parts.weights = RandomWeights(rng, 20 * 20 * 20);
+    parts.points = 3;
+    parts.x = {0.1, 0.5, 0.9, 1.0, 0.0, 0.3, 0.7, 0.2, NAN};
+    const std::vector<Array> args = Arguments(registry::kRatVolShapeGrad, Form::Batch, parts);
+    const standin::Result r = CheckedCall(twin, 5, Borrow(args));
+    ASSERT_FALSE(r.failed) << r.message;
+    for (size_t j = 0; j < parts.points; ++j) {
+      Parts one = parts;
+      one.points = 1;
+      one.x.assign(parts.x.begin() + 3 * j, parts.x.begin() + 3 * j + 3);
+      const std::vector<Array> in = Arguments(registry::kRatVolShapeGrad, Form::Point, one);
+      const standin::Result e = CheckedCall(point, 4, Borrow(in));
+      ASSERT_FALSE(e.failed) << e.message;
+      for (int o = 0; o < 4; ++o) {
+        const std::vector<double> all = standin::Values(r.outputs[o].get());
+        std::vector<double> row;
+        for (size_t k = 0; k < 6859; ++k) row.push_back(all[j + k * parts.points]);
+        EXPECT_EQ(Bits(row), Bits(standin::Values(e.outputs[o].get()))) << "point " << j;
+      }
+    }
+  }
+  EXPECT_EQ(standin::LiveArrays(), live);
+}
 
 // The MATLAB interface passes an output's dimensions as int: a call whose outputs would hold more
 // elements is refused before anything is made. Degree 18 in three directions has 6859 functions.
