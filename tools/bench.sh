@@ -9,11 +9,11 @@
 #   3. in Octave, many points per call: the twins serial and threaded, the loop of one-point
 #      calls, the nurbs package as shipped and hand-vectorised, the floors of Octave's zeros and
 #      of a trivial MEX, plotted to docs/batch.png.
-# Results go to build/bench/. Plots need gnuplot (installed here if missing).
+# Results go to build/bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+tools/setup.sh
 tools/build.sh > /dev/null
-NURBS_EXTRA_PACKAGES=gnuplot-nox source tools/packages.sh
 build=${BUILD_DIR:-build}
 out=$build/bench
 octave() {

@@ -8,6 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${SECONDS_EACH:-15}
+tools/setup.sh
 cmake --preset fuzz > /dev/null
 cmake --build build-fuzz -j "$(nproc)" > /dev/null
 mkdir -p build-fuzz/findings

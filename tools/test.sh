@@ -11,7 +11,7 @@
 # tools/test.sh --quick runs step 5 only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source tools/packages.sh
+tools/setup.sh
 jobs=$(nproc)
 if [ "${1:-}" != "--quick" ]; then
   echo "== fuzzing"

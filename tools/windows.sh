@@ -7,7 +7,7 @@
 #   tools/windows.sh --build    build only
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source tools/packages.sh
+tools/setup.sh
 export WINEDEBUG=-all
 cmake --preset windows > /dev/null
 cmake --build --preset windows -j "$(nproc)" > /dev/null

@@ -35,3 +35,13 @@
 %     U = [0 0 0 0 0.5 1 1 1 1];
 %     [u, v] = ndgrid(linspace(0, 1, 50));
 %     [R, dRdxi, dRdeta, idx] = PolySurfShapeGradBatch([u(:)'; v(:)'], 3, 3, U, U);
+
+%!test
+%! xi = [0 0.3 1; 0.5 0.9 1]; U = [0 0 0 0.5 1 1 1]; args = {2, 2, U, U};
+%! a = {xi, args{:}}; [o1, o2, o3, idx] = PolySurfShapeGradBatch (a{:});
+%! for j = 1:3
+%!   b = {xi(:, j), args{:}}; [p1, p2, p3] = PolySurfShapeGrad (b{:});
+%!   assert ([o1(j, :); o2(j, :); o3(j, :)], [p1; p2; p3]);
+%! end
+%! assert (idx(1, :), [5 6 7 9 10 11 13 14 15]);
+%!error id=PolySurfShapeGradBatch:pointsShape PolySurfShapeGradBatch ([0.1 0.2], 2, 2, [0 0 0 0.5 1 1 1], [0 0 0 0.5 1 1 1])

@@ -24,3 +24,12 @@
 %
 %   Example: the x coordinate of a quarter circle and its derivative at 5 points
 %     [x, dx] = RatCurveEvalBatch(linspace(0, 1, 5), 2, [0 0 0 1 1 1], [1 1 0], [1 1/sqrt(2) 1]);
+
+%!test
+%! xi = [0 0.3 1]; args = {2, [0 0 0 0.5 1 1 1], [0 1 4 9], [1 0.8 1.2 1]};
+%! a = {xi, args{:}}; [o1, o2] = RatCurveEvalBatch (a{:});
+%! for j = 1:3
+%!   b = {xi(j), args{:}}; [p1, p2] = RatCurveEval (b{:});
+%!   assert ([o1(j, :); o2(j, :)], [p1; p2]);
+%! end
+%!error id=RatCurveEvalBatch:pointsShape RatCurveEvalBatch ([0.1 0.2; 0.3 0.4], 2, [0 0 0 0.5 1 1 1], [0 1 4 9], [1 1 1 1])

@@ -27,3 +27,12 @@
 %   Example: a scalar field and its first two derivatives at 5 points
 %     [f, df, d2f] = RatCurveEvalD2Batch(linspace(0, 1, 5), 2, [0 0 0 0.5 1 1 1], [0 1 4 9], ...
 %                                        [1 0.8 1.2 1]);
+
+%!test
+%! xi = [0 0.3 1]; args = {2, [0 0 0 0.5 1 1 1], [0 1 4 9], [1 0.8 1.2 1]};
+%! a = {xi, args{:}}; [o1, o2, o3] = RatCurveEvalD2Batch (a{:});
+%! for j = 1:3
+%!   b = {xi(j), args{:}}; [p1, p2, p3] = RatCurveEvalD2 (b{:});
+%!   assert ([o1(j, :); o2(j, :); o3(j, :)], [p1; p2; p3]);
+%! end
+%!error id=RatCurveEvalD2Batch:pointsShape RatCurveEvalD2Batch ([0.1 0.2; 0.3 0.4], 2, [0 0 0 0.5 1 1 1], [0 1 4 9], [1 1 1 1])

@@ -34,3 +34,13 @@
 %     knot = [0 0 0 1 1 1]; w = [1 1/sqrt(2) 1]; X = [1; 1; 0]; Y = [0; 1; 1];
 %     [R, dRdxi, idx] = RatCurveShapeGradBatch(linspace(0, 1, 101), 2, knot, w);
 %     x = sum(R .* X(idx), 2); y = sum(R .* Y(idx), 2);   % x.^2 + y.^2 == 1
+
+%!test
+%! xi = [0 0.3 1]; args = {2, [0 0 0 0.5 1 1 1], [1 0.8 1.2 1]};
+%! a = {xi, args{:}}; [o1, o2, idx] = RatCurveShapeGradBatch (a{:});
+%! for j = 1:3
+%!   b = {xi(j), args{:}}; [p1, p2] = RatCurveShapeGrad (b{:});
+%!   assert ([o1(j, :); o2(j, :)], [p1; p2]);
+%! end
+%! assert (idx(1, :), [1 2 3]);
+%!error id=RatCurveShapeGradBatch:pointsShape RatCurveShapeGradBatch ([0.1 0.2; 0.3 0.4], 2, [0 0 0 0.5 1 1 1], [1 1 1 1])

@@ -37,3 +37,13 @@
 %     dx = sum(d1 .* X(idx), 2); dy = sum(d1 .* Y(idx), 2);
 %     ddx = sum(d2 .* X(idx), 2); ddy = sum(d2 .* Y(idx), 2);
 %     kappa = abs(dx .* ddy - dy .* ddx) ./ hypot(dx, dy).^3;   % 1
+
+%!test
+%! xi = [0 0.3 1]; args = {2, [0 0 0 0.5 1 1 1], [1 0.8 1.2 1]};
+%! a = {xi, args{:}}; [o1, o2, o3, idx] = RatCurveShapeHessBatch (a{:});
+%! for j = 1:3
+%!   b = {xi(j), args{:}}; [p1, p2, p3] = RatCurveShapeHess (b{:});
+%!   assert ([o1(j, :); o2(j, :); o3(j, :)], [p1; p2; p3]);
+%! end
+%! assert (idx(1, :), [1 2 3]);
+%!error id=RatCurveShapeHessBatch:pointsShape RatCurveShapeHessBatch ([0.1 0.2; 0.3 0.4], 2, [0 0 0 0.5 1 1 1], [1 1 1 1])

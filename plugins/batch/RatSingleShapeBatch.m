@@ -27,3 +27,12 @@
 %     u = linspace(0, 1, 201);
 %     [N2, dN2] = RatSingleShapeBatch(2, 2, u, [0 0 0 0.5 1 1 1], [1 0.8 1.2 1]);
 %     plot(u, N2, u, dN2)
+
+%!test
+%! xi = [0 0.3 1]; args = {2, [0 0 0 0.5 1 1 1], [1 0.8 1.2 1]};
+%! a = {2, args{1}, xi, args{2:end}}; [o1, o2] = RatSingleShapeBatch (a{:});
+%! for j = 1:3
+%!   b = {2, args{1}, xi(j), args{2:end}}; [p1, p2] = RatSingleShape (b{:});
+%!   assert ([o1(j, :); o2(j, :)], [p1; p2]);
+%! end
+%!error id=RatSingleShapeBatch:pointsShape RatSingleShapeBatch (2, 2, [0.1 0.2; 0.3 0.4], [0 0 0 0.5 1 1 1], [1 1 1 1])

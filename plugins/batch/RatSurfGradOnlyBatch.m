@@ -34,3 +34,13 @@
 %     s = 1/sqrt(2); w = [1 s 1; 1 s 1]';
 %     [dRdxi, dRdeta, idx] = RatSurfGradOnlyBatch(rand(2, 1000), 2, 1, [0 0 0 1 1 1], ...
 %                                                 [0 0 1 1], w);
+
+%!test
+%! xi = [0 0.3 1; 0.5 0.9 1]; U = [0 0 0 0.5 1 1 1]; args = {2, 2, U, U, 1 + magic(4) / 16};
+%! a = {xi, args{:}}; [o1, o2, idx] = RatSurfGradOnlyBatch (a{:});
+%! for j = 1:3
+%!   b = {xi(:, j), args{:}}; [p1, p2] = RatSurfGradOnly (b{:});
+%!   assert ([o1(j, :); o2(j, :)], [p1; p2]);
+%! end
+%! assert (idx(1, :), [5 6 7 9 10 11 13 14 15]);
+%!error id=RatSurfGradOnlyBatch:pointsShape RatSurfGradOnlyBatch ([0.1 0.2], 2, 2, [0 0 0 0.5 1 1 1], [0 0 0 0.5 1 1 1], ones (4))

@@ -39,3 +39,13 @@
 %     g = [0.1127 0.5 0.8873]; [a, b] = ndgrid(0.25 + 0.25 * g, 0.5 * g);
 %     xi = [a(:)'; b(:)']; spans = repmat([3; 2], 1, 9);
 %     [R, dRdxi, dRdeta, idx] = RatSurfShapeGradAtSpanBatch(xi, 2, 2, U, V, w, spans);
+
+%!test
+%! xi = [0 0.3 1; 0.5 0.9 1]; s = [2 2 3; 3 3 3]; U = [0 0 0 0.5 1 1 1]; args = {2, 2, U, U, 1 + magic(4) / 16};
+%! a = {xi, args{:}, s}; [o1, o2, o3, idx] = RatSurfShapeGradAtSpanBatch (a{:});
+%! for j = 1:3
+%!   b = {xi(:, j), args{:}, s(:, j)}; [p1, p2, p3] = RatSurfShapeGradAtSpan (b{:});
+%!   assert ([o1(j, :); o2(j, :); o3(j, :)], [p1; p2; p3]);
+%! end
+%! assert (idx(1, :), [5 6 7 9 10 11 13 14 15]);
+%!error id=RatSurfShapeGradAtSpanBatch:spansShape RatSurfShapeGradAtSpanBatch ([0.1 0.2; 0.3 0.4], 2, 2, [0 0 0 0.5 1 1 1], [0 0 0 0.5 1 1 1], ones (4), [2; 2])

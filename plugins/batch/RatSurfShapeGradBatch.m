@@ -37,3 +37,13 @@
 %     [R, dRdxi, dRdeta, idx] = ...
 %       RatSurfShapeGradBatch(rand(2, 1000), 2, 1, U, V, w);
 %     x = sum(R .* Px(idx), 2); y = sum(R .* Py(idx), 2);   % 1 <= hypot(x, y) <= 2
+
+%!test
+%! xi = [0 0.3 1; 0.5 0.9 1]; U = [0 0 0 0.5 1 1 1]; args = {2, 2, U, U, 1 + magic(4) / 16};
+%! a = {xi, args{:}}; [o1, o2, o3, idx] = RatSurfShapeGradBatch (a{:});
+%! for j = 1:3
+%!   b = {xi(:, j), args{:}}; [p1, p2, p3] = RatSurfShapeGrad (b{:});
+%!   assert ([o1(j, :); o2(j, :); o3(j, :)], [p1; p2; p3]);
+%! end
+%! assert (idx(1, :), [5 6 7 9 10 11 13 14 15]);
+%!error id=RatSurfShapeGradBatch:pointsShape RatSurfShapeGradBatch ([0.1 0.2], 2, 2, [0 0 0 0.5 1 1 1], [0 0 0 0.5 1 1 1], ones (4))

@@ -39,3 +39,13 @@
 %     [R, dRdxi, dRdeta, dR2dxi, dR2deta, dR2dxideta, idx] = ...
 %       RatSurfShapeHessBatch(rand(2, 1000), 2, 2, U, U, w);
 %     laplacian = dR2dxi + dR2deta;   % of every function, at every point
+
+%!test
+%! xi = [0 0.3 1; 0.5 0.9 1]; U = [0 0 0 0.5 1 1 1]; args = {2, 2, U, U, 1 + magic(4) / 16};
+%! a = {xi, args{:}}; [o1, o2, o3, o4, o5, o6, idx] = RatSurfShapeHessBatch (a{:});
+%! for j = 1:3
+%!   b = {xi(:, j), args{:}}; [p1, p2, p3, p4, p5, p6] = RatSurfShapeHess (b{:});
+%!   assert ([o1(j, :); o2(j, :); o3(j, :); o4(j, :); o5(j, :); o6(j, :)], [p1; p2; p3; p4; p5; p6]);
+%! end
+%! assert (idx(1, :), [5 6 7 9 10 11 13 14 15]);
+%!error id=RatSurfShapeHessBatch:pointsShape RatSurfShapeHessBatch ([0.1 0.2], 2, 2, [0 0 0 0.5 1 1 1], [0 0 0 0.5 1 1 1], ones (4))

@@ -38,3 +38,13 @@
 %     [R, dRdxi, dRdeta, dRdzeta, idx] = ...
 %       RatVolShapeGradBatch(rand(3, 1000), 2, 1, 1, U, V, V, w);
 %     z = sum(R .* Pz(idx), 2);   % the third coordinate
+
+%!test
+%! xi = [0 0.3 1; 0.5 0.9 1; 0.2 0 1]; U = [0 0 0.5 1 1]; args = {1, 1, 1, U, U, U, reshape(1 + (1:27) / 27, 3, 3, 3)};
+%! a = {xi, args{:}}; [o1, o2, o3, o4, idx] = RatVolShapeGradBatch (a{:});
+%! for j = 1:3
+%!   b = {xi(:, j), args{:}}; [p1, p2, p3, p4] = RatVolShapeGrad (b{:});
+%!   assert ([o1(j, :); o2(j, :); o3(j, :); o4(j, :)], [p1; p2; p3; p4]);
+%! end
+%! assert (idx(1, :), [4 5 7 8 13 14 16 17]);
+%!error id=RatVolShapeGradBatch:pointsShape RatVolShapeGradBatch (rand (2, 5), 1, 1, 1, [0 0 1 1], [0 0 1 1], [0 0 1 1], ones (2, 2, 2))

@@ -15,6 +15,10 @@
 %     points   the n control values of the field (any shape, read in column order).
 %     weights  the n weights.
 %
+%   The end clamp's distance is absolute: with knot vectors of very small scale, or a last
+%   non-empty span shorter than 2.220446049250313e-14, the point so moved can lie outside that
+%   span. A knot vector may also be given as a 1-by-N-by-K array: its elements are read in order.
+%
 %   Outputs (scalars):
 %     interp        f(xi)
 %     interp_deriv  df/dxi
@@ -26,3 +30,9 @@
 %
 %   Example: the x coordinate of a quarter circle and its derivative at xi = 0.5
 %     [x, dx] = RatCurveEval(0.5, 2, [0 0 0 1 1 1], [1 1 0], [1 1/sqrt(2) 1]);
+
+%!test
+%! [x, dx] = RatCurveEval (0.5, 2, [0 0 0 1 1 1], [1 1 0], [1 1/sqrt(2) 1]);
+%! y = RatCurveEval (0.5, 2, [0 0 0 1 1 1], [0 1 1], [1 1/sqrt(2) 1]);
+%! assert ([x y], [1 1] / sqrt (2), 4 * eps);
+%!error id=RatCurveEval:tooFewValues RatCurveEval (0.5, 2, [0 0 0 1 1 1], [1 1], [1 1 1])

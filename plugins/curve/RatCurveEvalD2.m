@@ -16,6 +16,10 @@
 %     points   the n control values of the field (any shape, read in column order).
 %     weights  the n weights.
 %
+%   The end clamp's distance is absolute: with knot vectors of very small scale, or a last
+%   non-empty span shorter than 2.220446049250313e-14, the point so moved can lie outside that
+%   span. A knot vector may also be given as a 1-by-N-by-K array: its elements are read in order.
+%
 %   Outputs (scalars):
 %     interp         f(xi)
 %     interp_deriv   df/dxi
@@ -25,3 +29,9 @@
 %   Errors (identifier RatCurveEvalD2:<mnemonic>): notDouble, complex, sparse, tooFewValues,
 %   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
 %   knotsDecreasing, tooManyOutputs. A wrong number of inputs raises the usage message.
+
+%!test
+%! % Control values at the Greville abscissae reproduce f(xi) = xi.
+%! [f, df, d2f] = RatCurveEvalD2 (0.3, 2, [0 0 0 1 1 1], [0 0.5 1], [1 1 1]);
+%! assert ([f df d2f], [0.3 1 0], 8 * eps);
+%!error id=RatCurveEvalD2:notDouble RatCurveEvalD2 (0.3, 2, [0 0 0 1 1 1], int32 ([0 1 2]), [1 1 1])

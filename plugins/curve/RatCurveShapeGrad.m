@@ -16,6 +16,10 @@
 %              basis functions, n >= p + 1 and n >= 2.
 %     weights  the n weights, one per basis function (any shape, read in column order).
 %
+%   The end clamp's distance is absolute: with knot vectors of very small scale, or a last
+%   non-empty span shorter than 2.220446049250313e-14, the point so moved can lie outside that
+%   span. A knot vector may also be given as a 1-by-N-by-K array: its elements are read in order.
+%
 %   Outputs (1-by-(p+1) rows, functions s-p .. s of the knot span s holding xi, in order):
 %     R        rational basis functions at xi; they sum to 1.
 %     dRdxi    their derivatives with respect to xi; they sum to 0.
@@ -30,3 +34,9 @@
 %     knot = [0 0 0 1 1 1]; w = [1 1/sqrt(2) 1];
 %     R = RatCurveShapeGrad(0.5, 2, knot, w);
 %     x = R * [1; 1; 0]; y = R * [0; 1; 1];   % x^2 + y^2 == 1
+
+%!test
+%! [R, dRdxi] = RatCurveShapeGrad (0.5, 2, [0 0 0 1 1 1], [1 1/sqrt(2) 1]);
+%! assert (R, [1 - 1/sqrt(2), sqrt(2) - 1, 1 - 1/sqrt(2)], 4 * eps);
+%! assert (sum (dRdxi), 0, 4 * eps);
+%!error id=RatCurveShapeGrad:knotsDecreasing RatCurveShapeGrad (0.5, 2, [0 0 1 0.5 1 1], [1 1 1])

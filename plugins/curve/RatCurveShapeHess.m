@@ -16,6 +16,10 @@
 %              basis functions, n >= p + 1 and n >= 3.
 %     weights  the n weights, one per basis function (any shape, read in column order).
 %
+%   The end clamp's distance is absolute: with knot vectors of very small scale, or a last
+%   non-empty span shorter than 2.220446049250313e-14, the point so moved can lie outside that
+%   span. A knot vector may also be given as a 1-by-N-by-K array: its elements are read in order.
+%
 %   Outputs (1-by-(p+1) rows, functions s-p .. s of the knot span s holding xi, in order):
 %     R        rational basis functions; they sum to 1.
 %     dRdxi    first derivatives; they sum to 0.
@@ -25,3 +29,8 @@
 %   Errors (identifier RatCurveShapeHess:<mnemonic>): notDouble, complex, sparse, tooFewValues,
 %   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
 %   knotsDecreasing, tooManyOutputs. A wrong number of inputs raises the usage message.
+
+%!test
+%! [R, dRdxi, dR2dxi] = RatCurveShapeHess (0.5, 2, [0 0 0 1 1 1], [1 1 1]);
+%! assert ([R; dRdxi; dR2dxi], [0.25 0.5 0.25; -1 0 1; 2 -4 2], 8 * eps);
+%!error id=RatCurveShapeHess:knotsTooShort RatCurveShapeHess (0.5, 2, [0 0 0 1 1], [1 1])

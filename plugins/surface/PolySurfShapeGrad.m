@@ -15,6 +15,10 @@
 %              functions, nu >= p + 1 and nu >= 2.
 %     knotV    knots along eta, likewise with nv = numel(knotV) - q - 1.
 %
+%   The end clamp's distance is absolute: with knot vectors of very small scale, or a last
+%   non-empty span shorter than 2.220446049250313e-14, the point so moved can lie outside that
+%   span. A knot vector may also be given as a 1-by-N-by-K array: its elements are read in order.
+%
 %   Outputs (1-by-(p+1)(q+1) rows, entry k + j(p+1) + 1 for the k-th function along xi and the
 %   j-th along eta of the spans holding the point, k = 0..p fastest; it belongs to global
 %   function (s_u - p + k) + (s_v - q + j) nu, counted from 0):
@@ -25,3 +29,8 @@
 %   Errors (identifier PolySurfShapeGrad:<mnemonic>): notDouble, complex, sparse, tooFewValues,
 %   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
 %   knotsDecreasing, tooManyOutputs. A wrong number of inputs raises the usage message.
+
+%!test
+%! [R, dRdxi, dRdeta] = PolySurfShapeGrad ([0.25 0.5], 1, 1, [0 0 1 1], [0 0 1 1]);
+%! assert ([R; dRdxi; dRdeta], [0.375 0.125 0.375 0.125; -0.5 0.5 -0.5 0.5; -0.75 -0.25 0.75 0.25], 4 * eps);
+%!error id=PolySurfShapeGrad:knotsNotRow PolySurfShapeGrad ([0.25 0.5], 1, 1, [0 0 1 1]', [0 0 1 1])

@@ -18,6 +18,10 @@
 %     weights  nu*nv weights, the xi index fastest: an nu-by-nv matrix, or any shape in that
 %              column order.
 %
+%   The end clamp's distance is absolute: with knot vectors of very small scale, or a last
+%   non-empty span shorter than 2.220446049250313e-14, the point so moved can lie outside that
+%   span. A knot vector may also be given as a 1-by-N-by-K array: its elements are read in order.
+%
 %   Outputs (1-by-(p+1)(q+1) rows, entry k + j(p+1) + 1 for the k-th function along xi and the
 %   j-th along eta of the spans holding the point, k = 0..p fastest):
 %     dRdxi    derivatives along xi; they sum to 0.
@@ -27,3 +31,8 @@
 %   Errors (identifier RatSurfGradOnly:<mnemonic>): notDouble, complex, sparse, tooFewValues,
 %   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
 %   knotsDecreasing, tooManyOutputs. A wrong number of inputs raises the usage message.
+
+%!test
+%! [dRdxi, dRdeta] = RatSurfGradOnly ([0.25 0.5], 1, 1, [0 0 1 1], [0 0 1 1], ones (2));
+%! assert ([dRdxi; dRdeta], [-0.5 0.5 -0.5 0.5; -0.75 -0.25 0.75 0.25], 4 * eps);
+%!error id=RatSurfGradOnly:tooManyOutputs [a, b, c] = RatSurfGradOnly ([0.25 0.5], 1, 1, [0 0 1 1], [0 0 1 1], ones (2));

@@ -22,6 +22,10 @@
 %              with that span's polynomial pieces. With the spans the search would find, the
 %              outputs equal RatSurfShapeGrad's bit for bit.
 %
+%   The end clamp's distance is absolute: with knot vectors of very small scale, or a last
+%   non-empty span shorter than 2.220446049250313e-14, the point so moved can lie outside that
+%   span. A knot vector may also be given as a 1-by-N-by-K array: its elements are read in order.
+%
 %   Outputs (1-by-(p+1)(q+1) rows, entry k + j(p+1) + 1 for the k-th function along xi and the
 %   j-th along eta of the spans holding the point, k = 0..p fastest):
 %     R        rational basis functions; they sum to 1.
@@ -33,3 +37,9 @@
 %   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
 %   knotsDecreasing, spanOutOfRange, tooManyOutputs. A wrong number of inputs raises the usage
 %   message.
+
+%!test
+%! U = [0 0 0 0.5 1 1 1];
+%! R = RatSurfShapeGradAtSpan ([0.3 0.6], 2, 2, U, U, ones (4), [2 3]);
+%! assert (R, RatSurfShapeGrad ([0.3 0.6], 2, 2, U, U, ones (4)));
+%!error id=RatSurfShapeGradAtSpan:spanOutOfRange RatSurfShapeGradAtSpan ([0.3 0.6], 2, 2, [0 0 0 0.5 1 1 1], [0 0 0 0.5 1 1 1], ones (4), [1 3])

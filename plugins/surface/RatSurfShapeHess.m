@@ -18,6 +18,10 @@
 %     weights  nu*nv weights, the xi index fastest: an nu-by-nv matrix, or any shape in that
 %              column order.
 %
+%   The end clamp's distance is absolute: with knot vectors of very small scale, or a last
+%   non-empty span shorter than 2.220446049250313e-14, the point so moved can lie outside that
+%   span. A knot vector may also be given as a 1-by-N-by-K array: its elements are read in order.
+%
 %   Outputs (1-by-(p+1)(q+1) rows, entry k + j(p+1) + 1, k = 0..p along xi fastest):
 %     R            rational basis functions; they sum to 1.
 %     dRdxi        first derivatives along xi.
@@ -30,3 +34,11 @@
 %   Errors (identifier RatSurfShapeHess:<mnemonic>): notDouble, complex, sparse, tooFewValues,
 %   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
 %   knotsDecreasing, tooManyOutputs. A wrong number of inputs raises the usage message.
+
+%!test
+%! % Unit weights on Bernstein knots: the second derivatives are N'' M and N M''.
+%! U = [0 0 0 1 1 1]; N = [0.25 0.5 0.25]; d2N = [2 -4 2];
+%! [R, ~, ~, dR2dxi, dR2deta, dR2dxideta] = RatSurfShapeHess ([0.5 0.5], 2, 2, U, U, ones (3));
+%! assert ([dR2dxi; dR2deta], [kron(N, d2N); kron(d2N, N)], 16 * eps);
+%! assert (sum (dR2dxideta), 0, 16 * eps);
+%!error id=RatSurfShapeHess:degreeNegative RatSurfShapeHess ([0.5 0.5], -1, 2, [0 0 0 1 1 1], [0 0 0 1 1 1], ones (3))

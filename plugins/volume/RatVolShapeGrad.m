@@ -18,6 +18,10 @@
 %     weights  nu*nv*nw weights, the xi index fastest, then eta, then zeta: an nu-by-nv-by-nw
 %              array, or any shape in that column order.
 %
+%   The end clamp's distance is absolute: with knot vectors of very small scale, or a last
+%   non-empty span shorter than 2.220446049250313e-14, the point so moved can lie outside that
+%   span. A knot vector may also be given as a 1-by-N-by-K array: its elements are read in order.
+%
 %   Outputs (1-by-(p+1)(q+1)(r+1) rows, entry k + j(p+1) + i(p+1)(q+1) + 1 for the local
 %   functions k along xi, j along eta and i along zeta, k fastest):
 %     R        rational basis functions; they sum to 1.
@@ -29,3 +33,10 @@
 %   Errors (identifier RatVolShapeGrad:<mnemonic>): notDouble, complex, sparse, tooFewValues,
 %   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
 %   knotsDecreasing, tooManyOutputs. A wrong number of inputs raises the usage message.
+
+%!test
+%! U = [0 0 1 1];
+%! [R, dRdxi, dRdeta, dRdzeta] = RatVolShapeGrad ([0.5 0.5 0.5], 1, 1, 1, U, U, U, ones (2, 2, 2));
+%! assert (R, ones (1, 8) / 8, 4 * eps);
+%! assert ([sum(dRdxi) sum(dRdeta) sum(dRdzeta)], [0 0 0], 4 * eps);
+%!error id=RatVolShapeGrad:degreeTooLarge RatVolShapeGrad ([0.5 0.5 0.5], 19, 1, 1, [0 0 1 1], [0 0 1 1], [0 0 1 1], ones (2, 2, 2))

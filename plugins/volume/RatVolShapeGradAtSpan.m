@@ -23,6 +23,10 @@
 %              with that span's polynomial pieces. With the spans the search would find, the
 %              outputs equal RatVolShapeGrad's bit for bit.
 %
+%   The end clamp's distance is absolute: with knot vectors of very small scale, or a last
+%   non-empty span shorter than 2.220446049250313e-14, the point so moved can lie outside that
+%   span. A knot vector may also be given as a 1-by-N-by-K array: its elements are read in order.
+%
 %   Outputs (1-by-(p+1)(q+1)(r+1) rows, entry k + j(p+1) + i(p+1)(q+1) + 1 for the local
 %   functions k along xi, j along eta and i along zeta, k fastest):
 %     R        rational basis functions; they sum to 1.
@@ -35,3 +39,9 @@
 %   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
 %   knotsDecreasing, spanOutOfRange, tooManyOutputs. A wrong number of inputs raises the usage
 %   message.
+
+%!test
+%! U = [0 0 0.5 1 1];
+%! R = RatVolShapeGradAtSpan ([0.2 0.7 0.4], 1, 1, 1, U, U, U, ones (3, 3, 3), [1 2 1]);
+%! assert (R, RatVolShapeGrad ([0.2 0.7 0.4], 1, 1, 1, U, U, U, ones (3, 3, 3)));
+%!error id=RatVolShapeGradAtSpan:spanOutOfRange RatVolShapeGradAtSpan ([0.2 0.7 0.4], 1, 1, 1, [0 0 0.5 1 1], [0 0 0.5 1 1], [0 0 0.5 1 1], ones (3, 3, 3), [1 2 3])

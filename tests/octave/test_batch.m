@@ -9,52 +9,6 @@ function b = bits (x)
   b = typecast (x(:), 'uint64');
 end
 
-% A random case of a plug-in at P points: the inputs of the twin, and of the one-point plug-in
-% at point j (one_point (c, j)).
-function c = make_case (e, P, t)
-  tol = 2.220446049250313e-14;
-  d = e.dirs;
-  high = [18 9 6];
-  c.p = zeros (1, d); c.n = zeros (1, d); c.U = cell (1, d);
-  for k = 1:d
-    c.p(k) = mod (t + 2 * k, 6);
-    if (mod (t + k, 7) == 6), c.p(k) = high(d); end
-    c.n(k) = max (c.p(k) + 1, 3) + floor (rand * 5);
-    c.U{k} = random_curve (c.p(k), c.n(k));
-  end
-  c.x = rand (d, P);
-  c.s = zeros (d, P);
-  for k = 1:d
-    U = c.U{k};
-    special = [U(1), U(end), U(end) - tol / 2, U(end) - tol, U(end) + tol / 2, ...
-               U(floor (end / 2)), -0.1, 1.1, NaN];
-    pick = rand (1, P) < 0.4;
-    c.x(k, pick) = special(randi (numel (special), 1, nnz (pick)));
-    c.s(k, :) = c.p(k) + floor (rand (1, P) * (c.n(k) - c.p(k)));
-  end
-  c.w = 0.2 + rand ([c.n, 1]);
-  c.values = rand ([c.n, 1]);
-  c.index = randi (c.n(1));
-  c.args = cell (1, numel (e.kinds));
-  for a = 1:numel (e.kinds)
-    switch (e.kinds(a))
-      case 'x', c.args{a} = c.x;
-      case 'p', c.args{a} = c.p(sum (e.kinds(1:a) == 'p'));
-      case 'k', c.args{a} = c.U{sum (e.kinds(1:a) == 'k')};
-      case 'w'
-        if (strcmp (e.inputs{a}, 'points')), c.args{a} = c.values; else, c.args{a} = c.w; end
-      case 's', c.args{a} = c.s;
-      case 'i', c.args{a} = c.index;
-    end
-  end
-end
-
-function args = one_point (e, c, j)
-  args = c.args;
-  args{e.kinds == 'x'} = c.x(:, j)';
-  if (any (e.kinds == 's')), args{e.kinds == 's'} = c.s(:, j)'; end
-end
-
 % The twin at every point of c against the one-point plug-in; returns the twin's outputs.
 function [t, out] = compare (t, e, c, label)
   f = str2func (e.name); g = str2func ([e.name 'Batch']);
@@ -67,7 +21,7 @@ function [t, out] = compare (t, e, c, label)
   ok = true;
   for j = 1:P
     one = cell (1, nout);
-    [one{:}] = f (one_point (e, c, j){:});
+    [one{:}] = f (random_call (e, c, j){:});
     for o = 1:nout
       ok = ok && isequal (bits (out{o}(j, :)), bits (one{o}));
     end
@@ -85,12 +39,12 @@ registry = plugin_registry ();
 for e = registry
   for P = [0 1 2 7 300]
     for k = 1:6
-      c = make_case (e, P, k);
+      c = random_call (e, P, k);
       t = compare (t, e, c, sprintf ('%sBatch, P = %d, case %d', e.name, P, k));
     end
   end
   % Serial, two threads and the default give the same bits.
-  c = make_case (e, 30000, 3);
+  c = random_call (e, 30000, 3);
   g = str2func ([e.name 'Batch']);
   n = numel (e.outputs) + e.rows;
   runs = cell (3, n);

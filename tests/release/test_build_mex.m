@@ -1,0 +1,32 @@
+% build_mex.m of the MATLAB archive, run in Octave (Octave's own mex) on the unpacked archive:
+% it must build every plug-in and twin beside its help file, and their outputs must be the CMake
+% build's bit for bit. Run with the archive and the CMake build's toolbox folder.
+%   test_build_mex (zipfile, toolbox)
+function test_build_mex (zipfile, toolbox)
+  t = harness ();
+  scratch = tempname ();
+  unzip (zipfile, scratch);
+  folder = fullfile (scratch, 'nurbsbasis');
+  unwind_protect
+    addpath (folder);
+    evalc ('build_mex ()');
+    for e = plugin_registry ()
+      for name = {e.name, [e.name 'Batch']}
+        t = expect (t, exist (fullfile (folder, [name{1} '.mex']), 'file') != 0, [name{1} '.mex built']);
+      end
+    end
+    t = expect (t, strcmp (which ('RatVolShapeGrad'), fullfile (folder, 'RatVolShapeGrad.mex')), ...
+                'the built plug-ins are found');
+    archive = same_outputs ();
+    rmpath (folder);
+    addpath (toolbox);
+    built = same_outputs ();
+    t = expect (t, isequal (archive, built), sprintf (['%d calls of the plug-ins build_mex made ' ...
+                'and the CMake build: the same bits'], numel (built)));
+    printf ('%d calls of every plug-in and twin compared bit for bit\n', numel (built));
+  unwind_protect_cleanup
+    confirm_recursive_rmdir (false, 'local');
+    rmdir (scratch, 's');
+  end_unwind_protect
+  report (t);
+end

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The release files, from the release build and the Windows build, into DIR (default dist/):
+#   nurbsbasis-<version>.tar.gz        the Octave package: pkg install nurbsbasis-<version>.tar.gz
+#   nurbsbasis-<version>-matlab.zip    the MATLAB folder: help files with prebuilt .mexa64 and
+#                                      .mexw64 beside them, Contents.m, the sources and build_mex.m
+# The version is VERSION's; the date that of the last commit.
+#   tools/package.sh [--no-build] [DIR]    --no-build: take the release build as it is
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build}
+rebuild=1
+if [ "${1:-}" = "--no-build" ]; then rebuild=0; shift; fi
+out=$(mkdir -p "${1:-dist}" && cd "${1:-dist}" && pwd)
+version=$(head -1 VERSION)
+day=$(git log -1 --format=%cs 2>/dev/null || date +%F)
+[ $rebuild = 1 ] && tools/build.sh > /dev/null
+tools/windows.sh --build > /dev/null
+names=$(sed -n 's/^NURBS_PLUGIN(\([A-Za-z0-9]*\),.*/\1/p' plugins/registry.def)
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+
+# The sources the plug-ins are built from, in their folders.
+sources() {
+  mkdir -p "$1"
+  find kernel evaluators gateway mex plugins \( -name '*.cpp' -o -name '*.h' -o -name registry.def \) |
+    sort | while read -r f; do mkdir -p "$1/$(dirname "$f")" && cp "$f" "$1/$f"; done
+}
+# Every help file: the registry's plug-ins, then their twins.
+help_files() {
+  for n in $names; do ls plugins/*/"$n.m"; done
+  for n in $names; do echo "plugins/batch/${n}Batch.m"; done
+}
+# "RATCURVESHAPEGRAD  Rational basis ..." -> "Rational basis ..."
+summary() { head -1 "$1" | sed 's/^% *[A-Z0-9]* *//'; }
+
+# The Octave package.
+pkgdir=$stage/nurbsbasis-$version
+mkdir -p "$pkgdir/inst"
+cp $(help_files) "$pkgdir/inst/"
+sources "$pkgdir/src"
+cp packaging/octave/Makefile "$pkgdir/src/"
+cp LICENSE "$pkgdir/COPYING"
+cp NEWS.md "$pkgdir/NEWS"
+cat > "$pkgdir/DESCRIPTION" <<DESC
+Name: nurbsbasis
+Version: $version
+Date: $day
+Title: NURBS and B-spline basis functions for isogeometric and spline codes
+Author: The nurbsbasis authors
+Maintainer: The nurbsbasis authors
+Description: Native (MEX) functions that evaluate rational (NURBS) and plain
+ B-spline basis functions and their derivatives at the points of curves,
+ surfaces and volumes, one point per call or any number of points per call
+ (the batch twins, threaded), every input checked, every result the same bits
+ whatever the number of points or threads.
+Categories: Geometry
+Depends: octave (>= 6.0.0)
+License: BSD-3-Clause
+DESC
+{
+  echo "nurbsbasis >> NURBS and B-spline basis functions"
+  for folder in curve surface volume; do
+    echo "${folder^}"
+    for n in $names; do [ -e "plugins/$folder/$n.m" ] && echo " $n"; done
+  done
+  echo "Batch"
+  for n in $names; do echo " ${n}Batch"; done
+} > "$pkgdir/INDEX"
+tar -C "$stage" -czf "$out/nurbsbasis-$version.tar.gz" "nurbsbasis-$version"
+
+# The MATLAB folder.
+mdir=$stage/matlab/nurbsbasis
+mkdir -p "$mdir/examples"
+for f in $(help_files); do
+  n=$(basename "$f" .m)
+  cp "$f" "$build/toolbox/$n.mexa64" "build-windows/toolbox/$n.mexw64" "$mdir/"
+done
+cp LICENSE README.md NEWS.md packaging/matlab/build_mex.m "$mdir/"
+cp examples/*.m "$mdir/examples/"
+sources "$mdir/src"
+{
+  echo "% nurbsbasis  NURBS and B-spline basis functions at one point or many"
+  echo "% Version $version $(LC_ALL=C date -d "$day" +%d-%b-%Y)"
+  echo "%"
+  for folder in curve surface volume; do
+    echo "% ${folder^}s, one point per call"
+    for n in $names; do
+      [ -e "plugins/$folder/$n.m" ] && printf '%%   %-27s - %s\n' "$n" "$(summary "plugins/$folder/$n.m")"
+    done
+    echo "%"
+  done
+  echo "% Many points per call"
+  for n in $names; do
+    printf '%%   %-27s - %s\n' "${n}Batch" "$(summary "plugins/batch/${n}Batch.m")"
+  done
+  echo "%"
+  echo "% Building from source"
+  printf '%%   %-27s - %s\n' build_mex "Compiles the plug-ins from src/ with this host's mex."
+} > "$mdir/Contents.m"
+rm -f "$out/nurbsbasis-$version-matlab.zip"
+(cd "$stage/matlab" && zip -qr "$out/nurbsbasis-$version-matlab.zip" nurbsbasis)
+echo "$out/nurbsbasis-$version.tar.gz"
+echo "$out/nurbsbasis-$version-matlab.zip"
