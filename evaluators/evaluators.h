@@ -20,7 +20,7 @@
 namespace evaluators {
 
 constexpr int kMaxDirections = 3;
-constexpr int kMaxOutputs = 6;
+constexpr int kMaxOutputs = 10;
 
 // A coordinate strictly within this distance of the last knot is evaluated this far below it,
 // inside the last non-empty span: 100 machine epsilons, exactly 25 * 2^-50.
@@ -130,14 +130,40 @@ void SurfaceHessian(const Call& call, const Site& site, const Dest& out);
 //                   Wzeta += ((N L') M) w in one pass, then R = (B c) W,
 //                   dRdxi = (((N' M) L) W - B Wxi) c, dRdeta = (((M' N) L) W - B Weta) c,
 //                   dRdzeta = (((L' N) M) W - B Wzeta) c
+//   VolumeHessian   VolumeGradient's four, then, in one pass,
+//                   Wxixi += ((M N'') L) w, Wetaeta += ((N M'') L) w, Wzetazeta += ((N M) L'') w,
+//                   Wxieta += ((M' N') L) w, Wetazeta += ((N M') L') w, Wxizeta += ((M N') L') w,
+//                   and, each divided in a chain, RatSurfShapeHess's terms with L joined last
+//                   to every product of N and M:
+//                   d2R/dxi2 = (((A1 - A2) - A3) + A4) w with A1 = ((M N'') L) / W,
+//                     A2 = ((((2 N') M) L) Wxi) / W / W, A3 = (B Wxixi) / W / W,
+//                     A4 = (((((2 N) M) L) Wxi) Wxi) / W / W / W;
+//                   d2R/deta2 likewise with B1 = ((N M'') L) / W,
+//                     B2 = ((((2 M') N) L) Weta) / W / W, B3 = (B Wetaeta) / W / W,
+//                     B4 = (((((2 N) M) L) Weta) Weta) / W / W / W;
+//                   d2R/dzeta2 likewise with D1 = ((N M) L'') / W,
+//                     D2 = ((((2 L') N) M) Wzeta) / W / W, D3 = (B Wzetazeta) / W / W,
+//                     D4 = (((((2 N) M) L) Wzeta) Wzeta) / W / W / W;
+//                   d2R/dxideta = ((((C1 - C2) - C3) - C4) + C5) w with C1 = ((M' N') L) / W,
+//                     C2 = (((M N') L) Weta) / W / W, C3 = (((M' N) L) Wxi) / W / W,
+//                     C4 = (B Wxieta) / W / W, C5 = (((((2 N) M) L) Wxi) Weta) / W / W / W;
+//                   d2R/detazeta likewise with E1 = ((N M') L') / W,
+//                     E2 = (((N M') L) Wzeta) / W / W, E3 = (((N M) L') Weta) / W / W,
+//                     E4 = (B Wetazeta) / W / W, E5 = (((((2 N) M) L) Weta) Wzeta) / W / W / W;
+//                   d2R/dxidzeta likewise with F1 = ((M N') L') / W,
+//                     F2 = (((M N') L) Wzeta) / W / W, F3 = (((N M) L') Wxi) / W / W,
+//                     F4 = (B Wxizeta) / W / W, F5 = (((((2 N) M) L) Wxi) Wzeta) / W / W / W
 void VolumeGradient(const Call& call, const Site& site, const Dest& out);
+void VolumeHessian(const Call& call, const Site& site, const Dest& out);
 
 namespace names {
 constexpr const char* kCurveBasis[] = {"R", "dRdxi", "dR2dxi"};
 constexpr const char* kCurveField[] = {"interp", "interp_deriv", "interp_deriv2"};
 constexpr const char* kSingle[] = {"Nip", "dNipdxi"};
 constexpr const char* kSurface[] = {"R", "dRdxi", "dRdeta", "dR2dxi", "dR2deta", "dR2dxideta"};
-constexpr const char* kVolume[] = {"R", "dRdxi", "dRdeta", "dRdzeta"};
+constexpr const char* kVolume[] = {"R",           "dRdxi",     "dRdeta",   "dRdzeta",
+                                   "dR2dxi",      "dR2deta",   "dR2dzeta", "dR2dxideta",
+                                   "dR2detazeta", "dR2dxizeta"};
 }  // namespace names
 
 // clang-format off
@@ -160,6 +186,8 @@ constexpr Evaluator kSurfaceHessian  = {SurfaceHessian,  2,  true,   false, fals
                                         names::kSurface, 6};
 constexpr Evaluator kVolumeGradient  = {VolumeGradient,  3,  true,   false, false, true,  2,
                                         names::kVolume, 4};
+constexpr Evaluator kVolumeHessian   = {VolumeHessian,   3,  true,   false, false, true,  3,
+                                        names::kVolume, 10};
 // clang-format on
 
 // Functions that do not vanish at a point: the product of p + 1 over the directions.
