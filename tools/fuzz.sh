@@ -5,6 +5,7 @@
 # leaving the crashing input in build-fuzz/findings/.
 #   tools/fuzz.sh               run
 #   tools/fuzz.sh --reseed      also merge what was found into tests/fuzz/corpus (minimised)
+#   tools/fuzz.sh [--reseed] NAME...   only those plug-ins
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${SECONDS_EACH:-15}
@@ -12,7 +13,9 @@ tools/setup.sh
 cmake --preset fuzz > /dev/null
 cmake --build build-fuzz -j "$(nproc)" > /dev/null
 mkdir -p build-fuzz/findings
-plugins=$(ls build-fuzz/tests/fuzz/ | sed -n 's/^fuzz_//p')
+reseed=0
+if [ "${1:-}" = "--reseed" ]; then reseed=1; shift; fi
+plugins=${*:-$(ls build-fuzz/tests/fuzz/ | sed -n 's/^fuzz_//p')}
 for name in $plugins; do
   seeds=tests/fuzz/corpus/$name
   work=build-fuzz/corpus/$name
@@ -29,7 +32,7 @@ for name in $plugins; do
   results=$(NURBS_FUZZ_STATS=1 build-fuzz/tests/fuzz/fuzz_$name -runs=0 "$work" "$seeds" 2>&1 |
             awk '/^ +[0-9]+ /{n[$2 == "result" ? "result" : "error"] += $1} END {printf "%d results, %d errors", n["result"], n["error"]}')
   printf '%-24s %9s runs in %ss; corpus replay: %s\n' "$name" "$runs" "$seconds" "$results"
-  if [ "${1:-}" = "--reseed" ]; then
+  if [ $reseed = 1 ]; then
     rm -rf "$seeds.new" && mkdir "$seeds.new"
     build-fuzz/tests/fuzz/fuzz_$name -merge=1 "$seeds.new" "$seeds" "$work" > /dev/null 2>&1
     rm -rf "$seeds" && mv "$seeds.new" "$seeds"
