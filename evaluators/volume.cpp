@@ -80,60 +80,66 @@ void VolumeHessian(const Call& call, const Site& site, const Dest& out) {
       }
     }
   }
-  // Each "/ W / W" is a chain of divisions, not one division by a power of W.
+  // Each "/ W / W" is a chain of divisions, not one division by a power of W. One loop an
+  // output: the compiler vectorises these, not one loop holding all six.
   const double W = s.W, Wxi = s.Wxi, Weta = s.Weta, Wzeta = s.Wzeta;
-  for (int i = 0, e = 0; i <= r; ++i) {
-    for (int j = 0; j <= q; ++j) {
-      for (int k = 0; k <= p; ++k, ++e) {
-        const double wkji = w.at(k, j, i);
-        const double B = (N[k] * M[j]) * L[i];
-        const double twoB = ((2 * N[k]) * M[j]) * L[i];
-        const double A1 = ((M[j] * d2N[k]) * L[i]) / W;
-        const double A2 = ((((2 * dN[k]) * M[j]) * L[i]) * Wxi) / W / W;
-        const double A3 = (B * Wxixi) / W / W;
-        const double A4 = ((twoB * Wxi) * Wxi) / W / W / W;
-        dR2dxi[e] = (((A1 - A2) - A3) + A4) * wkji;
-        if (dR2deta) {
-          const double B1 = ((N[k] * d2M[j]) * L[i]) / W;
-          const double B2 = ((((2 * dM[j]) * N[k]) * L[i]) * Weta) / W / W;
-          const double B3 = (B * Wetaeta) / W / W;
-          const double B4 = ((twoB * Weta) * Weta) / W / W / W;
-          dR2deta[e] = (((B1 - B2) - B3) + B4) * wkji;
-        }
-        if (dR2dzeta) {
-          const double D1 = ((N[k] * M[j]) * d2L[i]) / W;
-          const double D2 = ((((2 * dL[i]) * N[k]) * M[j]) * Wzeta) / W / W;
-          const double D3 = (B * Wzetazeta) / W / W;
-          const double D4 = ((twoB * Wzeta) * Wzeta) / W / W / W;
-          dR2dzeta[e] = (((D1 - D2) - D3) + D4) * wkji;
-        }
-        if (dR2dxideta) {
-          const double C1 = ((dM[j] * dN[k]) * L[i]) / W;
-          const double C2 = (((M[j] * dN[k]) * L[i]) * Weta) / W / W;
-          const double C3 = (((dM[j] * N[k]) * L[i]) * Wxi) / W / W;
-          const double C4 = (B * Wxieta) / W / W;
-          const double C5 = ((twoB * Wxi) * Weta) / W / W / W;
-          dR2dxideta[e] = ((((C1 - C2) - C3) - C4) + C5) * wkji;
-        }
-        if (dR2detazeta) {
-          const double E1 = ((N[k] * dM[j]) * dL[i]) / W;
-          const double E2 = (((N[k] * dM[j]) * L[i]) * Wzeta) / W / W;
-          const double E3 = (((N[k] * M[j]) * dL[i]) * Weta) / W / W;
-          const double E4 = (B * Wetazeta) / W / W;
-          const double E5 = ((twoB * Weta) * Wzeta) / W / W / W;
-          dR2detazeta[e] = ((((E1 - E2) - E3) - E4) + E5) * wkji;
-        }
-        if (dR2dxizeta) {
-          const double F1 = ((M[j] * dN[k]) * dL[i]) / W;
-          const double F2 = (((M[j] * dN[k]) * L[i]) * Wzeta) / W / W;
-          const double F3 = (((N[k] * M[j]) * dL[i]) * Wxi) / W / W;
-          const double F4 = (B * Wxizeta) / W / W;
-          const double F5 = ((twoB * Wxi) * Wzeta) / W / W / W;
-          dR2dxizeta[e] = ((((F1 - F2) - F3) - F4) + F5) * wkji;
+  const auto each = [&](double* row, auto term) {
+    if (!row) return;
+    for (int i = 0, e = 0; i <= r; ++i) {
+      for (int j = 0; j <= q; ++j) {
+        for (int k = 0; k <= p; ++k, ++e) {
+          const double B = (N[k] * M[j]) * L[i];
+          const double twoB = ((2 * N[k]) * M[j]) * L[i];
+          row[e] = term(k, j, i, B, twoB) * w.at(k, j, i);
         }
       }
     }
-  }
+  };
+  each(dR2dxi, [&](int k, int j, int i, double B, double twoB) {
+    const double A1 = ((M[j] * d2N[k]) * L[i]) / W;
+    const double A2 = ((((2 * dN[k]) * M[j]) * L[i]) * Wxi) / W / W;
+    const double A3 = (B * Wxixi) / W / W;
+    const double A4 = ((twoB * Wxi) * Wxi) / W / W / W;
+    return ((A1 - A2) - A3) + A4;
+  });
+  each(dR2deta, [&](int k, int j, int i, double B, double twoB) {
+    const double B1 = ((N[k] * d2M[j]) * L[i]) / W;
+    const double B2 = ((((2 * dM[j]) * N[k]) * L[i]) * Weta) / W / W;
+    const double B3 = (B * Wetaeta) / W / W;
+    const double B4 = ((twoB * Weta) * Weta) / W / W / W;
+    return ((B1 - B2) - B3) + B4;
+  });
+  each(dR2dzeta, [&](int k, int j, int i, double B, double twoB) {
+    const double D1 = ((N[k] * M[j]) * d2L[i]) / W;
+    const double D2 = ((((2 * dL[i]) * N[k]) * M[j]) * Wzeta) / W / W;
+    const double D3 = (B * Wzetazeta) / W / W;
+    const double D4 = ((twoB * Wzeta) * Wzeta) / W / W / W;
+    return ((D1 - D2) - D3) + D4;
+  });
+  each(dR2dxideta, [&](int k, int j, int i, double B, double twoB) {
+    const double C1 = ((dM[j] * dN[k]) * L[i]) / W;
+    const double C2 = (((M[j] * dN[k]) * L[i]) * Weta) / W / W;
+    const double C3 = (((dM[j] * N[k]) * L[i]) * Wxi) / W / W;
+    const double C4 = (B * Wxieta) / W / W;
+    const double C5 = ((twoB * Wxi) * Weta) / W / W / W;
+    return (((C1 - C2) - C3) - C4) + C5;
+  });
+  each(dR2detazeta, [&](int k, int j, int i, double B, double twoB) {
+    const double E1 = ((N[k] * dM[j]) * dL[i]) / W;
+    const double E2 = (((N[k] * dM[j]) * L[i]) * Wzeta) / W / W;
+    const double E3 = (((N[k] * M[j]) * dL[i]) * Weta) / W / W;
+    const double E4 = (B * Wetazeta) / W / W;
+    const double E5 = ((twoB * Weta) * Wzeta) / W / W / W;
+    return (((E1 - E2) - E3) - E4) + E5;
+  });
+  each(dR2dxizeta, [&](int k, int j, int i, double B, double twoB) {
+    const double F1 = ((M[j] * dN[k]) * dL[i]) / W;
+    const double F2 = (((M[j] * dN[k]) * L[i]) * Wzeta) / W / W;
+    const double F3 = (((N[k] * M[j]) * dL[i]) * Wxi) / W / W;
+    const double F4 = (B * Wxizeta) / W / W;
+    const double F5 = ((twoB * Wxi) * Wzeta) / W / W / W;
+    return (((F1 - F2) - F3) - F4) + F5;
+  });
 }
 
 }  // namespace evaluators
