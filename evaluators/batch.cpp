@@ -22,11 +22,13 @@ constexpr double kMinShareNs = 300e3;
 #define NURBS_STACK_ALLOC __builtin_alloca
 #endif
 
-// The row buffer of one point: every output's row.
+// Entries of one output's row, and the row buffer of one point: every output's row.
+std::size_t RowEntries(const Batch& b) {
+  return b.evaluator->rows ? static_cast<std::size_t>(LocalFunctions(*b.call)) : 1;
+}
+
 std::size_t RowBytes(const Batch& b) {
-  const std::size_t cols =
-      b.evaluator->rows ? static_cast<std::size_t>(LocalFunctions(*b.call)) : 1;
-  return static_cast<std::size_t>(b.outputs) * cols * sizeof(double);
+  return static_cast<std::size_t>(b.outputs) * RowEntries(b) * sizeof(double);
 }
 
 // The row buffer the calling thread may put on its stack, and the stack a thread of ours has
@@ -38,7 +40,7 @@ void Share(const Batch* b, std::size_t begin, std::size_t end) {
   const Call& call = *b->call;
   const std::size_t d = static_cast<std::size_t>(call.directions);
   const std::size_t P = b->points;
-  const std::size_t cols = b->evaluator->rows ? static_cast<std::size_t>(LocalFunctions(call)) : 1;
+  const std::size_t cols = RowEntries(*b);
   double* rows = static_cast<double*>(NURBS_STACK_ALLOC(RowBytes(*b)));
   Dest dest{};
   for (int o = 0; o < b->outputs; ++o) dest.at[b->slot[o]] = rows + o * cols;

@@ -319,11 +319,10 @@ Request Read(const Signature& sig, Form form, int nlhs, int nrhs, const mxArray*
       ReadKnots(who, sig.args[k].name, prhs[k], data[k], &call.axis[d++]);
     }
   }
-  std::ptrdiff_t stride = 1;
-  for (int d = 0; d < directions; ++d) {
-    call.stride[d] = stride;
-    stride *= call.axis[d].n;
-  }
+  // Offsets of one step along each direction: 1, nu, nu nv. The product of all the counts is
+  // never formed: it is bounded only once the weights are checked to hold that many.
+  call.stride[0] = 1;
+  for (int d = 1; d < directions; ++d) call.stride[d] = call.stride[d - 1] * call.axis[d - 1].n;
 
   int spansArg = -1;
   for (int k = 0; k < sig.nargs; ++k) {
@@ -432,7 +431,7 @@ void RunPoint(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const m
   }
   ev.run(call, site, dest);
   if (!ev.rows) {
-    for (int o = 0; o < sig.noutputs; ++o) out.Scalar(o, scalars[o]);
+    for (int o = 0; o < sig.noutputs && out.Wanted(o); ++o) out.Scalar(o, scalars[o]);
   }
 }
 
