@@ -48,6 +48,52 @@ inline SpanWeights Weights(const Call& call, const Site& site) {
           call.directions > 2 ? call.stride[2] : 0};
 }
 
+// The rows of one point from its directions' functions: b[d] holds direction d's functions at
+// site.u[d] on span site.s[d], to the order the arithmetic reads. Every evaluator of the rows
+// kind is its directions' Evaluate followed by one of these; the mesh layer, which evaluates a
+// direction once per element and node, calls them point by point, so that its rows are the
+// plug-ins' bits. The outputs are the evaluator's, in its order (evaluators.h).
+using RowsFromBasis = void (*)(const Call& call, const Site& site, const Basis* const b[],
+                               const Dest& out);
+void CurveGradientRows(const Call& call, const Site& site, const Basis* const b[],
+                       const Dest& out);
+void CurveHessianRows(const Call& call, const Site& site, const Basis* const b[], const Dest& out);
+void SurfaceGradientRows(const Call& call, const Site& site, const Basis* const b[],
+                         const Dest& out);
+void SurfaceBSplineRows(const Call& call, const Site& site, const Basis* const b[],
+                        const Dest& out);
+void SurfaceHessianRows(const Call& call, const Site& site, const Basis* const b[],
+                        const Dest& out);
+void VolumeGradientRows(const Call& call, const Site& site, const Basis* const b[],
+                        const Dest& out);
+void VolumeHessianRows(const Call& call, const Site& site, const Basis* const b[],
+                       const Dest& out);
+
+// An evaluator of the rows kind: its directions to `order` derivatives, then its rows.
+template <RowsFromBasis rows>
+void FromSite(const Call& call, const Site& site, int order, const Dest& out) {
+  Basis b[kMaxDirections];
+  const Basis* directions[kMaxDirections] = {&b[0], &b[1], &b[2]};
+  for (int d = 0; d < call.directions; ++d) Evaluate(call, site, d, order, &b[d]);
+  rows(call, site, directions, out);
+}
+
+// The plain (B-spline) products no plug-in returns, for the mesh layer's B-spline spaces. Each
+// writes the outputs it is given, in the order of the Hessian evaluator of its dimension, and
+// reads second derivatives only where a second-derivative output is asked for:
+//   curve    R = N, dRdxi = N', dR2dxi = N''
+//   surface  second derivatives only (SurfaceBSplineRows gives the first three):
+//            dR2dxi = N'' M, dR2deta = M'' N, dR2dxideta = N' M'
+//   volume   R = (N M) L, dRdxi = (N' M) L, dRdeta = (M' N) L, dRdzeta = (L' N) M,
+//            dR2dxi = (N'' M) L, dR2deta = (M'' N) L, dR2dzeta = (L'' N) M,
+//            dR2dxideta = (N' M') L, dR2detazeta = (M' L') N, dR2dxizeta = (N' L') M
+void CurveBSplineRows(const Call& call, const Site& site, const Basis* const b[],
+                      const Dest& out);
+void SurfaceBSplineSecondRows(const Call& call, const Site& site, const Basis* const b[],
+                              const Dest& out);
+void VolumeBSplineRows(const Call& call, const Site& site, const Basis* const b[],
+                       const Dest& out);
+
 }  // namespace evaluators
 
 #endif  // NURBS_EVALUATORS_BASIS_H_

@@ -30,24 +30,34 @@ double Contract(const double* P, const double* v, int p) {
 // One curve point: its basis to `order` derivatives, weighed with the span's weights.
 struct CurvePoint {
   int p;
-  Basis b;
+  const Basis* b;
   const double* w;  // the weights of the span's functions s - p .. s
   WeightSums sums;
 };
 
-void Prepare(const Call& call, const Site& site, int order, CurvePoint* c) {
-  c->p = call.axis[0].p;
-  Evaluate(call, site, 0, order, &c->b);
-  c->w = call.weights + (site.s[0] - c->p);
-  c->sums = Weigh(c->w, c->b, c->p, order);
+CurvePoint Weighed(const Call& call, const Site& site, const Basis& b, int order) {
+  CurvePoint c;
+  c.p = call.axis[0].p;
+  c.b = &b;
+  c.w = call.weights + (site.s[0] - c.p);
+  c.sums = Weigh(c.w, b, c.p, order);
+  return c;
 }
 
 }  // namespace
 
 void CurveGradient(const Call& call, const Site& site, const Dest& out) {
-  CurvePoint c;
-  Prepare(call, site, 1, &c);
-  const double *N = c.b.N, *dN = c.b.d1, *w = c.w;
+  FromSite<CurveGradientRows>(call, site, 1, out);
+}
+
+void CurveHessian(const Call& call, const Site& site, const Dest& out) {
+  FromSite<CurveHessianRows>(call, site, 2, out);
+}
+
+void CurveGradientRows(const Call& call, const Site& site, const Basis* const b[],
+                       const Dest& out) {
+  const CurvePoint c = Weighed(call, site, *b[0], 1);
+  const double *N = c.b->N, *dN = c.b->d1, *w = c.w;
   const double W = c.sums.W, dW = c.sums.dW;
   double *R = out.at[0], *dRdxi = out.at[1];
   const double WW = W * W;
@@ -58,10 +68,10 @@ void CurveGradient(const Call& call, const Site& site, const Dest& out) {
   }
 }
 
-void CurveHessian(const Call& call, const Site& site, const Dest& out) {
-  CurvePoint c;
-  Prepare(call, site, 2, &c);
-  const double *N = c.b.N, *dN = c.b.d1, *d2N = c.b.d2, *w = c.w;
+void CurveHessianRows(const Call& call, const Site& site, const Basis* const b[],
+                      const Dest& out) {
+  const CurvePoint c = Weighed(call, site, *b[0], 2);
+  const double *N = c.b->N, *dN = c.b->d1, *d2N = c.b->d2, *w = c.w;
   const double W = c.sums.W, dW = c.sums.dW, d2W = c.sums.d2W;
   double *R = out.at[0], *dRdxi = out.at[1], *dR2dxi = out.at[2];
   const double WW = W * W;
@@ -76,12 +86,23 @@ void CurveHessian(const Call& call, const Site& site, const Dest& out) {
   }
 }
 
+void CurveBSplineRows(const Call& call, const Site&, const Basis* const b[], const Dest& out) {
+  const Basis& d = *b[0];
+  for (int o = 0; o < 3; ++o) {
+    const double* from = o == 0 ? d.N : o == 1 ? d.d1 : d.d2;
+    if (double* row = out.at[o]) {
+      for (int k = 0; k <= call.axis[0].p; ++k) row[k] = from[k];
+    }
+  }
+}
+
 // W and W' (and W'') do not depend on the function: formed once, they are the same bits as
 // formed anew per function.
 void CurveField(const Call& call, const Site& site, const Dest& out) {
-  CurvePoint c;
-  Prepare(call, site, 1, &c);
-  const double *N = c.b.N, *dN = c.b.d1, *w = c.w;
+  Basis b;
+  Evaluate(call, site, 0, 1, &b);
+  const CurvePoint c = Weighed(call, site, b, 1);
+  const double *N = b.N, *dN = b.d1, *w = c.w;
   const double* P = call.values + (site.s[0] - c.p);
   const double W = c.sums.W, dW = c.sums.dW;
   double R[kMaxDegree + 1];
@@ -95,9 +116,10 @@ void CurveField(const Call& call, const Site& site, const Dest& out) {
 }
 
 void CurveFieldD2(const Call& call, const Site& site, const Dest& out) {
-  CurvePoint c;
-  Prepare(call, site, 2, &c);
-  const double *N = c.b.N, *dN = c.b.d1, *d2N = c.b.d2, *w = c.w;
+  Basis b;
+  Evaluate(call, site, 0, 2, &b);
+  const CurvePoint c = Weighed(call, site, b, 2);
+  const double *N = b.N, *dN = b.d1, *d2N = b.d2, *w = c.w;
   const double* P = call.values + (site.s[0] - c.p);
   const double W = c.sums.W, dW = c.sums.dW, d2W = c.sums.d2W;
   double R[kMaxDegree + 1];
@@ -115,8 +137,9 @@ void CurveFieldD2(const Call& call, const Site& site, const Dest& out) {
 
 // Order 1 at degree 0 gives the exact zero derivative row, and zero W'.
 void SingleShape(const Call& call, const Site& site, const Dest& out) {
-  CurvePoint c;
-  Prepare(call, site, 1, &c);
+  Basis b;
+  Evaluate(call, site, 0, 1, &b);
+  const CurvePoint c = Weighed(call, site, b, 1);
   const Axis& a = call.axis[0];
   const int m = a.m - 1;  // index of the last knot
   const int i0 = call.index;

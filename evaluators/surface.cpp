@@ -10,11 +10,11 @@ struct SurfaceSums {
 };
 
 // R, dRdxi and dRdeta of a rational surface (each may be nullptr: not computed). Returns the sums.
-SurfaceSums RationalSurface(const Call& call, const Basis* b, const SpanWeights& w,
+SurfaceSums RationalSurface(const Call& call, const Basis* const b[], const SpanWeights& w,
                             const Dest& out) {
   const int p = call.axis[0].p, q = call.axis[1].p;
-  const double *N = b[0].N, *dN = b[0].d1;
-  const double *M = b[1].N, *dM = b[1].d1;
+  const double *N = b[0]->N, *dN = b[0]->d1;
+  const double *M = b[1]->N, *dM = b[1]->d1;
   SurfaceSums s = {0.0, 0.0, 0.0};
   for (int j = 0; j <= q; ++j) {
     for (int k = 0; k <= p; ++k) {
@@ -39,18 +39,25 @@ SurfaceSums RationalSurface(const Call& call, const Basis* b, const SpanWeights&
 }  // namespace
 
 void SurfaceGradient(const Call& call, const Site& site, const Dest& out) {
-  Basis b[2];
-  Evaluate(call, site, 0, 1, &b[0]);
-  Evaluate(call, site, 1, 1, &b[1]);
-  RationalSurface(call, b, Weights(call, site), out);
+  FromSite<SurfaceGradientRows>(call, site, 1, out);
 }
 
 void SurfaceBSpline(const Call& call, const Site& site, const Dest& out) {
-  Basis b[2];
-  Evaluate(call, site, 0, 1, &b[0]);
-  Evaluate(call, site, 1, 1, &b[1]);
-  const double *N = b[0].N, *dN = b[0].d1;
-  const double *M = b[1].N, *dM = b[1].d1;
+  FromSite<SurfaceBSplineRows>(call, site, 1, out);
+}
+
+void SurfaceHessian(const Call& call, const Site& site, const Dest& out) {
+  FromSite<SurfaceHessianRows>(call, site, 2, out);
+}
+
+void SurfaceGradientRows(const Call& call, const Site& site, const Basis* const b[],
+                         const Dest& out) {
+  RationalSurface(call, b, Weights(call, site), out);
+}
+
+void SurfaceBSplineRows(const Call& call, const Site&, const Basis* const b[], const Dest& out) {
+  const double *N = b[0]->N, *dN = b[0]->d1;
+  const double *M = b[1]->N, *dM = b[1]->d1;
   double *R = out.at[0], *dRdxi = out.at[1], *dRdeta = out.at[2];
   for (int j = 0, e = 0; j <= call.axis[1].p; ++j) {
     for (int k = 0; k <= call.axis[0].p; ++k, ++e) {
@@ -61,18 +68,16 @@ void SurfaceBSpline(const Call& call, const Site& site, const Dest& out) {
   }
 }
 
-void SurfaceHessian(const Call& call, const Site& site, const Dest& out) {
-  Basis b[2];
-  Evaluate(call, site, 0, 2, &b[0]);
-  Evaluate(call, site, 1, 2, &b[1]);
+void SurfaceHessianRows(const Call& call, const Site& site, const Basis* const b[],
+                        const Dest& out) {
   const SpanWeights w = Weights(call, site);
   const SurfaceSums s = RationalSurface(call, b, w, out);
   double *dR2dxi = out.at[3], *dR2deta = out.at[4], *dR2dxideta = out.at[5];
   if (!dR2dxi) return;
 
   const int p = call.axis[0].p, q = call.axis[1].p;
-  const double *N = b[0].N, *dN = b[0].d1, *d2N = b[0].d2;
-  const double *M = b[1].N, *dM = b[1].d1, *d2M = b[1].d2;
+  const double *N = b[0]->N, *dN = b[0]->d1, *d2N = b[0]->d2;
+  const double *M = b[1]->N, *dM = b[1]->d1, *d2M = b[1]->d2;
   double Wxixi = 0.0, Wetaeta = 0.0, Wxieta = 0.0;
   for (int j = 0; j <= q; ++j) {
     for (int k = 0; k <= p; ++k) {
@@ -106,6 +111,21 @@ void SurfaceHessian(const Call& call, const Site& site, const Dest& out) {
         const double C5 = ((((2 * N[k]) * M[j]) * Wxi) * Weta) / W / W / W;
         dR2dxideta[e] = ((((C1 - C2) - C3) - C4) + C5) * wkj;
       }
+    }
+  }
+}
+
+void SurfaceBSplineSecondRows(const Call& call, const Site&, const Basis* const b[],
+                              const Dest& out) {
+  const double *dN = b[0]->d1, *d2N = b[0]->d2;
+  const double *M = b[1]->N, *dM = b[1]->d1, *d2M = b[1]->d2;
+  const double* N = b[0]->N;
+  double *dR2dxi = out.at[3], *dR2deta = out.at[4], *dR2dxideta = out.at[5];
+  for (int j = 0, e = 0; j <= call.axis[1].p; ++j) {
+    for (int k = 0; k <= call.axis[0].p; ++k, ++e) {
+      if (dR2dxi) dR2dxi[e] = d2N[k] * M[j];
+      if (dR2deta) dR2deta[e] = d2M[j] * N[k];
+      if (dR2dxideta) dR2dxideta[e] = dN[k] * dM[j];
     }
   }
 }

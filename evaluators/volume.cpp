@@ -11,11 +11,12 @@ struct VolumeSums {
 
 // R, dRdxi, dRdeta and dRdzeta of a rational volume (each may be nullptr: not computed).
 // Returns the sums.
-VolumeSums RationalVolume(const Call& call, const Basis* b, const SpanWeights& w, const Dest& out) {
+VolumeSums RationalVolume(const Call& call, const Basis* const b[], const SpanWeights& w,
+                          const Dest& out) {
   const int p = call.axis[0].p, q = call.axis[1].p, r = call.axis[2].p;
-  const double *N = b[0].N, *dN = b[0].d1;
-  const double *M = b[1].N, *dM = b[1].d1;
-  const double *L = b[2].N, *dL = b[2].d1;
+  const double *N = b[0]->N, *dN = b[0]->d1;
+  const double *M = b[1]->N, *dM = b[1]->d1;
+  const double *L = b[2]->N, *dL = b[2]->d1;
   double W = 0.0, Wxi = 0.0, Weta = 0.0, Wzeta = 0.0;
   for (int i = 0; i <= r; ++i) {
     for (int j = 0; j <= q; ++j) {
@@ -47,14 +48,20 @@ VolumeSums RationalVolume(const Call& call, const Basis* b, const SpanWeights& w
 }  // namespace
 
 void VolumeGradient(const Call& call, const Site& site, const Dest& out) {
-  Basis b[3];
-  for (int d = 0; d < 3; ++d) Evaluate(call, site, d, 1, &b[d]);
-  RationalVolume(call, b, Weights(call, site), out);
+  FromSite<VolumeGradientRows>(call, site, 1, out);
 }
 
 void VolumeHessian(const Call& call, const Site& site, const Dest& out) {
-  Basis b[3];
-  for (int d = 0; d < 3; ++d) Evaluate(call, site, d, 2, &b[d]);
+  FromSite<VolumeHessianRows>(call, site, 2, out);
+}
+
+void VolumeGradientRows(const Call& call, const Site& site, const Basis* const b[],
+                        const Dest& out) {
+  RationalVolume(call, b, Weights(call, site), out);
+}
+
+void VolumeHessianRows(const Call& call, const Site& site, const Basis* const b[],
+                       const Dest& out) {
   const SpanWeights w = Weights(call, site);
   const VolumeSums s = RationalVolume(call, b, w, out);
   double *dR2dxi = out.at[4], *dR2deta = out.at[5], *dR2dzeta = out.at[6];
@@ -62,9 +69,9 @@ void VolumeHessian(const Call& call, const Site& site, const Dest& out) {
   if (!dR2dxi) return;
 
   const int p = call.axis[0].p, q = call.axis[1].p, r = call.axis[2].p;
-  const double *N = b[0].N, *dN = b[0].d1, *d2N = b[0].d2;
-  const double *M = b[1].N, *dM = b[1].d1, *d2M = b[1].d2;
-  const double *L = b[2].N, *dL = b[2].d1, *d2L = b[2].d2;
+  const double *N = b[0]->N, *dN = b[0]->d1, *d2N = b[0]->d2;
+  const double *M = b[1]->N, *dM = b[1]->d1, *d2M = b[1]->d2;
+  const double *L = b[2]->N, *dL = b[2]->d1, *d2L = b[2]->d2;
   double Wxixi = 0.0, Wetaeta = 0.0, Wzetazeta = 0.0;
   double Wxieta = 0.0, Wetazeta = 0.0, Wxizeta = 0.0;
   for (int i = 0; i <= r; ++i) {
@@ -140,6 +147,40 @@ void VolumeHessian(const Call& call, const Site& site, const Dest& out) {
     const double F5 = ((twoB * Wxi) * Wzeta) / W / W / W;
     return (((F1 - F2) - F3) - F4) + F5;
   });
+}
+
+void VolumeBSplineRows(const Call& call, const Site&, const Basis* const b[], const Dest& out) {
+  const int p = call.axis[0].p, q = call.axis[1].p, r = call.axis[2].p;
+  const double *N = b[0]->N, *dN = b[0]->d1;
+  const double *M = b[1]->N, *dM = b[1]->d1;
+  const double *L = b[2]->N, *dL = b[2]->d1;
+  double *R = out.at[0], *dRdxi = out.at[1], *dRdeta = out.at[2], *dRdzeta = out.at[3];
+  for (int i = 0, e = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k, ++e) {
+        if (R) R[e] = (N[k] * M[j]) * L[i];
+        if (dRdxi) dRdxi[e] = (dN[k] * M[j]) * L[i];
+        if (dRdeta) dRdeta[e] = (dM[j] * N[k]) * L[i];
+        if (dRdzeta) dRdzeta[e] = (dL[i] * N[k]) * M[j];
+      }
+    }
+  }
+  if (!out.at[4] && !out.at[5] && !out.at[6] && !out.at[7] && !out.at[8] && !out.at[9]) return;
+  const double *d2N = b[0]->d2, *d2M = b[1]->d2, *d2L = b[2]->d2;
+  double *dR2dxi = out.at[4], *dR2deta = out.at[5], *dR2dzeta = out.at[6];
+  double *dR2dxideta = out.at[7], *dR2detazeta = out.at[8], *dR2dxizeta = out.at[9];
+  for (int i = 0, e = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k, ++e) {
+        if (dR2dxi) dR2dxi[e] = (d2N[k] * M[j]) * L[i];
+        if (dR2deta) dR2deta[e] = (d2M[j] * N[k]) * L[i];
+        if (dR2dzeta) dR2dzeta[e] = (d2L[i] * N[k]) * M[j];
+        if (dR2dxideta) dR2dxideta[e] = (dN[k] * dM[j]) * L[i];
+        if (dR2detazeta) dR2detazeta[e] = (dM[j] * dL[i]) * N[k];
+        if (dR2dxizeta) dR2dxizeta[e] = (dN[k] * dL[i]) * M[j];
+      }
+    }
+  }
 }
 
 }  // namespace evaluators
