@@ -86,9 +86,10 @@ double PointCost(const Batch& b) {
   return 6.0 + 4.3 * basis + 1.45 * entries * (b.outputs + (b.idx ? 1 : 0));
 }
 
-int Threads(const Batch& b) {
-  const double work = PointCost(b) * static_cast<double>(b.points);
-  if (work < 2 * kMinShareNs) return 1;
+int Threads(const Batch& b) { return ThreadsFor(PointCost(b) * static_cast<double>(b.points)); }
+
+int ThreadsFor(double work) {
+  if (!(work >= 2 * kMinShareNs)) return 1;
   int threads = HardwareThreads();
   const int cap = ThreadCap();
   if (cap > 0 && cap < threads) threads = cap;

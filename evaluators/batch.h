@@ -35,6 +35,9 @@ constexpr int kMaxThreads = 64;
 // most the hardware's threads, at most NURBS_NUM_THREADS where that holds a positive integer.
 int Threads(const Batch& batch);
 
+// The same rule for any work of `work` nanoseconds that splits into independent shares.
+int ThreadsFor(double work);
+
 // Every point of the batch, on `threads` threads (the calling one takes the first share). A
 // thread that cannot be started leaves its share to the calling thread. Calls no host.
 void Run(const Batch& batch, int threads);

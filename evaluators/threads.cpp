@@ -104,4 +104,40 @@ int HardwareThreads() {
 
 #endif
 
+namespace {
+
+constexpr int kMaxShares = 64;
+
+struct ShareTask {
+  ShareFunction share;
+  void* context;
+  int t;
+  std::size_t begin, end;
+};
+
+void RunShare(void* task) {
+  const ShareTask* s = static_cast<const ShareTask*>(task);
+  s->share(s->context, s->t, s->begin, s->end);
+}
+
+}  // namespace
+
+void Shares(std::size_t count, int threads, std::size_t stackBytes, ShareFunction share,
+            void* context) {
+  if (threads > kMaxShares) threads = kMaxShares;
+  if (threads < 1) threads = 1;
+  const std::size_t T = static_cast<std::size_t>(threads);
+  const auto First = [count, T](std::size_t t) {
+    return (count / T) * t + (t < count % T ? t : count % T);
+  };
+  ShareTask tasks[kMaxShares];
+  Thread workers[kMaxShares] = {};
+  for (std::size_t t = 0; t < T; ++t) {
+    tasks[t] = {share, context, static_cast<int>(t), First(t), First(t + 1)};
+    if (t > 0 && !Start(&workers[t], RunShare, &tasks[t], stackBytes)) RunShare(&tasks[t]);
+  }
+  RunShare(&tasks[0]);
+  for (std::size_t t = 1; t < T; ++t) Join(&workers[t]);
+}
+
 }  // namespace evaluators

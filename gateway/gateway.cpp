@@ -1,5 +1,7 @@
 #include "gateway.h"
 
+#include "checks.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -8,9 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace gateway {
 namespace {
@@ -51,14 +50,6 @@ static_assert(sizeof kMnemonic / sizeof kMnemonic[0] ==
                   static_cast<size_t>(Fault::TooManyPoints) + 1,
               "one mnemonic per fault");
 
-// Elements one output may hold: the MATLAB interface we build against passes dimensions as int;
-// Octave's are 64-bit.
-#if defined(NURBS_HOST_OCTAVE)
-constexpr size_t kMaxOutputElements = PTRDIFF_MAX / sizeof(double);
-#else
-constexpr size_t kMaxOutputElements = INT_MAX;
-#endif
-
 // The plug-in being called, in its form: whose name every message carries.
 struct Plugin {
   const Signature& sig;
@@ -93,16 +84,9 @@ void CallForm(const Plugin& who, char* text, size_t size) {
 // Raises "Name:mnemonic" with a one-sentence message. Only stack buffers are live here: the host
 // may leave by a non-local jump.
 [[noreturn]] void Fail(const Plugin& who, Fault fault, const char* format, ...) {
-  char id[96];
-  std::snprintf(id, sizeof id, "%s%s:%s", who.sig.name, who.suffix(),
-                kMnemonic[static_cast<int>(fault)]);
-  char message[512];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(message, sizeof message, format, args);
-  va_end(args);
-  mexErrMsgIdAndTxt(id, "%s", message);
-  std::abort();  // a host's error call never returns
+  RaiseV(who.sig.name, who.suffix(), kMnemonic[static_cast<int>(fault)], format, args);
 }
 
 [[noreturn]] void Usage(const Plugin& who) {
@@ -137,36 +121,16 @@ int ReadDegree(const Plugin& who, const char* name, const double* values, size_t
   return static_cast<int>(t);
 }
 
-// Whether U[first..last] is non-decreasing without NaN: the common case, answered without a
-// branch per knot, two pairs at a time where SSE2 is there (every x86-64).
-bool Ordered(const double* U, int first, int last) {
-  int k = first + 1;
-  int unordered = 0;
-#if defined(__SSE2__)
-  __m128d any = _mm_setzero_pd();
-  for (; k + 1 <= last; k += 2) {
-    any = _mm_or_pd(any, _mm_cmpnle_pd(_mm_loadu_pd(U + k - 1), _mm_loadu_pd(U + k)));
-  }
-  unordered = _mm_movemask_pd(any);
-#endif
-  for (; k <= last; ++k) unordered |= !(U[k - 1] <= U[k]);
-  return unordered == 0;
-}
-
 // Knots U[first..last] in order: one comparison per neighbour pair catches both a NaN and a
 // decrease. Positions are reported counting from 1, as the caller counts.
 void CheckOrder(const Plugin& who, const char* name, const double* U, int first, int last) {
   if (Ordered(U, first, last)) return;
-  for (int k = first + 1; k <= last; ++k) {
-    if (!(U[k - 1] <= U[k])) {
-      if (std::isnan(U[k - 1]) || std::isnan(U[k])) {
-        const int at = std::isnan(U[k - 1]) ? k : k + 1;
-        Fail(who, Fault::KnotsNaN, "%s must not hold NaN, found %s(%d) = NaN.", name, name, at);
-      }
-      Fail(who, Fault::KnotsDecreasing, "%s must be non-decreasing, found %s(%d) < %s(%d).", name,
-           name, k + 1, name, k);
-    }
+  const OrderFault f = FirstOrderFault(U, first, last);
+  if (f.isNaN) {
+    Fail(who, Fault::KnotsNaN, "%s must not hold NaN, found %s(%d) = NaN.", name, name, f.nan + 1);
   }
+  Fail(who, Fault::KnotsDecreasing, "%s must be non-decreasing, found %s(%d) < %s(%d).", name, name,
+       f.k + 1, name, f.k);
 }
 
 // Knots U[0..m-1]: a row, at least KnotsNeeded long, and in order. A one-point call checks the
@@ -395,11 +359,11 @@ Request Read(const Signature& sig, Form form, int nlhs, int nrhs, const mxArray*
 
   if (form == Form::Batch) {
     const size_t cols = sig.sizes == Sizes::Rows ? evaluators::LocalFunctions(call) : 1;
-    if (rq.points > kMaxOutputElements / cols) {
+    if (rq.points > MaxOutputElements() / cols) {
       Fail(who, Fault::TooManyPoints,
            "xi holds %zu points: outputs of %zu x %zu would exceed the %zu elements an array "
            "may hold in this host.",
-           rq.points, rq.points, cols, kMaxOutputElements);
+           rq.points, rq.points, cols, MaxOutputElements());
     }
     if (spansArg >= 0) ReadBatchSpans(who, sig.args[spansArg].name, prhs[spansArg], rq);
   }

@@ -51,6 +51,7 @@ constexpr const char* FixedUsage(const char* name) {
 }
 
 #define NURBS_LIST(...) __VA_ARGS__
+#define NURBS_MESH(...)
 #define NURBS_PLUGIN(name, folder, evaluator, sizes, inputs, outputs)                           \
   namespace name##_table {                                                                      \
     using namespace names;                                                                      \
@@ -69,6 +70,40 @@ constexpr const gateway::Signature* kAll[] = {
 #include "registry.def"
 #undef NURBS_PLUGIN
 };
+#undef NURBS_MESH
+
+// A call over a whole mesh: the m-function `name` over its native core `core`, whose inputs are
+// the mesh's (gateway/mesh_gateway.h) and then `inputs`, whose outputs are `outputs` (each a
+// comma-separated list of names).
+struct MeshCall {
+  const char* name;
+  const char* core;
+  const char* inputs;
+  const char* outputs;
+};
+
+// Names in a comma-separated list.
+constexpr int ListCount(const char* list) {
+  if (*list == '\0') return 0;
+  int count = 1;
+  for (; *list != '\0'; ++list) count += *list == ',';
+  return count;
+}
+
+#define NURBS_PLUGIN(...)
+#define NURBS_STRING(...) #__VA_ARGS__
+#define NURBS_MESH(name, folder, inputs, outputs) \
+  constexpr MeshCall k##name = {#name, #name "Core", NURBS_STRING inputs, NURBS_STRING outputs};
+#include "registry.def"
+#undef NURBS_MESH
+
+constexpr const MeshCall* kMeshCalls[] = {
+#define NURBS_MESH(name, ...) &k##name,
+#include "registry.def"
+#undef NURBS_MESH
+};
+#undef NURBS_PLUGIN
+#undef NURBS_STRING
 
 #undef NURBS_LIST
 

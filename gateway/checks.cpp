@@ -1,0 +1,61 @@
+#include "checks.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "mex_api.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace gateway {
+
+void RaiseV(const char* who, const char* suffix, const char* mnemonic, const char* format,
+            va_list args) {
+  char id[96];
+  std::snprintf(id, sizeof id, "%s%s:%s", who, suffix, mnemonic);
+  char message[512];
+  std::vsnprintf(message, sizeof message, format, args);
+  mexErrMsgIdAndTxt(id, "%s", message);
+  std::abort();  // a host's error call never returns
+}
+
+// The common case answered without a branch per knot, two pairs at a time where SSE2 is there
+// (every x86-64).
+bool Ordered(const double* U, int first, int last) {
+  int k = first + 1;
+  int unordered = 0;
+#if defined(__SSE2__)
+  __m128d any = _mm_setzero_pd();
+  for (; k + 1 <= last; k += 2) {
+    any = _mm_or_pd(any, _mm_cmpnle_pd(_mm_loadu_pd(U + k - 1), _mm_loadu_pd(U + k)));
+  }
+  unordered = _mm_movemask_pd(any);
+#endif
+  for (; k <= last; ++k) unordered |= !(U[k - 1] <= U[k]);
+  return unordered == 0;
+}
+
+OrderFault FirstOrderFault(const double* U, int first, int last) {
+  for (int k = first + 1; k <= last; ++k) {
+    if (!(U[k - 1] <= U[k])) {
+      const bool isNaN = std::isnan(U[k - 1]) || std::isnan(U[k]);
+      return {k, isNaN, std::isnan(U[k - 1]) ? k - 1 : k};
+    }
+  }
+  return {-1, false, -1};
+}
+
+std::size_t MaxOutputElements() {
+#if defined(NURBS_HOST_OCTAVE)
+  return PTRDIFF_MAX / sizeof(double);
+#else
+  return INT_MAX;
+#endif
+}
+
+}  // namespace gateway

@@ -1,0 +1,69 @@
+// The gateway of the calls over a whole mesh (MeshEvalCore, the forms): they read a patch, its
+// space, the quadrature, the elements and the options alike, as the first kMeshInputs inputs:
+//
+//   coefs            4 x n1 [x n2 [x n3]]: (w x, w y, w z, w) of every control point, xi fastest
+//   order            1 x d: degree + 1 per direction, d = 1, 2 or 3
+//   knots1..knots3   the geometry's knots, a row per direction; [] beyond d
+//   spaceOrder       1 x d, or []: the space is the geometry's own basis (isoparametric)
+//   spaceKnots1..3   the space's knots; [] beyond d, or all [] for the geometry's basis
+//   spaceWeights     one weight per function of the space (a NURBS space), or [] (B-splines)
+//   quadrature1..3   Gauss-Legendre nodes per direction (a count), or a 2 x nq rule [nodes;
+//                    weights] on [0, 1]; [] beyond d
+//   elements         1-based element indices (of the face on a side), or 0: every element
+//   options          [gradient hessian laplacian side rdim]: flags 0 or 1, the face 0..2d (0:
+//                    none), rdim 0 (the highest coordinate not zero at every control point, at
+//                    least d) or d..3
+//
+// Every input is checked, before anything is allocated, against the table of faults in
+// mesh_gateway.cpp, raising "Who:mnemonic" on the first.
+#ifndef NURBS_GATEWAY_MESH_GATEWAY_H_
+#define NURBS_GATEWAY_MESH_GATEWAY_H_
+
+#include <cstddef>
+
+#include "mesh.h"
+#include "mex_api.h"
+
+namespace gateway {
+
+constexpr int kMeshInputs = 15;
+
+// A mesh as read: the mesh and what must be allocated for it once the checks are done.
+struct MeshRequest {
+  mesh::Mesh mesh;
+  const char* who;
+  std::size_t controlPoints;  // of the geometry: its weights are copied, contiguous
+};
+
+// Reads and checks the mesh inputs prhs[0..kMeshInputs-1] of the call named `who`.
+MeshRequest ReadMesh(const char* who, const mxArray* const prhs[]);
+
+// Raises who:mnemonic for the faults the callers of ReadMesh detect themselves.
+[[noreturn]] void MeshFault(const char* who, const char* mnemonic, const char* format, ...);
+
+// What a mesh call allocates once checked: the geometry's weights, the span tables and one
+// scratch per thread, in one heap block; freed by the destructor. threads is lowered to what
+// could be had; 0 where not even one thread's scratch could be.
+class MeshMemory {
+ public:
+  MeshMemory(MeshRequest* request, int threads, std::size_t extraPerThread = 0);
+  ~MeshMemory();
+  MeshMemory(const MeshMemory&) = delete;
+  MeshMemory& operator=(const MeshMemory&) = delete;
+  int threads() const { return threads_; }
+  mesh::Scratch* scratch(int t) const { return scratch_[t]; }
+  void* extra(int t) const { return extra_[t]; }  // extraPerThread bytes for thread t
+
+ private:
+  void* block_ = nullptr;
+  int threads_ = 0;
+  mesh::Scratch* scratch_[64] = {};
+  void* extra_[64] = {};
+};
+
+// MeshEvalCore: the mesh's fields.
+void RunMeshEval(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+}  // namespace gateway
+
+#endif  // NURBS_GATEWAY_MESH_GATEWAY_H_

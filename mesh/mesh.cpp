@@ -1,0 +1,665 @@
+#include "mesh.h"
+
+#include <cmath>
+#include <cstdint>
+#include <new>
+
+#include "NURBS.h"
+
+namespace mesh {
+namespace {
+
+using evaluators::Axis;
+using evaluators::Basis;
+using evaluators::Call;
+using evaluators::Dest;
+using evaluators::Site;
+
+// The second derivatives in the order of the Hessian evaluators' outputs, as pairs (i, j).
+constexpr int kPairs[3][6][2] = {
+    {{0, 0}},
+    {{0, 0}, {1, 1}, {0, 1}},
+    {{0, 0}, {1, 1}, {2, 2}, {0, 1}, {1, 2}, {0, 2}},
+};
+
+// Derivatives a direction's table holds: first always (the Jacobian), second for Hessians and
+// Laplacians.
+int Order(const Mesh& mesh) { return mesh.wanted.hessian || mesh.wanted.laplacian ? 2 : 1; }
+
+// Rows one point needs: the values, d first derivatives and, at order 2, the second ones.
+int RowCount(const Mesh& mesh) {
+  return 1 + mesh.d + (Order(mesh) == 2 ? SecondDerivatives(mesh.d) : 0);
+}
+
+// The fixed direction of a side, or -1.
+int SideDirection(const Mesh& mesh) { return mesh.side > 0 ? (mesh.side - 1) / 2 : -1; }
+
+// A cube root from basic arithmetic and frexp/ldexp alone (exact), so that the same bits come
+// out on every platform: Newton's method from a guess within a factor of 2.
+double CubeRoot(double v) {
+  if (!(v > 0.0) || std::isinf(v)) return v;
+  int e = 0;
+  std::frexp(v, &e);  // v = f 2^e, 0.5 <= f < 1: the root is 2^(e/3) times 0.79 to 1
+  const int r = ((e % 3) + 3) % 3;
+  double y = std::ldexp(1.0, (e - r) / 3) * (r == 0 ? 0.9 : r == 1 ? 1.13 : 1.42);
+  for (int k = 0; k < 8; ++k) y -= (y * y * y - v) / (3.0 * y * y);
+  return y;
+}
+
+}  // namespace
+
+// One direction's functions at the nodes of its current element.
+struct Table {
+  long element;  // the element of the direction they belong to; -1: none yet
+  int n;         // nodes
+  double node[kMaxQuadrature];
+  double weight[kMaxQuadrature];  // scaled to the element
+  Basis* space;                   // n entries
+  Basis* geometry;                // n entries; the same as space when isoparametric
+};
+
+struct Scratch {
+  Table table[kMaxDirections];
+  double* rows;         // the space's rows of one point, RowCount x nsh
+  double* geometryRows;  // the geometry's, RowCount x ng (the same as rows when isoparametric)
+  std::ptrdiff_t* geometryIndex;  // the element's control points, ng of them
+  double* geometryPoints;         // their Cartesian coordinates, rdim x ng
+  double* connectivity;           // the element's functions, 1-based, nsh of them
+};
+
+int SecondDerivatives(int d) { return d * (d + 1) / 2; }
+
+int Functions(const Mesh& mesh) { return evaluators::LocalFunctions(mesh.space); }
+
+int GeometryFunctions(const Mesh& mesh) { return evaluators::LocalFunctions(mesh.geometry); }
+
+int Nodes(const Mesh& mesh) {
+  int n = 1;
+  for (int d = 0; d < mesh.d; ++d) n *= d == SideDirection(mesh) ? 1 : mesh.rule[d].n;
+  return n;
+}
+
+std::size_t MeshElements(const Mesh& mesh) {
+  std::size_t n = 1;
+  for (int d = 0; d < mesh.d; ++d) {
+    if (d != SideDirection(mesh)) n *= static_cast<std::size_t>(mesh.nel[d]);
+  }
+  return n;
+}
+
+bool HasNormal(const Mesh& mesh) { return mesh.side > 0 || (mesh.d == 2 && mesh.rdim == 3); }
+
+int CountElements(const Axis& a) {
+  int count = 0;
+  for (int s = a.p; s < a.n; ++s) count += a.U[s] < a.U[s + 1];
+  return count;
+}
+
+void ElementSpans(const Axis& a, int* span) {
+  for (int s = a.p, e = 0; s < a.n; ++s) {
+    if (a.U[s] < a.U[s + 1]) span[e++] = s;
+  }
+}
+
+std::size_t SpanInts(const Mesh& mesh) {
+  std::size_t ints = 0;
+  for (int d = 0; d < mesh.d; ++d) ints += 2 * static_cast<std::size_t>(mesh.nel[d]);
+  return ints;
+}
+
+void Spans(Mesh* mesh, int* ints) {
+  for (int d = 0; d < mesh->d; ++d) {
+    int* span = ints;
+    int* geometrySpan = ints + mesh->nel[d];
+    ints += 2 * mesh->nel[d];
+    ElementSpans(mesh->space.axis[d], span);
+    const Axis& g = mesh->geometry.axis[d];
+    // The geometry's span that holds the element: the one where its start lies, as the space
+    // refines the geometry.
+    for (int e = 0; e < mesh->nel[d]; ++e) {
+      geometrySpan[e] = FindSpan(g.n - 1, g.p, mesh->space.axis[d].U[span[e]], g.U);
+    }
+    mesh->span[d] = span;
+    mesh->geometrySpan[d] = geometrySpan;
+  }
+}
+
+namespace {
+
+// Bytes of the scratch's parts, each rounded up to a multiple of 64.
+std::size_t Round(std::size_t bytes) { return (bytes + 63) / 64 * 64; }
+
+struct Layout {
+  std::size_t table[kMaxDirections][2];  // offsets of the space's and geometry's Basis arrays
+  std::size_t rows, geometryRows, geometryIndex, geometryPoints, connectivity, total;
+};
+
+Layout Plan(const Mesh& mesh) {
+  Layout l{};
+  std::size_t at = Round(sizeof(Scratch));
+  for (int d = 0; d < mesh.d; ++d) {
+    const std::size_t n = static_cast<std::size_t>(mesh.rule[d].n);
+    l.table[d][0] = at;
+    at += Round(n * sizeof(Basis));
+    l.table[d][1] = mesh.isoparametric ? l.table[d][0] : at;
+    if (!mesh.isoparametric) at += Round(n * sizeof(Basis));
+  }
+  const std::size_t rows = static_cast<std::size_t>(RowCount(mesh));
+  const std::size_t nsh = static_cast<std::size_t>(Functions(mesh));
+  const std::size_t ng = static_cast<std::size_t>(GeometryFunctions(mesh));
+  l.rows = at;
+  at += Round(rows * nsh * sizeof(double));
+  l.geometryRows = mesh.isoparametric ? l.rows : at;
+  if (!mesh.isoparametric) at += Round(rows * ng * sizeof(double));
+  l.geometryIndex = at;
+  at += Round(ng * sizeof(std::ptrdiff_t));
+  l.geometryPoints = at;
+  at += Round(ng * static_cast<std::size_t>(mesh.rdim) * sizeof(double));
+  l.connectivity = at;
+  at += Round(nsh * sizeof(double));
+  l.total = at;
+  return l;
+}
+
+}  // namespace
+
+std::size_t ScratchBytes(const Mesh& mesh) { return Plan(mesh).total; }
+
+Scratch* MakeScratch(const Mesh& mesh, void* block) {
+  const Layout l = Plan(mesh);
+  char* base = static_cast<char*>(block);
+  Scratch* s = new (block) Scratch;
+  for (int d = 0; d < kMaxDirections; ++d) {
+    Table& t = s->table[d];
+    t.element = -1;
+    t.n = 0;
+    t.space = d < mesh.d ? reinterpret_cast<Basis*>(base + l.table[d][0]) : nullptr;
+    t.geometry = d < mesh.d ? reinterpret_cast<Basis*>(base + l.table[d][1]) : nullptr;
+  }
+  s->rows = reinterpret_cast<double*>(base + l.rows);
+  s->geometryRows = reinterpret_cast<double*>(base + l.geometryRows);
+  s->geometryIndex = reinterpret_cast<std::ptrdiff_t*>(base + l.geometryIndex);
+  s->geometryPoints = reinterpret_cast<double*>(base + l.geometryPoints);
+  s->connectivity = reinterpret_cast<double*>(base + l.connectivity);
+  return s;
+}
+
+std::size_t ElementAt(const Mesh& mesh, std::size_t k) {
+  return mesh.elements ? static_cast<std::size_t>(mesh.elements[k]) - 1 : k;
+}
+
+namespace {
+
+// Direction d's functions at the nodes of its element e, unless they are there already.
+void Fill(const Mesh& mesh, int d, int e, Table* t) {
+  if (t->element == e) return;
+  t->element = e;
+  const Axis& a = mesh.space.axis[d];
+  const Axis& g = mesh.geometry.axis[d];
+  const int s = mesh.span[d][e];
+  const int gs = mesh.geometrySpan[d][e];
+  const int order = Order(mesh);
+  if (d == SideDirection(mesh)) {
+    // The face's one node: the domain's start or end, exactly.
+    t->n = 1;
+    t->node[0] = mesh.side % 2 == 1 ? a.U[a.p] : a.U[a.n];
+    t->weight[0] = 1.0;
+  } else {
+    const Rule& rule = mesh.rule[d];
+    const double lo = a.U[s], hi = a.U[s + 1];
+    t->n = rule.n;
+    for (int q = 0; q < rule.n; ++q) {
+      const double tq = rule.node[q];
+      t->node[q] = (1.0 - tq) * lo + tq * hi;  // lo and hi exactly at tq = 0 and 1
+      t->weight[q] = (hi - lo) * rule.weight[q];
+    }
+  }
+  for (int q = 0; q < t->n; ++q) {
+    Basis* b = &t->space[q];
+    double* rows[3] = {b->N, b->d1, b->d2};
+    dersBasisFuns(s, t->node[q], a.p, order, a.U, rows);
+    if (!mesh.isoparametric) {
+      Basis* gb = &t->geometry[q];
+      double* grows[3] = {gb->N, gb->d1, gb->d2};
+      dersBasisFuns(gs, t->node[q], g.p, order, g.U, grows);
+    }
+  }
+}
+
+// The rows of one point into rows[o * count + a]: values, first derivatives, and at order 2 the
+// second ones in the Hessian evaluators' order. A rational basis where the call has weights.
+void PointRows(const Call& call, const Site& site, const Basis* const b[], int order,
+               double* rows, int count) {
+  const int d = call.directions;
+  Dest out{};
+  const int firsts = 1 + d;
+  for (int o = 0; o < firsts; ++o) out.at[o] = rows + o * count;
+  if (call.weights == nullptr) {
+    if (order == 2) {
+      for (int o = firsts; o < firsts + SecondDerivatives(d); ++o) out.at[o] = rows + o * count;
+    }
+    switch (d) {
+      case 1:
+        evaluators::CurveBSplineRows(call, site, b, out);
+        break;
+      case 2:
+        evaluators::SurfaceBSplineRows(call, site, b, out);
+        if (order == 2) evaluators::SurfaceBSplineSecondRows(call, site, b, out);
+        break;
+      default:
+        evaluators::VolumeBSplineRows(call, site, b, out);
+        break;
+    }
+    return;
+  }
+  switch (d) {
+    case 1:
+      // The curve's rows are RatCurveShapeGrad's; its second derivatives RatCurveShapeHess's.
+      evaluators::CurveGradientRows(call, site, b, out);
+      if (order == 2) {
+        Dest second{};
+        second.at[2] = rows + 2 * count;
+        evaluators::CurveHessianRows(call, site, b, second);
+      }
+      break;
+    case 2:
+      if (order == 2) {
+        for (int o = 3; o < 6; ++o) out.at[o] = rows + o * count;
+        evaluators::SurfaceHessianRows(call, site, b, out);
+      } else {
+        evaluators::SurfaceGradientRows(call, site, b, out);
+      }
+      break;
+    default:
+      if (order == 2) {
+        for (int o = 4; o < 10; ++o) out.at[o] = rows + o * count;
+        evaluators::VolumeHessianRows(call, site, b, out);
+      } else {
+        evaluators::VolumeGradientRows(call, site, b, out);
+      }
+      break;
+  }
+}
+
+// Global indices of an element's functions, row order: first + k + j n0 + i n0 n1.
+template <typename Index>
+void Indices(const Call& call, const Site& site, Index* at, Index base) {
+  const std::ptrdiff_t first = evaluators::SpanOffset(call, site);
+  int top[kMaxDirections] = {0, 0, 0};
+  std::ptrdiff_t step[kMaxDirections] = {0, 0, 0};
+  for (int d = 0; d < call.directions; ++d) {
+    top[d] = call.axis[d].p;
+    step[d] = call.stride[d];
+  }
+  int e = 0;
+  for (int i = 0; i <= top[2]; ++i) {
+    for (int j = 0; j <= top[1]; ++j) {
+      const std::ptrdiff_t row = first + j * step[1] + i * step[2];
+      for (int k = 0; k <= top[0]; ++k) at[e++] = base + static_cast<Index>(row + k);
+    }
+  }
+}
+
+// The map at one point and what the push-forward needs of it.
+struct Map {
+  double x[3];
+  double J[3][3];     // J[m][i] = dx_m / dxi_i
+  double H[3][6] = {};  // H[m][k]: second derivative pair k of x_m
+  double K[3][3];     // K[m][i]: grad R = K grad_xi R
+  double Ginv[3][3];  // (J'J)^-1 = K'K
+  double jacdet;
+};
+
+// x, J (and H) from the geometry's rows and the element's Cartesian control points P (rdim x ng).
+template <int D, int RDIM>
+void Contract(const double* rows, const double* P, int ng, bool second, Map* map) {
+  for (int m = 0; m < RDIM; ++m) {
+    double x = 0.0;
+    for (int a = 0; a < ng; ++a) x += rows[a] * P[m + RDIM * a];
+    map->x[m] = x;
+    for (int i = 0; i < D; ++i) {
+      const double* dR = rows + (1 + i) * ng;
+      double v = 0.0;
+      for (int a = 0; a < ng; ++a) v += dR[a] * P[m + RDIM * a];
+      map->J[m][i] = v;
+    }
+    if (second) {
+      for (int k = 0; k < D * (D + 1) / 2; ++k) {
+        const double* d2R = rows + (1 + D + k) * ng;
+        double v = 0.0;
+        for (int a = 0; a < ng; ++a) v += d2R[a] * P[m + RDIM * a];
+        map->H[m][k] = v;
+      }
+    }
+  }
+}
+
+// K, G^-1 and jacdet from J.
+template <int D, int RDIM>
+void Invert(Map* map) {
+  const auto& J = map->J;
+  if (D == RDIM) {
+    double det;
+    if (D == 1) {
+      det = J[0][0];
+      map->K[0][0] = 1.0 / det;
+    } else if (D == 2) {
+      det = J[0][0] * J[1][1] - J[0][1] * J[1][0];
+      map->K[0][0] = J[1][1] / det;
+      map->K[0][1] = -J[1][0] / det;
+      map->K[1][0] = -J[0][1] / det;
+      map->K[1][1] = J[0][0] / det;
+    } else {
+      // Cofactors C[m][i] of J[m][i]; J^-T = C / det.
+      double C[3][3];
+      for (int m = 0; m < 3; ++m) {
+        for (int i = 0; i < 3; ++i) {
+          const int m1 = (m + 1) % 3, m2 = (m + 2) % 3, i1 = (i + 1) % 3, i2 = (i + 2) % 3;
+          C[m][i] = J[m1][i1] * J[m2][i2] - J[m1][i2] * J[m2][i1];
+        }
+      }
+      det = (J[0][0] * C[0][0] + J[0][1] * C[0][1]) + J[0][2] * C[0][2];
+      for (int m = 0; m < 3; ++m) {
+        for (int i = 0; i < 3; ++i) map->K[m][i] = C[m][i] / det;
+      }
+    }
+    map->jacdet = std::fabs(det);
+    for (int i = 0; i < D; ++i) {
+      for (int j = 0; j < D; ++j) {
+        double v = 0.0;
+        for (int m = 0; m < RDIM; ++m) v += map->K[m][i] * map->K[m][j];
+        map->Ginv[i][j] = v;
+      }
+    }
+    return;
+  }
+  // A curve or surface in a space of more coordinates: G = J'J, K = J G^-1.
+  double G[2][2] = {{0.0, 0.0}, {0.0, 0.0}};
+  for (int i = 0; i < D; ++i) {
+    for (int j = 0; j < D; ++j) {
+      double v = 0.0;
+      for (int m = 0; m < RDIM; ++m) v += J[m][i] * J[m][j];
+      G[i][j] = v;
+    }
+  }
+  double detG;
+  if (D == 1) {
+    detG = G[0][0];
+    map->Ginv[0][0] = 1.0 / detG;
+  } else {
+    detG = G[0][0] * G[1][1] - G[0][1] * G[1][0];
+    map->Ginv[0][0] = G[1][1] / detG;
+    map->Ginv[0][1] = -G[0][1] / detG;
+    map->Ginv[1][0] = -G[1][0] / detG;
+    map->Ginv[1][1] = G[0][0] / detG;
+  }
+  for (int m = 0; m < RDIM; ++m) {
+    for (int i = 0; i < D; ++i) {
+      double v = 0.0;
+      for (int j = 0; j < D; ++j) v += J[m][j] * map->Ginv[j][i];
+      map->K[m][i] = v;
+    }
+  }
+  map->jacdet = std::sqrt(detG);
+}
+
+template <int D, int RDIM>
+void Element(const Mesh& mesh, Scratch* s, std::size_t element, const Fields& out) {
+  // The element's index in each direction.
+  const int fixed = SideDirection(mesh);
+  int e[kMaxDirections] = {0, 0, 0};
+  std::size_t rest = element;
+  for (int d = 0; d < D; ++d) {
+    if (d == fixed) {
+      e[d] = mesh.side % 2 == 1 ? 0 : mesh.nel[d] - 1;
+    } else {
+      e[d] = static_cast<int>(rest % static_cast<std::size_t>(mesh.nel[d]));
+      rest /= static_cast<std::size_t>(mesh.nel[d]);
+    }
+  }
+  for (int d = 0; d < D; ++d) Fill(mesh, d, e[d], &s->table[d]);
+
+  const int order = Order(mesh);
+  const bool second = order == 2;
+  const int nsh = Functions(mesh);
+  const int ng = GeometryFunctions(mesh);
+  const int nqn = Nodes(mesh);
+  constexpr int kS2 = D * (D + 1) / 2;
+  Site site{}, geometrySite{};
+  for (int d = 0; d < D; ++d) {
+    site.s[d] = mesh.span[d][e[d]];
+    geometrySite.s[d] = mesh.geometrySpan[d][e[d]];
+  }
+  Indices<std::ptrdiff_t>(mesh.geometry, geometrySite, s->geometryIndex, 0);
+  for (int a = 0; a < ng; ++a) {
+    const double* c = mesh.coefs + 4 * s->geometryIndex[a];
+    for (int m = 0; m < RDIM; ++m) s->geometryPoints[m + RDIM * a] = c[m] / c[3];
+  }
+  Indices<double>(mesh.space, site, s->connectivity, 1.0);
+  if (out.connectivity) {
+    for (int a = 0; a < nsh; ++a) out.connectivity[a] = s->connectivity[a];
+  }
+
+  const Table* t = s->table;
+  const int n0 = t[0].n, n1 = D > 1 ? t[1].n : 1, n2 = D > 2 ? t[2].n : 1;
+  const double sign = mesh.side % 2 == 1 ? -1.0 : 1.0;
+  double measure = 0.0;
+  for (int q2 = 0, q = 0; q2 < n2; ++q2) {
+    for (int q1 = 0; q1 < n1; ++q1) {
+      for (int q0 = 0; q0 < n0; ++q0, ++q) {
+        const int at[3] = {q0, q1, q2};
+        const Basis* b[kMaxDirections] = {nullptr, nullptr, nullptr};
+        const Basis* gb[kMaxDirections] = {nullptr, nullptr, nullptr};
+        double weight = 1.0;
+        for (int d = 0; d < D; ++d) {
+          site.u[d] = geometrySite.u[d] = t[d].node[at[d]];
+          b[d] = &t[d].space[at[d]];
+          gb[d] = &t[d].geometry[at[d]];
+          weight = d == 0 ? t[d].weight[at[d]] : weight * t[d].weight[at[d]];
+        }
+        PointRows(mesh.space, site, b, order, s->rows, nsh);
+        if (!mesh.isoparametric) {
+          PointRows(mesh.geometry, geometrySite, gb, order, s->geometryRows, ng);
+        }
+        Map map;
+        Contract<D, RDIM>(s->geometryRows, s->geometryPoints, ng, second, &map);
+        Invert<D, RDIM>(&map);
+
+        double jacdet = map.jacdet;
+        if (fixed >= 0 || (D == 2 && RDIM == 3)) {
+          double n[3];
+          if (fixed >= 0) {
+            double length = 0.0;
+            for (int m = 0; m < RDIM; ++m) length += map.K[m][fixed] * map.K[m][fixed];
+            length = std::sqrt(length);
+            for (int m = 0; m < RDIM; ++m) n[m] = sign * (map.K[m][fixed] / length);
+            jacdet = map.jacdet * length;
+          } else {
+            const auto& J = map.J;
+            const double c[3] = {J[1][0] * J[2][1] - J[2][0] * J[1][1],
+                                 J[2][0] * J[0][1] - J[0][0] * J[2][1],
+                                 J[0][0] * J[1][1] - J[1][0] * J[0][1]};
+            const double length = std::sqrt((c[0] * c[0] + c[1] * c[1]) + c[2] * c[2]);
+            for (int m = 0; m < 3; ++m) n[m] = c[m] / length;
+          }
+          if (out.normal) {
+            for (int m = 0; m < RDIM; ++m) out.normal[m + RDIM * q] = n[m];
+          }
+        }
+        measure += weight * jacdet;
+        if (out.nodes) {
+          for (int d = 0; d < D; ++d) out.nodes[d + D * q] = site.u[d];
+        }
+        if (out.weights) out.weights[q] = weight;
+        if (out.x) {
+          for (int m = 0; m < RDIM; ++m) out.x[m + RDIM * q] = map.x[m];
+        }
+        if (out.jacobian) {
+          for (int i = 0; i < D; ++i) {
+            for (int m = 0; m < RDIM; ++m) out.jacobian[m + RDIM * (i + D * q)] = map.J[m][i];
+          }
+        }
+        if (out.jacdet) out.jacdet[q] = jacdet;
+
+        const double* R = s->rows;
+        if (out.R) {
+          for (int a = 0; a < nsh; ++a) out.R[q + nqn * a] = R[a];
+        }
+        const bool hessian = out.hessian != nullptr, laplacian = out.laplacian != nullptr;
+        if (!out.gradient && !hessian && !laplacian) continue;
+        for (int a = 0; a < nsh; ++a) {
+          double g[RDIM];
+          for (int m = 0; m < RDIM; ++m) {
+            double v = map.K[m][0] * R[(1 + 0) * nsh + a];
+            for (int i = 1; i < D; ++i) v += map.K[m][i] * R[(1 + i) * nsh + a];
+            g[m] = v;
+          }
+          const std::size_t qa = static_cast<std::size_t>(q) + static_cast<std::size_t>(nqn) * a;
+          if (out.gradient) {
+            for (int m = 0; m < RDIM; ++m) out.gradient[m + RDIM * qa] = g[m];
+          }
+          if (!hessian && !laplacian) continue;
+          // The bracket A = hess_xi R - sum_m g_m H^m, symmetric.
+          double A[3][3];
+          for (int k = 0; k < kS2; ++k) {
+            double v = R[(1 + D + k) * nsh + a];
+            for (int m = 0; m < RDIM; ++m) v -= g[m] * map.H[m][k];
+            const int i = kPairs[D - 1][k][0], j = kPairs[D - 1][k][1];
+            A[i][j] = A[j][i] = v;
+          }
+          if (hessian) {
+            double T[3][3];  // T = K A
+            for (int m = 0; m < RDIM; ++m) {
+              for (int j = 0; j < D; ++j) {
+                double v = map.K[m][0] * A[0][j];
+                for (int i = 1; i < D; ++i) v += map.K[m][i] * A[i][j];
+                T[m][j] = v;
+              }
+            }
+            double* h = out.hessian + RDIM * RDIM * qa;
+            for (int m1 = 0; m1 < RDIM; ++m1) {
+              for (int m2 = m1; m2 < RDIM; ++m2) {
+                double v = T[m1][0] * map.K[m2][0];
+                for (int j = 1; j < D; ++j) v += T[m1][j] * map.K[m2][j];
+                h[m1 + RDIM * m2] = h[m2 + RDIM * m1] = v;
+              }
+            }
+          }
+          if (laplacian) {
+            double v = 0.0;
+            for (int i = 0; i < D; ++i) {
+              for (int j = 0; j < D; ++j) v += map.Ginv[i][j] * A[i][j];
+            }
+            out.laplacian[qa] = v;
+          }
+        }
+      }
+    }
+  }
+  if (out.size) {
+    const int k = fixed >= 0 ? D - 1 : D;
+    *out.size = k == 0 ? 0.0 : k == 1 ? measure : k == 2 ? std::sqrt(measure) : CubeRoot(measure);
+  }
+}
+
+}  // namespace
+
+void EvaluateElement(const Mesh& mesh, Scratch* scratch, std::size_t element, const Fields& out) {
+  switch (mesh.d * 4 + mesh.rdim) {
+    case 1 * 4 + 1:
+      return Element<1, 1>(mesh, scratch, element, out);
+    case 1 * 4 + 2:
+      return Element<1, 2>(mesh, scratch, element, out);
+    case 1 * 4 + 3:
+      return Element<1, 3>(mesh, scratch, element, out);
+    case 2 * 4 + 2:
+      return Element<2, 2>(mesh, scratch, element, out);
+    case 2 * 4 + 3:
+      return Element<2, 3>(mesh, scratch, element, out);
+    default:
+      return Element<3, 3>(mesh, scratch, element, out);
+  }
+}
+
+Fields Column(const Mesh& mesh, const Fields& base, std::size_t k) {
+  const std::size_t nqn = static_cast<std::size_t>(Nodes(mesh));
+  const std::size_t nsh = static_cast<std::size_t>(Functions(mesh));
+  const std::size_t d = static_cast<std::size_t>(mesh.d);
+  const std::size_t r = static_cast<std::size_t>(mesh.rdim);
+  const auto at = [k](double* p, std::size_t length) { return p ? p + k * length : nullptr; };
+  Fields f;
+  f.nodes = at(base.nodes, d * nqn);
+  f.weights = at(base.weights, nqn);
+  f.x = at(base.x, r * nqn);
+  f.jacobian = at(base.jacobian, r * d * nqn);
+  f.jacdet = at(base.jacdet, nqn);
+  f.normal = at(base.normal, r * nqn);
+  f.size = at(base.size, 1);
+  f.connectivity = at(base.connectivity, nsh);
+  f.R = at(base.R, nqn * nsh);
+  f.gradient = at(base.gradient, r * nqn * nsh);
+  f.hessian = at(base.hessian, r * r * nqn * nsh);
+  f.laplacian = at(base.laplacian, nqn * nsh);
+  return f;
+}
+
+void EvaluateElements(const Mesh& mesh, Scratch* scratch, const Fields& base, std::size_t begin,
+                      std::size_t end) {
+  for (std::size_t k = begin; k < end; ++k) {
+    EvaluateElement(mesh, scratch, ElementAt(mesh, k), Column(mesh, base, k));
+  }
+}
+
+double ElementCost(const Mesh& mesh) {
+  const double d = mesh.d, r = mesh.rdim;
+  const double nsh = Functions(mesh), ng = GeometryFunctions(mesh);
+  double point = 8.0 + 1.2 * nsh * (1 + d) + 0.5 * ng * r * (1 + d);
+  if (!mesh.isoparametric) point += 1.2 * ng * (1 + d);
+  if (mesh.wanted.gradient) point += 0.8 * nsh * r * d;
+  if (mesh.wanted.hessian) point += 2.0 * nsh * r * r * d;
+  if (mesh.wanted.laplacian) point += 1.0 * nsh * d * d;
+  double tables = 0.0;
+  for (int k = 0; k < mesh.d; ++k) {
+    const double p1 = mesh.space.axis[k].p + 1;
+    tables += mesh.rule[k].n * 4.0 * p1 * p1 * (mesh.isoparametric ? 1 : 2);
+  }
+  return tables + point * Nodes(mesh);
+}
+
+std::size_t SideFunctions(const Mesh& mesh, double* dofs) {
+  const int fixed = SideDirection(mesh);
+  if (fixed < 0) return 0;
+  // The fixed direction's functions that do not vanish at the face: those of its boundary span
+  // with a value other than 0 there.
+  const Axis& a = mesh.space.axis[fixed];
+  const bool start = mesh.side % 2 == 1;
+  int s = start ? a.p : a.n - 1;  // the first or last non-empty span
+  while (!(a.U[s] < a.U[s + 1])) s += start ? 1 : -1;
+  const double u = start ? a.U[a.p] : a.U[a.n];
+  double N[kMaxDegree + 1];
+  BasisFuns(s, u, a.p, a.U, N);
+  int first = -1, last = -2;
+  for (int k = 0; k <= a.p; ++k) {
+    if (N[k] != 0.0) {
+      if (first < 0) first = k;
+      last = k;
+    }
+  }
+  int low[kMaxDirections] = {0, 0, 0}, high[kMaxDirections] = {0, 0, 0};
+  for (int d = 0; d < mesh.d; ++d) high[d] = mesh.space.axis[d].n - 1;
+  low[fixed] = s - a.p + first;
+  high[fixed] = s - a.p + last;
+  std::size_t count = 0;
+  const std::ptrdiff_t* stride = mesh.space.stride;
+  for (int i = low[2]; i <= high[2]; ++i) {
+    for (int j = low[1]; j <= high[1]; ++j) {
+      for (int k = low[0]; k <= high[0]; ++k) {
+        if (dofs) dofs[count] = static_cast<double>(1 + k + j * stride[1] + i * stride[2]);
+        ++count;
+      }
+    }
+  }
+  return count;
+}
+
+}  // namespace mesh

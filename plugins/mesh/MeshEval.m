@@ -1,0 +1,112 @@
+% MESHEVAL  Quadrature data of a NURBS patch in physical space, for a whole mesh in one call.
+%
+%   msh = MeshEval(geometry)
+%   msh = MeshEval(geometry, Name, Value, ...)
+%
+%   Evaluates, at the quadrature points of every element of a patch's mesh, the geometry map,
+%   its Jacobian and the basis functions of a discrete space with their gradients (and Hessians
+%   and Laplacians) in physical space, in one native call. The result is one struct whose fields
+%   have the names and layouts that Octave/MATLAB isogeometric codes read from their mesh and
+%   space column structs: pass it as both where such a code evaluated its columns.
+%
+%   geometry  a NURBS patch of 1, 2 or 3 parametric directions as the nurbs package's nrbmak
+%             makes it: coefs, 4 x n1 [x n2 [x n3]] holding (w x, w y, w z, w) of every
+%             control point; knots, a row (a curve) or a 1 x d cell of rows; order, degree + 1
+%             per direction. Without the nurbs package, build it by hand, e.g. a quarter annulus
+%             of radii 1 and 2 (degree 2 around, 1 across):
+%               s = 1 / sqrt (2);
+%               w = [1 s 1; 1 s 1]';                       % weights, around x across
+%               x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';  % control points
+%               geometry.coefs = permute (cat (3, x .* w, y .* w, zeros (3, 2), w), [3 1 2]);
+%               geometry.knots = {[0 0 0 1 1 1], [0 0 1 1]};
+%               geometry.order = [3 2];
+%
+%   Options (name, value pairs; names in any case):
+%     'space'       the discrete space: a struct with knots and order as above and, for a
+%                   NURBS space, weights (n1 x ... x nd; without: B-splines). Its knots must
+%                   refine the geometry's: the same domain, every breakpoint of the geometry one
+%                   of its own. Default: the geometry's own basis (isoparametric).
+%     'quadrature'  Gauss-Legendre nodes per direction, a scalar or 1 x d (default: the space's
+%                   order), or a 1 x d cell of 2 x nq rules [nodes; weights] on [0, 1] (reduced,
+%                   Lobatto, your own). At most 64 nodes a direction.
+%     'elements'    the elements to evaluate, 1-based, the first direction fastest (default:
+%                   all): evaluate a large mesh in chunks this way.
+%     'gradient'    physical gradients (default true); 'hessian', 'laplacian' (default false).
+%     'side', k     the boundary face k (1..2d): 2i-1 where coordinate i is at the start of its
+%                   domain, 2i at its end. The elements are then the faces of the boundary
+%                   elements, the quadrature is the other directions' rule, jacdet is the face
+%                   measure, normal the outward unit normal, and the shape functions (values and
+%                   full gradients) are those of the adjacent elements, on the face; dofs lists
+%                   the functions that do not vanish on the side (for Dirichlet conditions).
+%                   For a curve a side is an end point.
+%     'rdim'        physical coordinates: default the highest of x, y, z not zero at every
+%                   control point, at least d.
+%
+%   Fields of msh (first index fastest; q a quadrature node, e an element, a a function):
+%     ndim, rdim, nel, nqn, nel_dir   dimensions (ndim: of the face on a side), counts
+%     elements                        the evaluated elements' indices, 1 x nel
+%     quad_nodes    d x nqn x nel     parametric nodes (the patch's d coordinates)
+%     quad_weights  nqn x nel         the rule's weights scaled to each element
+%     geo_map       rdim x nqn x nel  the physical points
+%     geo_map_jac   rdim x d x nqn x nel
+%     jacdet        nqn x nel         |det J|, or sqrt(det(J'J)) where rdim > d; on a side,
+%                                     the face measure
+%     element_size  1 x nel           (sum of weights .* jacdet)^(1/ndim); 0 at a curve's end
+%     normal        rdim x nqn x nel  on a side, and for a surface in 3-D (J1 x J2 / |J1 x J2|)
+%     ndof, ncomp (1), nsh (1 x nel), nsh_max
+%     connectivity  nsh_max x nel     1-based global indices of each element's functions
+%     shape_functions            nqn x nsh_max x nel
+%     shape_function_gradients   rdim x nqn x nsh_max x nel
+%     shape_function_hessians    rdim x rdim x nqn x nsh_max x nel
+%     shape_function_laplacians  nqn x nsh_max x nel
+%     dofs                       on a side: 1-based indices of the functions not zero there
+%   For rdim > d the gradient is tangential, J (J'J)^-1 grad_xi R, and the Hessian and
+%   Laplacian are the surface's (Laplace-Beltrami).
+%
+%   shape_functions(q, :, e) is, bit for bit, R of RatCurveShapeGrad, RatSurfShapeGrad or
+%   RatVolShapeGrad (a NURBS space), or of PolySurfShapeGrad and its plain tensor products
+%   (B-splines), at node q with the space's knots; connectivity(:, e) is the twins' idx there.
+%   A node is evaluated in its element's spans and exactly where it is: at the last knot, with
+%   no end clamp. A singular map gives jacdet 0 and Inf or NaN gradients there, not an error.
+%   Large calls run on several threads, with the same bits (NURBS_NUM_THREADS caps them).
+%
+%   Errors (identifier MeshEval:<mnemonic>): notStruct, missingField, fieldType, unknownOption,
+%   optionValue, dimensions, orderNotInteger, orderTooSmall, orderTooLarge, knotsNotRow,
+%   knotsTooShort, knotsNaN, knotsDecreasing, domainEmpty, coefsSize, coefsNotFinite,
+%   weightsNotPositive, notRefinement, quadratureCount, quadratureRule, elementOutOfRange,
+%   sideOutOfRange, tooManyPoints, outOfMemory; notDouble, complex, sparse for arrays of another
+%   class.
+%
+%   Example: the area of the quarter annulus above, 3 pi / 4.
+%     s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
+%     g.coefs = permute (cat (3, x .* w, y .* w, zeros (3, 2), w), [3 1 2]);
+%     g.knots = {[0 0 0 1 1 1], [0 0 1 1]}; g.order = [3 2];
+%     msh = MeshEval (g, 'quadrature', 6);
+%     area = sum (msh.quad_weights(:) .* msh.jacdet(:))
+%
+%   See also MeshEvalCore, RatSurfShapeGradBatch.
+function msh = MeshEval (geometry, varargin)
+  [args, info] = mesh_arguments ('MeshEval', geometry, varargin, ...
+                                 {'gradient', 'hessian', 'laplacian'});
+  out = cell (1, 15);
+  [out{:}] = MeshEvalCore (args{:});
+  msh = mesh_struct (out, info);
+end
+
+%!shared g
+%! s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
+%! g.coefs = permute (cat (3, x .* w, y .* w, zeros (3, 2), w), [3 1 2]);
+%! g.knots = {[0 0 0 1 1 1], [0 0 1 1]}; g.order = [3 2];
+%!test
+%! msh = MeshEval (g, 'quadrature', 6);
+%! assert (sum (msh.quad_weights(:) .* msh.jacdet(:)), 3 * pi / 4, 1e-13);
+%! assert (size (msh.shape_function_gradients), [2 36 6 1]);
+%! assert (squeeze (sum (msh.shape_functions, 2)), ones (36, 1), 1e-14);
+%!test
+%! msh = MeshEval (g, 'side', 4);
+%! r = sqrt (sum (msh.geo_map .^ 2, 1));
+%! assert (msh.normal, msh.geo_map ./ r, 1e-14);
+%! assert (sum (msh.quad_weights(:) .* msh.jacdet(:)), pi, 1e-6);
+%!error id=MeshEval:notStruct MeshEval (1)
+%!error id=MeshEval:unknownOption MeshEval (g, 'quadrtaure', 3)
+%!error id=MeshEval:sideOutOfRange MeshEval (g, 'side', 5)
