@@ -46,7 +46,10 @@ inline standin::Result CheckedCall(const standin::Plugin& plugin, int nlhs,
 
 class PluginTest : public ::testing::Test {
  protected:
-  explicit PluginTest(const std::string& name) : name_(name), plugin_(PluginPath(name)) {}
+  // The plug-in's file name, and the name its error identifiers carry where another (a native
+  // core reports as the function that calls it).
+  explicit PluginTest(const std::string& name, const std::string& id = "")
+      : name_(id.empty() ? name : id), plugin_(PluginPath(name)) {}
 
   void SetUp() override { live_ = standin::LiveArrays(); }
   void TearDown() override { EXPECT_EQ(standin::LiveArrays(), live_) << "arrays left alive"; }

@@ -1,0 +1,93 @@
+// Inputs of the calls over a whole mesh (MeshEvalCore, the forms' cores) from their parts, and
+// random valid patches: what the tests, the fuzzer, the benchmarks and the build comparison use.
+#ifndef NURBS_TESTS_SUPPORT_MESH_CASE_H_
+#define NURBS_TESTS_SUPPORT_MESH_CASE_H_
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "random_case.h"
+#include "standin.h"
+
+struct MeshCase {
+  int d = 2;
+  double order[3] = {1, 1, 1};              // degree + 1
+  std::vector<double> knots[3];             // the geometry's
+  std::vector<double> coefs;                // 4 x n0 n1 n2: (w x, w y, w z, w)
+  std::vector<double> spaceOrder;           // empty: the geometry's own basis
+  std::vector<double> spaceKnots[3];
+  std::vector<double> spaceWeights;         // empty: B-splines
+  std::vector<double> rule[3];              // a count, or [node weight node weight ...]
+  std::vector<double> elements = {0};       // 0: all
+  double options[5] = {1, 0, 0, 0, 0};      // gradient hessian laplacian side rdim
+  std::vector<double> extra;                // the forms' inputs after the mesh's, one each
+
+  int Functions(int k) const { return static_cast<int>(knots[k].size() - order[k]); }
+  int ControlPoints() const {
+    int n = 1;
+    for (int k = 0; k < d; ++k) n *= Functions(k);
+    return n;
+  }
+};
+
+// The mesh inputs in the cores' order (gateway/mesh_gateway.h).
+inline std::vector<standin::Array> MeshInputs(const MeshCase& c) {
+  using standin::Matrix;
+  using standin::Row;
+  std::vector<standin::Array> in;
+  in.push_back(Matrix({4, c.coefs.size() / 4}, c.coefs));
+  in.push_back(Row(std::vector<double>(c.order, c.order + c.d)));
+  for (int k = 0; k < 3; ++k) {
+    in.push_back(k < c.d || !c.knots[k].empty() ? Row(c.knots[k]) : Matrix({0, 0}));
+  }
+  in.push_back(c.spaceOrder.empty() ? Matrix({0, 0}) : Row(c.spaceOrder));
+  for (int k = 0; k < 3; ++k) {
+    in.push_back(c.spaceKnots[k].empty() ? Matrix({0, 0}) : Row(c.spaceKnots[k]));
+  }
+  in.push_back(c.spaceWeights.empty() ? Matrix({0, 0}) : Row(c.spaceWeights));
+  for (int k = 0; k < 3; ++k) {
+    if (c.rule[k].size() <= 1) {
+      in.push_back(c.rule[k].empty() ? Matrix({0, 0}) : standin::Scalar(c.rule[k][0]));
+    } else {
+      in.push_back(Matrix({2, c.rule[k].size() / 2}, c.rule[k]));
+    }
+  }
+  in.push_back(Row(c.elements));
+  in.push_back(Row(std::vector<double>(c.options, c.options + 5)));
+  return in;
+}
+
+// A random patch of d directions: degrees 1..maxDegree, clamped knots on [0, 1] with a repeated
+// interior knot now and then, random weights (rational) or ones, control points in [0, 1]^rdim
+// perturbed from a grid so that the map is regular, Gauss rules of order + 1 nodes.
+inline MeshCase RandomPatch(std::mt19937& rng, int d, int maxDegree, int rdim, bool rational) {
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  MeshCase c;
+  c.d = d;
+  int n[3] = {1, 1, 1};
+  for (int k = 0; k < d; ++k) {
+    const int p = 1 + static_cast<int>(rng() % maxDegree);
+    c.order[k] = p + 1;
+    n[k] = p + 1 + static_cast<int>(rng() % 4);
+    c.knots[k] = RandomKnots(rng, p, n[k]);
+    c.rule[k] = {static_cast<double>(p + 1)};
+  }
+  const int count = n[0] * n[1] * n[2];
+  for (int a = 0; a < count; ++a) {
+    const int i[3] = {a % n[0], (a / n[0]) % n[1], a / (n[0] * n[1])};
+    const double w = rational ? 0.5 + unit(rng) : 1.0;
+    double x[3] = {0.0, 0.0, 0.0};
+    for (int m = 0; m < 3; ++m) {
+      // Greville-like grid in the patch's directions, small noise, a bend into rdim > d.
+      if (m < d) x[m] = (i[m] + 0.15 * unit(rng)) / n[m];
+      if (m >= d && m < rdim) x[m] = 0.3 * std::sin(i[0] + 0.5 * i[1]) + 0.1 * unit(rng);
+    }
+    for (int m = 0; m < 3; ++m) c.coefs.push_back(w * x[m]);
+    c.coefs.push_back(w);
+  }
+  return c;
+}
+
+#endif  // NURBS_TESTS_SUPPORT_MESH_CASE_H_
