@@ -2,7 +2,9 @@
 % with fields name, folder, evaluator, rows (true where the outputs are rows of basis functions,
 % so that the batch twin adds idx), inputs and outputs (cell arrays of names), kinds (a letter an
 % input: x point, p degree, k knots, w weights or control values, s spans, i index) and dirs.
-function r = plugin_registry ()
+% meshes: the calls over a whole mesh, with fields name (the m-function), core (its native core),
+% folder, inputs (after the mesh's) and outputs.
+function [r, meshes] = plugin_registry ()
   here = fileparts (mfilename ('fullpath'));
   text = fileread (fullfile (here, '..', '..', 'plugins', 'registry.def'));
   entries = regexp (text, ['^NURBS_PLUGIN\((\w+), *(\w+), *(\w+), *(\w+), *' ...
@@ -17,6 +19,17 @@ function r = plugin_registry ()
                          'rows', strcmp (sizes, 'Rows'), 'inputs', {inputs}, ...
                          'outputs', {strtrim(strsplit (outputs, ','))}, 'kinds', kinds, ...
                          'dirs', sum (kinds == 'p'));
+  end
+  entries = regexp (text, '^NURBS_MESH\((\w+), *(\w+), *\(([^)]*)\), *\(([^)]*)\)\)', ...
+                    'tokens', 'lineanchors');
+  meshes = struct ('name', {}, 'core', {}, 'folder', {}, 'inputs', {}, 'outputs', {});
+  for k = 1:numel (entries)
+    [name, folder, inputs, outputs] = entries{k}{:};
+    list = @(s) strtrim (strsplit (s, ',', 'CollapseDelimiters', false));
+    inputs = list (inputs);
+    if (isempty (inputs{1})), inputs = {}; end
+    meshes(end + 1) = struct ('name', name, 'core', [name 'Core'], 'folder', folder, ...
+                              'inputs', {inputs}, 'outputs', {list(outputs)});
   end
 end
 

@@ -12,6 +12,137 @@ function id = ifelse_id (bad, id)
   if (! bad), id = 'ok'; end
 end
 
+% Each case {args, nargout, expected identifier or 'ok'} of f: the caller's arrays must come back
+% unchanged, the call end as expected.
+function [t, calls] = run_cases (t, f, name, cases, calls)
+  for c = 1:rows (cases)
+    [args, n, expected] = cases{c, :};
+    copies = cellfun (@unshared, args, 'UniformOutput', false);
+    got = 'ok';
+    try
+      out = cell (1, n);
+      if (n == 0)
+        f (args{:});
+      else
+        [out{:}] = f (args{:});
+      end
+    catch err
+      got = err.identifier;
+    end
+    calls += 1;
+    label = sprintf ('%s case %d (nargout %d): expected "%s", got "%s"', name, c, n, expected, got);
+    t = expect (t, strcmp (got, expected) && isequaln (args, copies), label);
+  end
+end
+
+% The quarter annulus, degrees 2 and 1, as an nrbmak struct.
+function g = annulus ()
+  s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
+  g.coefs = permute (cat (3, x .* w, y .* w, zeros (3, 2), w), [3 1 2]);
+  g.knots = {[0 0 0 1 1 1], [0 0 1 1]};
+  g.order = [3 2];
+end
+
+% A mesh core's inputs on the annulus refined by a cubic space, then the call's own inputs.
+function good = mesh_core_call (e)
+  g = annulus ();
+  k = [0 0 0 0 0.25 0.5 0.75 1 1 1 1];
+  good = {g.coefs, g.order, g.knots{:}, [], [4 4], k, k, [], [], 4, 4, [], 0, [1 1 1 0 0]};
+  good = [good, num2cell(ones (1, numel (e.inputs)))];
+end
+
+function cases = mesh_core_cases (e)
+  good = mesh_core_call (e);
+  id = @(m) [e.name ':' m];
+  outputs = numel (e.outputs);
+  cases = {};
+  for n = [0 1 2 outputs outputs + 1]
+    cases(end + 1, :) = {good, n, ifelse_id(n > outputs, id('tooManyOutputs'))};
+  end
+  cases(end + 1, :) = {good(1:end - 1), 1, ''};
+  cases(end + 1, :) = {[good, {1}], 1, ''};
+  cases(end + 1, :) = {{}, 1, ''};
+  for a = 1:numel (good)
+    v = good{a};
+    for wrong = {int32(v), single(v), logical(v), 'abc', {v}, struct('v', v)}
+      cases(end + 1, :) = {put(good, a, wrong{1}), 1, id('notDouble')};
+    end
+    cases(end + 1, :) = {put(good, a, sparse(v(:, :, 1))), 1, id('sparse')};
+    cases(end + 1, :) = {put(good, a, complex(v)), 1, id('complex')};
+  end
+  U = good{3}; k = good{7}; c = good{1};
+  bad = {2, [], 'dimensions'; 2, [3 2 2 2], 'dimensions'; 2, [3.5 2], 'orderNotInteger';
+         2, [0 2], 'orderTooSmall'; 2, [30 2], 'orderTooLarge'; 2, [NaN 2], 'orderNotInteger';
+         3, U', 'knotsNotRow'; 3, [U(1:2) NaN U(4:end)], 'knotsNaN';
+         3, fliplr(U), 'knotsDecreasing'; 3, U(2:end - 1), 'knotsTooShort';
+         3, 0 * U, 'domainEmpty'; 5, [0 1], 'dimensions';
+         1, c(:, 1:end - 1), 'coefsSize'; 1, c(1:3, :), 'coefsSize';
+         1, put3(c, 5, Inf), 'coefsNotFinite'; 1, put3(c, 8, 0), 'weightsNotPositive';
+         1, put3(c, 4, -1), 'weightsNotPositive';
+         6, [4 4 4], 'dimensions'; 7, [0 0 0 0 0.5 0.5 0.5 0.5], 'notRefinement';
+         7, 2 * k, 'notRefinement'; 10, [1 2 3], 'coefsSize'; 10, -ones(7), 'weightsNotPositive';
+         11, 0, 'quadratureCount'; 11, 65, 'quadratureCount'; 11, 2.5, 'quadratureCount';
+         11, [1 2 3], 'quadratureRule'; 11, [0.5 2; 1 1], 'quadratureRule';
+         11, [0.5; NaN], 'quadratureRule'; 11, zeros(2, 0), 'quadratureCount';
+         13, 3, 'dimensions'; 14, 0.5, 'elementOutOfRange'; 14, 1e9, 'elementOutOfRange';
+         14, [1 NaN], 'elementOutOfRange'; 14, -1, 'elementOutOfRange';
+         15, [1 0 0 0], 'optionValue'; 15, [2 0 0 0 0], 'optionValue';
+         15, [1 0 0 5 0], 'sideOutOfRange'; 15, [1 0 0 1.5 0], 'sideOutOfRange';
+         15, [1 0 0 0 1], 'optionValue'; 15, [1 0 0 0 4], 'optionValue'};
+  for b = 1:rows (bad)
+    cases(end + 1, :) = {put(good, bad{b, 1}, bad{b, 2}), 1, id(bad{b, 3})};
+  end
+  % Odd but safe: every control point at the origin (det J = 0 everywhere), no elements, the
+  % same element twice, every side, a Lobatto rule with nodes on the element's ends, a large
+  % mesh on threads.
+  origin = c;
+  origin(1:2, :, :) = 0;
+  cases(end + 1, :) = {put(good, 1, origin), 15, 'ok'};
+  cases(end + 1, :) = {put(good, 14, zeros (1, 0)), 15, 'ok'};
+  cases(end + 1, :) = {put(good, 14, [3 3 1]), 15, 'ok'};
+  for side = 1:4
+    cases(end + 1, :) = {put(good, 15, [1 1 1 side 0]), 15, 'ok'};
+  end
+  cases(end + 1, :) = {put(good, 11, [0 1; 0.5 0.5]), 15, 'ok'};
+  many = [0 0 0 0 linspace(0, 1, 81)(2:end - 1) 1 1 1 1];
+  cases(end + 1, :) = {put(put(good, 7, many), 8, many), 15, 'ok'};
+end
+
+% Sets element `at` (linear) of the coefficients to v.
+function c = put3 (c, at, v)
+  c(at) = v;
+end
+
+function cases = mesh_struct_cases (e)
+  g = annulus ();
+  id = @(m) [e.name ':' m];
+  extra = num2cell (ones (1, numel (e.inputs)));
+  cases = {{1, extra{:}}, 1, id('notStruct');
+           {[g g], extra{:}}, 1, id('notStruct');
+           {rmfield(g, 'coefs'), extra{:}}, 1, id('missingField');
+           {rmfield(g, 'order'), extra{:}}, 1, id('missingField');
+           {setfield(g, 'knots', [0 1]), extra{:}}, 1, id('fieldType');
+           {setfield(g, 'knots', {[0 0 1 1]}), extra{:}}, 1, id('fieldType');
+           {setfield(g, 'order', 'ab'), extra{:}}, 1, id('fieldType');
+           {g, extra{:}, 'quadrature'}, 1, id('unknownOption');
+           {g, extra{:}, 'nonsense', 1}, 1, id('unknownOption');
+           {g, extra{:}, 3, 1}, 1, id('unknownOption');
+           {g, extra{:}, 'space', 1}, 1, id('optionValue');
+           {g, extra{:}, 'space', struct('order', [3 2])}, 1, id('missingField');
+           {g, extra{:}, 'quadrature', {2}}, 1, id('optionValue');
+           {g, extra{:}, 'quadrature', [2 2 2]}, 1, id('optionValue');
+           {g, extra{:}, 'elements', {1}}, 1, id('optionValue');
+           {g, extra{:}, 'side', [1 2]}, 1, id('optionValue');
+           {g, extra{:}, 'rdim', 0}, 1, id('optionValue');
+           {g, extra{:}, 'side', 7}, 1, id('sideOutOfRange');
+           {g, extra{:}, 'QUADRATURE', 3, 'Side', 1}, 1, 'ok';
+           {g, extra{:}}, 1, 'ok'};
+  if (strcmp (e.name, 'MeshEval'))
+    cases(end + 1, :) = {{g, 'hessian', 2}, 1, id('optionValue')};
+    cases(end + 1, :) = {{g, 'gradient', false, 'laplacian', true}, 1, 'ok'};
+  end
+end
+
 % A valid call of a plug-in of the registry, or of its batch twin at three points.
 function args = valid_call (entry, batch)
   U = [0 0 0 0.5 1 1 1];        % degree 2, four functions (three spans)
@@ -132,24 +263,14 @@ for k = 1:rows (plugins)
     end
   end
 
-  for c = 1:rows (cases)
-    [args, n, expected] = cases{c, :};
-    copies = cellfun (@unshared, args, 'UniformOutput', false);
-    got = 'ok';
-    try
-      out = cell (1, n);
-      if (n == 0)
-        f (args{:});
-      else
-        [out{:}] = f (args{:});
-      end
-    catch err
-      got = err.identifier;
-    end
-    calls += 1;
-    label = sprintf ('%s case %d (nargout %d): expected "%s", got "%s"', name, c, n, expected, got);
-    t = expect (t, strcmp (got, expected) && isequaln (args, copies), label);
-  end
+  [t, calls] = run_cases (t, f, name, cases, calls);
+end
+
+% The calls over a whole mesh: the m-function and its native core, on the quarter annulus.
+[~, meshes] = plugin_registry ();
+for e = meshes
+  [t, calls] = run_cases (t, str2func (e.core), e.core, mesh_core_cases (e), calls);
+  [t, calls] = run_cases (t, str2func (e.name), e.name, mesh_struct_cases (e), calls);
 end
 printf ('%d malformed and edge calls in one process\n', calls);
 report (t);
