@@ -188,6 +188,34 @@ std::size_t ElementAt(const Mesh& mesh, std::size_t k) {
   return mesh.elements ? static_cast<std::size_t>(mesh.elements[k]) - 1 : k;
 }
 
+void ElementIndex(const Mesh& mesh, std::size_t element, int e[kMaxDirections]) {
+  const int fixed = SideDirection(mesh);
+  std::size_t rest = element;
+  for (int d = 0; d < kMaxDirections; ++d) {
+    if (d >= mesh.d) {
+      e[d] = 0;
+    } else if (d == fixed) {
+      e[d] = mesh.side % 2 == 1 ? 0 : mesh.nel[d] - 1;
+    } else {
+      e[d] = static_cast<int>(rest % static_cast<std::size_t>(mesh.nel[d]));
+      rest /= static_cast<std::size_t>(mesh.nel[d]);
+    }
+  }
+}
+
+void ElementBox(const Mesh& mesh, std::size_t element, int first[kMaxDirections],
+                int last[kMaxDirections]) {
+  int e[kMaxDirections];
+  ElementIndex(mesh, element, e);
+  for (int d = 0; d < kMaxDirections; ++d) {
+    first[d] = last[d] = 0;
+    if (d < mesh.d) {
+      last[d] = mesh.span[d][e[d]];
+      first[d] = last[d] - mesh.space.axis[d].p;
+    }
+  }
+}
+
 namespace {
 
 // Direction d's functions at the nodes of its element e, unless they are there already.
@@ -405,18 +433,9 @@ void Invert(Map* map) {
 
 template <int D, int RDIM>
 void Element(const Mesh& mesh, Scratch* s, std::size_t element, const Fields& out) {
-  // The element's index in each direction.
   const int fixed = SideDirection(mesh);
   int e[kMaxDirections] = {0, 0, 0};
-  std::size_t rest = element;
-  for (int d = 0; d < D; ++d) {
-    if (d == fixed) {
-      e[d] = mesh.side % 2 == 1 ? 0 : mesh.nel[d] - 1;
-    } else {
-      e[d] = static_cast<int>(rest % static_cast<std::size_t>(mesh.nel[d]));
-      rest /= static_cast<std::size_t>(mesh.nel[d]);
-    }
-  }
+  ElementIndex(mesh, element, e);
   for (int d = 0; d < D; ++d) Fill(mesh, d, e[d], &s->table[d]);
 
   const int order = Order(mesh);
@@ -469,11 +488,35 @@ void Element(const Mesh& mesh, Scratch* s, std::size_t element, const Fields& ou
         if (fixed >= 0 || (D == 2 && RDIM == 3)) {
           double n[3];
           if (fixed >= 0) {
+            // The outward normal along K e_i = grad xi_i (a curve's end: along its tangent);
+            // the face measure from the face's own tangents, |det J| |K e_i| without its
+            // product of a zero and an infinity where J is singular: 1 at a curve's end, the
+            // length of the other tangent on a surface's edge, |J_a x J_b| on a volume's face.
+            const auto& J = map.J;
             double length = 0.0;
-            for (int m = 0; m < RDIM; ++m) length += map.K[m][fixed] * map.K[m][fixed];
-            length = std::sqrt(length);
-            for (int m = 0; m < RDIM; ++m) n[m] = sign * (map.K[m][fixed] / length);
-            jacdet = map.jacdet * length;
+            if (D == 1) {
+              for (int m = 0; m < RDIM; ++m) length += J[m][0] * J[m][0];
+              length = std::sqrt(length);
+              for (int m = 0; m < RDIM; ++m) n[m] = sign * (J[m][0] / length);
+              jacdet = 1.0;
+            } else {
+              for (int m = 0; m < RDIM; ++m) length += map.K[m][fixed] * map.K[m][fixed];
+              length = std::sqrt(length);
+              for (int m = 0; m < RDIM; ++m) n[m] = sign * (map.K[m][fixed] / length);
+              double face = 0.0;
+              if (D == 2) {
+                const int other = 1 - fixed;
+                for (int m = 0; m < RDIM; ++m) face += J[m][other] * J[m][other];
+              } else {
+                const int ta = (fixed + 1) % 3, tb = (fixed + 2) % 3;
+                for (int m = 0; m < 3; ++m) {
+                  const int m1 = (m + 1) % 3, m2 = (m + 2) % 3;
+                  const double c = J[m1][ta] * J[m2][tb] - J[m2][ta] * J[m1][tb];
+                  face += c * c;
+                }
+              }
+              jacdet = std::sqrt(face);
+            }
           } else {
             const auto& J = map.J;
             const double c[3] = {J[1][0] * J[2][1] - J[2][0] * J[1][1],

@@ -24,8 +24,10 @@
 //     or sqrt(det J'J).
 //   - grad R = K grad_xi R; hess R = K (hess_xi R - sum_m (grad R)_m H^m) K'; lap R = the
 //     contraction of the same bracket with G^-1 = K'K, the trace of hess R.
-//   - side normal n = -+ K e_i / |K e_i| (minus at the start), face measure jacdet |K e_i|;
-//     a surface in 3-D has n = (J1 x J2) / |J1 x J2|.
+//   - side normal n = -+ K e_i / |K e_i| (minus at the start; a curve's end: -+ J / |J|), face
+//     measure |det J| |K e_i| as the face's own tangents give it: 1 at a curve's end, |J_j| on
+//     a surface's edge along j, |J_a x J_b| on a volume's face along a and b; a surface in 3-D
+//     has n = (J1 x J2) / |J1 x J2|.
 // A singular map (det J = 0) gives jacdet 0 and infinite or NaN gradients, never a fault.
 #ifndef NURBS_MESH_MESH_H_
 #define NURBS_MESH_MESH_H_
@@ -121,6 +123,13 @@ Scratch* MakeScratch(const Mesh& mesh, void* block);  // block: ScratchBytes, ma
 
 // Element k of the evaluation (0 <= k < mesh.count): its global index in the mesh (or face).
 std::size_t ElementAt(const Mesh& mesh, std::size_t k);
+
+// An element's index in each direction (on a side, the fixed direction's boundary element), and
+// the 0-based indices of its first and last function in each direction, spans s - p .. s: its
+// functions are their tensor product. Needs the span tables (Spans).
+void ElementIndex(const Mesh& mesh, std::size_t element, int e[kMaxDirections]);
+void ElementBox(const Mesh& mesh, std::size_t element, int first[kMaxDirections],
+                int last[kMaxDirections]);
 
 // One element's fields (element: 0-based index in the mesh, or in the face on a side).
 void EvaluateElement(const Mesh& mesh, Scratch* scratch, std::size_t element, const Fields& out);

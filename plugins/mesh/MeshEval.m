@@ -30,7 +30,7 @@
 %                   order), or a 1 x d cell of 2 x nq rules [nodes; weights] on [0, 1] (reduced,
 %                   Lobatto, your own). At most 64 nodes a direction.
 %     'elements'    the elements to evaluate, 1-based, the first direction fastest (default:
-%                   all): evaluate a large mesh in chunks this way.
+%                   all; [] none): evaluate a large mesh in chunks this way.
 %     'gradient'    physical gradients (default true); 'hessian', 'laplacian' (default false).
 %     'side', k     the boundary face k (1..2d): 2i-1 where coordinate i is at the start of its
 %                   domain, 2i at its end. The elements are then the faces of the boundary
@@ -50,7 +50,8 @@
 %     geo_map       rdim x nqn x nel  the physical points
 %     geo_map_jac   rdim x d x nqn x nel
 %     jacdet        nqn x nel         |det J|, or sqrt(det(J'J)) where rdim > d; on a side,
-%                                     the face measure
+%                                     the face measure from the face's tangents (1 at a
+%                                     curve's end)
 %     element_size  1 x nel           (sum of weights .* jacdet)^(1/ndim); 0 at a curve's end
 %     normal        rdim x nqn x nel  on a side, and for a surface in 3-D (J1 x J2 / |J1 x J2|)
 %     ndof, ncomp (1), nsh (1 x nel), nsh_max
@@ -60,8 +61,11 @@
 %     shape_function_hessians    rdim x rdim x nqn x nsh_max x nel
 %     shape_function_laplacians  nqn x nsh_max x nel
 %     dofs                       on a side: 1-based indices of the functions not zero there
-%   For rdim > d the gradient is tangential, J (J'J)^-1 grad_xi R, and the Hessian and
-%   Laplacian are the surface's (Laplace-Beltrami).
+%   For rdim > d the gradient is tangential, J (J'J)^-1 grad_xi R; the Hessian is the
+%   surface's, K (hess_xi R - sum_m (grad R)_m H^m) K' with K = J (J'J)^-1 and H^m the second
+%   derivatives of x_m, symmetric and zero along the normal, and the Laplacian its trace (the
+%   Laplace-Beltrami operator). A surface's normal J1 x J2 / |J1 x J2| follows its
+%   parametrisation: with 'rdim', 3 the quarter annulus below has det J < 0 and normal (0,0,-1).
 %
 %   shape_functions(q, :, e) is, bit for bit, R of RatCurveShapeGrad, RatSurfShapeGrad or
 %   RatVolShapeGrad (a NURBS space), or of PolySurfShapeGrad and its plain tensor products

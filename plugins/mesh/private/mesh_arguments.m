@@ -56,6 +56,11 @@ function [args, info] = mesh_arguments (who, geometry, options, flags)
           fail ('optionValue', 'elements must be a vector of element indices; found a %s.', ...
                 class_of (v));
         end
+        % The core reads a lone 0 as every element; a caller's 0 is an index out of range.
+        if (any (v(:) < 1))
+          fail ('elementOutOfRange', 'elements must be indices of at least 1; found %g.', ...
+                min (v(:)));
+        end
         elements = v;
         chosen = true;
       case 'side'
