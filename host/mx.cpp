@@ -14,8 +14,9 @@ struct mxArray_tag {
   std::vector<size_t> dims;
   bool complex;
   bool sparse;
-  std::vector<double> re;
+  std::vector<double> re;  // a sparse array's: nzmax values
   std::vector<double> im;
+  std::vector<size_t> ir, jc;  // a sparse array's rows (nzmax) and column starts (n + 1)
 };
 
 namespace standin {
@@ -38,8 +39,14 @@ mxArray* New(Class cls, std::vector<size_t> dims, bool complex, bool sparse) {
   const HostScope scope;
   while (dims.size() < 2) dims.push_back(1);
   const size_t n = Count(dims);
-  mxArray* a = new mxArray{cls,    std::move(dims),        complex,
-                           sparse, std::vector<double>(n), std::vector<double>(complex ? n : 0)};
+  mxArray* a = new mxArray{cls,
+                           std::move(dims),
+                           complex,
+                           sparse,
+                           std::vector<double>(n),
+                           std::vector<double>(complex ? n : 0),
+                           {},
+                           {}};
   ++live;
   if (created != nullptr) created->push_back(a);
   return a;
@@ -68,6 +75,18 @@ Array Make(Class cls, std::vector<size_t> dims, bool complex, bool sparse) {
 }
 
 std::vector<double> Values(const mxArray* a) { return a->re; }
+
+Sparse SparseOf(const mxArray* a) {
+  Sparse s;
+  if (!a->sparse || a->jc.empty()) return s;
+  s.rows = a->dims[0];
+  s.cols = a->jc.size() - 1;
+  const size_t nnz = a->jc.back();
+  s.jc = a->jc;
+  s.ir.assign(a->ir.begin(), a->ir.begin() + static_cast<std::ptrdiff_t>(nnz));
+  s.pr.assign(a->re.begin(), a->re.begin() + static_cast<std::ptrdiff_t>(nnz));
+  return s;
+}
 std::vector<size_t> Dims(const mxArray* a) { return a->dims; }
 long LiveArrays() { return live.load(); }
 bool InHost() { return hostDepth > 0; }
@@ -124,6 +143,25 @@ mxArray* mxCreateDoubleMatrix_700(int rows, int cols, mxComplexity flag) {
   if (cols < 0) cols = 0;
   return standin::New(Class::Double, {static_cast<size_t>(rows), static_cast<size_t>(cols)},
                       flag == mxCOMPLEX, false);
+}
+
+mxArray* mxCreateSparse_730(size_t m, size_t n, size_t nzmax, mxComplexity flag) {
+  const standin::HostScope scope;
+  if (nzmax == 0) nzmax = 1;  // as MATLAB: room for one value at least
+  mxArray* a = standin::New(Class::Double, {m, n}, flag == mxCOMPLEX, true);
+  a->re.assign(nzmax, 0.0);
+  if (a->complex) a->im.assign(nzmax, 0.0);
+  a->ir.assign(nzmax, 0);
+  a->jc.assign(n + 1, 0);
+  return a;
+}
+
+size_t* mxGetIr_730(const mxArray* a) {
+  return a->sparse ? const_cast<size_t*>(a->ir.data()) : nullptr;
+}
+
+size_t* mxGetJc_730(const mxArray* a) {
+  return a->sparse ? const_cast<size_t*>(a->jc.data()) : nullptr;
 }
 
 mxArray* mxCreateDoubleScalar(double value) {

@@ -42,6 +42,14 @@ Array Scalar(double value);
 Array Make(Class cls, std::vector<size_t> dims, bool complex = false, bool sparse = false);
 
 std::vector<double> Values(const mxArray* a);  // the real data, column-major
+
+// A sparse array's stored entries (jc.back() of them); empty for a full array.
+struct Sparse {
+  size_t rows = 0, cols = 0;
+  std::vector<size_t> jc, ir;
+  std::vector<double> pr;
+};
+Sparse SparseOf(const mxArray* a);
 std::vector<size_t> Dims(const mxArray* a);
 
 long LiveArrays();  // arrays created and not yet destroyed, on any thread

@@ -37,6 +37,20 @@ mxArray* mxCreateDoubleMatrix_700(int rows, int cols, mxComplexity flag);
 mxArray* mxCreateDoubleScalar(double value);
 #define mxCreateDoubleMatrix mxCreateDoubleMatrix_700
 
+// Sparse results, through the 64-bit index interface: MATLAB's documented
+// mxCreateSparse(mwSize m, mwSize n, mwSize nzmax, mxComplexity), mxGetIr and mxGetJc (returning
+// mwIndex *) with mwSize = mwIndex = size_t, which libmx exports under these "_730" names (the
+// large-array-dimensions entry points that MATLAB's matrix.h binds them to, and that other
+// languages' bindings call directly). A column-compressed array: jc[0..n] column starts, ir the
+// row of every stored value, pr the values, nzmax of each.
+mxArray* mxCreateSparse_730(size_t m, size_t n, size_t nzmax, mxComplexity flag);
+size_t* mxGetIr_730(const mxArray* array);
+size_t* mxGetJc_730(const mxArray* array);
+#define mxCreateSparse mxCreateSparse_730
+#define mxGetIr mxGetIr_730
+#define mxGetJc mxGetJc_730
+typedef size_t mwIndex;
+
 // Neither returns: the host ends the call, possibly by a non-local jump.
 void mexErrMsgTxt(const char* message);
 void mexErrMsgIdAndTxt(const char* id, const char* format, ...);
