@@ -24,7 +24,10 @@
 
 #include "batch.h"
 #include "cases.h"
+#include "mesh_case.h"
+#include "mesh_gateway.h"
 #include "registry.h"
+#include "threads.h"
 #include "standin.h"
 #include "standin_internal.h"
 
@@ -142,6 +145,49 @@ void Evaluator(benchmark::State& state, const Signature* sig) {
   state.counters["auto"] = evaluators::Threads(batch);
 }
 
+// A mesh call's native work alone: reading its inputs, its scratch and every element into outputs
+// made once (no host), on `threads` threads: the compute floor of MeshEval.
+void MeshCompute(benchmark::State& state, bool volume) {
+  const int p = static_cast<int>(state.range(0));
+  const int N = static_cast<int>(state.range(1));
+  const int threads = static_cast<int>(state.range(2));
+  MeshCase c = AnnulusCase(p, N, volume);
+  c.options[1] = static_cast<double>(state.range(3));  // Hessians
+  const std::vector<Array> in = MeshInputs(c);
+  std::vector<const mxArray*> handles;
+  for (const Array& a : in) handles.push_back(a.get());
+  gateway::MeshRequest rq = gateway::ReadMesh("MeshEval", handles.data());
+  const mesh::Mesh& m = rq.mesh;
+  const size_t nqn = mesh::Nodes(m), nsh = mesh::Functions(m), nel = m.count;
+  const size_t d = m.d, r = m.rdim;
+  std::vector<double> nodes(d * nqn * nel), weights(nqn * nel), x(r * nqn * nel),
+      jac(r * d * nqn * nel), jacdet(nqn * nel), size(nel), conn(nsh * nel), R(nqn * nsh * nel),
+      grad(r * nqn * nsh * nel), hess(m.wanted.hessian ? r * r * nqn * nsh * nel : 0);
+  struct Share {
+    const mesh::Mesh* mesh;
+    const gateway::MeshMemory* memory;
+    mesh::Fields base;
+  } share{&m, nullptr, {nodes.data(), weights.data(), x.data(), jac.data(), jacdet.data(), nullptr,
+                        size.data(), conn.data(), R.data(), grad.data(),
+                        hess.empty() ? nullptr : hess.data(), nullptr}};
+  const gateway::MeshMemory memory(&rq, threads);
+  share.memory = &memory;
+  for (auto _ : state) {
+    evaluators::Shares(
+        nel, memory.threads(), 256 * 1024,
+        [](void* context, int t, size_t begin, size_t end) {
+          const Share* s = static_cast<const Share*>(context);
+          mesh::EvaluateElements(*s->mesh, s->memory->scratch(t), s->base, begin, end);
+        },
+        &share);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * nel * nqn));
+  state.counters["ns_per_point"] = benchmark::Counter(
+      static_cast<double>(state.iterations() * nel * nqn),
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 int Register() {
   const char* baseline = std::getenv("NURBS_BASELINE");
   for (const Signature* sig : registry::kAll) {
@@ -185,6 +231,16 @@ int Register() {
       }
     }
     b->ArgNames({"p", "P", "threads", "fresh"})->UseRealTime();
+  }
+  for (bool volume : {false, true}) {
+    auto* b = benchmark::RegisterBenchmark(volume ? "Mesh/ring" : "Mesh/annulus", MeshCompute,
+                                           volume);
+    for (int N : volume ? std::vector<int>{8, 16, 32} : std::vector<int>{16, 64, 256}) {
+      for (int hessian : {0, 1}) {
+        for (int threads : {1, 2}) b->Args({volume ? 2 : 3, N, threads, hessian});
+      }
+    }
+    b->ArgNames({"p", "N", "threads", "hessian"})->UseRealTime()->Unit(benchmark::kMillisecond);
   }
   return 0;
 }

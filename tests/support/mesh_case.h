@@ -90,4 +90,41 @@ inline MeshCase RandomPatch(std::mt19937& rng, int d, int maxDegree, int rdim, b
   return c;
 }
 
+// Clamped uniform knots of degree p with N elements on [0, 1].
+inline std::vector<double> UniformKnots(int p, int N) {
+  std::vector<double> U(p, 0.0);
+  for (int k = 0; k <= N; ++k) U.push_back(static_cast<double>(k) / N);
+  U.insert(U.end(), p, 1.0);
+  return U;
+}
+
+// The quarter annulus of radii 1 and 2 (rational, degree 2 around, 1 across) under a B-spline
+// space of degree p and N x N uniform elements with p + 1 Gauss nodes a direction; extruded
+// (a thick ring, degree 1 along z, height 1) and N x N x N with `volume`.
+inline MeshCase AnnulusCase(int p, int N, bool volume = false) {
+  MeshCase c;
+  c.d = volume ? 3 : 2;
+  c.order[0] = 3;
+  c.order[1] = c.order[2] = 2;
+  c.knots[0] = {0, 0, 0, 1, 1, 1};
+  c.knots[1] = {0, 0, 1, 1};
+  if (volume) c.knots[2] = {0, 0, 1, 1};
+  const double s = 1.0 / std::sqrt(2.0);
+  const double w[3] = {1, s, 1};
+  const double X[2][3] = {{1, 1, 0}, {2, 2, 0}}, Y[2][3] = {{0, 1, 1}, {0, 2, 2}};
+  for (int k = 0; k < (volume ? 2 : 1); ++k) {
+    for (int b = 0; b < 2; ++b) {
+      for (int a = 0; a < 3; ++a) {
+        c.coefs.insert(c.coefs.end(), {w[a] * X[b][a], w[a] * Y[b][a], w[a] * k, w[a]});
+      }
+    }
+  }
+  for (int k = 0; k < c.d; ++k) {
+    c.spaceOrder.push_back(p + 1);
+    c.spaceKnots[k] = UniformKnots(p, N);
+    c.rule[k] = {static_cast<double>(p + 1)};
+  }
+  return c;
+}
+
 #endif  // NURBS_TESTS_SUPPORT_MESH_CASE_H_
