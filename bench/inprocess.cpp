@@ -24,6 +24,7 @@
 
 #include "batch.h"
 #include "cases.h"
+#include "forms.h"
 #include "mesh_case.h"
 #include "mesh_gateway.h"
 #include "registry.h"
@@ -188,6 +189,50 @@ void MeshCompute(benchmark::State& state, bool volume) {
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// A form's native work alone: reading the mesh, the pattern, every element's matrix summed into
+// it, the zeros dropped, into arrays made once (no host), on `threads` threads.
+void FormCompute(benchmark::State& state, bool volume, forms::Kind kind) {
+  const int p = static_cast<int>(state.range(0));
+  const int N = static_cast<int>(state.range(1));
+  const int threads = static_cast<int>(state.range(2));
+  MeshCase c = AnnulusCase(p, N, volume);
+  const std::vector<Array> in = MeshInputs(c);
+  std::vector<const mxArray*> handles;
+  for (const Array& a : in) handles.push_back(a.get());
+  gateway::MeshRequest rq = gateway::ReadMesh("Form", handles.data());
+  mesh::Mesh& m = rq.mesh;
+  forms::Form form{};
+  form.kind = kind;
+  m.wanted = forms::Needs(kind);
+  const double one = 1.0;
+  form.c[0] = form.c[1] = {&one, 1, true};
+  form.coefficients = kind == forms::Kind::Elasticity ? 2 : 1;
+  const size_t n = forms::Unknowns(form, m);
+  const size_t bound = forms::PatternBound(form, m);
+  std::vector<size_t> jc(n + 1), ir(bound);
+  std::vector<double> pr(bound);
+  const gateway::MeshMemory memory(&rq, threads, forms::ElementBytes(form, m),
+                                   forms::PatternBytes(m));
+  std::vector<mesh::Scratch*> scratch;
+  std::vector<void*> extra;
+  for (int t = 0; t < memory.threads(); ++t) {
+    scratch.push_back(memory.scratch(t));
+    extra.push_back(memory.extra(t));
+  }
+  for (auto _ : state) {
+    const size_t nnz = forms::Pattern(form, m, memory.callExtra(), jc.data(), ir.data());
+    std::fill(pr.begin(), pr.begin() + static_cast<std::ptrdiff_t>(nnz), 0.0);
+    forms::Assemble(form, m, scratch.data(), extra.data(), memory.threads(), jc.data(),
+                    ir.data(), pr.data());
+    forms::DropZeros(n, jc.data(), ir.data(), pr.data());
+    benchmark::ClobberMemory();
+  }
+  const size_t points = m.count * static_cast<size_t>(mesh::Nodes(m));
+  state.counters["ns_per_point"] = benchmark::Counter(
+      static_cast<double>(state.iterations() * points),
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 int Register() {
   const char* baseline = std::getenv("NURBS_BASELINE");
   for (const Signature* sig : registry::kAll) {
@@ -241,6 +286,20 @@ int Register() {
       }
     }
     b->ArgNames({"p", "N", "threads", "hessian"})->UseRealTime()->Unit(benchmark::kMillisecond);
+  }
+  const std::pair<const char*, forms::Kind> kForms[] = {{"stiffness", forms::Kind::Stiffness},
+                                                        {"mass", forms::Kind::Mass},
+                                                        {"elasticity", forms::Kind::Elasticity}};
+  for (bool volume : {false, true}) {
+    for (const auto& [name, kind] : kForms) {
+      auto* b = benchmark::RegisterBenchmark(
+          (std::string("Form/") + name + (volume ? "/ring" : "/annulus")).c_str(), FormCompute,
+          volume, kind);
+      for (int N : volume ? std::vector<int>{8, 16, 32} : std::vector<int>{16, 64, 256}) {
+        for (int threads : {1, 2}) b->Args({volume ? 2 : 3, N, threads});
+      }
+      b->ArgNames({"p", "N", "threads"})->UseRealTime()->Unit(benchmark::kMillisecond);
+    }
   }
   return 0;
 }

@@ -437,15 +437,18 @@ MeshRequest ReadMesh(const char* who, const mxArray* const prhs[]) {
   return rq;
 }
 
-MeshMemory::MeshMemory(MeshRequest* rq, int threads, std::size_t extraPerThread) {
+MeshMemory::MeshMemory(MeshRequest* rq, int threads, std::size_t extraPerThread,
+                       std::size_t perCall) {
   mesh::Mesh& mesh = rq->mesh;
-  const std::size_t weights = (rq->controlPoints * sizeof(double) + 63) / 64 * 64;
-  const std::size_t spans = (mesh::SpanInts(mesh) * sizeof(int) + 63) / 64 * 64;
-  const std::size_t scratch = (mesh::ScratchBytes(mesh) + 63) / 64 * 64;
-  const std::size_t extra = (extraPerThread + 63) / 64 * 64;
+  const auto round = [](std::size_t bytes) { return (bytes + 63) / 64 * 64; };
+  const std::size_t weights = round(rq->controlPoints * sizeof(double));
+  const std::size_t spans = round(mesh::SpanInts(mesh) * sizeof(int));
+  const std::size_t call = round(perCall);
+  const std::size_t scratch = round(mesh::ScratchBytes(mesh));
+  const std::size_t extra = round(extraPerThread);
   if (threads > 64) threads = 64;
   for (; threads >= 1 && block_ == nullptr; --threads) {
-    block_ = std::malloc(64 + weights + spans + threads * (scratch + extra));
+    block_ = std::malloc(64 + weights + spans + call + threads * (scratch + extra));
     if (block_ == nullptr) continue;
     char* at = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(block_) + 63) / 64 * 64);
     double* w = reinterpret_cast<double*>(at);
@@ -454,6 +457,8 @@ MeshMemory::MeshMemory(MeshRequest* rq, int threads, std::size_t extraPerThread)
     if (mesh.isoparametric) mesh.space.weights = w;
     mesh::Spans(&mesh, reinterpret_cast<int*>(at + weights));
     at += weights + spans;
+    callExtra_ = at;
+    at += call;
     threads_ = threads;
     for (int t = 0; t < threads; ++t, at += scratch + extra) {
       scratch_[t] = mesh::MakeScratch(mesh, at);

@@ -23,6 +23,7 @@
 
 #include "mesh.h"
 #include "mex_api.h"
+#include "signature.h"
 
 namespace gateway {
 
@@ -41,21 +42,25 @@ MeshRequest ReadMesh(const char* who, const mxArray* const prhs[]);
 // Raises who:mnemonic for the faults the callers of ReadMesh detect themselves.
 [[noreturn]] void MeshFault(const char* who, const char* mnemonic, const char* format, ...);
 
-// What a mesh call allocates once checked: the geometry's weights, the span tables and one
-// scratch per thread, in one heap block; freed by the destructor. threads is lowered to what
-// could be had; 0 where not even one thread's scratch could be.
+// What a mesh call allocates once checked: the geometry's weights, the span tables, perCall bytes
+// of the caller's, and one scratch per thread with extraPerThread bytes of the caller's, in one
+// heap block; freed by the destructor. threads is lowered to what could be had; 0 where not even
+// one thread's scratch could be (and then nothing is allocated).
 class MeshMemory {
  public:
-  MeshMemory(MeshRequest* request, int threads, std::size_t extraPerThread = 0);
+  MeshMemory(MeshRequest* request, int threads, std::size_t extraPerThread = 0,
+             std::size_t perCall = 0);
   ~MeshMemory();
   MeshMemory(const MeshMemory&) = delete;
   MeshMemory& operator=(const MeshMemory&) = delete;
   int threads() const { return threads_; }
   mesh::Scratch* scratch(int t) const { return scratch_[t]; }
   void* extra(int t) const { return extra_[t]; }  // extraPerThread bytes for thread t
+  void* callExtra() const { return callExtra_; }   // perCall bytes
 
  private:
   void* block_ = nullptr;
+  void* callExtra_ = nullptr;
   int threads_ = 0;
   mesh::Scratch* scratch_[64] = {};
   void* extra_[64] = {};
@@ -63,6 +68,10 @@ class MeshMemory {
 
 // MeshEvalCore: the mesh's fields.
 void RunMeshEval(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+// A form's core: the mesh's inputs, then the form's coefficients (call.inputs); its matrix or
+// vector.
+void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
 }  // namespace gateway
 

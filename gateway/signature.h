@@ -95,6 +95,28 @@ constexpr bool Valid(const Signature& sig) {
   return valid;
 }
 
+// What a call over a whole mesh computes: the mesh's fields, or one of the forms.
+enum class MeshKind { Fields, Stiffness, Mass, Load, Advection, Elasticity, Bilaplacian };
+
+// A call over a whole mesh: the m-function `name` over its native core `core`, whose inputs are
+// the mesh's (gateway/mesh_gateway.h) and then `inputs`, whose outputs are `outputs` (each a
+// comma-separated list of names).
+struct MeshCall {
+  const char* name;
+  const char* core;
+  MeshKind kind;
+  const char* inputs;
+  const char* outputs;
+};
+
+// Names in a comma-separated list.
+constexpr int ListCount(const char* list) {
+  if (*list == '\0') return 0;
+  int count = 1;
+  for (; *list != '\0'; ++list) count += *list == ',';
+  return count;
+}
+
 }  // namespace gateway
 
 #endif  // NURBS_GATEWAY_SIGNATURE_H_

@@ -72,28 +72,15 @@ constexpr const gateway::Signature* kAll[] = {
 };
 #undef NURBS_MESH
 
-// A call over a whole mesh: the m-function `name` over its native core `core`, whose inputs are
-// the mesh's (gateway/mesh_gateway.h) and then `inputs`, whose outputs are `outputs` (each a
-// comma-separated list of names).
-struct MeshCall {
-  const char* name;
-  const char* core;
-  const char* inputs;
-  const char* outputs;
-};
-
-// Names in a comma-separated list.
-constexpr int ListCount(const char* list) {
-  if (*list == '\0') return 0;
-  int count = 1;
-  for (; *list != '\0'; ++list) count += *list == ',';
-  return count;
-}
+using gateway::ListCount;
+using gateway::MeshCall;
+using gateway::MeshKind;
 
 #define NURBS_PLUGIN(...)
 #define NURBS_STRING(...) #__VA_ARGS__
-#define NURBS_MESH(name, folder, inputs, outputs) \
-  constexpr MeshCall k##name = {#name, #name "Core", NURBS_STRING inputs, NURBS_STRING outputs};
+#define NURBS_MESH(name, folder, kind, inputs, outputs)                             \
+  constexpr MeshCall k##name = {#name, #name "Core", MeshKind::kind, NURBS_STRING inputs, \
+                                NURBS_STRING outputs};
 #include "registry.def"
 #undef NURBS_MESH
 

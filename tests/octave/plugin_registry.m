@@ -3,7 +3,7 @@
 % so that the batch twin adds idx), inputs and outputs (cell arrays of names), kinds (a letter an
 % input: x point, p degree, k knots, w weights or control values, s spans, i index) and dirs.
 % meshes: the calls over a whole mesh, with fields name (the m-function), core (its native core),
-% folder, inputs (after the mesh's) and outputs.
+% folder, kind (Fields or the form), inputs (after the mesh's) and outputs.
 function [r, meshes] = plugin_registry ()
   here = fileparts (mfilename ('fullpath'));
   text = fileread (fullfile (here, '..', '..', 'plugins', 'registry.def'));
@@ -20,16 +20,16 @@ function [r, meshes] = plugin_registry ()
                          'outputs', {strtrim(strsplit (outputs, ','))}, 'kinds', kinds, ...
                          'dirs', sum (kinds == 'p'));
   end
-  entries = regexp (text, '^NURBS_MESH\((\w+), *(\w+), *\(([^)]*)\), *\(([^)]*)\)\)', ...
-                    'tokens', 'lineanchors');
-  meshes = struct ('name', {}, 'core', {}, 'folder', {}, 'inputs', {}, 'outputs', {});
+  entries = regexp (text, ['^NURBS_MESH\((\w+), *(\w+), *(\w+), *\(([^)]*)\), *' ...
+                           '\(([^)]*)\)\)'], 'tokens', 'lineanchors');
+  meshes = struct ('name', {}, 'core', {}, 'folder', {}, 'kind', {}, 'inputs', {}, 'outputs', {});
   for k = 1:numel (entries)
-    [name, folder, inputs, outputs] = entries{k}{:};
+    [name, folder, kind, inputs, outputs] = entries{k}{:};
     list = @(s) strtrim (strsplit (s, ',', 'CollapseDelimiters', false));
     inputs = list (inputs);
     if (isempty (inputs{1})), inputs = {}; end
     meshes(end + 1) = struct ('name', name, 'core', [name 'Core'], 'folder', folder, ...
-                              'inputs', {inputs}, 'outputs', {list(outputs)});
+                              'kind', kind, 'inputs', {inputs}, 'outputs', {list(outputs)});
   end
 end
 

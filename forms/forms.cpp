@@ -1,0 +1,613 @@
+#include "forms.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "threads.h"
+
+namespace forms {
+namespace {
+
+using mesh::kMaxDirections;
+using mesh::Mesh;
+
+std::size_t Times(std::size_t a, std::size_t b) {
+  return b != 0 && a > SIZE_MAX / b ? SIZE_MAX : a * b;
+}
+
+// The first element whose span is at least s, in a direction's ascending span table.
+int FirstElementFrom(const int* span, int nel, int s) {
+  return static_cast<int>(std::lower_bound(span, span + nel, s) - span);
+}
+
+// Function i of a direction lives on spans i..i+p: its elements elo..ehi (empty where elo > ehi),
+// and the functions it meets there, nlo..nhi.
+struct Reach {
+  int elo, ehi, nlo, nhi;
+};
+
+Reach ReachOf(const Mesh& mesh, int d, int i) {
+  const int* span = mesh.span[d];
+  const int nel = mesh.nel[d];
+  const int p = mesh.space.axis[d].p;
+  const int n = mesh.space.axis[d].n;
+  Reach r;
+  r.elo = FirstElementFrom(span, nel, i);
+  r.ehi = FirstElementFrom(span, nel, i + p + 1) - 1;
+  if (r.elo > r.ehi) return {1, 0, 1, 0};
+  r.nlo = std::max(0, span[r.elo] - p);
+  r.nhi = std::min(n - 1, span[r.ehi]);
+  return r;
+}
+
+// The bound's 1-D factor without the span tables (before anything is allocated): the functions
+// each function of the direction meets, summed.
+std::size_t NeighbourPairs(const evaluators::Axis& a) {
+  // Non-empty spans in order; function i meets those that share one of its non-empty spans.
+  std::size_t pairs = 0;
+  for (int i = 0; i < a.n; ++i) {
+    int first = -1, last = -1;
+    for (int s = std::max(i, a.p); s <= std::min(i + a.p, a.n - 1); ++s) {
+      if (a.U[s] < a.U[s + 1]) {
+        if (first < 0) first = s;
+        last = s;
+      }
+    }
+    if (first < 0) continue;
+    const int lo = std::max(0, first - a.p), hi = std::min(a.n - 1, last);
+    pairs += static_cast<std::size_t>(hi - lo + 1);
+  }
+  return pairs;
+}
+
+// Chosen elements counted in boxes of the element grid: a summed-volume table.
+struct Chosen {
+  std::int64_t* sum;  // (nel0 + 1) (nel1 + 1) (nel2 + 1)
+  int n[3];           // nel + 1 a direction
+  std::int64_t& at(int i, int j, int k) { return sum[i + n[0] * (j + n[1] * k)]; }
+  std::int64_t at(int i, int j, int k) const { return sum[i + n[0] * (j + n[1] * k)]; }
+  // Chosen elements with e_d in lo[d]..hi[d] for every d.
+  std::int64_t Count(const int lo[3], const int hi[3]) const {
+    std::int64_t total = 0;
+    for (int corner = 0; corner < 8; ++corner) {
+      const int i = corner & 1 ? lo[0] : hi[0] + 1;
+      const int j = corner & 2 ? lo[1] : hi[1] + 1;
+      const int k = corner & 4 ? lo[2] : hi[2] + 1;
+      const int sign = ((corner & 1) + ((corner >> 1) & 1) + ((corner >> 2) & 1)) % 2 ? -1 : 1;
+      total += sign * at(i, j, k);
+    }
+    return total;
+  }
+};
+
+bool AllElements(const Mesh& mesh) { return mesh.elements == nullptr && mesh.side == 0; }
+
+std::size_t GridSize(const Mesh& mesh) {
+  std::size_t n = 1;
+  for (int d = 0; d < kMaxDirections; ++d) n *= d < mesh.d ? mesh.nel[d] + 1u : 2u;
+  return n;
+}
+
+std::size_t Round(std::size_t bytes) { return (bytes + 63) / 64 * 64; }
+
+}  // namespace
+
+mesh::Wanted Needs(Kind kind) {
+  switch (kind) {
+    case Kind::Stiffness:
+    case Kind::Advection:
+    case Kind::Elasticity:
+      return {true, false, false};
+    case Kind::Bilaplacian:
+      return {false, false, true};
+    default:
+      return {false, false, false};
+  }
+}
+
+bool Symmetric(Kind kind) { return kind != Kind::Advection && kind != Kind::Load; }
+
+bool IsVector(Kind kind) { return kind == Kind::Load; }
+
+int Components(const Form& form, const Mesh& mesh) {
+  if (form.kind == Kind::Elasticity) return mesh.rdim;
+  if (form.kind == Kind::Load) return form.c[0].components;
+  return 1;
+}
+
+std::size_t Unknowns(const Form& form, const Mesh& mesh) {
+  std::size_t n = static_cast<std::size_t>(Components(form, mesh));
+  for (int d = 0; d < mesh.d; ++d) n = Times(n, static_cast<std::size_t>(mesh.space.axis[d].n));
+  return n;
+}
+
+std::size_t PatternBound(const Form& form, const Mesh& mesh) {
+  const std::size_t C = static_cast<std::size_t>(Components(form, mesh));
+  std::size_t pairs = Times(C, C);
+  for (int d = 0; d < mesh.d; ++d) pairs = Times(pairs, NeighbourPairs(mesh.space.axis[d]));
+  return pairs;
+}
+
+std::size_t PatternBytes(const Mesh& mesh) {
+  std::size_t bytes = 0;
+  for (int d = 0; d < mesh.d; ++d) {
+    bytes += Round(static_cast<std::size_t>(mesh.space.axis[d].n) * sizeof(Reach));
+  }
+  if (!AllElements(mesh)) bytes += Round(GridSize(mesh) * sizeof(std::int64_t));
+  return bytes;
+}
+
+template <typename Index>
+std::size_t Pattern(const Form& form, const Mesh& mesh, void* scratch, Index* jc, Index* ir) {
+  char* at = static_cast<char*>(scratch);
+  const Reach* reach[kMaxDirections] = {nullptr, nullptr, nullptr};
+  int n[kMaxDirections] = {1, 1, 1};
+  std::ptrdiff_t stride[kMaxDirections] = {0, 0, 0};
+  static const Reach kOne = {0, 0, 0, 0};
+  for (int d = 0; d < kMaxDirections; ++d) {
+    if (d >= mesh.d) {
+      reach[d] = &kOne;
+      continue;
+    }
+    n[d] = mesh.space.axis[d].n;
+    stride[d] = mesh.space.stride[d];
+    Reach* r = reinterpret_cast<Reach*>(at);
+    for (int i = 0; i < n[d]; ++i) r[i] = ReachOf(mesh, d, i);
+    reach[d] = r;
+    at += Round(static_cast<std::size_t>(n[d]) * sizeof(Reach));
+  }
+  Chosen chosen{nullptr, {2, 2, 2}};
+  const bool all = AllElements(mesh);
+  if (!all) {
+    for (int d = 0; d < mesh.d; ++d) chosen.n[d] = mesh.nel[d] + 1;
+    chosen.sum = reinterpret_cast<std::int64_t*>(at);
+    std::memset(chosen.sum, 0, GridSize(mesh) * sizeof(std::int64_t));
+    for (std::size_t k = 0; k < mesh.count; ++k) {
+      int e[kMaxDirections];
+      mesh::ElementIndex(mesh, mesh::ElementAt(mesh, k), e);
+      ++chosen.at(e[0] + 1, e[1] + 1, e[2] + 1);
+    }
+    for (int k = 0; k < chosen.n[2]; ++k) {
+      for (int j = 0; j < chosen.n[1]; ++j) {
+        for (int i = 0; i < chosen.n[0]; ++i) {
+          std::int64_t v = chosen.at(i, j, k);
+          if (i > 0) v += chosen.at(i - 1, j, k);
+          if (j > 0) v += chosen.at(i, j - 1, k);
+          if (k > 0) v += chosen.at(i, j, k - 1);
+          if (i > 0 && j > 0) v -= chosen.at(i - 1, j - 1, k);
+          if (j > 0 && k > 0) v -= chosen.at(i, j - 1, k - 1);
+          if (i > 0 && k > 0) v -= chosen.at(i - 1, j, k - 1);
+          if (i > 0 && j > 0 && k > 0) v += chosen.at(i - 1, j - 1, k - 1);
+          chosen.at(i, j, k) = v;
+        }
+      }
+    }
+  }
+
+  const int C = Components(form, mesh);
+  const std::size_t ndof = static_cast<std::size_t>(n[0]) * n[1] * n[2];
+  std::size_t nnz = 0;
+  jc[0] = 0;
+  Index column = 0;
+  for (int c2 = 0; c2 < C; ++c2) {
+    for (int j2 = 0; j2 < n[2]; ++j2) {
+      for (int j1 = 0; j1 < n[1]; ++j1) {
+        for (int j0 = 0; j0 < n[0]; ++j0) {
+          const Reach* rj[3] = {&reach[0][j0], &reach[1][j1], &reach[2][j2]};
+          for (int c1 = 0; c1 < C; ++c1) {
+            const std::size_t base = static_cast<std::size_t>(c1) * ndof;
+            for (int r2 = rj[2]->nlo; r2 <= rj[2]->nhi; ++r2) {
+              for (int r1 = rj[1]->nlo; r1 <= rj[1]->nhi; ++r1) {
+                for (int r0 = rj[0]->nlo; r0 <= rj[0]->nhi; ++r0) {
+                  if (!all) {
+                    const Reach* rr[3] = {&reach[0][r0], &reach[1][r1], &reach[2][r2]};
+                    int lo[3], hi[3];
+                    for (int d = 0; d < 3; ++d) {
+                      lo[d] = std::max(rj[d]->elo, rr[d]->elo);
+                      hi[d] = std::min(rj[d]->ehi, rr[d]->ehi);
+                    }
+                    if (lo[0] > hi[0] || lo[1] > hi[1] || lo[2] > hi[2]) continue;
+                    if (chosen.Count(lo, hi) == 0) continue;
+                  }
+                  ir[nnz++] = static_cast<Index>(base + r0 + r1 * stride[1] + r2 * stride[2]);
+                }
+              }
+            }
+          }
+          jc[++column] = static_cast<Index>(nnz);
+        }
+      }
+    }
+  }
+  return nnz;
+}
+
+namespace {
+
+// One thread's element scratch: the element's fields and what its matrix is made from.
+struct Element {
+  mesh::Fields fields;
+  double* dx;    // nqn: weight times jacdet
+  double* W;     // nqn: coefficient times dx (lambda dx for elasticity)
+  double* M;     // nqn: mu dx
+  double* T;     // transposed values or gradients, [m][q][b]: rdim nqn nsh
+  double* P;     // one function's weighted values or gradients, rdim nqn
+  double* acc;   // one row of the element matrix, nloc
+  double* Ke;    // nloc x nloc, column-major
+  std::ptrdiff_t* row;  // global unknown of every local one, nloc
+};
+
+struct Sizes {
+  std::size_t nqn, nsh, r, C, nloc;
+};
+
+Sizes SizesOf(const Form& form, const Mesh& mesh) {
+  Sizes s;
+  s.nqn = static_cast<std::size_t>(mesh::Nodes(mesh));
+  s.nsh = static_cast<std::size_t>(mesh::Functions(mesh));
+  s.r = static_cast<std::size_t>(mesh.rdim);
+  s.C = static_cast<std::size_t>(Components(form, mesh));
+  s.nloc = s.nsh * s.C;
+  return s;
+}
+
+// The doubles of each part, in order; index types after.
+struct Plan {
+  std::size_t weights, jacdet, conn, R, gradient, laplacian, dx, W, M, T, P, acc, Ke, total;
+};
+
+Plan PlanOf(const Form& form, const Mesh& mesh) {
+  const Sizes s = SizesOf(form, mesh);
+  const mesh::Wanted need = Needs(form.kind);
+  Plan p{};
+  std::size_t at = 0;
+  const auto take = [&at](std::size_t doubles) {
+    const std::size_t here = at;
+    at += (doubles + 7) / 8 * 8;
+    return here;
+  };
+  p.weights = take(s.nqn);
+  p.jacdet = take(s.nqn);
+  p.conn = take(s.nsh);
+  p.R = take(s.nqn * s.nsh);
+  p.gradient = take(need.gradient ? s.r * s.nqn * s.nsh : 0);
+  p.laplacian = take(need.laplacian ? s.nqn * s.nsh : 0);
+  p.dx = take(s.nqn);
+  p.W = take(s.nqn);
+  p.M = take(s.nqn);
+  p.T = take(s.r * s.nqn * s.nsh);
+  p.P = take(s.r * s.nqn);
+  p.acc = take(s.nloc);
+  p.Ke = take(s.nloc * s.nloc);
+  p.total = at;
+  return p;
+}
+
+Element Carve(const Form& form, const Mesh& mesh, void* block) {
+  const Plan p = PlanOf(form, mesh);
+  const mesh::Wanted need = Needs(form.kind);
+  double* b = static_cast<double*>(block);
+  Element e{};
+  e.fields.weights = b + p.weights;
+  e.fields.jacdet = b + p.jacdet;
+  e.fields.connectivity = b + p.conn;
+  e.fields.R = b + p.R;
+  e.fields.gradient = need.gradient ? b + p.gradient : nullptr;
+  e.fields.laplacian = need.laplacian ? b + p.laplacian : nullptr;
+  e.dx = b + p.dx;
+  e.W = b + p.W;
+  e.M = b + p.M;
+  e.T = b + p.T;
+  e.P = b + p.P;
+  e.acc = b + p.acc;
+  e.Ke = b + p.Ke;
+  e.row = reinterpret_cast<std::ptrdiff_t*>(b + p.total);
+  return e;
+}
+
+double Value(const Coefficient& c, int k, std::size_t q, std::size_t nqn, std::size_t element) {
+  return c.constant ? c.v[k] : c.v[k + c.components * (q + nqn * element)];
+}
+
+// T[(m nqn + q) nsh + b] = source[m + rdim (q + nqn b)]: gradients (rdim of them) or values
+// (rdim 1) with the functions last, so that a row of the element matrix runs over b in the
+// innermost loop, contiguous, each entry its own sum in the same order.
+void Transpose(const double* source, std::size_t rdim, std::size_t nqn, std::size_t nsh,
+               double* T) {
+  for (std::size_t b = 0; b < nsh; ++b) {
+    for (std::size_t q = 0; q < nqn; ++q) {
+      for (std::size_t m = 0; m < rdim; ++m) {
+        T[(m * nqn + q) * nsh + b] = source[m + rdim * (q + nqn * b)];
+      }
+    }
+  }
+}
+
+// Ke(a, b) = sum over q and m of P_a[q m] T[m][q][b] with P_a = weight(q) times the source's
+// row a: computed for b >= a and mirrored where symmetric, for every b otherwise.
+void WeightedProducts(const double* source, std::size_t rdim, const Element& el, const Sizes& s,
+                      const double* weight, bool symmetric) {
+  Transpose(source, rdim, s.nqn, s.nsh, el.T);
+  for (std::size_t a = 0; a < s.nsh; ++a) {
+    for (std::size_t q = 0; q < s.nqn; ++q) {
+      for (std::size_t m = 0; m < rdim; ++m) {
+        el.P[q * rdim + m] = weight[q] * source[m + rdim * (q + s.nqn * a)];
+      }
+    }
+    const std::size_t b0 = symmetric ? a : 0;
+    for (std::size_t b = b0; b < s.nsh; ++b) el.acc[b] = 0.0;
+    for (std::size_t q = 0; q < s.nqn; ++q) {
+      for (std::size_t m = 0; m < rdim; ++m) {
+        const double t = el.P[q * rdim + m];
+        const double* row = el.T + (m * s.nqn + q) * s.nsh;
+        for (std::size_t b = b0; b < s.nsh; ++b) el.acc[b] += t * row[b];
+      }
+    }
+    for (std::size_t b = b0; b < s.nsh; ++b) {
+      el.Ke[a + s.nloc * b] = el.acc[b];
+      if (symmetric) el.Ke[b + s.nloc * a] = el.acc[b];
+    }
+  }
+}
+
+// The element matrix (or vector, in el.acc) of the k-th evaluated element, whose fields are in
+// el.fields.
+void ElementMatrix(const Form& form, const Element& el, const Sizes& s, std::size_t k) {
+  const mesh::Fields& f = el.fields;
+  for (std::size_t q = 0; q < s.nqn; ++q) el.dx[q] = f.weights[q] * f.jacdet[q];
+  const Coefficient& c = form.c[0];
+  switch (form.kind) {
+    case Kind::Stiffness:
+    case Kind::Mass:
+    case Kind::Bilaplacian: {
+      for (std::size_t q = 0; q < s.nqn; ++q) el.W[q] = Value(c, 0, q, s.nqn, k) * el.dx[q];
+      const double* source = form.kind == Kind::Stiffness ? f.gradient
+                             : form.kind == Kind::Mass    ? f.R
+                                                          : f.laplacian;
+      WeightedProducts(source, form.kind == Kind::Stiffness ? s.r : 1, el, s, el.W, true);
+      break;
+    }
+    case Kind::Advection: {
+      // T[q][b] = b(q) . grad R_b(q); Ke(a, b) = sum_q (dx R_a)(q) T[q][b].
+      for (std::size_t b = 0; b < s.nsh; ++b) {
+        for (std::size_t q = 0; q < s.nqn; ++q) {
+          const double* g = f.gradient + s.r * (q + s.nqn * b);
+          double v = Value(c, 0, q, s.nqn, k) * g[0];
+          for (std::size_t m = 1; m < s.r; ++m) {
+            v += Value(c, static_cast<int>(m), q, s.nqn, k) * g[m];
+          }
+          el.T[q * s.nsh + b] = v;
+        }
+      }
+      for (std::size_t a = 0; a < s.nsh; ++a) {
+        for (std::size_t b = 0; b < s.nsh; ++b) el.acc[b] = 0.0;
+        for (std::size_t q = 0; q < s.nqn; ++q) {
+          const double t = el.dx[q] * f.R[q + s.nqn * a];
+          const double* row = el.T + q * s.nsh;
+          for (std::size_t b = 0; b < s.nsh; ++b) el.acc[b] += t * row[b];
+        }
+        for (std::size_t b = 0; b < s.nsh; ++b) el.Ke[a + s.nloc * b] = el.acc[b];
+      }
+      break;
+    }
+    case Kind::Elasticity: {
+      const Coefficient& mu = form.c[1];
+      for (std::size_t q = 0; q < s.nqn; ++q) {
+        el.W[q] = Value(c, 0, q, s.nqn, k) * el.dx[q];
+        el.M[q] = Value(mu, 0, q, s.nqn, k) * el.dx[q];
+      }
+      Transpose(f.gradient, s.r, s.nqn, s.nsh, el.T);
+      const double* G = f.gradient;
+      for (std::size_t c1 = 0; c1 < s.C; ++c1) {
+        for (std::size_t a = 0; a < s.nsh; ++a) {
+          const std::size_t A = c1 * s.nsh + a;
+          for (std::size_t c2 = c1; c2 < s.C; ++c2) {
+            const std::size_t b0 = c2 == c1 ? a : 0;
+            for (std::size_t b = b0; b < s.nsh; ++b) el.acc[b] = 0.0;
+            for (std::size_t q = 0; q < s.nqn; ++q) {
+              const double* ga = G + s.r * (q + s.nqn * a);
+              const double la = el.W[q] * ga[c1];
+              const double ma = el.M[q] * ga[c2];
+              const double* t1 = el.T + (c2 * s.nqn + q) * s.nsh;
+              const double* t2 = el.T + (c1 * s.nqn + q) * s.nsh;
+              if (c1 != c2) {
+                for (std::size_t b = b0; b < s.nsh; ++b) el.acc[b] += la * t1[b] + ma * t2[b];
+              } else {
+                for (std::size_t m = 0; m < s.r; ++m) el.P[m] = el.M[q] * ga[m];
+                for (std::size_t b = b0; b < s.nsh; ++b) {
+                  double v = la * t1[b] + ma * t2[b];
+                  for (std::size_t m = 0; m < s.r; ++m) {
+                    v += el.P[m] * el.T[(m * s.nqn + q) * s.nsh + b];
+                  }
+                  el.acc[b] += v;
+                }
+              }
+            }
+            for (std::size_t b = b0; b < s.nsh; ++b) {
+              const std::size_t B = c2 * s.nsh + b;
+              el.Ke[A + s.nloc * B] = el.acc[b];
+              el.Ke[B + s.nloc * A] = el.acc[b];
+            }
+          }
+        }
+      }
+      break;
+    }
+    case Kind::Load: {
+      for (std::size_t comp = 0; comp < s.C; ++comp) {
+        for (std::size_t q = 0; q < s.nqn; ++q) {
+          el.W[q] = Value(c, static_cast<int>(comp), q, s.nqn, k) * el.dx[q];
+        }
+        for (std::size_t a = 0; a < s.nsh; ++a) {
+          double v = 0.0;
+          for (std::size_t q = 0; q < s.nqn; ++q) v += el.W[q] * f.R[q + s.nqn * a];
+          el.acc[comp * s.nsh + a] = v;
+        }
+      }
+      break;
+    }
+  }
+}
+
+// The k-th evaluated element's unknowns, as global rows: component c of function a at c ndof + a.
+void Rows(const Element& el, const Sizes& s, std::size_t ndof) {
+  for (std::size_t c = 0; c < s.C; ++c) {
+    for (std::size_t a = 0; a < s.nsh; ++a) {
+      el.row[c * s.nsh + a] =
+          static_cast<std::ptrdiff_t>(c * ndof) + static_cast<std::ptrdiff_t>(el.fields.connectivity[a]) - 1;
+    }
+  }
+}
+
+// Whether element `element` has an unknown in [lo, hi).
+bool Touches(const Mesh& mesh, std::size_t element, const Sizes& s, std::size_t ndof,
+             std::size_t lo, std::size_t hi) {
+  int first[kMaxDirections], last[kMaxDirections];
+  mesh::ElementBox(mesh, element, first, last);
+  std::size_t a = 0, b = 0;
+  for (int d = 0; d < mesh.d; ++d) {
+    a += static_cast<std::size_t>(first[d]) * static_cast<std::size_t>(mesh.space.stride[d]);
+    b += static_cast<std::size_t>(last[d]) * static_cast<std::size_t>(mesh.space.stride[d]);
+  }
+  for (std::size_t c = 0; c < s.C; ++c) {
+    if (c * ndof + a < hi && c * ndof + b >= lo) return true;
+  }
+  return false;
+}
+
+template <typename Index>
+struct Job {
+  const Form* form;
+  const Mesh* mesh;
+  mesh::Scratch* const* scratch;
+  void* const* extra;
+  const Index* jc;
+  const Index* ir;
+  double* out;       // pr, or the vector
+  std::size_t* cut;  // thread t owns unknowns cut[t]..cut[t+1]-1: columns, or a vector's rows
+};
+
+template <typename Index>
+void Work(void* context, int t, std::size_t, std::size_t) {
+  const Job<Index>& job = *static_cast<const Job<Index>*>(context);
+  const Form& form = *job.form;
+  const Mesh& mesh = *job.mesh;
+  const Sizes s = SizesOf(form, mesh);
+  const std::size_t ndof = Unknowns(form, mesh) / s.C;
+  const std::size_t lo = job.cut[t], hi = job.cut[t + 1];
+  if (lo >= hi) return;
+  const Element el = Carve(form, mesh, job.extra[t]);
+  const bool vector = IsVector(form.kind);
+  const std::size_t run = static_cast<std::size_t>(mesh.space.axis[0].p) + 1;
+  for (std::size_t k = 0; k < mesh.count; ++k) {
+    const std::size_t element = mesh::ElementAt(mesh, k);
+    if (!Touches(mesh, element, s, ndof, lo, hi)) continue;
+    mesh::EvaluateElement(mesh, job.scratch[t], element, el.fields);
+    ElementMatrix(form, el, s, k);
+    Rows(el, s, ndof);
+    if (vector) {
+      for (std::size_t A = 0; A < s.nloc; ++A) {
+        const std::size_t I = static_cast<std::size_t>(el.row[A]);
+        if (I >= lo && I < hi) job.out[I] += el.acc[A];
+      }
+      continue;
+    }
+    for (std::size_t B = 0; B < s.nloc; ++B) {
+      const std::size_t J = static_cast<std::size_t>(el.row[B]);
+      if (J < lo || J >= hi) continue;
+      const Index* first = job.ir + job.jc[J];
+      const Index* last = job.ir + job.jc[J + 1];
+      double* column = job.out + job.jc[J];
+      // The element's rows come in runs of consecutive unknowns along xi, each a run of
+      // consecutive entries of the column.
+      for (std::size_t A = 0; A < s.nloc; A += run) {
+        const Index row = static_cast<Index>(el.row[A]);
+        const std::size_t at = static_cast<std::size_t>(std::lower_bound(first, last, row) - first);
+        for (std::size_t i = 0; i < run; ++i) column[at + i] += el.Ke[(A + i) + s.nloc * B];
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::size_t ElementBytes(const Form& form, const Mesh& mesh) {
+  const Sizes s = SizesOf(form, mesh);
+  return PlanOf(form, mesh).total * sizeof(double) + s.nloc * sizeof(std::ptrdiff_t) + 64;
+}
+
+double ElementCost(const Form& form, const Mesh& mesh) {
+  const Sizes s = SizesOf(form, mesh);
+  const double pairs = static_cast<double>(s.nloc) * static_cast<double>(s.nloc) *
+                       (Symmetric(form.kind) ? 0.5 : 1.0);
+  const double depth = form.kind == Kind::Stiffness ? static_cast<double>(s.r)
+                       : form.kind == Kind::Elasticity ? 2.0 + static_cast<double>(s.r) / 3.0
+                                                       : 1.0;
+  return mesh::ElementCost(mesh) + 0.6 * pairs * static_cast<double>(s.nqn) * depth;
+}
+
+template <typename Index>
+void Assemble(const Form& form, const Mesh& mesh, mesh::Scratch* const scratch[],
+              void* const extra[], int threads, const Index* jc, const Index* ir, double* pr) {
+  const std::size_t n = Unknowns(form, mesh);
+  std::size_t cut[65];
+  // Columns cut where the stored entries are shared evenly.
+  const std::size_t nnz = static_cast<std::size_t>(jc[n]);
+  cut[0] = 0;
+  for (int t = 1; t < threads; ++t) {
+    const std::size_t target = nnz / static_cast<std::size_t>(threads) * static_cast<std::size_t>(t);
+    cut[t] = static_cast<std::size_t>(std::lower_bound(jc, jc + n + 1, static_cast<Index>(target)) - jc);
+    if (cut[t] < cut[t - 1]) cut[t] = cut[t - 1];
+  }
+  cut[threads] = n;
+  Job<Index> job{&form, &mesh, scratch, extra, jc, ir, pr, cut};
+  evaluators::Shares(static_cast<std::size_t>(threads), threads, 256 * 1024, Work<Index>, &job);
+}
+
+void AssembleVector(const Form& form, const Mesh& mesh, mesh::Scratch* const scratch[],
+                    void* const extra[], int threads, double* out) {
+  const std::size_t n = Unknowns(form, mesh);
+  std::size_t cut[65];
+  for (int t = 0; t <= threads; ++t) {
+    cut[t] = n / static_cast<std::size_t>(threads) * static_cast<std::size_t>(t);
+  }
+  cut[threads] = n;
+  Job<std::size_t> job{&form, &mesh, scratch, extra, nullptr, nullptr, out, cut};
+  evaluators::Shares(static_cast<std::size_t>(threads), threads, 256 * 1024,
+                     Work<std::size_t>, &job);
+}
+
+template <typename Index>
+std::size_t DropZeros(std::size_t columns, Index* jc, Index* ir, double* pr) {
+  std::size_t kept = 0;
+  std::size_t start = 0;
+  for (std::size_t j = 0; j < columns; ++j) {
+    const std::size_t end = static_cast<std::size_t>(jc[j + 1]);
+    for (std::size_t k = start; k < end; ++k) {
+      if (pr[k] != 0.0) {
+        ir[kept] = ir[k];
+        pr[kept] = pr[k];
+        ++kept;
+      }
+    }
+    start = end;
+    jc[j + 1] = static_cast<Index>(kept);
+  }
+  return kept;
+}
+
+template std::size_t Pattern<std::int64_t>(const Form&, const Mesh&, void*, std::int64_t*,
+                                           std::int64_t*);
+template std::size_t Pattern<std::size_t>(const Form&, const Mesh&, void*, std::size_t*,
+                                          std::size_t*);
+template void Assemble<std::int64_t>(const Form&, const Mesh&, mesh::Scratch* const[],
+                                     void* const[], int, const std::int64_t*, const std::int64_t*,
+                                     double*);
+template void Assemble<std::size_t>(const Form&, const Mesh&, mesh::Scratch* const[],
+                                    void* const[], int, const std::size_t*, const std::size_t*,
+                                    double*);
+template std::size_t DropZeros<std::int64_t>(std::size_t, std::int64_t*, std::int64_t*, double*);
+template std::size_t DropZeros<std::size_t>(std::size_t, std::size_t*, std::size_t*, double*);
+
+}  // namespace forms

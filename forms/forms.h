@@ -1,0 +1,86 @@
+// The standard forms of a patch, assembled, free of the host: element matrices (or vectors) from
+// the mesh layer's fields, summed into one column-compressed matrix (or one vector).
+//
+// Forms, with dx = the node's weight times jacdet (on a side, times the face measure):
+//   Stiffness    K(I,J) = int c grad R_J . grad R_I dx
+//   Mass         M(I,J) = int c R_J R_I dx                      (also on a side)
+//   Load         F(I)   = int f R_I dx; with rdim components, F((k-1) ndof + I) = int f_k R_I dx
+//                                                             (also on a side)
+//   Advection    A(I,J) = int (b . grad R_J) R_I dx
+//   Elasticity   K((k-1) ndof + I, (l-1) ndof + J) = int lambda d_k R_I d_l R_J
+//                + mu d_l R_I d_k R_J + mu [k = l] grad R_I . grad R_J dx, the bilinear form of
+//                lambda div u div v + 2 mu eps(u) : eps(v) with u = R_J e_l, v = R_I e_k
+//   Bilaplacian  B(I,J) = int c lap R_J lap R_I dx
+// I indexes rows (the test function), J columns. The symmetric forms are exactly symmetric:
+// each element matrix is computed on and above its diagonal and mirrored, and every entry of the
+// global matrix sums its elements' contributions in the order of the evaluated elements, the
+// same whichever thread owns its column. Entries that sum to exactly 0 are not stored, as the
+// host's own sparse() leaves them.
+#ifndef NURBS_FORMS_FORMS_H_
+#define NURBS_FORMS_FORMS_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "mesh.h"
+
+namespace forms {
+
+enum class Kind { Stiffness, Mass, Load, Advection, Elasticity, Bilaplacian };
+
+// A coefficient at the evaluated nodes: components values a node, at v[k + components (q + nqn
+// e)] for node q of the e-th evaluated element, or one set for every node (constant: v[k]).
+struct Coefficient {
+  const double* v;
+  int components;
+  bool constant;
+};
+
+struct Form {
+  Kind kind;
+  Coefficient c[2];  // c, f or b; lambda and mu
+  int coefficients;
+};
+
+// The fields the form reads of each element.
+mesh::Wanted Needs(Kind kind);
+bool Symmetric(Kind kind);
+bool IsVector(Kind kind);  // Load: a column, not a matrix
+
+// Unknowns per function: rdim for elasticity and a load of rdim components, else 1.
+int Components(const Form& form, const mesh::Mesh& mesh);
+// Rows of the result: every function's unknowns.
+std::size_t Unknowns(const Form& form, const mesh::Mesh& mesh);
+
+// The matrix's pattern: the pairs of unknowns whose functions share an evaluated element. Bound:
+// the pairs for every element of the mesh, an upper bound for any choice of elements, known
+// before anything is allocated; SIZE_MAX where it does not fit.
+std::size_t PatternBound(const Form& form, const mesh::Mesh& mesh);
+// Bytes the pattern needs besides its output (a table of the chosen elements; 0 for all of them).
+std::size_t PatternBytes(const mesh::Mesh& mesh);
+// jc[0..n] and ir[0..nnz-1], rows ascending in every column; returns nnz <= PatternBound. scratch:
+// PatternBytes, aligned for int.
+template <typename Index>
+std::size_t Pattern(const Form& form, const mesh::Mesh& mesh, void* scratch, Index* jc, Index* ir);
+
+// Bytes of one thread's scratch besides the mesh's: the element's fields and matrix.
+std::size_t ElementBytes(const Form& form, const mesh::Mesh& mesh);
+// Estimated nanoseconds of one element, for the thread rule.
+double ElementCost(const Form& form, const mesh::Mesh& mesh);
+
+// Sums every evaluated element's matrix into pr (jc, ir from Pattern; pr zeroed), or its vector
+// into out (zeroed), on `threads` threads: thread t takes the columns (rows of a vector) of its
+// share of the unknowns, with mesh scratch scratch[t] and element scratch extra[t].
+template <typename Index>
+void Assemble(const Form& form, const mesh::Mesh& mesh, mesh::Scratch* const scratch[],
+              void* const extra[], int threads, const Index* jc, const Index* ir, double* pr);
+void AssembleVector(const Form& form, const mesh::Mesh& mesh, mesh::Scratch* const scratch[],
+                    void* const extra[], int threads, double* out);
+
+// Drops the entries that summed to exactly 0, moving the others up; returns the new nnz.
+template <typename Index>
+std::size_t DropZeros(std::size_t columns, Index* jc, Index* ir, double* pr);
+
+}  // namespace forms
+
+#endif  // NURBS_FORMS_FORMS_H_

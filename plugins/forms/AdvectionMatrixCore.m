@@ -1,0 +1,18 @@
+% ADVECTIONMATRIXCORE  The native core of AdvectionMatrix, assembling it over a mesh.
+%
+%   A = AdvectionMatrixCore(coefs, order, knots1, knots2, knots3, spaceOrder, spaceKnots1,
+%       spaceKnots2, spaceKnots3, spaceWeights, quadrature1, quadrature2, quadrature3,
+%       elements, options, b)
+%
+%   What AdvectionMatrix calls once it has read its structs and options and evaluated any
+%   coefficient handle; call it directly to skip that. The first 15 inputs are
+%   MeshEvalCore's (see its help; the gradient, hessian and laplacian flags of options are
+%   ignored: the form takes what it needs).
+%   b: a scalar, or one value per node of every evaluated element in MeshEval's order
+%   (nqn x nel), or rdim rows of them.
+%
+%   Errors: those of AdvectionMatrix (identifier AdvectionMatrix:<mnemonic>); a wrong number of
+%   inputs
+%   raises the usage message.
+%
+%   See also AdvectionMatrix, MeshEvalCore.

@@ -1,0 +1,38 @@
+% LOADVECTOR  Load vector of a patch or of one of its faces: integral of f v.
+%
+%   F = LoadVector(geometry, f)
+%   F = LoadVector(geometry, f, Name, Value, ...)
+%
+%   F(i) = int f R_i dx, a dense ndof x 1 column. Where f has rdim components (rdim rows of
+%   values, rdim x 1 for a constant, or a handle returning rdim rows) it is the load of a
+%   vector-valued space, numbered as ElasticityMatrix numbers its unknowns: component k of
+%   function i at (k - 1) ndof + i (body forces; tractions with 'side'). With 'side', k the
+%   integral is over face k, with the face measure (Neumann data).
+%
+%   geometry is a NURBS patch as nrbmak makes it (MeshEval's help builds one by hand).
+%   Options (name, value pairs), as MeshEval's: 'space' (the discrete space; default the
+%   geometry's own basis), 'quadrature' (default the space's order a direction), 'elements'
+%   (assemble only these elements, into the full-size result), 'rdim', 'side'.
+%
+%   Coefficients are a scalar, an nqn x nel array of values at MeshEval's nodes (the same
+%   options give the same nodes and order; e.g. a previous solution's values), or a function
+%   handle of the physical coordinates, called once with rows x, y (and z) of every node:
+%     c = @(x, y) 1 + x .^ 2 .* y;
+%
+%   Evaluation and integration are native: no element data passes through the host.
+%   Large calls run on several threads with the same bits (NURBS_NUM_THREADS caps them).
+%
+%   Errors (identifier LoadVector:<mnemonic>): those of MeshEval, coefficientSize (a
+%   coefficient of the wrong size), coefficientError (a handle that failed).
+%
+%   Example, on the quarter annulus of MeshEval's help:
+%     s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
+%     g.coefs = permute (cat (3, x .* w, y .* w, zeros (3, 2), w), [3 1 2]);
+%     g.knots = {[0 0 0 1 1 1], [0 0 1 1]}; g.order = [3 2];
+%     F = LoadVector (g, @(x, y) x .* y, 'quadrature', 8);
+%     sum (F)                                       % the integral of x y, 15/8
+%
+%   See also MeshEval, LoadVectorCore.
+function F = LoadVector (geometry, f, varargin)
+  F = assemble_form ('LoadVector', geometry, {f}, {'f'}, [NaN], varargin);
+end

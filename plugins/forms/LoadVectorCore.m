@@ -1,0 +1,17 @@
+% LOADVECTORCORE  The native core of LoadVector, assembling it over a mesh.
+%
+%   F = LoadVectorCore(coefs, order, knots1, knots2, knots3, spaceOrder, spaceKnots1,
+%       spaceKnots2, spaceKnots3, spaceWeights, quadrature1, quadrature2, quadrature3,
+%       elements, options, f)
+%
+%   What LoadVector calls once it has read its structs and options and evaluated any
+%   coefficient handle; call it directly to skip that. The first 15 inputs are
+%   MeshEvalCore's (see its help; the gradient, hessian and laplacian flags of options are
+%   ignored: the form takes what it needs).
+%   f: a scalar, or one value per node of every evaluated element in MeshEval's order
+%   (nqn x nel), or rdim rows of them.
+%
+%   Errors: those of LoadVector (identifier LoadVector:<mnemonic>); a wrong number of inputs
+%   raises the usage message.
+%
+%   See also LoadVector, MeshEvalCore.

@@ -1,0 +1,36 @@
+% MASSMATRIX  Mass matrix of a patch or of one of its faces: integral of c u v.
+%
+%   M = MassMatrix(geometry, c)
+%   M = MassMatrix(geometry, c, Name, Value, ...)
+%
+%   M(i, j) = int c R_j R_i dx, sparse, ndof x ndof, exactly symmetric. With 'side', k the
+%   integral is over face k (1..2d, as MeshEval's 'side'), with the face measure: the boundary
+%   mass of Robin and Nitsche terms.
+%
+%   geometry is a NURBS patch as nrbmak makes it (MeshEval's help builds one by hand).
+%   Options (name, value pairs), as MeshEval's: 'space' (the discrete space; default the
+%   geometry's own basis), 'quadrature' (default the space's order a direction), 'elements'
+%   (assemble only these elements, into the full-size result), 'rdim', 'side'.
+%
+%   Coefficients are a scalar, an nqn x nel array of values at MeshEval's nodes (the same
+%   options give the same nodes and order; e.g. a previous solution's values), or a function
+%   handle of the physical coordinates, called once with rows x, y (and z) of every node:
+%     c = @(x, y) 1 + x .^ 2 .* y;
+%
+%   Evaluation and integration are native: no element data passes through the host.
+%   Large calls run on several threads with the same bits (NURBS_NUM_THREADS caps them).
+%
+%   Errors (identifier MassMatrix:<mnemonic>): those of MeshEval, coefficientSize (a
+%   coefficient of the wrong size), coefficientError (a handle that failed).
+%
+%   Example, on the quarter annulus of MeshEval's help:
+%     s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
+%     g.coefs = permute (cat (3, x .* w, y .* w, zeros (3, 2), w), [3 1 2]);
+%     g.knots = {[0 0 0 1 1 1], [0 0 1 1]}; g.order = [3 2];
+%     M = MassMatrix (g, 1, 'side', 4, 'quadrature', 12);
+%     full (sum (M(:)))                            % the outer arc's length, pi
+%
+%   See also MeshEval, MassMatrixCore.
+function M = MassMatrix (geometry, c, varargin)
+  M = assemble_form ('MassMatrix', geometry, {c}, {'c'}, [false], varargin);
+end

@@ -1,0 +1,18 @@
+% STIFFNESSMATRIXCORE  The native core of StiffnessMatrix, assembling it over a mesh.
+%
+%   K = StiffnessMatrixCore(coefs, order, knots1, knots2, knots3, spaceOrder, spaceKnots1,
+%       spaceKnots2, spaceKnots3, spaceWeights, quadrature1, quadrature2, quadrature3,
+%       elements, options, c)
+%
+%   What StiffnessMatrix calls once it has read its structs and options and evaluated any
+%   coefficient handle; call it directly to skip that. The first 15 inputs are
+%   MeshEvalCore's (see its help; the gradient, hessian and laplacian flags of options are
+%   ignored: the form takes what it needs).
+%   c: a scalar, or one value per node of every evaluated element in MeshEval's order
+%   (nqn x nel).
+%
+%   Errors: those of StiffnessMatrix (identifier StiffnessMatrix:<mnemonic>); a wrong number of
+%   inputs
+%   raises the usage message.
+%
+%   See also StiffnessMatrix, MeshEvalCore.
