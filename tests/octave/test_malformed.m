@@ -48,7 +48,18 @@ function good = mesh_core_call (e)
   g = annulus ();
   k = [0 0 0 0 0.25 0.5 0.75 1 1 1 1];
   good = {g.coefs, g.order, g.knots{:}, [], [4 4], k, k, [], [], 4, 4, [], 0, [1 1 1 0 0]};
-  good = [good, num2cell(ones (1, numel (e.inputs)))];
+  good = [good, coefficients(e)];
+end
+
+% A form's coefficients, constants: b has one a physical coordinate.
+function c = coefficients (e)
+  c = num2cell (ones (1, numel (e.inputs)));
+  if (strcmp (e.kind, 'Advection')), c = {[1; 1]}; end
+end
+
+% Where a face may be given: MeshEval, and the forms of a face.
+function ok = takes_side (e)
+  ok = any (strcmp (e.kind, {'Fields', 'Mass', 'Load'}));
 end
 
 function cases = mesh_core_cases (e)
@@ -97,15 +108,16 @@ function cases = mesh_core_cases (e)
   % mesh on threads.
   origin = c;
   origin(1:2, :, :) = 0;
-  cases(end + 1, :) = {put(good, 1, origin), 15, 'ok'};
-  cases(end + 1, :) = {put(good, 14, zeros (1, 0)), 15, 'ok'};
-  cases(end + 1, :) = {put(good, 14, [3 3 1]), 15, 'ok'};
+  cases(end + 1, :) = {put(good, 1, origin), outputs, 'ok'};
+  cases(end + 1, :) = {put(good, 14, zeros (1, 0)), outputs, 'ok'};
+  cases(end + 1, :) = {put(good, 14, [3 3 1]), outputs, 'ok'};
   for side = 1:4
-    cases(end + 1, :) = {put(good, 15, [1 1 1 side 0]), 15, 'ok'};
+    cases(end + 1, :) = {put(good, 15, [1 1 1 side 0]), 1, ...
+                         ifelse_id(~takes_side (e), id('sideOutOfRange'))};
   end
-  cases(end + 1, :) = {put(good, 11, [0 1; 0.5 0.5]), 15, 'ok'};
+  cases(end + 1, :) = {put(good, 11, [0 1; 0.5 0.5]), outputs, 'ok'};
   many = [0 0 0 0 linspace(0, 1, 81)(2:end - 1) 1 1 1 1];
-  cases(end + 1, :) = {put(put(good, 7, many), 8, many), 15, 'ok'};
+  cases(end + 1, :) = {put(put(good, 7, many), 8, many), outputs, 'ok'};
 end
 
 % Sets element `at` (linear) of the coefficients to v.
@@ -116,7 +128,7 @@ end
 function cases = mesh_struct_cases (e)
   g = annulus ();
   id = @(m) [e.name ':' m];
-  extra = num2cell (ones (1, numel (e.inputs)));
+  extra = coefficients (e);
   cases = {{1, extra{:}}, 1, id('notStruct');
            {[g g], extra{:}}, 1, id('notStruct');
            {rmfield(g, 'coefs'), extra{:}}, 1, id('missingField');
@@ -135,7 +147,8 @@ function cases = mesh_struct_cases (e)
            {g, extra{:}, 'side', [1 2]}, 1, id('optionValue');
            {g, extra{:}, 'rdim', 0}, 1, id('optionValue');
            {g, extra{:}, 'side', 7}, 1, id('sideOutOfRange');
-           {g, extra{:}, 'QUADRATURE', 3, 'Side', 1}, 1, 'ok';
+           {g, extra{:}, 'QUADRATURE', 3, 'Side', 1}, 1, ifelse_id(~takes_side (e), ...
+                                                                   id('sideOutOfRange'));
            {g, extra{:}}, 1, 'ok'};
   if (strcmp (e.name, 'MeshEval'))
     cases(end + 1, :) = {{g, 'hessian', 2}, 1, id('optionValue')};
