@@ -171,7 +171,7 @@ void MeshCompute(benchmark::State& state, bool volume) {
   } share{&m, nullptr, {nodes.data(), weights.data(), x.data(), jac.data(), jacdet.data(), nullptr,
                         size.data(), conn.data(), R.data(), grad.data(),
                         hess.empty() ? nullptr : hess.data(), nullptr}};
-  const gateway::MeshMemory memory(&rq, threads);
+  gateway::MeshMemory memory(&rq, threads);
   share.memory = &memory;
   for (auto _ : state) {
     evaluators::Shares(
@@ -183,6 +183,7 @@ void MeshCompute(benchmark::State& state, bool volume) {
         &share);
     benchmark::ClobberMemory();
   }
+  memory.Release();
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * nel * nqn));
   state.counters["ns_per_point"] = benchmark::Counter(
       static_cast<double>(state.iterations() * nel * nqn),
@@ -211,8 +212,8 @@ void FormCompute(benchmark::State& state, bool volume, forms::Kind kind) {
   const size_t bound = forms::PatternBound(form, m);
   std::vector<size_t> jc(n + 1), ir(bound);
   std::vector<double> pr(bound);
-  const gateway::MeshMemory memory(&rq, threads, forms::ElementBytes(form, m),
-                                   forms::PatternBytes(m));
+  gateway::MeshMemory memory(&rq, threads, forms::ElementBytes(form, m),
+                             forms::PatternBytes(m));
   std::vector<mesh::Scratch*> scratch;
   std::vector<void*> extra;
   for (int t = 0; t < memory.threads(); ++t) {
@@ -227,6 +228,7 @@ void FormCompute(benchmark::State& state, bool volume, forms::Kind kind) {
     forms::DropZeros(n, jc.data(), ir.data(), pr.data());
     benchmark::ClobberMemory();
   }
+  memory.Release();
   const size_t points = m.count * static_cast<size_t>(mesh::Nodes(m));
   state.counters["ns_per_point"] = benchmark::Counter(
       static_cast<double>(state.iterations() * points),

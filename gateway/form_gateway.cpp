@@ -159,8 +159,8 @@ void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs,
   if (mesh.count == 0 && vector) return;
   const double work = forms::ElementCost(form, mesh) * static_cast<double>(mesh.count);
   const int threads = mesh.count == 0 ? 1 : evaluators::ThreadsFor(work);
-  const MeshMemory memory(&rq, threads, forms::ElementBytes(form, mesh),
-                          vector ? 0 : forms::PatternBytes(mesh));
+  MeshMemory memory(&rq, threads, forms::ElementBytes(form, mesh),
+                    vector ? 0 : forms::PatternBytes(mesh));
   if (memory.threads() == 0) {
     Fail(who, "outOfMemory", "%s could not allocate its scratch.", call.core);
   }
@@ -172,13 +172,14 @@ void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs,
   }
   if (vector) {
     forms::AssembleVector(form, mesh, scratch, extra, memory.threads(), out);
-    return;
+  } else {
+    const std::size_t nnz = forms::Pattern(form, mesh, memory.callExtra(), jc, ir);
+    std::memset(out, 0, nnz * sizeof(double));
+    forms::Assemble(form, mesh, scratch, extra, memory.threads(), static_cast<const mwIndex*>(jc),
+                    static_cast<const mwIndex*>(ir), out);
+    forms::DropZeros(n, jc, ir, out);
   }
-  const std::size_t nnz = forms::Pattern(form, mesh, memory.callExtra(), jc, ir);
-  std::memset(out, 0, nnz * sizeof(double));
-  forms::Assemble(form, mesh, scratch, extra, memory.threads(), static_cast<const mwIndex*>(jc),
-                  static_cast<const mwIndex*>(ir), out);
-  forms::DropZeros(n, jc, ir, out);
+  memory.Release();
 }
 
 }  // namespace gateway

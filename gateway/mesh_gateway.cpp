@@ -467,7 +467,11 @@ MeshMemory::MeshMemory(MeshRequest* rq, int threads, std::size_t extraPerThread,
   }
 }
 
-MeshMemory::~MeshMemory() { std::free(block_); }
+void MeshMemory::Release() {
+  std::free(block_);
+  block_ = nullptr;
+  threads_ = 0;
+}
 
 namespace {
 
@@ -608,13 +612,14 @@ void RunMeshEval(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   base.laplacian = out[kLaplacians];
   if (nel == 0) return;
   const double work = mesh::ElementCost(mesh) * static_cast<double>(nel);
-  const MeshMemory memory(&rq, evaluators::ThreadsFor(work));
+  MeshMemory memory(&rq, evaluators::ThreadsFor(work));
   if (memory.threads() == 0) {
     Fail(who, Fault::OutOfMemory, "MeshEval could not allocate its %zu bytes of scratch.",
          mesh::ScratchBytes(mesh));
   }
   share.memory = &memory;
   evaluators::Shares(nel, memory.threads(), 256 * 1024, RunShare, &share);
+  memory.Release();
 }
 
 }  // namespace gateway

@@ -44,13 +44,15 @@ MeshRequest ReadMesh(const char* who, const mxArray* const prhs[]);
 
 // What a mesh call allocates once checked: the geometry's weights, the span tables, perCall bytes
 // of the caller's, and one scratch per thread with extraPerThread bytes of the caller's, in one
-// heap block; freed by the destructor. threads is lowered to what could be had; 0 where not even
-// one thread's scratch could be (and then nothing is allocated).
+// heap block, which Release frees. threads is lowered to what could be had; 0 where not even one
+// thread's scratch could be (and then nothing is allocated). Released by hand, not by a
+// destructor: a destructor would bring the C++ unwinder into every binary (nothing may raise a
+// host error while the block is held, so no unwinding ever needs it).
 class MeshMemory {
  public:
   MeshMemory(MeshRequest* request, int threads, std::size_t extraPerThread = 0,
              std::size_t perCall = 0);
-  ~MeshMemory();
+  void Release();
   MeshMemory(const MeshMemory&) = delete;
   MeshMemory& operator=(const MeshMemory&) = delete;
   int threads() const { return threads_; }
