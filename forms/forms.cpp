@@ -277,8 +277,8 @@ Plan PlanOf(const Form& form, const Mesh& mesh) {
   p.W = take(s.nqn);
   p.M = take(s.nqn);
   p.T = take(s.r * s.nqn * s.nsh);
-  p.P = take(s.r * s.nqn);
-  p.acc = take(s.nloc);
+  p.P = take(2 * s.r * s.nqn);
+  p.acc = take(2 * s.nloc);
   p.Ke = take(s.nloc * s.nloc);
   p.total = at;
   return p;
@@ -324,29 +324,56 @@ void Transpose(const double* source, std::size_t rdim, std::size_t nqn, std::siz
   }
 }
 
+// acc0[b] += t0 row[b] and acc1[b] += t1 row[b] for b in [0, n): apart, so that the compiler
+// vectorises over b (each entry keeps its own sum in order).
+void Accumulate(std::size_t n, double t0, double t1, const double* __restrict row,
+                double* __restrict acc0, double* __restrict acc1) {
+  for (std::size_t b = 0; b < n; ++b) {
+    acc0[b] += t0 * row[b];
+    acc1[b] += t1 * row[b];
+  }
+}
+
+void Accumulate(std::size_t n, double t, const double* __restrict row, double* __restrict acc) {
+  for (std::size_t b = 0; b < n; ++b) acc[b] += t * row[b];
+}
+
 // Ke(a, b) = sum over q and m of P_a[q m] T[m][q][b] with P_a = weight(q) times the source's
-// row a: computed for b >= a and mirrored where symmetric, for every b otherwise.
+// row a: computed for b >= a and mirrored where symmetric, for every b otherwise. Two rows at a
+// time share the loads of T; each entry is still its own sum over q and m in order.
 void WeightedProducts(const double* source, std::size_t rdim, const Element& el, const Sizes& s,
                       const double* weight, bool symmetric) {
   Transpose(source, rdim, s.nqn, s.nsh, el.T);
-  for (std::size_t a = 0; a < s.nsh; ++a) {
+  const std::size_t depth = s.nqn * rdim;
+  double* P0 = el.P;
+  double* P1 = el.P + depth;
+  double* acc0 = el.acc;
+  double* acc1 = el.acc + s.nsh;
+  for (std::size_t a = 0; a < s.nsh; a += 2) {
+    const bool two = a + 1 < s.nsh;
     for (std::size_t q = 0; q < s.nqn; ++q) {
       for (std::size_t m = 0; m < rdim; ++m) {
-        el.P[q * rdim + m] = weight[q] * source[m + rdim * (q + s.nqn * a)];
+        P0[q * rdim + m] = weight[q] * source[m + rdim * (q + s.nqn * a)];
+        P1[q * rdim + m] = two ? weight[q] * source[m + rdim * (q + s.nqn * (a + 1))] : 0.0;
       }
     }
     const std::size_t b0 = symmetric ? a : 0;
-    for (std::size_t b = b0; b < s.nsh; ++b) el.acc[b] = 0.0;
+    for (std::size_t b = b0; b < s.nsh; ++b) acc0[b] = acc1[b] = 0.0;
     for (std::size_t q = 0; q < s.nqn; ++q) {
       for (std::size_t m = 0; m < rdim; ++m) {
-        const double t = el.P[q * rdim + m];
         const double* row = el.T + (m * s.nqn + q) * s.nsh;
-        for (std::size_t b = b0; b < s.nsh; ++b) el.acc[b] += t * row[b];
+        Accumulate(s.nsh - b0, P0[q * rdim + m], P1[q * rdim + m], row + b0, acc0 + b0,
+                   acc1 + b0);
       }
     }
     for (std::size_t b = b0; b < s.nsh; ++b) {
-      el.Ke[a + s.nloc * b] = el.acc[b];
-      if (symmetric) el.Ke[b + s.nloc * a] = el.acc[b];
+      el.Ke[a + s.nloc * b] = acc0[b];
+      if (symmetric) el.Ke[b + s.nloc * a] = acc0[b];
+    }
+    if (!two) break;
+    for (std::size_t b = symmetric ? a + 1 : 0; b < s.nsh; ++b) {
+      el.Ke[(a + 1) + s.nloc * b] = acc1[b];
+      if (symmetric) el.Ke[b + s.nloc * (a + 1)] = acc1[b];
     }
   }
 }
@@ -383,9 +410,7 @@ void ElementMatrix(const Form& form, const Element& el, const Sizes& s, std::siz
       for (std::size_t a = 0; a < s.nsh; ++a) {
         for (std::size_t b = 0; b < s.nsh; ++b) el.acc[b] = 0.0;
         for (std::size_t q = 0; q < s.nqn; ++q) {
-          const double t = el.dx[q] * f.R[q + s.nqn * a];
-          const double* row = el.T + q * s.nsh;
-          for (std::size_t b = 0; b < s.nsh; ++b) el.acc[b] += t * row[b];
+          Accumulate(s.nsh, el.dx[q] * f.R[q + s.nqn * a], el.T + q * s.nsh, el.acc);
         }
         for (std::size_t b = 0; b < s.nsh; ++b) el.Ke[a + s.nloc * b] = el.acc[b];
       }
