@@ -1,4 +1,7 @@
-% The main job: the curve example, then the isogeometric one.
+% The main job: the curve example, the isogeometric one on the plug-ins, then a whole mesh's
+% quadrature data in one call.
 quarter_circle ();
 printf ('\n');
 iga_example ();
+printf ('\n');
+mesh_example ();

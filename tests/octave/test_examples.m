@@ -14,4 +14,10 @@ for p = [2 3]
               sprintf ('degree %d: rate %.2f, expected about %d', p, rows(end).rate, p + 1));
   t = expect (t, rows(end).error < 10^(-p - 2), sprintf ('degree %d: finest error %g', p, rows(end).error));
 end
+m = mesh_example ();
+t = expect (t, m.area_error < 1e-13, sprintf ('MeshEval: annulus area error %g', m.area_error));
+t = expect (t, m.volume_error < 1e-13, sprintf ('MeshEval: ring volume error %g', m.volume_error));
+t = expect (t, all (diff ([m.projection.error]) < 0), 'MeshEval: the projection error falls');
+t = expect (t, abs (m.projection(end).rate - 4) < 0.3, ...
+            sprintf ('MeshEval: projection rate %.2f, expected about 4', m.projection(end).rate));
 report (t);
