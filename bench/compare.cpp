@@ -18,6 +18,7 @@
 #include "bits.h"
 #include "random_case.h"
 #include "reference.h"
+#include "mesh_case.h"
 #include "registry.h"
 #include "standin.h"
 
@@ -79,29 +80,91 @@ std::vector<standin::Array> Inputs(const gateway::Signature& sig, Form form, std
   return args;
 }
 
-// Every case of every plug-in in `names` of a toolbox, each result as one line of text: the
-// outputs' bits in hex, or the error's identifier and message.
-void Run(const std::string& toolbox,
-         const std::vector<std::pair<const gateway::Signature*, Form>>& plugins, int cases,
+// A binary to compare: its file, how to make its case t, and its outputs.
+struct Target {
+  std::string name, file;
+  std::function<std::vector<standin::Array>(std::mt19937&, int)> inputs;
+  int outputs;
+};
+
+// A mesh call's case t: a random patch of 1 to 3 directions, its own basis or a refinement of
+// it (NURBS or B-splines), Hessians and Laplacians now and then, a side now and then, the
+// form's coefficients constant or at every node; every fifth case with one value spoiled.
+std::vector<standin::Array> MeshCallInputs(const gateway::MeshCall& call, std::mt19937& rng,
+                                           int t) {
+  const int d = 1 + t % 3;
+  MeshCase c = RandomPatch(rng, d, d == 3 ? 2 : 4, d + (t % 7 == 3 && d < 3), t % 4 != 0);
+  if (t % 3 != 0) {
+    size_t ns = 1;
+    for (int k = 0; k < d; ++k) {
+      std::vector<double> U = c.knots[k];
+      const int up = t % 2;
+      U.insert(U.begin(), up, 0.0);
+      U.insert(U.end(), up, 1.0);
+      U.push_back(0.5 * std::uniform_real_distribution<double>(0.0, 1.0)(rng) + 0.25);
+      std::sort(U.begin(), U.end());
+      c.spaceKnots[k] = U;
+      c.spaceOrder.push_back(c.order[k] + up);
+      ns *= U.size() - c.order[k] - up;
+    }
+    if (t % 5 != 1) c.spaceWeights = RandomWeights(rng, static_cast<int>(ns));
+  }
+  const bool fields = call.kind == gateway::MeshKind::Fields;
+  const bool face = fields || call.kind == gateway::MeshKind::Mass ||
+                    call.kind == gateway::MeshKind::Load;
+  c.options[1] = c.options[2] = fields && t % 2 == 1;
+  if (face && t % 4 == 2) c.options[3] = 1 + t % (2 * d);
+  std::vector<standin::Array> in = MeshInputs(c);
+  for (int k = 0; k < gateway::ListCount(call.inputs); ++k) {
+    // Constants: b has one a physical coordinate (the patch's d here: z is 0 unless bent).
+    const size_t rows = call.kind == gateway::MeshKind::Advection ? static_cast<size_t>(d) +
+                                                                         (t % 7 == 3 && d < 3)
+                                                                   : 1;
+    std::vector<double> v(rows);
+    for (double& x : v) x = 0.5 + std::uniform_real_distribution<double>(0.0, 1.0)(rng);
+    in.push_back(standin::Matrix({rows, 1}, v));
+  }
+  if (t % 5 == 4) {
+    const size_t at = rng() % in.size();
+    std::vector<double> v = standin::Values(in[at].get());
+    if (!v.empty()) v[rng() % v.size()] = NAN;
+    in[at] = standin::Matrix(standin::Dims(in[at].get()), v);
+  }
+  return in;
+}
+
+// Every case of every target of a toolbox, each result as one line of text: the outputs' bits in
+// hex (a sparse output's column starts, rows and values), or the error's identifier and message.
+void Run(const std::string& toolbox, const std::vector<Target>& targets, int cases,
          const std::function<void(const std::string&)>& line) {
-  for (const auto& [sig, form] : plugins) {
-    const standin::Plugin plugin(toolbox + "/" + FileName(*sig, form));
+  for (const Target& target : targets) {
+    const standin::Plugin plugin(toolbox + "/" + target.file);
     std::mt19937 rng(12345);
     for (int t = 0; t < cases; ++t) {
-      const std::vector<standin::Array> args = Inputs(*sig, form, rng, t);
+      const std::vector<standin::Array> args = target.inputs(rng, t);
       std::vector<const mxArray*> in;
       for (const standin::Array& arg : args) in.push_back(arg.get());
-      const standin::Result r = plugin.Call(gateway::OutputCount(*sig, form), in);
-      std::string text = Name(*sig, form) + " " + std::to_string(t) + ":";
+      const standin::Result r = plugin.Call(target.outputs, in);
+      std::string text = target.name + " " + std::to_string(t) + ":";
       if (r.failed) {
         text += " error " + r.id + " | " + r.message;
       } else {
+        char hex[20];
+        const auto put = [&](uint64_t b) {
+          std::snprintf(hex, sizeof hex, " %016llx", static_cast<unsigned long long>(b));
+          text += hex;
+        };
         for (const standin::Array& out : r.outputs) {
           text += " [";
-          char hex[20];
-          for (uint64_t b : Bits(standin::Values(out.get()))) {
-            std::snprintf(hex, sizeof hex, " %016llx", static_cast<unsigned long long>(b));
-            text += hex;
+          const standin::Sparse sparse = standin::SparseOf(out.get());
+          if (!sparse.jc.empty()) {
+            for (size_t j : sparse.jc) put(j);
+            text += " |";
+            for (size_t i : sparse.ir) put(i);
+            text += " |";
+            for (uint64_t b : Bits(sparse.pr)) put(b);
+          } else {
+            for (uint64_t b : Bits(standin::Values(out.get()))) put(b);
           }
           text += " ]";
         }
@@ -111,23 +174,34 @@ void Run(const std::string& toolbox,
   }
 }
 
-// The plug-ins of the registry that every toolbox given holds.
-std::vector<std::pair<const gateway::Signature*, Form>> Common(
-    const std::vector<std::string>& toolboxes) {
-  std::vector<std::pair<const gateway::Signature*, Form>> plugins;
+// The plug-ins of the registry and the cores of its mesh calls that every toolbox given holds.
+std::vector<Target> Common(const std::vector<std::string>& toolboxes) {
+  std::vector<Target> targets;
+  const auto everywhere = [&](const std::string& file) {
+    for (const std::string& dir : toolboxes) {
+      if (!Exists(dir + "/" + file)) {
+        std::printf("skipped %s: not in %s\n", file.c_str(), dir.c_str());
+        return false;
+      }
+    }
+    return true;
+  };
   for (const gateway::Signature* sig : registry::kAll) {
     for (Form form : {Form::Point, Form::Batch}) {
-      bool everywhere = true;
-      for (const std::string& dir : toolboxes) {
-        if (!Exists(dir + "/" + FileName(*sig, form))) {
-          std::printf("skipped %s: not in %s\n", FileName(*sig, form).c_str(), dir.c_str());
-          everywhere = false;
-        }
-      }
-      if (everywhere) plugins.emplace_back(sig, form);
+      if (!everywhere(FileName(*sig, form))) continue;
+      targets.push_back({Name(*sig, form), FileName(*sig, form),
+                         [sig, form](std::mt19937& rng, int t) { return Inputs(*sig, form, rng, t); },
+                         gateway::OutputCount(*sig, form)});
     }
   }
-  return plugins;
+  for (const gateway::MeshCall* call : registry::kMeshCalls) {
+    const std::string file = std::string(call->core) + standin::kMexSuffix;
+    if (!everywhere(file)) continue;
+    targets.push_back({call->core, file,
+                       [call](std::mt19937& rng, int t) { return MeshCallInputs(*call, rng, t); },
+                       gateway::ListCount(call->outputs)});
+  }
+  return targets;
 }
 
 }  // namespace
@@ -145,10 +219,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int cases = argc > 3 ? std::atoi(argv[3]) : 2000;
-  const auto plugins = Common({argv[1], argv[2]});
+  const auto targets = Common({argv[1], argv[2]});
   std::vector<std::string> a, b;
-  Run(argv[1], plugins, cases, [&](const std::string& l) { a.push_back(l); });
-  Run(argv[2], plugins, cases, [&](const std::string& l) { b.push_back(l); });
+  Run(argv[1], targets, cases, [&](const std::string& l) { a.push_back(l); });
+  Run(argv[2], targets, cases, [&](const std::string& l) { b.push_back(l); });
   long differing = 0;
   for (size_t k = 0; k < a.size(); ++k) {
     if (a[k] != b[k]) {
@@ -156,8 +230,8 @@ int main(int argc, char** argv) {
     }
   }
   std::printf(
-      "%zu plug-ins, %zu calls compared (outputs bit for bit, errors by identifier and message), "
-      "%ld differ\n",
-      plugins.size(), a.size(), differing);
+      "%zu plug-ins and cores, %zu calls compared (outputs bit for bit, errors by identifier and "
+      "message), %ld differ\n",
+      targets.size(), a.size(), differing);
   return differing == 0 ? 0 : 1;
 }
