@@ -1,7 +1,9 @@
-% The main job: the curve example, the isogeometric one on the plug-ins, then a whole mesh's
-% quadrature data in one call.
+% The main job: the curve example, the isogeometric one on the plug-ins, a whole mesh's
+% quadrature data in one call, and solves with the native forms.
 quarter_circle ();
 printf ('\n');
 iga_example ();
 printf ('\n');
 mesh_example ();
+printf ('\n');
+forms_example ();

@@ -20,4 +20,16 @@ t = expect (t, m.volume_error < 1e-13, sprintf ('MeshEval: ring volume error %g'
 t = expect (t, all (diff ([m.projection.error]) < 0), 'MeshEval: the projection error falls');
 t = expect (t, abs (m.projection(end).rate - 4) < 0.3, ...
             sprintf ('MeshEval: projection rate %.2f, expected about 4', m.projection(end).rate));
+f = forms_example ();
+for p = [2 3]
+  rows = f.poisson([f.poisson.p] == p);
+  t = expect (t, all ([rows.difference] < 1e-12), sprintf ('forms, p = %d: native = twins + m-code', p));
+  t = expect (t, all (diff ([rows.l2]) < 0) && all (diff ([rows.h1]) < 0), ...
+              sprintf ('forms, p = %d: the errors fall', p));
+  t = expect (t, abs (rows(end).l2_rate - (p + 1)) < 0.3 && abs (rows(end).h1_rate - p) < 0.3, ...
+              sprintf ('forms, p = %d: rates %.2f and %.2f', p, rows(end).l2_rate, rows(end).h1_rate));
+  plate = f.elasticity([f.elasticity.p] == p);
+  t = expect (t, all (diff ([plate.energy]) < 0) && abs (plate(end).rate - p) < 0.3, ...
+              sprintf ('plate with a hole, p = %d: energy rate %.2f', p, plate(end).rate));
+end
 report (t);
