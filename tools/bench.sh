@@ -8,7 +8,12 @@
 #      sweep over the number of functions plotted to docs/per_call.png;
 #   3. in Octave, many points per call: the twins serial and threaded, the loop of one-point
 #      calls, the nurbs package as shipped and hand-vectorised, the floors of Octave's zeros and
-#      of a trivial MEX, plotted to docs/batch.png.
+#      of a trivial MEX, plotted to docs/batch.png;
+#   4. in Octave, a whole mesh in one call: MeshEval (threaded, serial, with Hessians) against
+#      the twins plus vectorised m-code and the hand-vectorised nurbs package, beside the host's
+#      floor and the native work in process (read from the in-process benchmark's CSV, run
+#      first); and the forms (stiffness, mass, elasticity) against m-code assembly on the twins
+#      and on MeshEval, the host's floor and its triplet route: octave_mesh.txt, octave_forms.txt.
 # Results go to build/bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,3 +39,16 @@ octave "octave_batch_bench('$PWD/$out/batch.dat')" | tee "$out/octave_batch.txt"
 gnuplot -e "data='$out/plot.dat'; out='docs/per_call.png'" bench/plot.gp
 gnuplot -e "data='$out/batch.dat'; out='docs/batch.png'" bench/batch.gp
 echo "plots: docs/per_call.png docs/batch.png"
+echo "== in Octave, a whole mesh and the forms in one call"
+# The native work alone first (medians of three repetitions), read by the Octave tables.
+inprocess_csv() {
+  $build/bench/bench_inprocess --benchmark_filter="$1" --benchmark_min_time=0.2 \
+    --benchmark_repetitions=3 --benchmark_report_aggregates_only=true --benchmark_format=csv \
+    2>/dev/null > "$2"
+}
+inprocess_csv '^Mesh/' "$out/inprocess_mesh.csv"
+inprocess_csv '^Form/' "$out/inprocess_forms.csv"
+octave "octave_mesh_bench('$PWD/$out/mesh.dat', 'full', '$PWD/$out/inprocess_mesh.csv')" |
+  tee "$out/octave_mesh.txt"
+octave "octave_forms_bench('$PWD/$out/forms.dat', 'full', '$PWD/$out/inprocess_forms.csv')" |
+  tee "$out/octave_forms.txt"
