@@ -36,8 +36,15 @@ constexpr int kMaxThreads = 64;
 int Threads(const Batch& batch);
 
 // Every point of the batch, on `threads` threads (the calling one takes the first share). A
-// thread that cannot be started leaves its share to the calling thread. Calls no host.
-void Run(const Batch& batch, int threads);
+// thread that cannot be started leaves its share to the calling thread. Puts at most
+// kCallerStackBytes of scratch on the calling thread's stack: a larger row buffer is taken from
+// the heap, and freed before it returns. False, having written nothing and holding nothing, if
+// the heap has none to give. Calls no host.
+bool Run(const Batch& batch, int threads);
+
+// The row buffer of one point: every output's row, up to 6859 entries each at degree 18 in three
+// directions (549 kB for ten outputs).
+std::size_t RowBytes(const Batch& batch);
 
 // Estimated time of one point, in nanoseconds on the machine the threshold was measured on.
 double PointCost(const Batch& batch);
