@@ -1,6 +1,5 @@
 #include "batch.h"
 
-#include <cerrno>
 #include <cstdlib>
 
 #include "threads.h"
@@ -56,15 +55,29 @@ void Share(const Batch& b, double* rows, std::size_t begin, std::size_t end) {
   }
 }
 
-// NURBS_NUM_THREADS as a positive count, or 0 where it is unset or holds anything else.
+bool Blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// NURBS_NUM_THREADS as a cap: unset, empty or blank, none (0); a positive whole number in decimal
+// digits, blanks around it allowed, that number (at most kMaxThreads); anything else (0, a sign,
+// a fraction, an exponent, other text) 1. Whoever sets the variable wants fewer threads, and
+// serial is never wrong (the bits do not depend on the count), so a value not understood is no
+// licence to take every processor.
 int ThreadCap() {
-  const char* text = std::getenv("NURBS_NUM_THREADS");
-  if (text == nullptr || *text == '\0') return 0;
-  char* end = nullptr;
-  errno = 0;
-  const long cap = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || cap < 1) return 0;
-  return cap < kMaxThreads ? static_cast<int>(cap) : kMaxThreads;
+  const char* c = std::getenv("NURBS_NUM_THREADS");
+  if (c == nullptr) return 0;
+  while (Blank(*c)) ++c;
+  if (*c == '\0') return 0;
+  int cap = 0;
+  const char* digits = c;
+  for (; *c >= '0' && *c <= '9'; ++c) {
+    if (cap <= kMaxThreads) cap = 10 * cap + (*c - '0');  // saturates above kMaxThreads
+  }
+  const bool number = c > digits;
+  while (Blank(*c)) ++c;
+  if (!number || *c != '\0' || cap == 0) return 1;
+  return cap < kMaxThreads ? cap : kMaxThreads;
 }
 
 }  // namespace

@@ -32,7 +32,8 @@ struct Batch {
 constexpr int kMaxThreads = 64;
 
 // Threads worth starting for this batch: none below kMinShareNs of estimated work a thread, at
-// most the hardware's threads, at most NURBS_NUM_THREADS where that holds a positive integer.
+// most the hardware's threads, at most NURBS_NUM_THREADS where that holds a positive whole number
+// in decimal digits (blanks around it allowed); one where it holds anything else but blanks.
 int Threads(const Batch& batch);
 
 // Every point of the batch, on `threads` threads (the calling one takes the first share). A

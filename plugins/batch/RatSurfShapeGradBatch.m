@@ -25,8 +25,11 @@
 %   A NaN point or one outside the knot range gives the row the one-point call gives.
 %
 %   Threads: a call with enough work splits its points over the hardware's threads (only the
-%   results' bits matter, and they do not depend on the split); the environment variable
-%   NURBS_NUM_THREADS caps the count, setenv('NURBS_NUM_THREADS', '1') makes calls serial.
+%   results' bits matter, and they do not depend on the split). The environment variable
+%   NURBS_NUM_THREADS caps the count: a positive whole number in decimal digits, blanks around
+%   it allowed, is the most threads a call uses (setenv('NURBS_NUM_THREADS', '1') makes calls
+%   serial); unset or empty, there is no cap; any other value (0, -1, 3.5, 1e3, abc) makes
+%   calls serial.
 %
 %   Errors (identifier RatSurfShapeGradBatch:<mnemonic>): those of RatSurfShapeGrad, and
 %   pointsShape, tooManyPoints. A wrong number of inputs raises the usage message.

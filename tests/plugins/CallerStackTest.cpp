@@ -224,6 +224,48 @@ TEST_P(CallerStack, NoHeapIsOutOfMemoryOnlyWhereRowsExceedTheBound) {
   EXPECT_EQ(failures > 0, sig_.evaluator->directions == 3) << sig_.name;
 }
 
+// NURBS_NUM_THREADS, read at every call, seen through the thread starts a call asks for: a
+// positive whole number in decimal digits caps the count, unset or blank there is no cap, and
+// anything else makes the call serial.
+TEST(ThreadCap, OnlyAPositiveWholeNumberCapsAndAnythingElseIsSerial) {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0 || CPU_COUNT(&set) < 2) {
+    GTEST_SKIP() << "one processor: no call asks for a second thread";
+  }
+  const auto refused = Control<long (*)()>("nurbs_refused_starts");
+  ASSERT_NE(refused, nullptr) << "run with LD_PRELOAD naming the plugin_faults library";
+  const standin::Plugin twin(PluginPath("RatVolShapeHessBatch"));
+  std::mt19937 rng(23);
+  // Degree 6 at 200 points: some 1.2 ms of work, enough for two threads or more.
+  const std::vector<Array> args = Arguments(registry::kRatVolShapeHess, Form::Batch,
+                                            Case(registry::kRatVolShapeHess, 6, 200, rng));
+  std::vector<const mxArray*> in;
+  for (const Array& a : args) in.push_back(a.get());
+  const long live = standin::LiveArrays();
+  const auto asks = [&](const char* value) {
+    if (value) {
+      setenv("NURBS_NUM_THREADS", value, 1);
+    } else {
+      unsetenv("NURBS_NUM_THREADS");
+    }
+    const long before = refused();
+    const standin::Result r = twin.Call(1, in);
+    EXPECT_FALSE(r.failed) << r.message;
+    return refused() > before;
+  };
+  for (const char* capped : {"2", " 2\t", "007", "64", "100000000000000000000000"}) {
+    EXPECT_TRUE(asks(capped)) << "'" << capped << "'";
+  }
+  for (const char* none : {"", "  "}) EXPECT_TRUE(asks(none)) << "'" << none << "'";
+  EXPECT_TRUE(asks(nullptr)) << "unset";
+  for (const char* serial :
+       {"1", " 1 ", "0", "00", "-1", "+2", "abc", "1e3", "3.5", "2x", "0x10", "2 2"}) {
+    EXPECT_FALSE(asks(serial)) << "'" << serial << "'";
+  }
+  unsetenv("NURBS_NUM_THREADS");
+  EXPECT_EQ(standin::LiveArrays(), live);
+}
+
 INSTANTIATE_TEST_SUITE_P(Registry, CallerStack, ::testing::ValuesIn(registry::kAll),
                          [](const ::testing::TestParamInfo<const Signature*>& info) {
                            return std::string(info.param->name);
