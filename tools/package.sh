@@ -30,8 +30,8 @@ help_files() {
   for n in $names; do ls plugins/*/"$n.m"; done
   for n in $names; do echo "plugins/batch/${n}Batch.m"; done
 }
-# "RATCURVESHAPEGRAD  Rational basis ..." -> "Rational basis ..."
-summary() { head -1 "$1" | sed 's/^% *[A-Z0-9]* *//'; }
+# The help text's first line, "% RATCURVESHAPEGRAD  Rational basis ..." -> "Rational basis ..."
+summary() { grep -m1 '^%' "$1" | sed 's/^% *[A-Z0-9]* *//'; }
 
 # The Octave package.
 pkgdir=$stage/nurbsbasis-$version

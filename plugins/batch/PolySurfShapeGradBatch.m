@@ -1,3 +1,4 @@
+function varargout = PolySurfShapeGradBatch (varargin)
 % POLYSURFSHAPEGRADBATCH  PolySurfShapeGrad at many points in one call.
 %
 %   [R, dRdxi, dRdeta, idx] = PolySurfShapeGradBatch(xi, p, q, knotU, knotV)
@@ -38,6 +39,13 @@
 %     U = [0 0 0 0 0.5 1 1 1 1];
 %     [u, v] = ndgrid(linspace(0, 1, 50));
 %     [R, dRdxi, dRdeta, idx] = PolySurfShapeGradBatch([u(:)'; v(:)'], 3, 3, U, U);
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1; 0.5 0.9 1]; U = [0 0 0 0.5 1 1 1]; args = {2, 2, U, U};

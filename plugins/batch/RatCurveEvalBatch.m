@@ -1,3 +1,4 @@
+function varargout = RatCurveEvalBatch (varargin)
 % RATCURVEEVALBATCH  RatCurveEval at many points in one call.
 %
 %   [interp, interp_deriv] = RatCurveEvalBatch(xi, p, knot, points, weights)
@@ -27,6 +28,13 @@
 %
 %   Example: the x coordinate of a quarter circle and its derivative at 5 points
 %     [x, dx] = RatCurveEvalBatch(linspace(0, 1, 5), 2, [0 0 0 1 1 1], [1 1 0], [1 1/sqrt(2) 1]);
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1]; args = {2, [0 0 0 0.5 1 1 1], [0 1 4 9], [1 0.8 1.2 1]};

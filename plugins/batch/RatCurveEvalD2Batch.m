@@ -1,3 +1,4 @@
+function varargout = RatCurveEvalD2Batch (varargin)
 % RATCURVEEVALD2BATCH  RatCurveEvalD2 at many points in one call.
 %
 %   [interp, interp_deriv, interp_deriv2] = RatCurveEvalD2Batch(xi, p, knot, points, weights)
@@ -30,6 +31,13 @@
 %   Example: a scalar field and its first two derivatives at 5 points
 %     [f, df, d2f] = RatCurveEvalD2Batch(linspace(0, 1, 5), 2, [0 0 0 0.5 1 1 1], [0 1 4 9], ...
 %                                        [1 0.8 1.2 1]);
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1]; args = {2, [0 0 0 0.5 1 1 1], [0 1 4 9], [1 0.8 1.2 1]};

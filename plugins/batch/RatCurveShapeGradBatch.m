@@ -1,3 +1,4 @@
+function varargout = RatCurveShapeGradBatch (varargin)
 % RATCURVESHAPEGRADBATCH  RatCurveShapeGrad at many points in one call.
 %
 %   [R, dRdxi, idx] = RatCurveShapeGradBatch(xi, p, knot, weights)
@@ -37,6 +38,13 @@
 %     knot = [0 0 0 1 1 1]; w = [1 1/sqrt(2) 1]; X = [1; 1; 0]; Y = [0; 1; 1];
 %     [R, dRdxi, idx] = RatCurveShapeGradBatch(linspace(0, 1, 101), 2, knot, w);
 %     x = sum(R .* X(idx), 2); y = sum(R .* Y(idx), 2);   % x.^2 + y.^2 == 1
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1]; args = {2, [0 0 0 0.5 1 1 1], [1 0.8 1.2 1]};

@@ -1,3 +1,4 @@
+function varargout = RatCurveShapeHessBatch (varargin)
 % RATCURVESHAPEHESSBATCH  RatCurveShapeHess at many points in one call.
 %
 %   [R, dRdxi, dR2dxi, idx] = RatCurveShapeHessBatch(xi, p, knot, weights)
@@ -40,6 +41,13 @@
 %     dx = sum(d1 .* X(idx), 2); dy = sum(d1 .* Y(idx), 2);
 %     ddx = sum(d2 .* X(idx), 2); ddy = sum(d2 .* Y(idx), 2);
 %     kappa = abs(dx .* ddy - dy .* ddx) ./ hypot(dx, dy).^3;   % 1
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1]; args = {2, [0 0 0 0.5 1 1 1], [1 0.8 1.2 1]};

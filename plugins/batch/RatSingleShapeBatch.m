@@ -1,3 +1,4 @@
+function varargout = RatSingleShapeBatch (varargin)
 % RATSINGLESHAPEBATCH  RatSingleShape at many points in one call.
 %
 %   [Nip, dNipdxi] = RatSingleShapeBatch(i, p, xi, knot, weights)
@@ -30,6 +31,13 @@
 %     u = linspace(0, 1, 201);
 %     [N2, dN2] = RatSingleShapeBatch(2, 2, u, [0 0 0 0.5 1 1 1], [1 0.8 1.2 1]);
 %     plot(u, N2, u, dN2)
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1]; args = {2, [0 0 0 0.5 1 1 1], [1 0.8 1.2 1]};

@@ -1,3 +1,4 @@
+function varargout = RatSurfGradOnlyBatch (varargin)
 % RATSURFGRADONLYBATCH  RatSurfGradOnly at many points in one call.
 %
 %   [dRdxi, dRdeta, idx] = RatSurfGradOnlyBatch(xi, p, q, knotU, knotV, weights)
@@ -37,6 +38,13 @@
 %     s = 1/sqrt(2); w = [1 s 1; 1 s 1]';
 %     [dRdxi, dRdeta, idx] = RatSurfGradOnlyBatch(rand(2, 1000), 2, 1, [0 0 0 1 1 1], ...
 %                                                 [0 0 1 1], w);
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1; 0.5 0.9 1]; U = [0 0 0 0.5 1 1 1]; args = {2, 2, U, U, 1 + magic(4) / 16};

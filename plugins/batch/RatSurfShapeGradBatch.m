@@ -1,3 +1,4 @@
+function varargout = RatSurfShapeGradBatch (varargin)
 % RATSURFSHAPEGRADBATCH  RatSurfShapeGrad at many points in one call.
 %
 %   [R, dRdxi, dRdeta, idx] = RatSurfShapeGradBatch(xi, p, q, knotU, knotV, weights)
@@ -40,6 +41,13 @@
 %     [R, dRdxi, dRdeta, idx] = ...
 %       RatSurfShapeGradBatch(rand(2, 1000), 2, 1, U, V, w);
 %     x = sum(R .* Px(idx), 2); y = sum(R .* Py(idx), 2);   % 1 <= hypot(x, y) <= 2
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1; 0.5 0.9 1]; U = [0 0 0 0.5 1 1 1]; args = {2, 2, U, U, 1 + magic(4) / 16};

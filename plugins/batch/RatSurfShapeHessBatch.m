@@ -1,3 +1,4 @@
+function varargout = RatSurfShapeHessBatch (varargin)
 % RATSURFSHAPEHESSBATCH  RatSurfShapeHess at many points in one call.
 %
 %   [R, dRdxi, dRdeta, dR2dxi, dR2deta, dR2dxideta, idx] = RatSurfShapeHessBatch(xi, p, q, knotU, knotV, weights)
@@ -42,6 +43,13 @@
 %     [R, dRdxi, dRdeta, dR2dxi, dR2deta, dR2dxideta, idx] = ...
 %       RatSurfShapeHessBatch(rand(2, 1000), 2, 2, U, U, w);
 %     laplacian = dR2dxi + dR2deta;   % of every function, at every point
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1; 0.5 0.9 1]; U = [0 0 0 0.5 1 1 1]; args = {2, 2, U, U, 1 + magic(4) / 16};

@@ -1,3 +1,4 @@
+function varargout = RatVolShapeGradBatch (varargin)
 % RATVOLSHAPEGRADBATCH  RatVolShapeGrad at many points in one call.
 %
 %   [R, dRdxi, dRdeta, dRdzeta, idx] = RatVolShapeGradBatch(xi, p, q, r, knotU, knotV, knotW, weights)
@@ -42,6 +43,13 @@
 %     [R, dRdxi, dRdeta, dRdzeta, idx] = ...
 %       RatVolShapeGradBatch(rand(3, 1000), 2, 1, 1, U, V, V, w);
 %     z = sum(R .* Pz(idx), 2);   % the third coordinate
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1; 0.5 0.9 1; 0.2 0 1]; U = [0 0 0.5 1 1]; args = {1, 1, 1, U, U, U, reshape(1 + (1:27) / 27, 3, 3, 3)};

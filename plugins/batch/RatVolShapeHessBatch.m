@@ -1,3 +1,4 @@
+function varargout = RatVolShapeHessBatch (varargin)
 % RATVOLSHAPEHESSBATCH  RatVolShapeHess at many points in one call.
 %
 %   [R, dRdxi, dRdeta, dRdzeta, dR2dxi, dR2deta, dR2dzeta, dR2dxideta, dR2detazeta, dR2dxizeta,
@@ -40,6 +41,13 @@
 %     [R, ~, ~, ~, dxx, dyy, dzz, ~, ~, ~, idx] = ...
 %       RatVolShapeHessBatch(rand(3, 1000), 2, 2, 2, U, U, U, w);
 %     laplacian = dxx + dyy + dzz;   % row j: point j, columns as R's
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1; 0.5 0.9 1; 0.2 0 1]; U = [0 0 0 0.5 1 1 1];

@@ -9,6 +9,12 @@ function test_build_mex (zipfile, toolbox)
   folder = fullfile (scratch, 'nurbsbasis');
   unwind_protect
     addpath (folder);
+    % Octave with the MATLAB folder has no plug-in for it until build_mex has run.
+    [t, err] = expect_error (t, @() RatVolShapeGrad ([0.5 0.5 0.5], 1, 1, 1, [0 0 1 1], ...
+                             [0 0 1 1], [0 0 1 1], ones (2, 2, 2)), 'nurbsbasis:notBuilt', ...
+                             'before build_mex: not built');
+    t = expect (t, ! isempty (err) && ! isempty (strfind (err.message, 'build_mex')), ...
+                'before build_mex: the message names it');
     evalc ('build_mex ()');
     for e = plugin_registry ()
       for name = {e.name, [e.name 'Batch']}
