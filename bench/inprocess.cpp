@@ -137,7 +137,7 @@ void Evaluator(benchmark::State& state, const Signature* sig) {
       }
       batch.idx = made.back();
     }
-    evaluators::Run(batch, threads);
+    if (!evaluators::Run(batch, threads)) state.SkipWithError("no memory for the row buffer");
     benchmark::ClobberMemory();
     for (double* m : made) std::free(m);
   }

@@ -18,6 +18,8 @@ struct Basis {
   double d1[kMaxDegree + 1];
   double d2[kMaxDegree + 1];
 };
+static_assert(3 * sizeof(Basis) + kKernelStackBytes <= kPointStackBytes / 2,
+              "a point's fixed scratch leaves half of its bound to the frames around it");
 
 inline void Evaluate(const Call& call, const Site& site, int d, int order, Basis* basis) {
   double* rows[3] = {basis->N, basis->d1, basis->d2};

@@ -1,6 +1,5 @@
 #include "batch.h"
 
-#include <cerrno>
 #include <cstdlib>
 
 #include "threads.h"
@@ -14,62 +13,78 @@ namespace {
 // (bench/octave_threads.m), so a second thread is started from 600 us, where it wins by 8 to 15%.
 constexpr double kMinShareNs = 300e3;
 
-// One point's rows, before they are copied to row j: on the stack, sized to the call (up to
-// 6859 functions a row for degree 18 in three directions).
+// One point's rows, before they are copied to row j: on the stack where they fit, sized to the
+// call. A function holding such a buffer is never inlined (GCC and MSVC do not inline a function
+// that calls alloca), so the buffer is released when that function returns.
 #if defined(_MSC_VER)
 #define NURBS_STACK_ALLOC _alloca
 #else
 #define NURBS_STACK_ALLOC __builtin_alloca
 #endif
 
-// Entries of one output's row, and the row buffer of one point: every output's row.
+// Entries of one output's row.
 std::size_t RowEntries(const Batch& b) {
   return b.evaluator->rows ? static_cast<std::size_t>(LocalFunctions(*b.call)) : 1;
 }
 
-std::size_t RowBytes(const Batch& b) {
-  return static_cast<std::size_t>(b.outputs) * RowEntries(b) * sizeof(double);
-}
-
-// The row buffer the calling thread may put on its stack, and the stack a thread of ours has
-// besides its row buffer: far more than the evaluator and the kernel use.
-constexpr std::size_t kCallerRowBytes = 128 * 1024;
+// The row buffer the calling thread may put on its stack: what kCallerStackBytes leaves besides a
+// point's own scratch. And the stack a thread of ours has besides its row buffer: far more than
+// the evaluator and the kernel use.
+constexpr std::size_t kCallerRowBytes = kCallerStackBytes - kPointStackBytes;
 constexpr std::size_t kStackMargin = 256 * 1024;
 
-void Share(const Batch* b, std::size_t begin, std::size_t end) {
-  const Call& call = *b->call;
+// Points [begin, end), each evaluated into `rows` (RowBytes) and copied to its row of the outputs.
+void Share(const Batch& b, double* rows, std::size_t begin, std::size_t end) {
+  const Call& call = *b.call;
   const std::size_t d = static_cast<std::size_t>(call.directions);
-  const std::size_t P = b->points;
-  const std::size_t cols = RowEntries(*b);
-  double* rows = static_cast<double*>(NURBS_STACK_ALLOC(RowBytes(*b)));
+  const std::size_t P = b.points;
+  const std::size_t cols = RowEntries(b);
   Dest dest{};
-  for (int o = 0; o < b->outputs; ++o) dest.at[b->slot[o]] = rows + o * cols;
+  for (int o = 0; o < b.outputs; ++o) dest.at[b.slot[o]] = rows + o * cols;
   for (std::size_t j = begin; j < end; ++j) {
-    const double* x = b->xi + j * d;
-    const Site site = b->spans ? LocateAt(call, x, b->spans + j * d) : Locate(call, x);
-    b->evaluator->run(call, site, dest);
-    for (int o = 0; o < b->outputs; ++o) {
-      double* out = b->out[o];
+    const double* x = b.xi + j * d;
+    const Site site = b.spans ? LocateAt(call, x, b.spans + j * d) : Locate(call, x);
+    b.evaluator->run(call, site, dest);
+    for (int o = 0; o < b.outputs; ++o) {
+      double* out = b.out[o];
       if (out == nullptr) continue;
       const double* row = rows + o * cols;
       for (std::size_t e = 0; e < cols; ++e) out[j + e * P] = row[e];
     }
-    if (b->idx) BasisIndices(call, site, b->idx + j, static_cast<std::ptrdiff_t>(P));
+    if (b.idx) BasisIndices(call, site, b.idx + j, static_cast<std::ptrdiff_t>(P));
   }
 }
 
-// NURBS_NUM_THREADS as a positive count, or 0 where it is unset or holds anything else.
+bool Blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// NURBS_NUM_THREADS as a cap: unset, empty or blank, none (0); a positive whole number in decimal
+// digits, blanks around it allowed, that number (at most kMaxThreads); anything else (0, a sign,
+// a fraction, an exponent, other text) 1. Whoever sets the variable wants fewer threads, and
+// serial is never wrong (the bits do not depend on the count), so a value not understood is no
+// licence to take every processor.
 int ThreadCap() {
-  const char* text = std::getenv("NURBS_NUM_THREADS");
-  if (text == nullptr || *text == '\0') return 0;
-  char* end = nullptr;
-  errno = 0;
-  const long cap = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || cap < 1) return 0;
-  return cap < kMaxThreads ? static_cast<int>(cap) : kMaxThreads;
+  const char* c = std::getenv("NURBS_NUM_THREADS");
+  if (c == nullptr) return 0;
+  while (Blank(*c)) ++c;
+  if (*c == '\0') return 0;
+  int cap = 0;
+  const char* digits = c;
+  for (; *c >= '0' && *c <= '9'; ++c) {
+    if (cap <= kMaxThreads) cap = 10 * cap + (*c - '0');  // saturates above kMaxThreads
+  }
+  const bool number = c > digits;
+  while (Blank(*c)) ++c;
+  if (!number || *c != '\0' || cap == 0) return 1;
+  return cap < kMaxThreads ? cap : kMaxThreads;
 }
 
 }  // namespace
+
+std::size_t RowBytes(const Batch& b) {
+  return static_cast<std::size_t>(b.outputs) * RowEntries(b) * sizeof(double);
+}
 
 double PointCost(const Batch& b) {
   // Evaluating a direction's basis grows with the square of its degree, the rows with the
@@ -107,39 +122,54 @@ struct Task {
   std::size_t begin, end;
 };
 
+// A thread of the batch's own: its row buffer on its stack, which Start sized for it.
 void RunTask(void* task) {
   const Task* t = static_cast<const Task*>(task);
-  Share(t->batch, t->begin, t->end);
+  double* rows = static_cast<double*>(NURBS_STACK_ALLOC(RowBytes(*t->batch)));
+  Share(*t->batch, rows, t->begin, t->end);
 }
 
 }  // namespace
 
-void Run(const Batch& b, int threads) {
+bool Run(const Batch& b, int threads) {
   const std::size_t P = b.points;
-  if (P == 0) return;
+  if (P == 0) return true;
   if (threads > kMaxThreads) threads = kMaxThreads;
+  if (static_cast<std::size_t>(threads) > P) threads = static_cast<int>(P);
   if (threads < 1) threads = 1;
-  // A large row buffer (degree 14 and more in three directions) is not put on the host's stack,
-  // whose size is the host's: every share then runs on a thread of ours, with the stack it needs.
-  const bool callerShares = RowBytes(b) <= kCallerRowBytes;
-  if (callerShares && (threads == 1 || P < 2)) {
-    Share(&b, 0, P);
-    return;
+  // The calling thread's row buffer, which it keeps for its own share and for those of threads
+  // that cannot be started: on its stack where it fits the bound, else on the heap, taken before
+  // any thread starts so that a refusal leaves nothing to undo.
+  const std::size_t bytes = RowBytes(b);
+  void* heap = nullptr;
+  double* rows;
+  if (bytes <= kCallerRowBytes) {
+    rows = static_cast<double*>(NURBS_STACK_ALLOC(bytes));
+  } else {
+    heap = std::malloc(bytes);
+    if (heap == nullptr) return false;
+    rows = static_cast<double*>(heap);
+  }
+  if (threads == 1) {
+    Share(b, rows, 0, P);
+    std::free(heap);
+    return true;
   }
   const std::size_t T = static_cast<std::size_t>(threads);
   // Share t is [First(t), First(t + 1)): the first P % T shares take one point more.
   const auto First = [P, T](std::size_t t) { return (P / T) * t + (t < P % T ? t : P % T); };
   Task tasks[kMaxThreads];
   Thread workers[kMaxThreads] = {};
-  for (std::size_t t = 0; t < T; ++t) {
+  for (std::size_t t = 1; t < T; ++t) {
     tasks[t] = {&b, First(t), First(t + 1)};
-    if (t == 0 && callerShares) continue;
-    if (!Start(&workers[t], RunTask, &tasks[t], RowBytes(b) + kStackMargin)) {
-      RunTask(&tasks[t]);  // no thread to be had: this one does the share
+    if (!Start(&workers[t], RunTask, &tasks[t], bytes + kStackMargin)) {
+      Share(b, rows, tasks[t].begin, tasks[t].end);  // no thread to be had: this one does it
     }
   }
-  if (callerShares) RunTask(&tasks[0]);
-  for (std::size_t t = 0; t < T; ++t) Join(&workers[t]);
+  Share(b, rows, 0, First(1));
+  for (std::size_t t = 1; t < T; ++t) Join(&workers[t]);
+  std::free(heap);
+  return true;
 }
 
 }  // namespace evaluators

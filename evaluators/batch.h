@@ -32,15 +32,23 @@ struct Batch {
 constexpr int kMaxThreads = 64;
 
 // Threads worth starting for this batch: none below kMinShareNs of estimated work a thread, at
-// most the hardware's threads, at most NURBS_NUM_THREADS where that holds a positive integer.
+// most the hardware's threads, at most NURBS_NUM_THREADS where that holds a positive whole number
+// in decimal digits (blanks around it allowed); one where it holds anything else but blanks.
 int Threads(const Batch& batch);
 
 // The same rule for any work of `work` nanoseconds that splits into independent shares.
 int ThreadsFor(double work);
 
 // Every point of the batch, on `threads` threads (the calling one takes the first share). A
-// thread that cannot be started leaves its share to the calling thread. Calls no host.
-void Run(const Batch& batch, int threads);
+// thread that cannot be started leaves its share to the calling thread. Puts at most
+// kCallerStackBytes of scratch on the calling thread's stack: a larger row buffer is taken from
+// the heap, and freed before it returns. False, having written nothing and holding nothing, if
+// the heap has none to give. Calls no host.
+bool Run(const Batch& batch, int threads);
+
+// The row buffer of one point: every output's row, up to 6859 entries each at degree 18 in three
+// directions (549 kB for ten outputs).
+std::size_t RowBytes(const Batch& batch);
 
 // Estimated time of one point, in nanoseconds on the machine the threshold was measured on.
 double PointCost(const Batch& batch);

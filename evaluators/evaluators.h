@@ -22,6 +22,18 @@ namespace evaluators {
 constexpr int kMaxDirections = 3;
 constexpr int kMaxOutputs = 10;
 
+// The most scratch a plug-in puts on the stack of the thread that calls it, whatever the call. A
+// host may run a plug-in on a thread of 1 MB of stack (Windows' default for a thread) or less,
+// much of it under the host's own frames: a point's fixed scratch (kPointStackBytes) and a
+// batch's row buffer share this, and a row buffer that does not fit goes to the heap or to a
+// thread of the batch's own, whose stack is sized for it.
+constexpr std::size_t kCallerStackBytes = 64 * 1024;
+
+// A bound on the stack one point takes besides a batch's row buffer, at kMaxDegree: the bases of
+// three directions (1.4 kB), the kernel's tables (kKernelStackBytes, 3.5 kB), and the frames of
+// the calls between them and the host (the gateway's message buffers, the batch's thread table).
+constexpr std::size_t kPointStackBytes = 16 * 1024;
+
 // A coordinate strictly within this distance of the last knot is evaluated this far below it,
 // inside the last non-empty span: 100 machine epsilons, exactly 25 * 2^-50.
 constexpr double kEndTolerance = 2.220446049250313e-14;

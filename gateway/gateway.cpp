@@ -38,16 +38,16 @@ enum class Fault {
   PointsShape,
   SpansShape,
   TooManyPoints,
+  OutOfMemory,
 };
 
 constexpr const char* kMnemonic[] = {
     "tooManyOutputs",  "notDouble",      "complex",         "sparse",         "tooFewValues",
     "degreeNotFinite", "degreeNegative", "degreeTooLarge",  "knotsNotRow",    "knotsTooLong",
     "knotsTooShort",   "knotsNaN",       "knotsDecreasing", "spanOutOfRange", "indexOutOfRange",
-    "pointsShape",     "spansShape",     "tooManyPoints",
+    "pointsShape",     "spansShape",     "tooManyPoints",   "outOfMemory",
 };
-static_assert(sizeof kMnemonic / sizeof kMnemonic[0] ==
-                  static_cast<size_t>(Fault::TooManyPoints) + 1,
+static_assert(sizeof kMnemonic / sizeof kMnemonic[0] == static_cast<size_t>(Fault::OutOfMemory) + 1,
               "one mnemonic per fault");
 
 // The plug-in being called, in its form: whose name every message carries.
@@ -368,6 +368,11 @@ Request Read(const Signature& sig, Form form, int nlhs, int nrhs, const mxArray*
     if (spansArg >= 0) ReadBatchSpans(who, sig.args[spansArg].name, prhs[spansArg], rq);
   }
   return rq;
+}
+
+void OutOfMemory(const Signature& sig, Form form, size_t bytes) {
+  Fail(Plugin{sig, form}, Fault::OutOfMemory,
+       "The call needs %zu bytes of scratch memory, which the system could not give.", bytes);
 }
 
 void RunPoint(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {

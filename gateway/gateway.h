@@ -66,6 +66,10 @@ class Outputs {
 void RunPoint(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 void RunBatch(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
+// Raises "Name:outOfMemory" for scratch of this size that could not be had. Only once nothing of
+// the plug-in's own is held: the host leaves by a non-local jump and frees only its arrays.
+[[noreturn]] void OutOfMemory(const Signature& sig, Form form, std::size_t bytes);
+
 }  // namespace gateway
 
 #endif  // NURBS_GATEWAY_GATEWAY_H_

@@ -5,7 +5,9 @@
 namespace gateway {
 
 // Every element of every output is written: each point's rows are copied whole, whatever the
-// point, and a share whose thread cannot be started is done by the calling thread.
+// point, and a share whose thread cannot be started is done by the calling thread. A row buffer
+// too large for the caller's stack that the heap cannot give fails the call, the outputs made so
+// far left to the host, which frees them.
 void RunBatch(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   const Request rq = Read(sig, Form::Batch, nlhs, nrhs, prhs);
   const evaluators::Evaluator& ev = *sig.evaluator;
@@ -23,7 +25,9 @@ void RunBatch(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const m
     batch.out[o] = out.Matrix(o, rq.points, ev.rows ? nen : 1, Outputs::Fill::Caller);
   }
   if (ev.rows) batch.idx = out.Matrix(sig.noutputs, rq.points, nen, Outputs::Fill::Caller);
-  evaluators::Run(batch, evaluators::Threads(batch));
+  if (!evaluators::Run(batch, evaluators::Threads(batch))) {
+    OutOfMemory(sig, Form::Batch, evaluators::RowBytes(batch));
+  }
 }
 
 }  // namespace gateway

@@ -3,9 +3,10 @@
 #include <cassert>
 #include <cstdlib>
 
-// Scratch lives on the stack, sized for kMaxDegree: one call of a plug-in must not touch the heap
-// beyond its outputs. The arithmetic is the books' recurrences term for term; the order of every
-// sum and the grouping of every product are part of the results and must not be "simplified".
+// Scratch lives on the stack, sized for kMaxDegree and at most kKernelStackBytes a function (the
+// caller's stack may be small): one call of a plug-in must not touch the heap beyond its outputs.
+// The arithmetic is the books' recurrences term for term; the order of every sum and the grouping
+// of every product are part of the results and must not be "simplified".
 
 namespace {
 constexpr int kMaxHalvings = 64;

@@ -14,10 +14,16 @@
 #ifndef NURBS_KERNEL_NURBS_H_
 #define NURBS_KERNEL_NURBS_H_
 
+#include <cstddef>
+
 // Largest degree the kernel accepts. Scratch is sized for it, and every falling factorial
 // p!/(p-k)! that scales the derivatives is then below 2^53, so it is exact in a double and equal
 // to the integer product.
 constexpr int kMaxDegree = 18;
+
+// The most stack scratch a function here declares, at kMaxDegree: dersBasisFuns' table of
+// (p + 1)^2 doubles with its four rows of p + 1 (left, right, two of coefficients), 3.5 kB.
+constexpr std::size_t kKernelStackBytes = (kMaxDegree + 1) * (kMaxDegree + 1 + 4) * sizeof(double);
 
 // Span i with U[i] <= u < U[i+1] and p <= i <= n (Algorithm A2.1). A point at or beyond U[n+1]
 // gets n, one at or below U[p] gets p, so the ends of the domain belong to the first and last

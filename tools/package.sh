@@ -1,20 +1,45 @@
 #!/usr/bin/env bash
-# The release files, from the release build and the Windows build, into DIR (default dist/):
+# The release files, into DIR (default dist/):
 #   nurbsbasis-<version>.tar.gz        the Octave package: pkg install nurbsbasis-<version>.tar.gz
+#                                      compiles its plug-ins; made from the sources alone
 #   nurbsbasis-<version>-matlab.zip    the MATLAB folder: help files with prebuilt .mexa64 and
-#                                      .mexw64 beside them, Contents.m, the sources and build_mex.m
+#                                      .mexw64 beside them, Contents.m, the sources and build_mex.m;
+#                                      made from the release build (tools/build.sh, run first) and
+#                                      the Windows build (tools/windows.sh --build, which installs
+#                                      MinGW-w64 and Wine through tools/setup.sh, as root)
 # The version is VERSION's; the date that of the last commit.
-#   tools/package.sh [--no-build] [DIR]    --no-build: take the release build as it is
+#   tools/package.sh [--octave-only | --no-windows] [--no-build] [DIR]
+#     --octave-only  the Octave package alone: nothing is built or installed
+#     --no-windows   the MATLAB folder without .mexw64 files (with a warning): no MinGW-w64, no Wine
+#     --no-build     take the release build as it is instead of building it first
 set -euo pipefail
 cd "$(dirname "$0")/.."
+usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; }
+rebuild=1 matlab=1 windows=1
+while [ $# -gt 0 ]; do
+  case $1 in
+    --no-build) rebuild=0 ;;
+    --octave-only) matlab=0 ;;
+    --no-windows) windows=0 ;;
+    -h | --help) usage; exit 0 ;;
+    -*) echo "tools/package.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
+    *) break ;;
+  esac
+  shift
+done
 build=${BUILD_DIR:-build}
-rebuild=1
-if [ "${1:-}" = "--no-build" ]; then rebuild=0; shift; fi
 out=$(mkdir -p "${1:-dist}" && cd "${1:-dist}" && pwd)
 version=$(head -1 VERSION)
 day=$(git log -1 --format=%cs 2>/dev/null || date +%F)
-[ $rebuild = 1 ] && tools/build.sh > /dev/null
-tools/windows.sh --build > /dev/null
+if [ $matlab = 1 ]; then
+  [ $rebuild = 1 ] && tools/build.sh > /dev/null
+  if [ $windows = 1 ]; then
+    tools/windows.sh --build > /dev/null
+  else
+    echo "tools/package.sh: warning: the MATLAB folder holds no Windows plug-ins (.mexw64);" \
+         "on Windows, build_mex compiles them" >&2
+  fi
+fi
 names=$(sed -n 's/^NURBS_PLUGIN(\([A-Za-z0-9]*\),.*/\1/p' plugins/registry.def)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -30,8 +55,8 @@ help_files() {
   for n in $names; do ls plugins/*/"$n.m"; done
   for n in $names; do echo "plugins/batch/${n}Batch.m"; done
 }
-# "RATCURVESHAPEGRAD  Rational basis ..." -> "Rational basis ..."
-summary() { head -1 "$1" | sed 's/^% *[A-Z0-9]* *//'; }
+# The help text's first line, "% RATCURVESHAPEGRAD  Rational basis ..." -> "Rational basis ..."
+summary() { grep -m1 '^%' "$1" | sed 's/^% *[A-Z0-9]* *//'; }
 
 # The Octave package.
 pkgdir=$stage/nurbsbasis-$version
@@ -67,13 +92,16 @@ DESC
   for n in $names; do echo " ${n}Batch"; done
 } > "$pkgdir/INDEX"
 tar -C "$stage" -czf "$out/nurbsbasis-$version.tar.gz" "nurbsbasis-$version"
+echo "$out/nurbsbasis-$version.tar.gz"
+[ $matlab = 1 ] || exit 0
 
 # The MATLAB folder.
 mdir=$stage/matlab/nurbsbasis
 mkdir -p "$mdir/examples"
 for f in $(help_files); do
   n=$(basename "$f" .m)
-  cp "$f" "$build/toolbox/$n.mexa64" "build-windows/toolbox/$n.mexw64" "$mdir/"
+  cp "$f" "$build/toolbox/$n.mexa64" "$mdir/"
+  [ $windows = 0 ] || cp "build-windows/toolbox/$n.mexw64" "$mdir/"
 done
 cp LICENSE README.md NEWS.md packaging/matlab/build_mex.m "$mdir/"
 cp examples/*.m "$mdir/examples/"
@@ -99,5 +127,4 @@ sources "$mdir/src"
 } > "$mdir/Contents.m"
 rm -f "$out/nurbsbasis-$version-matlab.zip"
 (cd "$stage/matlab" && zip -qr "$out/nurbsbasis-$version-matlab.zip" nurbsbasis)
-echo "$out/nurbsbasis-$version.tar.gz"
 echo "$out/nurbsbasis-$version-matlab.zip"

@@ -9,6 +9,8 @@ function build_mex (varargin)
 %
 % The flags are the project's: C++17, no contraction into fused multiply-adds, no fast-math, so
 % that the results are the same bits as the prebuilt plug-ins' where the compiler is the same.
+% What it sets to compile (CXXFLAGS in Octave) is put back as it was when it ends, also when a
+% compilation fails.
 here = fileparts (mfilename ('fullpath'));
 src = fullfile (here, 'src');
 names = registry_names (fullfile (src, 'plugins', 'registry.def'));
@@ -24,7 +26,8 @@ dirs = {'kernel', 'evaluators', 'gateway', 'mex', 'plugins'};
 options = cellfun (@(d) ['-I' fullfile(src, d)], dirs, 'UniformOutput', false);
 if (octave)
   options{end + 1} = '-DNURBS_HOST_OCTAVE';
-  setenv ('CXXFLAGS', '-O3 -DNDEBUG -std=c++17 -ffp-contract=off -fno-fast-math -fvisibility=hidden');
+  flags = set_env ('CXXFLAGS', ...
+                   '-O3 -DNDEBUG -std=c++17 -ffp-contract=off -fno-fast-math -fvisibility=hidden');
 elseif (ispc ())
   options{end + 1} = 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise /DNDEBUG';
 else
@@ -34,7 +37,7 @@ end
 % The sources every plug-in shares, compiled once.
 objdir = tempname ();
 mkdir (objdir);
-cleanup = onCleanup (@() rmdir (objdir, 's'));
+cleanup = onCleanup (@() remove_dir (objdir));
 common = {};
 for d = {'kernel', 'evaluators', 'gateway'}
   files = dir (fullfile (src, d{1}, '*.cpp'));
@@ -68,6 +71,31 @@ for k = 1:numel (names)
   fprintf ('built %s\n', name);
 end
 rehash ();   % so that the host sees the new files in a folder already on its path
+end
+
+% Sets an environment variable for as long as the object returned lives: clearing it, which the
+% caller's end does even when an error ends it, puts back what was there. Octave's mkoctfile reads
+% an empty variable as an unset one, so an empty value comes back unset.
+function restore = set_env (name, value)
+  old = getenv (name);
+  setenv (name, value);
+  restore = onCleanup (@() put_env (name, old));
+end
+
+% Removes a folder and what it holds, without Octave's question whether to.
+function remove_dir (folder)
+  if (exist ('confirm_recursive_rmdir') ~= 0)
+    confirm_recursive_rmdir (false, 'local');
+  end
+  rmdir (folder, 's');
+end
+
+function put_env (name, value)
+  if (isempty (value))
+    unsetenv (name);
+  else
+    setenv (name, value);
+  end
 end
 
 % Every plug-in of the registry and its batch twin.

@@ -1,3 +1,4 @@
+function varargout = RatCurveEvalD2Batch (varargin)
 % RATCURVEEVALD2BATCH  RatCurveEvalD2 at many points in one call.
 %
 %   [interp, interp_deriv, interp_deriv2] = RatCurveEvalD2Batch(xi, p, knot, points, weights)
@@ -18,8 +19,11 @@
 %   A NaN point or one outside the knot range gives the row the one-point call gives.
 %
 %   Threads: a call with enough work splits its points over the hardware's threads (only the
-%   results' bits matter, and they do not depend on the split); the environment variable
-%   NURBS_NUM_THREADS caps the count, setenv('NURBS_NUM_THREADS', '1') makes calls serial.
+%   results' bits matter, and they do not depend on the split). The environment variable
+%   NURBS_NUM_THREADS caps the count: a positive whole number in decimal digits, blanks around
+%   it allowed, is the most threads a call uses (setenv('NURBS_NUM_THREADS', '1') makes calls
+%   serial); unset or empty, there is no cap; any other value (0, -1, 3.5, 1e3, abc) makes
+%   calls serial.
 %
 %   Errors (identifier RatCurveEvalD2Batch:<mnemonic>): those of RatCurveEvalD2, and pointsShape,
 %   tooManyPoints. A wrong number of inputs raises the usage message.
@@ -27,6 +31,13 @@
 %   Example: a scalar field and its first two derivatives at 5 points
 %     [f, df, d2f] = RatCurveEvalD2Batch(linspace(0, 1, 5), 2, [0 0 0 0.5 1 1 1], [0 1 4 9], ...
 %                                        [1 0.8 1.2 1]);
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1]; args = {2, [0 0 0 0.5 1 1 1], [0 1 4 9], [1 0.8 1.2 1]};

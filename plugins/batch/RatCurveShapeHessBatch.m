@@ -1,3 +1,4 @@
+function varargout = RatCurveShapeHessBatch (varargin)
 % RATCURVESHAPEHESSBATCH  RatCurveShapeHess at many points in one call.
 %
 %   [R, dRdxi, dR2dxi, idx] = RatCurveShapeHessBatch(xi, p, knot, weights)
@@ -25,8 +26,11 @@
 %   A NaN point or one outside the knot range gives the row the one-point call gives.
 %
 %   Threads: a call with enough work splits its points over the hardware's threads (only the
-%   results' bits matter, and they do not depend on the split); the environment variable
-%   NURBS_NUM_THREADS caps the count, setenv('NURBS_NUM_THREADS', '1') makes calls serial.
+%   results' bits matter, and they do not depend on the split). The environment variable
+%   NURBS_NUM_THREADS caps the count: a positive whole number in decimal digits, blanks around
+%   it allowed, is the most threads a call uses (setenv('NURBS_NUM_THREADS', '1') makes calls
+%   serial); unset or empty, there is no cap; any other value (0, -1, 3.5, 1e3, abc) makes
+%   calls serial.
 %
 %   Errors (identifier RatCurveShapeHessBatch:<mnemonic>): those of RatCurveShapeHess, and
 %   pointsShape, tooManyPoints. A wrong number of inputs raises the usage message.
@@ -37,6 +41,13 @@
 %     dx = sum(d1 .* X(idx), 2); dy = sum(d1 .* Y(idx), 2);
 %     ddx = sum(d2 .* X(idx), 2); ddy = sum(d2 .* Y(idx), 2);
 %     kappa = abs(dx .* ddy - dy .* ddx) ./ hypot(dx, dy).^3;   % 1
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1]; args = {2, [0 0 0 0.5 1 1 1], [1 0.8 1.2 1]};

@@ -1,3 +1,4 @@
+function varargout = RatSurfShapeGradAtSpanBatch (varargin)
 % RATSURFSHAPEGRADATSPANBATCH  RatSurfShapeGradAtSpan at many points in one call.
 %
 %   [R, dRdxi, dRdeta, idx] = RatSurfShapeGradAtSpanBatch(xi, p, q, knotU, knotV, weights, spans)
@@ -27,8 +28,11 @@
 %   A NaN point or one outside the knot range gives the row the one-point call gives.
 %
 %   Threads: a call with enough work splits its points over the hardware's threads (only the
-%   results' bits matter, and they do not depend on the split); the environment variable
-%   NURBS_NUM_THREADS caps the count, setenv('NURBS_NUM_THREADS', '1') makes calls serial.
+%   results' bits matter, and they do not depend on the split). The environment variable
+%   NURBS_NUM_THREADS caps the count: a positive whole number in decimal digits, blanks around
+%   it allowed, is the most threads a call uses (setenv('NURBS_NUM_THREADS', '1') makes calls
+%   serial); unset or empty, there is no cap; any other value (0, -1, 3.5, 1e3, abc) makes
+%   calls serial.
 %
 %   Errors (identifier RatSurfShapeGradAtSpanBatch:<mnemonic>): those of RatSurfShapeGradAtSpan, and
 %   pointsShape, spansShape, tooManyPoints. A wrong number of inputs raises the usage message.
@@ -39,6 +43,13 @@
 %     g = [0.1127 0.5 0.8873]; [a, b] = ndgrid(0.25 + 0.25 * g, 0.5 * g);
 %     xi = [a(:)'; b(:)']; spans = repmat([3; 2], 1, 9);
 %     [R, dRdxi, dRdeta, idx] = RatSurfShapeGradAtSpanBatch(xi, 2, 2, U, V, w, spans);
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1; 0.5 0.9 1]; s = [2 2 3; 3 3 3]; U = [0 0 0 0.5 1 1 1]; args = {2, 2, U, U, 1 + magic(4) / 16};

@@ -1,3 +1,4 @@
+function varargout = RatVolShapeGradAtSpanBatch (varargin)
 % RATVOLSHAPEGRADATSPANBATCH  RatVolShapeGradAtSpan at many points in one call.
 %
 %   [R, dRdxi, dRdeta, dRdzeta, idx] = RatVolShapeGradAtSpanBatch(xi, p, q, r, knotU, knotV, knotW, weights, spans)
@@ -28,11 +29,15 @@
 %   A NaN point or one outside the knot range gives the row the one-point call gives.
 %
 %   Threads: a call with enough work splits its points over the hardware's threads (only the
-%   results' bits matter, and they do not depend on the split); the environment variable
-%   NURBS_NUM_THREADS caps the count, setenv('NURBS_NUM_THREADS', '1') makes calls serial.
+%   results' bits matter, and they do not depend on the split). The environment variable
+%   NURBS_NUM_THREADS caps the count: a positive whole number in decimal digits, blanks around
+%   it allowed, is the most threads a call uses (setenv('NURBS_NUM_THREADS', '1') makes calls
+%   serial); unset or empty, there is no cap; any other value (0, -1, 3.5, 1e3, abc) makes
+%   calls serial.
 %
 %   Errors (identifier RatVolShapeGradAtSpanBatch:<mnemonic>): those of RatVolShapeGradAtSpan, and
-%   pointsShape, spansShape, tooManyPoints. A wrong number of inputs raises the usage message.
+%   pointsShape, spansShape, tooManyPoints, outOfMemory (no heap for the scratch of a high degree).
+%   A wrong number of inputs raises the usage message.
 %
 %   Example: a quarter annulus extruded to height 1, at 1000 random points
 %   (one element: spans 2, 1 and 1 for all of them)
@@ -42,6 +47,13 @@
 %       RatVolShapeGradAtSpanBatch(rand(3, 1000), 2, 1, 1, U, V, V, w, ...
 %                                          repmat([2; 1; 1], 1, 1000));
 %     z = sum(R .* Pz(idx), 2);   % the third coordinate
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1; 0.5 0.9 1; 0.2 0 1]; s = [1 1 2; 2 2 2; 1 1 2]; U = [0 0 0.5 1 1]; args = {1, 1, 1, U, U, U, reshape(1 + (1:27) / 27, 3, 3, 3)};

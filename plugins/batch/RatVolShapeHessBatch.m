@@ -1,3 +1,4 @@
+function varargout = RatVolShapeHessBatch (varargin)
 % RATVOLSHAPEHESSBATCH  RatVolShapeHess at many points in one call.
 %
 %   [R, dRdxi, dRdeta, dRdzeta, dR2dxi, dR2deta, dR2dzeta, dR2dxideta, dR2detazeta, dR2dxizeta,
@@ -24,11 +25,15 @@
 %   A NaN point or one outside the knot range gives the row the one-point call gives.
 %
 %   Threads: a call with enough work splits its points over the hardware's threads (only the
-%   results' bits matter, and they do not depend on the split); the environment variable
-%   NURBS_NUM_THREADS caps the count, setenv('NURBS_NUM_THREADS', '1') makes calls serial.
+%   results' bits matter, and they do not depend on the split). The environment variable
+%   NURBS_NUM_THREADS caps the count: a positive whole number in decimal digits, blanks around
+%   it allowed, is the most threads a call uses (setenv('NURBS_NUM_THREADS', '1') makes calls
+%   serial); unset or empty, there is no cap; any other value (0, -1, 3.5, 1e3, abc) makes
+%   calls serial.
 %
 %   Errors (identifier RatVolShapeHessBatch:<mnemonic>): those of RatVolShapeHess, and pointsShape,
-%   tooManyPoints. A wrong number of inputs raises the usage message.
+%   tooManyPoints, outOfMemory (no heap for the scratch of a high degree).
+%   A wrong number of inputs raises the usage message.
 %
 %   Example: the Laplacian of every basis function of a triquadratic B-spline volume at 1000
 %   points
@@ -36,6 +41,13 @@
 %     [R, ~, ~, ~, dxx, dyy, dzz, ~, ~, ~, idx] = ...
 %       RatVolShapeHessBatch(rand(3, 1000), 2, 2, 2, U, U, U, w);
 %     laplacian = dxx + dyy + dzz;   % row j: point j, columns as R's
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! xi = [0 0.3 1; 0.5 0.9 1; 0.2 0 1]; U = [0 0 0 0.5 1 1 1];

@@ -1,3 +1,4 @@
+function varargout = RatCurveEval (varargin)
 % RATCURVEEVAL  Value and derivative of a scalar field on a NURBS curve.
 %
 %   [interp, interp_deriv] = RatCurveEval(xi, p, knot, points, weights)
@@ -30,6 +31,13 @@
 %
 %   Example: the x coordinate of a quarter circle and its derivative at xi = 0.5
 %     [x, dx] = RatCurveEval(0.5, 2, [0 0 0 1 1 1], [1 1 0], [1 1/sqrt(2) 1]);
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! [x, dx] = RatCurveEval (0.5, 2, [0 0 0 1 1 1], [1 1 0], [1 1/sqrt(2) 1]);

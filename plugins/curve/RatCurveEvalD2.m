@@ -1,3 +1,4 @@
+function varargout = RatCurveEvalD2 (varargin)
 % RATCURVEEVALD2  Value, first and second derivative of a scalar field on a NURBS curve.
 %
 %   [interp, interp_deriv, interp_deriv2] = RatCurveEvalD2(xi, p, knot, points, weights)
@@ -29,6 +30,13 @@
 %   Errors (identifier RatCurveEvalD2:<mnemonic>): notDouble, complex, sparse, tooFewValues,
 %   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
 %   knotsDecreasing, tooManyOutputs. A wrong number of inputs raises the usage message.
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! % Control values at the Greville abscissae reproduce f(xi) = xi.

@@ -1,3 +1,4 @@
+function varargout = RatCurveShapeGrad (varargin)
 % RATCURVESHAPEGRAD  Rational basis functions of a NURBS curve and their first derivatives.
 %
 %   [R, dRdxi] = RatCurveShapeGrad(xi, p, knot, weights)
@@ -34,6 +35,13 @@
 %     knot = [0 0 0 1 1 1]; w = [1 1/sqrt(2) 1];
 %     R = RatCurveShapeGrad(0.5, 2, knot, w);
 %     x = R * [1; 1; 0]; y = R * [0; 1; 1];   % x^2 + y^2 == 1
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! [R, dRdxi] = RatCurveShapeGrad (0.5, 2, [0 0 0 1 1 1], [1 1/sqrt(2) 1]);

@@ -1,3 +1,4 @@
+function varargout = RatSingleShape (varargin)
 % RATSINGLESHAPE  One rational basis function of a NURBS curve and its derivative.
 %
 %   [Nip, dNipdxi] = RatSingleShape(i, p, xi, knot, weights)
@@ -32,6 +33,13 @@
 %   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
 %   knotsDecreasing, indexOutOfRange, tooManyOutputs. A wrong number of inputs raises the
 %   usage message.
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! [N2, dN2] = RatSingleShape (2, 2, 0.5, [0 0 0 1 1 1], [1 1 1]);

@@ -1,3 +1,4 @@
+function varargout = PolySurfShapeGrad (varargin)
 % POLYSURFSHAPEGRAD  B-spline (non-rational) basis functions of a surface and first derivatives.
 %
 %   [R, dRdxi, dRdeta] = PolySurfShapeGrad(xi, p, q, knotU, knotV)
@@ -29,6 +30,13 @@
 %   Errors (identifier PolySurfShapeGrad:<mnemonic>): notDouble, complex, sparse, tooFewValues,
 %   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
 %   knotsDecreasing, tooManyOutputs. A wrong number of inputs raises the usage message.
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! [R, dRdxi, dRdeta] = PolySurfShapeGrad ([0.25 0.5], 1, 1, [0 0 1 1], [0 0 1 1]);

@@ -1,3 +1,4 @@
+function varargout = RatSurfShapeGradAtSpan (varargin)
 % RATSURFSHAPEGRADATSPAN  RatSurfShapeGrad at knot spans given by the caller.
 %
 %   [R, dRdxi, dRdeta] = RatSurfShapeGradAtSpan(xi, p, q, knotU, knotV, weights, spans)
@@ -37,6 +38,13 @@
 %   degreeNotFinite, degreeNegative, degreeTooLarge, knotsNotRow, knotsTooShort, knotsNaN,
 %   knotsDecreasing, spanOutOfRange, tooManyOutputs. A wrong number of inputs raises the usage
 %   message.
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! U = [0 0 0 0.5 1 1 1];

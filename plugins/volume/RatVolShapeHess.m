@@ -1,3 +1,4 @@
+function varargout = RatVolShapeHess (varargin)
 % RATVOLSHAPEHESS  Rational volume basis functions with first and second derivatives.
 %
 %   [R, dRdxi, dRdeta, dRdzeta, dR2dxi, dR2deta, dR2dzeta, dR2dxideta, dR2detazeta, dR2dxizeta]
@@ -65,6 +66,13 @@
 %     U = [0 0 0 0.5 1 1 1]; w = ones(4, 4, 4);
 %     [R, ~, ~, ~, dxx, dyy, dzz] = RatVolShapeHess([0.3 0.6 0.2], 2, 2, 2, U, U, U, w);
 %     laplacian = dxx + dyy + dzz;
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! % Unit weights on Bernstein knots: the second derivatives are products of B-splines.

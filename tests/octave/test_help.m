@@ -38,4 +38,38 @@ for e = plugin_registry ()
     end
   end
 end
+
+% Where no plug-in is built (a Mac, or Octave with the MATLAB folder), a call runs the help file,
+% which must say what to do while `help` still reads it; built beside it, the plug-in wins.
+toolbox = fileparts (which ('RatCurveShapeGrad'));
+scratch = tempname ();
+mkdir (scratch);
+unwind_protect
+  addpath (scratch);   % ahead of the toolbox
+  for e = plugin_registry ()
+    for name = {e.name, [e.name 'Batch']}
+      copyfile (fullfile (toolbox, [name{1} '.m']), scratch);
+    end
+  end
+  rehash ();
+  for e = plugin_registry ()
+    for name = {e.name, [e.name 'Batch']}
+      [t, err] = expect_error (t, @() feval (name{1}), 'nurbsbasis:notBuilt', [name{1} ' unbuilt']);
+      t = expect (t, ! isempty (err) && ! isempty (strfind (err.message, 'build_mex')), ...
+                  [name{1} ' unbuilt: the message names build_mex']);
+      text = evalc (sprintf ('help %s', name{1}));
+      t = expect (t, ! isempty (strfind (text, [name{1} '('])), [name{1} ' unbuilt: help']);
+    end
+  end
+  copyfile (fullfile (toolbox, 'RatCurveShapeGrad.mex'), scratch);
+  rehash ();
+  t = expect (t, strcmp (which ('RatCurveShapeGrad'), fullfile (scratch, 'RatCurveShapeGrad.mex')), ...
+              'a plug-in built beside its help file is the one called');
+  t = expect (t, isequal (RatCurveShapeGrad (0.5, 2, [0 0 0 1 1 1], [1 1 1]), [0.25 0.5 0.25]), ...
+              'and it runs');
+unwind_protect_cleanup
+  rmpath (scratch);
+  confirm_recursive_rmdir (false, 'local');
+  rmdir (scratch, 's');
+end_unwind_protect
 report (t);
