@@ -34,3 +34,12 @@
 function A = AdvectionMatrix (geometry, b, varargin)
   A = assemble_form ('AdvectionMatrix', geometry, {b}, {'b'}, [true], varargin);
 end
+
+%!shared g
+%! s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
+%! g.coefs = permute (cat (3, x .* w, y .* w, zeros (3, 2), w), [3 1 2]);
+%! g.knots = {[0 0 0 1 1 1], [0 0 1 1]}; g.order = [3 2];
+%!test
+%! A = AdvectionMatrix (g, @(x, y) [-y; x]);
+%! assert (norm (A * ones (6, 1)), 0, 1e-13 * norm (A, 1));
+%!error id=AdvectionMatrix:coefficientSize AdvectionMatrix (g, 1)

@@ -33,3 +33,12 @@
 function B = BilaplacianMatrix (geometry, c, varargin)
   B = assemble_form ('BilaplacianMatrix', geometry, {c}, {'c'}, [false], varargin);
 end
+
+%!shared g
+%! s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
+%! g.coefs = permute (cat (3, x .* w, y .* w, zeros (3, 2), w), [3 1 2]);
+%! g.knots = {[0 0 0 1 1 1], [0 0 1 1]}; g.order = [3 2];
+%!test
+%! B = BilaplacianMatrix (g, 1);
+%! assert (isequal (B, B.'));
+%! assert (size (B), [6 6]);

@@ -38,3 +38,15 @@ function K = ElasticityMatrix (geometry, lambda, mu, varargin)
   K = assemble_form ('ElasticityMatrix', geometry, {lambda, mu}, {'lambda', 'mu'}, ...
                      [false false], varargin);
 end
+
+%!shared g
+%! s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
+%! g.coefs = permute (cat (3, x .* w, y .* w, zeros (3, 2), w), [3 1 2]);
+%! g.knots = {[0 0 0 1 1 1], [0 0 1 1]}; g.order = [3 2];
+%!test
+%! K = ElasticityMatrix (g, 1, 0.5);
+%! assert (isequal (K, K.'));
+%! x = squeeze (g.coefs(1, :, :) ./ g.coefs(4, :, :))(:);
+%! y = squeeze (g.coefs(2, :, :) ./ g.coefs(4, :, :))(:);
+%! rigid = [ones(6, 1), zeros(6, 1), -y; zeros(6, 1), ones(6, 1), x];
+%! assert (norm (K * rigid), 0, 1e-12 * norm (K, 1));

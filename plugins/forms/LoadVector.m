@@ -36,3 +36,14 @@
 function F = LoadVector (geometry, f, varargin)
   F = assemble_form ('LoadVector', geometry, {f}, {'f'}, [NaN], varargin);
 end
+
+%!shared g
+%! s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
+%! g.coefs = permute (cat (3, x .* w, y .* w, zeros (3, 2), w), [3 1 2]);
+%! g.knots = {[0 0 0 1 1 1], [0 0 1 1]}; g.order = [3 2];
+%!test
+%! F = LoadVector (g, @(x, y) x .* y, 'quadrature', 16);
+%! assert (sum (F), 15 / 8, 1e-13);
+%! F2 = LoadVector (g, [1; 2], 'quadrature', 16);
+%! assert ([sum(F2(1:6)), sum(F2(7:12))], [1 2] * 3 * pi / 4, 1e-13);
+%!error id=LoadVector:coefficientSize LoadVector (g, @(x, y) [x; y; x])

@@ -1,3 +1,4 @@
+function varargout = LoadVectorCore (varargin)
 % LOADVECTORCORE  The native core of LoadVector, assembling it over a mesh.
 %
 %   F = LoadVectorCore(coefs, order, knots1, knots2, knots3, spaceOrder, spaceKnots1,
@@ -15,3 +16,10 @@
 %   raises the usage message.
 %
 %   See also LoadVector, MeshEvalCore.
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end

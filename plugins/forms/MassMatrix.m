@@ -34,3 +34,13 @@
 function M = MassMatrix (geometry, c, varargin)
   M = assemble_form ('MassMatrix', geometry, {c}, {'c'}, [false], varargin);
 end
+
+%!shared g
+%! s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
+%! g.coefs = permute (cat (3, x .* w, y .* w, zeros (3, 2), w), [3 1 2]);
+%! g.knots = {[0 0 0 1 1 1], [0 0 1 1]}; g.order = [3 2];
+%!test
+%! M = MassMatrix (g, 1, 'side', 4, 'quadrature', 16);
+%! assert (full (sum (M(:))), pi, 1e-12);
+%! assert (isequal (M, M.'));
+%!error id=MassMatrix:coefficientError MassMatrix (g, @(x, y) error ('mine'))

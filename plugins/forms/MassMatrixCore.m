@@ -1,3 +1,4 @@
+function varargout = MassMatrixCore (varargin)
 % MASSMATRIXCORE  The native core of MassMatrix, assembling it over a mesh.
 %
 %   M = MassMatrixCore(coefs, order, knots1, knots2, knots3, spaceOrder, spaceKnots1,
@@ -15,3 +16,10 @@
 %   raises the usage message.
 %
 %   See also MassMatrix, MeshEvalCore.
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end

@@ -34,3 +34,14 @@
 function K = StiffnessMatrix (geometry, c, varargin)
   K = assemble_form ('StiffnessMatrix', geometry, {c}, {'c'}, [false], varargin);
 end
+
+%!shared g
+%! s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
+%! g.coefs = permute (cat (3, x .* w, y .* w, zeros (3, 2), w), [3 1 2]);
+%! g.knots = {[0 0 0 1 1 1], [0 0 1 1]}; g.order = [3 2];
+%!test
+%! K = StiffnessMatrix (g, @(x, y) 1 + x .* y);
+%! assert (isequal (K, K.'));
+%! assert (norm (K * ones (6, 1)), 0, 1e-13 * norm (K, 1));
+%!error id=StiffnessMatrix:coefficientSize StiffnessMatrix (g, [1 2 3])
+%!error id=StiffnessMatrix:sideOutOfRange StiffnessMatrix (g, 1, 'side', 1)

@@ -1,3 +1,4 @@
+function varargout = MeshEvalCore (varargin)
 % MESHEVALCORE  The native core of MeshEval: a patch's quadrature data, one column per element.
 %
 %   [quad_nodes, quad_weights, geo_map, geo_map_jac, jacdet, element_size, normal,
@@ -28,6 +29,13 @@
 %   a wrong number of inputs raises the usage message.
 %
 %   See also MeshEval.
+
+% Runs only where no compiled plug-in of this name is found: a built one takes precedence over
+% this file in its own folder (MATLAB and Octave alike) and anywhere earlier on the path.
+error ('nurbsbasis:notBuilt', ['%s is not built for this platform: no compiled %s.%s was ' ...
+       'found. Run build_mex in the folder that holds %s.m (help build_mex), then call it ' ...
+       'again.'], mfilename (), mfilename (), mexext (), mfilename ());
+end
 
 %!test
 %! [nodes, weights] = MeshEvalCore ([0 1; 0 0; 0 0; 1 1], 2, [0 0 1 1], [], [], [], [], [], ...

@@ -28,14 +28,17 @@ function ok = runs (code)
 end
 
 t = harness ();
-for e = plugin_registry ()
-  for name = {e.name, [e.name 'Batch']}
-    text = evalc (sprintf ('help %s', name{1}));
-    t = expect (t, ! isempty (strfind (text, [name{1} '('])), [name{1} ': help shows the call']);
-    code = example_code (text);
-    if (! isempty (code))
-      t = expect (t, runs (code), [name{1} ': the example runs']);
-    end
+[registry, meshes] = plugin_registry ();
+% Every plug-in and twin, and every call over a whole mesh with its native core.
+names = [arrayfun(@(e) {e.name, [e.name 'Batch']}, registry, 'UniformOutput', false), ...
+         arrayfun(@(e) {e.name, e.core}, meshes, 'UniformOutput', false)];
+names = [names{:}];
+for name = names
+  text = evalc (sprintf ('help %s', name{1}));
+  t = expect (t, ! isempty (strfind (text, [name{1} '('])), [name{1} ': help shows the call']);
+  code = example_code (text);
+  if (! isempty (code))
+    t = expect (t, runs (code), [name{1} ': the example runs']);
   end
 end
 
@@ -46,14 +49,15 @@ scratch = tempname ();
 mkdir (scratch);
 unwind_protect
   addpath (scratch);   % ahead of the toolbox
-  for e = plugin_registry ()
-    for name = {e.name, [e.name 'Batch']}
-      copyfile (fullfile (toolbox, [name{1} '.m']), scratch);
-    end
+  unbuilt = [arrayfun(@(e) {e.name, [e.name 'Batch']}, registry, 'UniformOutput', false), ...
+             {{meshes.core}}];
+  unbuilt = [unbuilt{:}];
+  for name = unbuilt
+    copyfile (fullfile (toolbox, [name{1} '.m']), scratch);
   end
   rehash ();
-  for e = plugin_registry ()
-    for name = {e.name, [e.name 'Batch']}
+  for e = 1
+    for name = unbuilt
       [t, err] = expect_error (t, @() feval (name{1}), 'nurbsbasis:notBuilt', [name{1} ' unbuilt']);
       t = expect (t, ! isempty (err) && ! isempty (strfind (err.message, 'build_mex')), ...
                   [name{1} ' unbuilt: the message names build_mex']);

@@ -25,6 +25,7 @@
 
 #include "arguments.h"
 #include "evaluators.h"
+#include "mesh_case.h"
 #include "plugin_test.h"
 #include "registry.h"
 
@@ -263,6 +264,51 @@ TEST(ThreadCap, OnlyAPositiveWholeNumberCapsAndAnythingElseIsSerial) {
     EXPECT_FALSE(asks(serial)) << "'" << serial << "'";
   }
   unsetenv("NURBS_NUM_THREADS");
+  EXPECT_EQ(standin::LiveArrays(), live);
+}
+
+// The calls over a whole mesh in the same host: every core at degree 18 on a surface and degree
+// 6 on a volume (Hessians and Laplacians, several elements, a side), with its threads refused,
+// keeps within the bound and gives the bits it gives with threads; with every allocation of its
+// own refused it fails with outOfMemory and leaves nothing alive.
+TEST(CallerStackMesh, EveryCoreKeepsToTheBound) {
+  const auto refuse = Control<void (*)(bool)>("nurbs_refuse_allocations");
+  ASSERT_NE(refuse, nullptr) << "run with LD_PRELOAD naming the plugin_faults library";
+  const long live = standin::LiveArrays();
+  for (const gateway::MeshCall* call : registry::kMeshCalls) {
+    const standin::Plugin core(PluginPath(call->core));
+    const int outputs = gateway::ListCount(call->outputs);
+    for (int d : {2, 3}) {
+      const std::string label = std::string(call->core) + " in " + std::to_string(d) + "-D";
+      const int p = d == 2 ? kMaxDegree : 6;
+      MeshCase c = AnnulusCase(p, 2, d == 3);
+      c.options[1] = c.options[2] = 1;
+      const bool face = call->kind == gateway::MeshKind::Fields ||
+                        call->kind == gateway::MeshKind::Mass ||
+                        call->kind == gateway::MeshKind::Load;
+      if (face) c.options[3] = 2;
+      std::vector<Array> args = MeshInputs(c);
+      for (int k = 0; k < gateway::ListCount(call->inputs); ++k) {
+        const std::size_t rows = call->kind == gateway::MeshKind::Advection ? d : 1;
+        args.push_back(standin::Matrix({rows, 1}, std::vector<double>(rows, 1.0)));
+      }
+      std::vector<const mxArray*> in;
+      for (const Array& a : args) in.push_back(a.get());
+      standin::Result r;
+      const std::size_t used = StackUsed([&] { r = core.Call(outputs, in); });
+      EXPECT_LE(used, evaluators::kCallerStackBytes) << label;
+      ASSERT_FALSE(r.failed) << label << ": " << r.message;
+      EXPECT_EQ(r.dropped, 0) << label;
+      unsetenv("NURBS_NUM_THREADS");
+      refuse(true);
+      standin::Result none;
+      StackUsed([&] { none = core.Call(outputs, in); });
+      refuse(false);
+      EXPECT_TRUE(none.failed) << label;
+      EXPECT_EQ(none.id, std::string(call->name) + ":outOfMemory") << none.message;
+      for (const Array& out : none.outputs) EXPECT_EQ(out, nullptr);
+    }
+  }
   EXPECT_EQ(standin::LiveArrays(), live);
 }
 
