@@ -41,27 +41,37 @@ if [ $matlab = 1 ]; then
   fi
 fi
 names=$(sed -n 's/^NURBS_PLUGIN(\([A-Za-z0-9]*\),.*/\1/p' plugins/registry.def)
+# The calls over a whole mesh, as folder/Name: each an m-function over its native core NameCore.
+meshes=$(sed -n 's/^NURBS_MESH(\([A-Za-z0-9]*\), *\([a-z]*\),.*/\2\/\1/p' plugins/registry.def)
+private=$(sed -n 's/^set(NURBS_PRIVATE_MFILES \(.*\))$/\1/p' plugins/CMakeLists.txt)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
 # The sources the plug-ins are built from, in their folders.
 sources() {
   mkdir -p "$1"
-  find kernel evaluators gateway mex plugins \( -name '*.cpp' -o -name '*.h' -o -name registry.def \) |
+  find kernel evaluators mesh forms gateway mex plugins \
+    \( -name '*.cpp' -o -name '*.h' -o -name registry.def \) |
     sort | while read -r f; do mkdir -p "$1/$(dirname "$f")" && cp "$f" "$1/$f"; done
 }
-# Every help file: the registry's plug-ins, then their twins.
+# Every help file of a compiled function: the registry's plug-ins, their twins, the mesh calls'
+# native cores.
 help_files() {
   for n in $names; do ls plugins/*/"$n.m"; done
   for n in $names; do echo "plugins/batch/${n}Batch.m"; done
+  for m in $meshes; do echo "plugins/${m}Core.m"; done
 }
+# The m-functions over the cores, and the ones they share in private/.
+mfunctions() { for m in $meshes; do echo "plugins/$m.m"; done; }
+private_files() { for f in $private; do echo "plugins/mesh/private/$f"; done; }
 # The help text's first line, "% RATCURVESHAPEGRAD  Rational basis ..." -> "Rational basis ..."
 summary() { grep -m1 '^%' "$1" | sed 's/^% *[A-Z0-9]* *//'; }
 
 # The Octave package.
 pkgdir=$stage/nurbsbasis-$version
-mkdir -p "$pkgdir/inst"
-cp $(help_files) "$pkgdir/inst/"
+mkdir -p "$pkgdir/inst/private"
+cp $(help_files) $(mfunctions) "$pkgdir/inst/"
+cp $(private_files) "$pkgdir/inst/private/"
 sources "$pkgdir/src"
 cp packaging/octave/Makefile "$pkgdir/src/"
 cp LICENSE "$pkgdir/COPYING"
@@ -76,8 +86,10 @@ Maintainer: The nurbsbasis authors
 Description: Native (MEX) functions that evaluate rational (NURBS) and plain
  B-spline basis functions and their derivatives at the points of curves,
  surfaces and volumes, one point per call or any number of points per call
- (the batch twins, threaded), every input checked, every result the same bits
- whatever the number of points or threads.
+ (the batch twins, threaded); a whole patch's quadrature data in physical
+ space in one call (MeshEval); and the standard isogeometric forms (stiffness,
+ mass, load, advection, elasticity, bilaplacian) assembled natively. Every
+ input checked, every result the same bits whatever the number of threads.
 Categories: Geometry
 Depends: octave (>= 6.0.0)
 License: BSD-3-Clause
@@ -90,6 +102,12 @@ DESC
   done
   echo "Batch"
   for n in $names; do echo " ${n}Batch"; done
+  for folder in mesh forms; do
+    echo "${folder^}"
+    for m in $meshes; do
+      [ "${m%%/*}" = "$folder" ] && echo " ${m#*/} ${m#*/}Core"
+    done
+  done
 } > "$pkgdir/INDEX"
 tar -C "$stage" -czf "$out/nurbsbasis-$version.tar.gz" "nurbsbasis-$version"
 echo "$out/nurbsbasis-$version.tar.gz"
@@ -103,7 +121,9 @@ for f in $(help_files); do
   cp "$f" "$build/toolbox/$n.mexa64" "$mdir/"
   [ $windows = 0 ] || cp "build-windows/toolbox/$n.mexw64" "$mdir/"
 done
-cp LICENSE README.md NEWS.md packaging/matlab/build_mex.m "$mdir/"
+mkdir -p "$mdir/private"
+cp $(mfunctions) LICENSE README.md NEWS.md packaging/matlab/build_mex.m "$mdir/"
+cp $(private_files) "$mdir/private/"
 cp examples/*.m "$mdir/examples/"
 sources "$mdir/src"
 {
@@ -120,6 +140,12 @@ sources "$mdir/src"
   echo "% Many points per call"
   for n in $names; do
     printf '%%   %-27s - %s\n' "${n}Batch" "$(summary "plugins/batch/${n}Batch.m")"
+  done
+  echo "%"
+  echo "% A whole mesh and its forms in one call"
+  for m in $meshes; do
+    printf '%%   %-27s - %s\n' "${m#*/}" "$(summary "plugins/$m.m")"
+    printf '%%   %-27s - %s\n' "${m#*/}Core" "$(summary "plugins/${m}Core.m")"
   done
   echo "%"
   echo "% Building from source"

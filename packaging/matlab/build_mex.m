@@ -4,7 +4,7 @@ function build_mex (varargin)
 % silicon, or any other), or to build them anew. Needs a C++17 compiler set up for mex
 % (`mex -setup C++` in MATLAB; Octave's mkoctfile in GNU Octave).
 %
-%   build_mex                  every plug-in and its batch twin
+%   build_mex                  every plug-in, its batch twin and every native core
 %   build_mex Name1 Name2 ...  only those
 %
 % The flags are the project's: C++17, no contraction into fused multiply-adds, no fast-math, so
@@ -22,7 +22,7 @@ if (nargin > 0)
   names = varargin;
 end
 octave = exist ('OCTAVE_VERSION', 'builtin') ~= 0;
-dirs = {'kernel', 'evaluators', 'gateway', 'mex', 'plugins'};
+dirs = {'kernel', 'evaluators', 'mesh', 'forms', 'gateway', 'mex', 'plugins'};
 options = cellfun (@(d) ['-I' fullfile(src, d)], dirs, 'UniformOutput', false);
 if (octave)
   options{end + 1} = '-DNURBS_HOST_OCTAVE';
@@ -39,7 +39,7 @@ objdir = tempname ();
 mkdir (objdir);
 cleanup = onCleanup (@() remove_dir (objdir));
 common = {};
-for d = {'kernel', 'evaluators', 'gateway'}
+for d = {'kernel', 'evaluators', 'mesh', 'forms', 'gateway'}
   files = dir (fullfile (src, d{1}, '*.cpp'));
   for k = 1:numel (files)
     source = fullfile (src, d{1}, files(k).name);
@@ -98,17 +98,19 @@ function put_env (name, value)
   end
 end
 
-% Every plug-in of the registry and its batch twin.
+% Every plug-in of the registry and its batch twin, and the native core of every call over a
+% whole mesh.
 function names = registry_names (file)
   text = fileread (file);
   found = regexp (text, '^NURBS_PLUGIN\((\w+),', 'tokens', 'lineanchors');
   names = cellfun (@(t) t{1}, found, 'UniformOutput', false);
   names = [names; strcat(names, 'Batch')];
-  names = names(:)';
+  cores = regexp (text, '^NURBS_MESH\((\w+),', 'tokens', 'lineanchors');
+  names = [names(:)', strcat(cellfun (@(t) t{1}, cores, 'UniformOutput', false), 'Core')];
 end
 
 function source = plugin_source (src, name)
-  for folder = {'curve', 'surface', 'volume'}
+  for folder = {'curve', 'surface', 'volume', 'mesh', 'forms'}
     source = fullfile (src, 'plugins', folder{1}, [name '.cpp']);
     if (exist (source, 'file')), return; end
   end

@@ -47,8 +47,14 @@ function t = install_test_uninstall (t, tarball, built, A, B)
   arch = fileparts (which ('RatSurfShapeGrad'));
   t = expect (t, under (arch, B) && strcmp (which ('RatSurfShapeGrad'), ...
                  fullfile (arch, 'RatSurfShapeGrad.mex')), [label ': plug-ins with the compiled files']);
+  % The compiled functions' help files beside them; in the package's own folder only the
+  % m-functions over the mesh calls' cores (which call, not are, compiled functions).
+  [~, meshes] = plugin_registry ();
+  left = sort ({dir(fullfile (package, '*.m*')).name});
   t = expect (t, numel (dir (fullfile (arch, '*.m'))) == numel (dir (fullfile (arch, '*.mex'))) ...
-                 && isempty (dir (fullfile (package, '*.m*'))), [label ': help files beside them']);
+                 && isequal (left, sort (strcat ({meshes.name}, '.m'))), ...
+              [label ': help files beside them']);
+  t = expect (t, numel (MeshEval (annulus_struct ()).jacdet) > 0, [label ': MeshEval runs']);
   log = evalc ('pkg test nurbsbasis');
   passed = str2double (regexp (log, 'PASS\s+(\d+)', 'tokens', 'once'));
   failed = str2double (regexp (log, 'FAIL\s+(\d+)', 'tokens', 'once'));
@@ -65,4 +71,12 @@ function t = install_test_uninstall (t, tarball, built, A, B)
   [mine, everyone] = pkg ('list');
   t = expect (t, isempty ([mine, everyone]) && ! exist (package, 'dir') && ! exist (arch, 'dir'), ...
               [label ': uninstalled, its folders gone']);
+end
+
+% The quarter annulus, as nrbmak makes it.
+function g = annulus_struct ()
+  s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
+  g.coefs = permute (cat (3, x .* w, y .* w, zeros (3, 2), w), [3 1 2]);
+  g.knots = {[0 0 0 1 1 1], [0 0 1 1]};
+  g.order = [3 2];
 end
