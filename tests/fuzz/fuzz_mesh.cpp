@@ -177,7 +177,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       const MeshCase c = Plausible(in, extra);
       args = MeshInputs(c);
-      for (double v : c.extra) args.push_back(standin::Scalar(v));
+      // A coefficient: a constant, or one a physical coordinate (what a vector coefficient
+      // takes), or one a node of every element.
+      for (double v : c.extra) {
+        switch (in.ConsumeIntegralInRange(0, 2)) {
+          case 0:
+            args.push_back(standin::Scalar(v));
+            break;
+          case 1:
+            args.push_back(standin::Matrix({static_cast<size_t>(c.d), 1},
+                                           std::vector<double>(c.d, v)));
+            break;
+          default:
+            args.push_back(standin::Row(std::vector<double>(in.ConsumeIntegralInRange(0, 200), v)));
+            break;
+        }
+      }
       if (in.ConsumeBool()) {
         args[in.ConsumeIntegralInRange<size_t>(0, args.size() - 1)] = Anything(in);
       }
