@@ -73,7 +73,11 @@ function cases = mesh_core_cases (e)
   cases(end + 1, :) = {good(1:end - 1), 1, ''};
   cases(end + 1, :) = {[good, {1}], 1, ''};
   cases(end + 1, :) = {{}, 1, ''};
-  for a = 1:numel (good)
+  % The mesh's inputs are read by the same code in every core: MeshEval's sweep covers their
+  % classes, a form's its coefficients'.
+  first = 1;
+  if (~strcmp (e.kind, 'Fields')), first = 16; end
+  for a = first:numel (good)
     v = good{a};
     for wrong = {int32(v), single(v), logical(v), 'abc', {v}, struct('v', v)}
       cases(end + 1, :) = {put(good, a, wrong{1}), 1, id('notDouble')};
@@ -116,7 +120,7 @@ function cases = mesh_core_cases (e)
                          ifelse_id(~takes_side (e), id('sideOutOfRange'))};
   end
   cases(end + 1, :) = {put(good, 11, [0 1; 0.5 0.5]), outputs, 'ok'};
-  many = [0 0 0 0 linspace(0, 1, 81)(2:end - 1) 1 1 1 1];
+  many = [0 0 0 0 linspace(0, 1, 31)(2:end - 1) 1 1 1 1];   % work enough for two threads
   cases(end + 1, :) = {put(put(good, 7, many), 8, many), outputs, 'ok'};
 end
 
