@@ -184,10 +184,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           case 0:
             args.push_back(standin::Scalar(v));
             break;
-          case 1:
-            args.push_back(standin::Matrix({static_cast<size_t>(c.d), 1},
-                                           std::vector<double>(c.d, v)));
+          case 1: {
+            const size_t rows = in.ConsumeIntegralInRange<size_t>(1, 3);
+            args.push_back(standin::Matrix({rows, 1}, std::vector<double>(rows, v)));
             break;
+          }
           default:
             args.push_back(standin::Row(std::vector<double>(in.ConsumeIntegralInRange(0, 200), v)));
             break;
