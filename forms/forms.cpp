@@ -562,14 +562,19 @@ std::size_t ElementBytes(const Form& form, const Mesh& mesh) {
   return PlanOf(form, mesh).total * sizeof(double) + s.nloc * sizeof(std::ptrdiff_t) + 64;
 }
 
+// Measured per pair of functions, node and unit of depth (one thread, this machine's cores):
+// 0.3 to 0.45 ns for the stiffness (depth rdim) and mass, 0.3 to 0.4 for elasticity at depth
+// 3.6 in two and three dimensions.
 double ElementCost(const Form& form, const Mesh& mesh) {
   const Sizes s = SizesOf(form, mesh);
-  const double pairs = static_cast<double>(s.nloc) * static_cast<double>(s.nloc) *
-                       (Symmetric(form.kind) ? 0.5 : 1.0);
-  const double depth = form.kind == Kind::Stiffness ? static_cast<double>(s.r)
-                       : form.kind == Kind::Elasticity ? 2.0 + static_cast<double>(s.r) / 3.0
+  const double nloc = static_cast<double>(s.nloc);
+  const double pairs = form.kind == Kind::Load ? nloc
+                       : nloc * nloc * (Symmetric(form.kind) ? 0.5 : 1.0);
+  const double depth = form.kind == Kind::Stiffness || form.kind == Kind::Advection
+                           ? static_cast<double>(s.r)
+                       : form.kind == Kind::Elasticity ? 3.6
                                                        : 1.0;
-  return mesh::ElementCost(mesh) + 0.6 * pairs * static_cast<double>(s.nqn) * depth;
+  return mesh::ElementCost(mesh) + 0.4 * pairs * static_cast<double>(s.nqn) * depth;
 }
 
 template <typename Index>

@@ -122,10 +122,9 @@ end
 function [order, knots] = basis_fields (fail, s, what, geometry)
   need = {'knots', 'order'};
   if (geometry), need = {'coefs', 'knots', 'order'}; end
-  for k = 1:numel (need)
-    if (~isfield (s, need{k}))
-      fail ('missingField', '%s must have a field %s.', what, need{k});
-    end
+  has = isfield (s, need);
+  if (~all (has))
+    fail ('missingField', '%s must have a field %s.', what, need{find (~has, 1)});
   end
   order = s.order;
   if (~isnumeric (order) || ~isvector (order) || isempty (order))

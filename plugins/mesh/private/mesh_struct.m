@@ -29,7 +29,7 @@ function msh = mesh_struct (out, info)
   end
   msh.ndof = ndof;
   msh.ncomp = 1;
-  msh.nsh = repmat (nsh, 1, nel);
+  msh.nsh = nsh + zeros (1, nel);
   msh.nsh_max = nsh;
   msh.connectivity = connectivity;
   msh.shape_functions = reshape (shape_functions, nqn, nsh, nel);
