@@ -485,9 +485,8 @@ void Rows(const Element& el, const Sizes& s, std::size_t ndof) {
   }
 }
 
-// Whether element `element` has an unknown in [lo, hi).
-bool Touches(const Mesh& mesh, std::size_t element, const Sizes& s, std::size_t ndof,
-             std::size_t lo, std::size_t hi) {
+// Whether element `element` has a function in [lo, hi) (scalar, 0-based indices).
+bool Touches(const Mesh& mesh, std::size_t element, std::size_t lo, std::size_t hi) {
   int first[kMaxDirections], last[kMaxDirections];
   mesh::ElementBox(mesh, element, first, last);
   std::size_t a = 0, b = 0;
@@ -495,10 +494,7 @@ bool Touches(const Mesh& mesh, std::size_t element, const Sizes& s, std::size_t 
     a += static_cast<std::size_t>(first[d]) * static_cast<std::size_t>(mesh.space.stride[d]);
     b += static_cast<std::size_t>(last[d]) * static_cast<std::size_t>(mesh.space.stride[d]);
   }
-  for (std::size_t c = 0; c < s.C; ++c) {
-    if (c * ndof + a < hi && c * ndof + b >= lo) return true;
-  }
-  return false;
+  return a < hi && b >= lo;
 }
 
 template <typename Index>
@@ -510,7 +506,11 @@ struct Job {
   const Index* jc;
   const Index* ir;
   double* out;       // pr, or the vector
-  std::size_t* cut;  // thread t owns unknowns cut[t]..cut[t+1]-1: columns, or a vector's rows
+  // Thread t owns the functions cut[t]..cut[t+1]-1 (0-based), and with them every component's
+  // unknown of each: their columns, or a vector's rows. Cutting by function rather than by
+  // unknown keeps a vector-valued space's components together, so that each element is
+  // evaluated by the one or two threads whose functions it holds, not by every thread.
+  std::size_t* cut;
 };
 
 template <typename Index>
@@ -527,20 +527,22 @@ void Work(void* context, int t, std::size_t, std::size_t) {
   const std::size_t run = static_cast<std::size_t>(mesh.space.axis[0].p) + 1;
   for (std::size_t k = 0; k < mesh.count; ++k) {
     const std::size_t element = mesh::ElementAt(mesh, k);
-    if (!Touches(mesh, element, s, ndof, lo, hi)) continue;
+    if (!Touches(mesh, element, lo, hi)) continue;
     mesh::EvaluateElement(mesh, job.scratch[t], element, el.fields);
     ElementMatrix(form, el, s, k);
     Rows(el, s, ndof);
     if (vector) {
       for (std::size_t A = 0; A < s.nloc; ++A) {
         const std::size_t I = static_cast<std::size_t>(el.row[A]);
-        if (I >= lo && I < hi) job.out[I] += el.acc[A];
+        const std::size_t a = I % ndof;
+        if (a >= lo && a < hi) job.out[I] += el.acc[A];
       }
       continue;
     }
     for (std::size_t B = 0; B < s.nloc; ++B) {
       const std::size_t J = static_cast<std::size_t>(el.row[B]);
-      if (J < lo || J >= hi) continue;
+      const std::size_t b = J % ndof;
+      if (b < lo || b >= hi) continue;
       const Index* first = job.ir + job.jc[J];
       const Index* last = job.ir + job.jc[J + 1];
       double* column = job.out + job.jc[J];
@@ -580,9 +582,10 @@ double ElementCost(const Form& form, const Mesh& mesh) {
 template <typename Index>
 void Assemble(const Form& form, const Mesh& mesh, mesh::Scratch* const scratch[],
               void* const extra[], int threads, const Index* jc, const Index* ir, double* pr) {
-  const std::size_t n = Unknowns(form, mesh);
+  // Functions cut where the stored entries of their first component's columns are shared
+  // evenly; every component's columns hold the same pattern.
+  const std::size_t n = Unknowns(form, mesh) / SizesOf(form, mesh).C;
   std::size_t cut[65];
-  // Columns cut where the stored entries are shared evenly.
   const std::size_t nnz = static_cast<std::size_t>(jc[n]);
   cut[0] = 0;
   for (int t = 1; t < threads; ++t) {
@@ -597,7 +600,7 @@ void Assemble(const Form& form, const Mesh& mesh, mesh::Scratch* const scratch[]
 
 void AssembleVector(const Form& form, const Mesh& mesh, mesh::Scratch* const scratch[],
                     void* const extra[], int threads, double* out) {
-  const std::size_t n = Unknowns(form, mesh);
+  const std::size_t n = Unknowns(form, mesh) / SizesOf(form, mesh).C;
   std::size_t cut[65];
   for (int t = 0; t <= threads; ++t) {
     cut[t] = n / static_cast<std::size_t>(threads) * static_cast<std::size_t>(t);
