@@ -475,25 +475,7 @@ void MeshMemory::Release() {
 
 namespace {
 
-// The outputs of MeshEvalCore, in order.
-enum Output {
-  kQuadNodes,
-  kQuadWeights,
-  kGeoMap,
-  kGeoMapJac,
-  kJacdet,
-  kElementSize,
-  kNormal,
-  kConnectivity,
-  kShapeFunctions,
-  kGradients,
-  kHessians,
-  kLaplacians,
-  kDofs,
-  kNelDir,
-  kCounts,
-  kOutputs
-};
+using namespace mesh_output;
 
 constexpr const char* kOutputNames[kOutputs] = {
     "quad_nodes",   "quad_weights",     "geo_map",       "geo_map_jac",

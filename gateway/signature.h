@@ -109,6 +109,28 @@ struct MeshCall {
   const char* outputs;
 };
 
+// The outputs of MeshEval's core, in order.
+namespace mesh_output {
+enum Output {
+  kQuadNodes,
+  kQuadWeights,
+  kGeoMap,
+  kGeoMapJac,
+  kJacdet,
+  kElementSize,
+  kNormal,
+  kConnectivity,
+  kShapeFunctions,
+  kGradients,
+  kHessians,
+  kLaplacians,
+  kDofs,
+  kNelDir,
+  kCounts,
+  kOutputs
+};
+}  // namespace mesh_output
+
 // Names in a comma-separated list.
 constexpr int ListCount(const char* list) {
   if (*list == '\0') return 0;

@@ -91,25 +91,6 @@ std::vector<Array> Inputs(const Signature& sig, const Case& c, Form form, size_t
   return Arguments(sig, form, parts);
 }
 
-std::vector<const Array*> Borrow(const std::vector<Array>& args) {
-  std::vector<const Array*> borrowed;
-  for (const Array& a : args) borrowed.push_back(&a);
-  return borrowed;
-}
-
-// NURBS_NUM_THREADS for the calls that follow; nullptr unsets it.
-void SetThreads(const char* count) {
-#if defined(_WIN32)
-  _putenv_s("NURBS_NUM_THREADS", count ? count : "");
-#else
-  if (count) {
-    setenv("NURBS_NUM_THREADS", count, 1);
-  } else {
-    unsetenv("NURBS_NUM_THREADS");
-  }
-#endif
-}
-
 bool TakesSpans(const Signature& sig) { return gateway::Count(sig, Arg::Spans) > 0; }
 
 // The 1-based positions in the weights of the functions point j's row holds, from the spans the

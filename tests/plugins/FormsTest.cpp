@@ -20,24 +20,6 @@ using gateway::MeshCall;
 using gateway::MeshKind;
 using standin::Array;
 
-std::vector<const Array*> Borrow(const std::vector<Array>& args) {
-  std::vector<const Array*> borrowed;
-  for (const Array& a : args) borrowed.push_back(&a);
-  return borrowed;
-}
-
-void SetThreads(const char* count) {
-#if defined(_WIN32)
-  _putenv_s("NURBS_NUM_THREADS", count ? count : "");
-#else
-  if (count) {
-    setenv("NURBS_NUM_THREADS", count, 1);
-  } else {
-    unsetenv("NURBS_NUM_THREADS");
-  }
-#endif
-}
-
 const MeshCall& Find(const char* name) {
   for (const MeshCall* call : registry::kMeshCalls) {
     if (std::string(call->name) == name) return *call;

@@ -12,47 +12,12 @@
 #include "NURBS.h"
 #include "mesh_case.h"
 #include "plugin_test.h"
+#include "signature.h"
 
 namespace {
 
 using standin::Array;
-
-enum Output {
-  kQuadNodes,
-  kQuadWeights,
-  kGeoMap,
-  kGeoMapJac,
-  kJacdet,
-  kElementSize,
-  kNormal,
-  kConnectivity,
-  kShapeFunctions,
-  kGradients,
-  kHessians,
-  kLaplacians,
-  kDofs,
-  kNelDir,
-  kCounts,
-  kOutputs
-};
-
-std::vector<const Array*> Borrow(const std::vector<Array>& args) {
-  std::vector<const Array*> borrowed;
-  for (const Array& a : args) borrowed.push_back(&a);
-  return borrowed;
-}
-
-void SetThreads(const char* count) {
-#if defined(_WIN32)
-  _putenv_s("NURBS_NUM_THREADS", count ? count : "");
-#else
-  if (count) {
-    setenv("NURBS_NUM_THREADS", count, 1);
-  } else {
-    unsetenv("NURBS_NUM_THREADS");
-  }
-#endif
-}
+using namespace gateway::mesh_output;
 
 class MeshEval : public PluginTest {
  protected:

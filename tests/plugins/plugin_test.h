@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -20,6 +21,26 @@
 // The built plug-in of this name, as MATLAB would find it on the path.
 inline std::string PluginPath(const std::string& name) {
   return std::string(NURBS_TOOLBOX_DIR) + "/" + name + standin::kMexSuffix;
+}
+
+// The arrays of args, borrowed for a call.
+inline std::vector<const standin::Array*> Borrow(const std::vector<standin::Array>& args) {
+  std::vector<const standin::Array*> borrowed;
+  for (const standin::Array& a : args) borrowed.push_back(&a);
+  return borrowed;
+}
+
+// NURBS_NUM_THREADS for the calls that follow; nullptr unsets it.
+inline void SetThreads(const char* count) {
+#if defined(_WIN32)
+  _putenv_s("NURBS_NUM_THREADS", count ? count : "");
+#else
+  if (count) {
+    setenv("NURBS_NUM_THREADS", count, 1);
+  } else {
+    unsetenv("NURBS_NUM_THREADS");
+  }
+#endif
 }
 
 // Calls with nlhs outputs and checks what every call must leave: no slot written past the ones
