@@ -30,7 +30,8 @@
 %                   order), or a 1 x d cell of 2 x nq rules [nodes; weights] on [0, 1] (reduced,
 %                   Lobatto, your own). At most 64 nodes a direction.
 %     'elements'    the elements to evaluate, 1-based, the first direction fastest (default:
-%                   all; [] none): evaluate a large mesh in chunks this way.
+%                   all; [] none): evaluate a large mesh in chunks this way. Chunks of a few
+%                   thousand elements are faster than one call: the host reuses their memory.
 %     'gradient'    physical gradients (default true); 'hessian', 'laplacian' (default false).
 %     'side', k     the boundary face k (1..2d): 2i-1 where coordinate i is at the start of its
 %                   domain, 2i at its end. The elements are then the faces of the boundary
