@@ -69,10 +69,9 @@ void Share(const Batch& b, const Lanes& lanes, double* rows, std::size_t begin, 
     Site sites[kMaxLanes];
     for (; end - j >= width; j += width) {
       for (std::size_t l = 0; l < width; ++l) sites[l] = locate(j + l);
-      const unsigned again = lanes.group(call, sites, out, P, j);
+      const unsigned again = lanes.group(call, sites, out, b.idx, P, j);
       for (std::size_t l = 0; l < width; ++l) {
         if (again >> l & 1u) Point(b, dest, rows, cols, j + l, sites[l]);
-        if (b.idx) BasisIndices(call, sites[l], b.idx + j + l, static_cast<std::ptrdiff_t>(P));
       }
     }
   }

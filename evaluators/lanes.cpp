@@ -148,6 +148,29 @@ NURBS_LANE void Ders(const Call& call, const Site* sites, int d, int n, LaneBasi
   }
 }
 
+// BasisIndices of every lane: the 1-based first index plus each entry's offset, whole numbers far
+// below 2^53 and so exact in a double either way.
+template <class V>
+NURBS_LANE void Indices(const Call& call, const Site* sites, double* idx, std::size_t P,
+                        std::size_t j0) {
+  V first = {};
+  for (int l = 0; l < kWidth<V>; ++l) first[l] = static_cast<double>(1 + SpanOffset(call, sites[l]));
+  const int p = call.axis[0].p;
+  const int q = call.directions > 1 ? call.axis[1].p : 0;
+  const int r = call.directions > 2 ? call.axis[2].p : 0;
+  const std::ptrdiff_t nu = call.directions > 1 ? call.stride[1] : 0;
+  const std::ptrdiff_t nuv = call.directions > 2 ? call.stride[2] : 0;
+  Mask<V> unused = {};
+  std::size_t at = j0;
+  for (int i = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k, at += P) {
+        Put(idx + at, first + Splat<V>(static_cast<double>(k + j * nu + i * nuv)), &unused);
+      }
+    }
+  }
+}
+
 // Each lane's local (0, 0, 0) in the weights.
 template <class V>
 NURBS_LANE void FirstWeights(const Call& call, const Site* sites, const double** first) {
@@ -157,7 +180,8 @@ NURBS_LANE void FirstWeights(const Call& call, const Site* sites, const double**
 // CurveGradientRows in lanes.
 template <class V>
 NURBS_LANE unsigned CurveGradientGroup(const Call& call, const Site* sites, double* const* out,
-                                       std::size_t P, std::size_t j) {
+                                       double* idx, std::size_t P, std::size_t j) {
+  if (idx) Indices<V>(call, sites, idx, P, j);
   LaneBasis<V> b;
   Ders<V>(call, sites, 0, 1, &b);
   const int p = call.axis[0].p;
@@ -185,7 +209,8 @@ NURBS_LANE unsigned CurveGradientGroup(const Call& call, const Site* sites, doub
 // RationalSurface (surface.cpp) in lanes.
 template <class V>
 NURBS_LANE unsigned SurfaceGradientGroup(const Call& call, const Site* sites, double* const* out,
-                                         std::size_t P, std::size_t j0) {
+                                         double* idx, std::size_t P, std::size_t j0) {
+  if (idx) Indices<V>(call, sites, idx, P, j0);
   LaneBasis<V> b[2];
   Ders<V>(call, sites, 0, 1, &b[0]);
   Ders<V>(call, sites, 1, 1, &b[1]);
@@ -222,7 +247,8 @@ NURBS_LANE unsigned SurfaceGradientGroup(const Call& call, const Site* sites, do
 // RationalVolume (volume.cpp) in lanes.
 template <class V>
 NURBS_LANE unsigned VolumeGradientGroup(const Call& call, const Site* sites, double* const* out,
-                                        std::size_t P, std::size_t j0) {
+                                        double* idx, std::size_t P, std::size_t j0) {
+  if (idx) Indices<V>(call, sites, idx, P, j0);
   LaneBasis<V> b[3];
   for (int d = 0; d < 3; ++d) Ders<V>(call, sites, d, 1, &b[d]);
   const int p = call.axis[0].p, q = call.axis[1].p, r = call.axis[2].p;
@@ -265,14 +291,14 @@ NURBS_LANE unsigned VolumeGradientGroup(const Call& call, const Site* sites, dou
 
 // Each group at two lanes (the default target, SSE2) and at four (AVX2).
 #define NURBS_LANE_GROUP(name)                                                                 \
-  unsigned name##Sse2(const Call& call, const Site* sites, double* const* out, std::size_t P,  \
-                      std::size_t j) {                                                         \
-    return name##Group<V2>(call, sites, out, P, j);                                            \
+  unsigned name##Sse2(const Call& call, const Site* sites, double* const* out, double* idx,   \
+                      std::size_t P, std::size_t j) {                                          \
+    return name##Group<V2>(call, sites, out, idx, P, j);                                       \
   }                                                                                            \
   __attribute__((target("avx2"))) unsigned name##Avx2(const Call& call, const Site* sites,     \
-                                                      double* const* out, std::size_t P,       \
-                                                      std::size_t j) {                         \
-    return name##Group<V4>(call, sites, out, P, j);                                            \
+                                                      double* const* out, double* idx,         \
+                                                      std::size_t P, std::size_t j) {          \
+    return name##Group<V4>(call, sites, out, idx, P, j);                                       \
   }
 NURBS_LANE_GROUP(CurveGradient)
 NURBS_LANE_GROUP(SurfaceGradient)

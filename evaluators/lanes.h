@@ -23,11 +23,12 @@ constexpr int kMaxLanes = 4;
 constexpr int kLaneMaxDegree = 7;
 
 // Points sites[0..width-1], rows j..j+width-1 of P-row column-major outputs: entry e of evaluator
-// output o at out[o][j + l + e P] for lane l, out[o] nullptr where nobody asked for it. Returns
-// the lanes (bit l: point j + l) whose written results hold a NaN; their rows are to be written
-// again by the one-point evaluator.
+// output o at out[o][j + l + e P] for lane l, out[o] nullptr where nobody asked for it, and the
+// weight indices likewise in idx (BasisIndices) unless it is nullptr. Returns the lanes (bit l:
+// point j + l) whose evaluator outputs hold a NaN; their rows are to be written again by the
+// one-point evaluator.
 using LaneGroup = unsigned (*)(const Call& call, const Site* sites, double* const* out,
-                               std::size_t P, std::size_t j);
+                               double* idx, std::size_t P, std::size_t j);
 
 struct Lanes {
   int width;        // points a group; 0: this call runs one point at a time
