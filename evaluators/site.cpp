@@ -2,13 +2,36 @@
 #include "evaluators.h"
 
 namespace evaluators {
+namespace {
+
+// FindSpan's span, found without a branch that depends on the point inside the domain: the last
+// k in p..n with U[k] <= u, which is the span FindSpan's bisection reaches for ordered knots (the
+// call's are). The ends and NaN (FindSpan's first midpoint) are settled first, as FindSpan does.
+// A bisection whose direction the processor cannot guess costs it a mispredicted branch a step;
+// here the step is a conditional move.
+int Span(const Axis& a, double u) {
+  const int n = a.n - 1, p = a.p;
+  const double* U = a.U;
+  if (u >= U[n + 1]) return n;
+  if (u <= U[p]) return p;
+  if (u != u) return p + (n + 1 - p) / 2;
+  const double* base = U + p;  // U[p] < u
+  for (int len = n + 1 - p; len > 1;) {
+    const int half = len / 2;
+    base = base[half] <= u ? base + half : base;
+    len -= half;
+  }
+  return static_cast<int>(base - U);
+}
+
+}  // namespace
 
 Site Locate(const Call& call, const double* x) {
   Site site;
   for (int d = 0; d < call.directions; ++d) {
     const Axis& a = call.axis[d];
     site.u[d] = Clamp(a, x[d]);
-    site.s[d] = FindSpan(a.n - 1, a.p, site.u[d], a.U);
+    site.s[d] = Span(a, site.u[d]);
   }
   return site;
 }
