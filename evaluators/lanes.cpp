@@ -72,12 +72,14 @@ struct LaneBasis {
 };
 
 // dersBasisFuns of direction d to order n, each lane at its own site and span: the kernel's
-// operations in its order, the knots of each lane's span gathered into the lanes.
-template <class V>
-NURBS_LANE void Ders(const Call& call, const Site* sites, int d, int n, LaneBasis<V>* out) {
+// operations in its order, the knots of each lane's span gathered into the lanes. kDegree, where
+// it is not -1, is the direction's degree, known to the compiler so that it can keep the tables in
+// registers.
+template <class V, int kDegree = -1>
+NURBS_LANE void DersAt(const Call& call, const Site* sites, int d, int n, LaneBasis<V>* out) {
   constexpr int kL = kWidth<V>;
   constexpr int kD = kLaneMaxDegree + 1;
-  const int p = call.axis[d].p;
+  const int p = kDegree >= 0 ? kDegree : call.axis[d].p;
   const double* U = call.axis[d].U;
   int s[kL];
   V u = {};
@@ -168,6 +170,21 @@ NURBS_LANE void Indices(const Call& call, const Site* sites, double* idx, std::s
         Put(idx + at, first + Splat<V>(static_cast<double>(k + j * nu + i * nuv)), &unused);
       }
     }
+  }
+}
+
+// The degrees most calls have (quadratic and cubic) fixed in the code, any other as it comes.
+template <class V>
+NURBS_LANE void Ders(const Call& call, const Site* sites, int d, int n, LaneBasis<V>* out) {
+  switch (call.axis[d].p) {
+    case 2:
+      DersAt<V, 2>(call, sites, d, n, out);
+      break;
+    case 3:
+      DersAt<V, 3>(call, sites, d, n, out);
+      break;
+    default:
+      DersAt<V>(call, sites, d, n, out);
   }
 }
 
