@@ -68,7 +68,11 @@ void Share(const Batch& b, const Lanes& lanes, double* rows, std::size_t begin, 
     const std::size_t width = static_cast<std::size_t>(lanes.width);
     Site sites[kMaxLanes];
     for (; end - j >= width; j += width) {
-      for (std::size_t l = 0; l < width; ++l) sites[l] = locate(j + l);
+      if (b.spans) {
+        for (std::size_t l = 0; l < width; ++l) sites[l] = locate(j + l);
+      } else {
+        LocateMany(call, b.xi + j * d, lanes.width, sites);
+      }
       const unsigned again = lanes.group(call, sites, out, b.idx, P, j);
       for (std::size_t l = 0; l < width; ++l) {
         if (again >> l & 1u) Point(b, dest, rows, cols, j + l, sites[l]);

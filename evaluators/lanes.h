@@ -17,6 +17,7 @@ namespace evaluators {
 
 // Most points a group holds (four doubles in 256 bits).
 constexpr int kMaxLanes = 4;
+static_assert(kMaxLanes <= kMaxLocated, "a group is located at once");
 
 // The highest degree a direction may have for the lane forms: their scratch grows with the square
 // of the degree and the width, and the degrees that dominate the use (up to quintic) gain most.
