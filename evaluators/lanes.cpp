@@ -223,18 +223,54 @@ NURBS_LANE unsigned CurveGradientGroup(const Call& call, const Site* sites, doub
   return NaNLanes<V>(nan);
 }
 
-// RationalSurface (surface.cpp) in lanes.
+// CurveHessianRows in lanes.
 template <class V>
-NURBS_LANE unsigned SurfaceGradientGroup(const Call& call, const Site* sites, double* const* out,
-                                         double* idx, std::size_t P, std::size_t j0) {
-  if (idx) Indices<V>(call, sites, idx, P, j0);
-  LaneBasis<V> b[2];
-  Ders<V>(call, sites, 0, 1, &b[0]);
-  Ders<V>(call, sites, 1, 1, &b[1]);
-  const int p = call.axis[0].p, q = call.axis[1].p;
-  const std::ptrdiff_t nu = call.stride[1];
+NURBS_LANE unsigned CurveHessianGroup(const Call& call, const Site* sites, double* const* out,
+                                      double* idx, std::size_t P, std::size_t j) {
+  if (idx) Indices<V>(call, sites, idx, P, j);
+  LaneBasis<V> b;
+  Ders<V>(call, sites, 0, 2, &b);
+  const int p = call.axis[0].p;
   const double* w[kWidth<V>];
   FirstWeights<V>(call, sites, w);
+  const V *N = b.N, *dN = b.d1, *d2N = b.d2;
+  V W = Splat<V>(0.0), dW = Splat<V>(0.0), d2W = Splat<V>(0.0);
+  for (int k = 0; k <= p; ++k) {
+    const V wk = Gather<V>(w, k);
+    W = W + wk * N[k];
+    dW = dW + wk * dN[k];
+    d2W = d2W + wk * d2N[k];
+  }
+  const V WW = W * W;
+  const V two = Splat<V>(2.0);
+  Mask<V> nan = {};
+  double *R = out[0], *dRdxi = out[1], *dR2dxi = out[2];
+  for (int k = 0; k <= p; ++k) {
+    const V wk = Gather<V>(w, k);
+    const std::size_t at = j + static_cast<std::size_t>(k) * P;
+    if (R) Put(R + at, (wk * N[k]) / W, &nan);
+    if (dRdxi) Put(dRdxi + at, (W * dN[k] - dW * N[k]) * (wk / WW), &nan);
+    if (dR2dxi) {
+      const V T1 = (d2N[k] / W - ((two * dN[k]) * dW) / W / W) - (N[k] * d2W) / W / W;
+      const V T2 = (((two * N[k]) * dW) * dW) / W / W / W;
+      Put(dR2dxi + at, wk * (T1 + T2), &nan);
+    }
+  }
+  return NaNLanes<V>(nan);
+}
+
+template <class V>
+struct SurfaceLaneSums {
+  V W, Wxi, Weta;
+};
+
+// RationalSurface (surface.cpp) in lanes: R, dRdxi and dRdeta where asked; returns the sums.
+template <class V>
+NURBS_LANE SurfaceLaneSums<V> RationalSurfaceLanes(const Call& call, const LaneBasis<V>* b,
+                                                   const double* const* w, double* const* out,
+                                                   std::size_t P, std::size_t j0, Mask<V>* nan) {
+  const int p = call.axis[0].p, q = call.axis[1].p;
+  const std::ptrdiff_t nu = call.stride[1];
   const V *N = b[0].N, *dN = b[0].d1;
   const V *M = b[1].N, *dM = b[1].d1;
   V W = Splat<V>(0.0), Wxi = Splat<V>(0.0), Weta = Splat<V>(0.0);
@@ -247,15 +283,110 @@ NURBS_LANE unsigned SurfaceGradientGroup(const Call& call, const Site* sites, do
     }
   }
   const V WW = W * W;
-  Mask<V> nan = {};
   double *R = out[0], *dRdxi = out[1], *dRdeta = out[2];
   for (int j = 0, e = 0; j <= q; ++j) {
     for (int k = 0; k <= p; ++k, ++e) {
       const V c = Gather<V>(w, k + j * nu) / WW;
       const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
-      if (R) Put(R + at, ((N[k] * M[j]) * c) * W, &nan);
-      if (dRdxi) Put(dRdxi + at, ((M[j] * dN[k]) * W - Wxi * (M[j] * N[k])) * c, &nan);
-      if (dRdeta) Put(dRdeta + at, ((N[k] * dM[j]) * W - Weta * (N[k] * M[j])) * c, &nan);
+      if (R) Put(R + at, ((N[k] * M[j]) * c) * W, nan);
+      if (dRdxi) Put(dRdxi + at, ((M[j] * dN[k]) * W - Wxi * (M[j] * N[k])) * c, nan);
+      if (dRdeta) Put(dRdeta + at, ((N[k] * dM[j]) * W - Weta * (N[k] * M[j])) * c, nan);
+    }
+  }
+  return {W, Wxi, Weta};
+}
+
+template <class V>
+NURBS_LANE unsigned SurfaceGradientGroup(const Call& call, const Site* sites, double* const* out,
+                                         double* idx, std::size_t P, std::size_t j0) {
+  if (idx) Indices<V>(call, sites, idx, P, j0);
+  LaneBasis<V> b[2];
+  Ders<V>(call, sites, 0, 1, &b[0]);
+  Ders<V>(call, sites, 1, 1, &b[1]);
+  const double* w[kWidth<V>];
+  FirstWeights<V>(call, sites, w);
+  Mask<V> nan = {};
+  RationalSurfaceLanes<V>(call, b, w, out, P, j0, &nan);
+  return NaNLanes<V>(nan);
+}
+
+// SurfaceBSplineRows in lanes.
+template <class V>
+NURBS_LANE unsigned SurfaceBSplineGroup(const Call& call, const Site* sites, double* const* out,
+                                        double* idx, std::size_t P, std::size_t j0) {
+  if (idx) Indices<V>(call, sites, idx, P, j0);
+  LaneBasis<V> b[2];
+  Ders<V>(call, sites, 0, 1, &b[0]);
+  Ders<V>(call, sites, 1, 1, &b[1]);
+  const V *N = b[0].N, *dN = b[0].d1;
+  const V *M = b[1].N, *dM = b[1].d1;
+  Mask<V> nan = {};
+  double *R = out[0], *dRdxi = out[1], *dRdeta = out[2];
+  for (int j = 0, e = 0; j <= call.axis[1].p; ++j) {
+    for (int k = 0; k <= call.axis[0].p; ++k, ++e) {
+      const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
+      if (R) Put(R + at, N[k] * M[j], &nan);
+      if (dRdxi) Put(dRdxi + at, dN[k] * M[j], &nan);
+      if (dRdeta) Put(dRdeta + at, dM[j] * N[k], &nan);
+    }
+  }
+  return NaNLanes<V>(nan);
+}
+
+// SurfaceHessianRows in lanes.
+template <class V>
+NURBS_LANE unsigned SurfaceHessianGroup(const Call& call, const Site* sites, double* const* out,
+                                        double* idx, std::size_t P, std::size_t j0) {
+  if (idx) Indices<V>(call, sites, idx, P, j0);
+  LaneBasis<V> b[2];
+  Ders<V>(call, sites, 0, 2, &b[0]);
+  Ders<V>(call, sites, 1, 2, &b[1]);
+  const double* w[kWidth<V>];
+  FirstWeights<V>(call, sites, w);
+  Mask<V> nan = {};
+  const SurfaceLaneSums<V> s = RationalSurfaceLanes<V>(call, b, w, out, P, j0, &nan);
+  double *dR2dxi = out[3], *dR2deta = out[4], *dR2dxideta = out[5];
+  if (!dR2dxi) return NaNLanes<V>(nan);
+
+  const int p = call.axis[0].p, q = call.axis[1].p;
+  const std::ptrdiff_t nu = call.stride[1];
+  const V *N = b[0].N, *dN = b[0].d1, *d2N = b[0].d2;
+  const V *M = b[1].N, *dM = b[1].d1, *d2M = b[1].d2;
+  V Wxixi = Splat<V>(0.0), Wetaeta = Splat<V>(0.0), Wxieta = Splat<V>(0.0);
+  for (int j = 0; j <= q; ++j) {
+    for (int k = 0; k <= p; ++k) {
+      const V wkj = Gather<V>(w, k + j * nu);
+      Wxixi = Wxixi + (M[j] * d2N[k]) * wkj;
+      Wetaeta = Wetaeta + (N[k] * d2M[j]) * wkj;
+      Wxieta = Wxieta + (dM[j] * dN[k]) * wkj;
+    }
+  }
+  const V W = s.W, Wxi = s.Wxi, Weta = s.Weta;
+  const V two = Splat<V>(2.0);
+  for (int j = 0, e = 0; j <= q; ++j) {
+    for (int k = 0; k <= p; ++k, ++e) {
+      const V wkj = Gather<V>(w, k + j * nu);
+      const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
+      const V A1 = (M[j] * d2N[k]) / W;
+      const V A2 = (((two * dN[k]) * M[j]) * Wxi) / W / W;
+      const V A3 = ((N[k] * M[j]) * Wxixi) / W / W;
+      const V A4 = ((((two * N[k]) * M[j]) * Wxi) * Wxi) / W / W / W;
+      Put(dR2dxi + at, (((A1 - A2) - A3) + A4) * wkj, &nan);
+      if (dR2deta) {
+        const V B1 = (N[k] * d2M[j]) / W;
+        const V B2 = (((two * dM[j]) * N[k]) * Weta) / W / W;
+        const V B3 = ((N[k] * M[j]) * Wetaeta) / W / W;
+        const V B4 = ((((two * N[k]) * M[j]) * Weta) * Weta) / W / W / W;
+        Put(dR2deta + at, (((B1 - B2) - B3) + B4) * wkj, &nan);
+      }
+      if (dR2dxideta) {
+        const V C1 = (dM[j] * dN[k]) / W;
+        const V C2 = ((M[j] * dN[k]) * Weta) / W / W;
+        const V C3 = ((dM[j] * N[k]) * Wxi) / W / W;
+        const V C4 = ((N[k] * M[j]) * Wxieta) / W / W;
+        const V C5 = ((((two * N[k]) * M[j]) * Wxi) * Weta) / W / W / W;
+        Put(dR2dxideta + at, ((((C1 - C2) - C3) - C4) + C5) * wkj, &nan);
+      }
     }
   }
   return NaNLanes<V>(nan);
@@ -318,7 +449,10 @@ NURBS_LANE unsigned VolumeGradientGroup(const Call& call, const Site* sites, dou
     return name##Group<V4>(call, sites, out, idx, P, j);                                       \
   }
 NURBS_LANE_GROUP(CurveGradient)
+NURBS_LANE_GROUP(CurveHessian)
 NURBS_LANE_GROUP(SurfaceGradient)
+NURBS_LANE_GROUP(SurfaceBSpline)
+NURBS_LANE_GROUP(SurfaceHessian)
 NURBS_LANE_GROUP(VolumeGradient)
 #undef NURBS_LANE_GROUP
 
@@ -330,7 +464,10 @@ struct LaneForms {
 };
 constexpr LaneForms kForms[] = {
     {CurveGradient, CurveGradientSse2, CurveGradientAvx2},
+    {CurveHessian, CurveHessianSse2, CurveHessianAvx2},
     {SurfaceGradient, SurfaceGradientSse2, SurfaceGradientAvx2},
+    {SurfaceBSpline, SurfaceBSplineSse2, SurfaceBSplineAvx2},
+    {SurfaceHessian, SurfaceHessianSse2, SurfaceHessianAvx2},
     {VolumeGradient, VolumeGradientSse2, VolumeGradientAvx2},
 };
 

@@ -3,11 +3,13 @@
 // time, and nothing written outside the outputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "batch.h"
@@ -48,7 +50,7 @@ Problem MakeProblem(std::mt19937& rng, int directions, int p, size_t P) {
   pr.call.directions = directions;
   std::ptrdiff_t stride = 1;
   for (int d = 0; d < directions; ++d) {
-    const int n = p + 1 + static_cast<int>(rng() % 6);
+    const int n = std::max(p + 1, 3) + static_cast<int>(rng() % 6);  // second derivatives need 3
     pr.U[d] = RandomKnots(rng, p, n);
     pr.call.axis[d] = {p, pr.U[d].data(), static_cast<int>(pr.U[d].size()), n};
     pr.call.stride[d] = stride;
@@ -108,23 +110,32 @@ void RunInto(const Problem& pr, const Evaluator& ev, size_t P, Outputs* out, int
   ASSERT_TRUE(evaluators::Run(b, threads));
 }
 
-class Lanes : public ::testing::TestWithParam<int> {  // directions
+// The evaluators with a lane form.
+struct Form {
+  const char* name;
+  const Evaluator* evaluator;
+};
+const Form kForms[] = {{"CurveGradient", &evaluators::kCurveGradient},
+                       {"CurveHessian", &evaluators::kCurveHessian},
+                       {"SurfaceGradient", &evaluators::kSurfaceGradient},
+                       {"SurfaceBSpline", &evaluators::kSurfaceBSpline},
+                       {"SurfaceHessian", &evaluators::kSurfaceHessian},
+                       {"VolumeGradient", &evaluators::kVolumeGradient}};
+
+class Lanes : public ::testing::TestWithParam<Form> {
  protected:
   void TearDown() override { SetSimd(nullptr); }
-  const Evaluator& evaluator() const {
-    const int d = GetParam();
-    return d == 1 ? evaluators::kCurveGradient
-                  : d == 2 ? evaluators::kSurfaceGradient : evaluators::kVolumeGradient;
-  }
+  const Evaluator& evaluator() const { return *GetParam().evaluator; }
+  int directions() const { return evaluator().directions; }
 };
 
 TEST_P(Lanes, AnyAlignmentAndTailGiveTheBitsOfOnePointAtATime) {
   const Evaluator& ev = evaluator();
   std::mt19937 rng(21);
   for (int p : {0, 1, 3, evaluators::kLaneMaxDegree, evaluators::kLaneMaxDegree + 1}) {
-    if (GetParam() == 3 && p > 4) continue;
+    if (directions() == 3 && p > 4) continue;
     for (size_t P : {1, 2, 3, 4, 5, 6, 7, 8, 9, 13}) {
-      const Problem pr = MakeProblem(rng, GetParam(), p, P);
+      const Problem pr = MakeProblem(rng, directions(), p, P);
       const size_t size = P * static_cast<size_t>(evaluators::LocalFunctions(pr.call));
       SetSimd("scalar");
       Outputs expected(ev.noutputs + 1, size, 0);
@@ -149,12 +160,12 @@ TEST_P(Lanes, AnyAlignmentAndTailGiveTheBitsOfOnePointAtATime) {
   }
 }
 
-// Which lanes a call runs in: none above the lane degree, none for an evaluator without a lane
-// form, none or two as NURBS_SIMD says, blanks around its value ignored.
+// Which lanes a call runs in: none above the lane degree, none or two as NURBS_SIMD says, blanks
+// around its value ignored; none for an evaluator without a lane form.
 TEST_P(Lanes, DispatchFollowsDegreeAndEnvironment) {
   std::mt19937 rng(22);
-  const Problem low = MakeProblem(rng, GetParam(), 2, 1);
-  const Problem high = MakeProblem(rng, GetParam(), evaluators::kLaneMaxDegree + 1, 1);
+  const Problem low = MakeProblem(rng, directions(), 2, 1);
+  const Problem high = MakeProblem(rng, directions(), evaluators::kLaneMaxDegree + 1, 1);
   SetSimd(" sse2\t");
   EXPECT_EQ(evaluators::LanesFor(low.call, evaluator()).width, 2);
   EXPECT_EQ(evaluators::LanesFor(high.call, evaluator()).width, 0);
@@ -167,17 +178,19 @@ TEST_P(Lanes, DispatchFollowsDegreeAndEnvironment) {
     const int width = evaluators::LanesFor(low.call, evaluator()).width;
     EXPECT_TRUE(width == 2 || width == 4) << (best ? best : "unset");
   }
-  const Evaluator& hessian = GetParam() == 1   ? evaluators::kCurveHessian
-                             : GetParam() == 2 ? evaluators::kSurfaceHessian
-                                               : evaluators::kVolumeHessian;
-  SetSimd(nullptr);
-  EXPECT_EQ(evaluators::LanesFor(low.call, hessian).width, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Directions, Lanes, ::testing::Values(1, 2, 3),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return info.param == 1 ? "Curve" : info.param == 2 ? "Surface"
-                                                                              : "Volume";
+TEST(LanesFor, EvaluatorsWithoutALaneFormRunOnePointAtATime) {
+  std::mt19937 rng(23);
+  const Problem curve = MakeProblem(rng, 1, 2, 1), volume = MakeProblem(rng, 3, 2, 1);
+  EXPECT_EQ(evaluators::LanesFor(curve.call, evaluators::kCurveField).width, 0);
+  EXPECT_EQ(evaluators::LanesFor(curve.call, evaluators::kSingleShape).width, 0);
+  EXPECT_EQ(evaluators::LanesFor(volume.call, evaluators::kVolumeHessian).width, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Evaluators, Lanes, ::testing::ValuesIn(kForms),
+                         [](const ::testing::TestParamInfo<Form>& info) {
+                           return std::string(info.param.name);
                          });
 
 }  // namespace
