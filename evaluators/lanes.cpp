@@ -392,17 +392,19 @@ NURBS_LANE unsigned SurfaceHessianGroup(const Call& call, const Site* sites, dou
   return NaNLanes<V>(nan);
 }
 
-// RationalVolume (volume.cpp) in lanes.
 template <class V>
-NURBS_LANE unsigned VolumeGradientGroup(const Call& call, const Site* sites, double* const* out,
-                                        double* idx, std::size_t P, std::size_t j0) {
-  if (idx) Indices<V>(call, sites, idx, P, j0);
-  LaneBasis<V> b[3];
-  for (int d = 0; d < 3; ++d) Ders<V>(call, sites, d, 1, &b[d]);
+struct VolumeLaneSums {
+  V W, Wxi, Weta, Wzeta;
+};
+
+// RationalVolume (volume.cpp) in lanes: R, dRdxi, dRdeta and dRdzeta where asked; returns the
+// sums.
+template <class V>
+NURBS_LANE VolumeLaneSums<V> RationalVolumeLanes(const Call& call, const LaneBasis<V>* b,
+                                                 const double* const* w, double* const* out,
+                                                 std::size_t P, std::size_t j0, Mask<V>* nan) {
   const int p = call.axis[0].p, q = call.axis[1].p, r = call.axis[2].p;
   const std::ptrdiff_t nu = call.stride[1], nuv = call.stride[2];
-  const double* w[kWidth<V>];
-  FirstWeights<V>(call, sites, w);
   const V *N = b[0].N, *dN = b[0].d1;
   const V *M = b[1].N, *dM = b[1].d1;
   const V *L = b[2].N, *dL = b[2].d1;
@@ -419,7 +421,6 @@ NURBS_LANE unsigned VolumeGradientGroup(const Call& call, const Site* sites, dou
     }
   }
   const V WW = W * W;
-  Mask<V> nan = {};
   double *R = out[0], *dRdxi = out[1], *dRdeta = out[2], *dRdzeta = out[3];
   for (int i = 0, e = 0; i <= r; ++i) {
     for (int j = 0; j <= q; ++j) {
@@ -427,10 +428,119 @@ NURBS_LANE unsigned VolumeGradientGroup(const Call& call, const Site* sites, dou
         const V B = (N[k] * M[j]) * L[i];
         const V c = Gather<V>(w, k + j * nu + i * nuv) / WW;
         const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
-        if (R) Put(R + at, (B * c) * W, &nan);
-        if (dRdxi) Put(dRdxi + at, (((dN[k] * M[j]) * L[i]) * W - B * Wxi) * c, &nan);
-        if (dRdeta) Put(dRdeta + at, (((dM[j] * N[k]) * L[i]) * W - B * Weta) * c, &nan);
-        if (dRdzeta) Put(dRdzeta + at, (((dL[i] * N[k]) * M[j]) * W - B * Wzeta) * c, &nan);
+        if (R) Put(R + at, (B * c) * W, nan);
+        if (dRdxi) Put(dRdxi + at, (((dN[k] * M[j]) * L[i]) * W - B * Wxi) * c, nan);
+        if (dRdeta) Put(dRdeta + at, (((dM[j] * N[k]) * L[i]) * W - B * Weta) * c, nan);
+        if (dRdzeta) Put(dRdzeta + at, (((dL[i] * N[k]) * M[j]) * W - B * Wzeta) * c, nan);
+      }
+    }
+  }
+  return {W, Wxi, Weta, Wzeta};
+}
+
+template <class V>
+NURBS_LANE unsigned VolumeGradientGroup(const Call& call, const Site* sites, double* const* out,
+                                        double* idx, std::size_t P, std::size_t j0) {
+  if (idx) Indices<V>(call, sites, idx, P, j0);
+  LaneBasis<V> b[3];
+  for (int d = 0; d < 3; ++d) Ders<V>(call, sites, d, 1, &b[d]);
+  const double* w[kWidth<V>];
+  FirstWeights<V>(call, sites, w);
+  Mask<V> nan = {};
+  RationalVolumeLanes<V>(call, b, w, out, P, j0, &nan);
+  return NaNLanes<V>(nan);
+}
+
+// VolumeHessianRows in lanes: its six second-derivative outputs in one pass over the entries
+// instead of one pass each (each entry's value is its own).
+template <class V>
+NURBS_LANE unsigned VolumeHessianGroup(const Call& call, const Site* sites, double* const* out,
+                                       double* idx, std::size_t P, std::size_t j0) {
+  if (idx) Indices<V>(call, sites, idx, P, j0);
+  LaneBasis<V> b[3];
+  for (int d = 0; d < 3; ++d) Ders<V>(call, sites, d, 2, &b[d]);
+  const double* w[kWidth<V>];
+  FirstWeights<V>(call, sites, w);
+  Mask<V> nan = {};
+  const VolumeLaneSums<V> s = RationalVolumeLanes<V>(call, b, w, out, P, j0, &nan);
+  double *dR2dxi = out[4], *dR2deta = out[5], *dR2dzeta = out[6];
+  double *dR2dxideta = out[7], *dR2detazeta = out[8], *dR2dxizeta = out[9];
+  if (!dR2dxi) return NaNLanes<V>(nan);
+
+  const int p = call.axis[0].p, q = call.axis[1].p, r = call.axis[2].p;
+  const std::ptrdiff_t nu = call.stride[1], nuv = call.stride[2];
+  const V *N = b[0].N, *dN = b[0].d1, *d2N = b[0].d2;
+  const V *M = b[1].N, *dM = b[1].d1, *d2M = b[1].d2;
+  const V *L = b[2].N, *dL = b[2].d1, *d2L = b[2].d2;
+  V Wxixi = Splat<V>(0.0), Wetaeta = Splat<V>(0.0), Wzetazeta = Splat<V>(0.0);
+  V Wxieta = Splat<V>(0.0), Wetazeta = Splat<V>(0.0), Wxizeta = Splat<V>(0.0);
+  for (int i = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k) {
+        const V wkji = Gather<V>(w, k + j * nu + i * nuv);
+        Wxixi = Wxixi + ((M[j] * d2N[k]) * L[i]) * wkji;
+        Wetaeta = Wetaeta + ((N[k] * d2M[j]) * L[i]) * wkji;
+        Wzetazeta = Wzetazeta + ((N[k] * M[j]) * d2L[i]) * wkji;
+        Wxieta = Wxieta + ((dM[j] * dN[k]) * L[i]) * wkji;
+        Wetazeta = Wetazeta + ((N[k] * dM[j]) * dL[i]) * wkji;
+        Wxizeta = Wxizeta + ((M[j] * dN[k]) * dL[i]) * wkji;
+      }
+    }
+  }
+  const V W = s.W, Wxi = s.Wxi, Weta = s.Weta, Wzeta = s.Wzeta;
+  const V two = Splat<V>(2.0);
+  for (int i = 0, e = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k, ++e) {
+        const V wkji = Gather<V>(w, k + j * nu + i * nuv);
+        const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
+        const V B = (N[k] * M[j]) * L[i];
+        const V twoB = ((two * N[k]) * M[j]) * L[i];
+        {
+          const V A1 = ((M[j] * d2N[k]) * L[i]) / W;
+          const V A2 = ((((two * dN[k]) * M[j]) * L[i]) * Wxi) / W / W;
+          const V A3 = (B * Wxixi) / W / W;
+          const V A4 = ((twoB * Wxi) * Wxi) / W / W / W;
+          Put(dR2dxi + at, (((A1 - A2) - A3) + A4) * wkji, &nan);
+        }
+        if (dR2deta) {
+          const V B1 = ((N[k] * d2M[j]) * L[i]) / W;
+          const V B2 = ((((two * dM[j]) * N[k]) * L[i]) * Weta) / W / W;
+          const V B3 = (B * Wetaeta) / W / W;
+          const V B4 = ((twoB * Weta) * Weta) / W / W / W;
+          Put(dR2deta + at, (((B1 - B2) - B3) + B4) * wkji, &nan);
+        }
+        if (dR2dzeta) {
+          const V D1 = ((N[k] * M[j]) * d2L[i]) / W;
+          const V D2 = ((((two * dL[i]) * N[k]) * M[j]) * Wzeta) / W / W;
+          const V D3 = (B * Wzetazeta) / W / W;
+          const V D4 = ((twoB * Wzeta) * Wzeta) / W / W / W;
+          Put(dR2dzeta + at, (((D1 - D2) - D3) + D4) * wkji, &nan);
+        }
+        if (dR2dxideta) {
+          const V C1 = ((dM[j] * dN[k]) * L[i]) / W;
+          const V C2 = (((M[j] * dN[k]) * L[i]) * Weta) / W / W;
+          const V C3 = (((dM[j] * N[k]) * L[i]) * Wxi) / W / W;
+          const V C4 = (B * Wxieta) / W / W;
+          const V C5 = ((twoB * Wxi) * Weta) / W / W / W;
+          Put(dR2dxideta + at, ((((C1 - C2) - C3) - C4) + C5) * wkji, &nan);
+        }
+        if (dR2detazeta) {
+          const V E1 = ((N[k] * dM[j]) * dL[i]) / W;
+          const V E2 = (((N[k] * dM[j]) * L[i]) * Wzeta) / W / W;
+          const V E3 = (((N[k] * M[j]) * dL[i]) * Weta) / W / W;
+          const V E4 = (B * Wetazeta) / W / W;
+          const V E5 = ((twoB * Weta) * Wzeta) / W / W / W;
+          Put(dR2detazeta + at, ((((E1 - E2) - E3) - E4) + E5) * wkji, &nan);
+        }
+        if (dR2dxizeta) {
+          const V F1 = ((M[j] * dN[k]) * dL[i]) / W;
+          const V F2 = (((M[j] * dN[k]) * L[i]) * Wzeta) / W / W;
+          const V F3 = (((N[k] * M[j]) * dL[i]) * Wxi) / W / W;
+          const V F4 = (B * Wxizeta) / W / W;
+          const V F5 = ((twoB * Wxi) * Wzeta) / W / W / W;
+          Put(dR2dxizeta + at, ((((F1 - F2) - F3) - F4) + F5) * wkji, &nan);
+        }
       }
     }
   }
@@ -454,6 +564,7 @@ NURBS_LANE_GROUP(SurfaceGradient)
 NURBS_LANE_GROUP(SurfaceBSpline)
 NURBS_LANE_GROUP(SurfaceHessian)
 NURBS_LANE_GROUP(VolumeGradient)
+NURBS_LANE_GROUP(VolumeHessian)
 #undef NURBS_LANE_GROUP
 
 // By the evaluator's per-point function: each file that includes evaluators.h has its own
@@ -469,6 +580,7 @@ constexpr LaneForms kForms[] = {
     {SurfaceBSpline, SurfaceBSplineSse2, SurfaceBSplineAvx2},
     {SurfaceHessian, SurfaceHessianSse2, SurfaceHessianAvx2},
     {VolumeGradient, VolumeGradientSse2, VolumeGradientAvx2},
+    {VolumeHessian, VolumeHessianSse2, VolumeHessianAvx2},
 };
 
 static_assert(3 * sizeof(LaneBasis<V4>) +

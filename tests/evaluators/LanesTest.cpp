@@ -120,7 +120,8 @@ const Form kForms[] = {{"CurveGradient", &evaluators::kCurveGradient},
                        {"SurfaceGradient", &evaluators::kSurfaceGradient},
                        {"SurfaceBSpline", &evaluators::kSurfaceBSpline},
                        {"SurfaceHessian", &evaluators::kSurfaceHessian},
-                       {"VolumeGradient", &evaluators::kVolumeGradient}};
+                       {"VolumeGradient", &evaluators::kVolumeGradient},
+                       {"VolumeHessian", &evaluators::kVolumeHessian}};
 
 class Lanes : public ::testing::TestWithParam<Form> {
  protected:
@@ -182,10 +183,10 @@ TEST_P(Lanes, DispatchFollowsDegreeAndEnvironment) {
 
 TEST(LanesFor, EvaluatorsWithoutALaneFormRunOnePointAtATime) {
   std::mt19937 rng(23);
-  const Problem curve = MakeProblem(rng, 1, 2, 1), volume = MakeProblem(rng, 3, 2, 1);
+  const Problem curve = MakeProblem(rng, 1, 2, 1);
   EXPECT_EQ(evaluators::LanesFor(curve.call, evaluators::kCurveField).width, 0);
+  EXPECT_EQ(evaluators::LanesFor(curve.call, evaluators::kCurveFieldD2).width, 0);
   EXPECT_EQ(evaluators::LanesFor(curve.call, evaluators::kSingleShape).width, 0);
-  EXPECT_EQ(evaluators::LanesFor(volume.call, evaluators::kVolumeHessian).width, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Evaluators, Lanes, ::testing::ValuesIn(kForms),
