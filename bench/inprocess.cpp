@@ -9,7 +9,8 @@
 //   Twin/<Name>     the batch twins through the stand-in host at P points a call.
 //   Floor/...       the stores of Evaluator/... alone: the same bytes in the same order.
 //   Evaluator/...   the evaluator alone (no host: outputs made once, outside the timing) for a
-//                   cubic curve, a bicubic surface and a triquadratic volume, 64 functions per
+//                   cubic curve, a bicubic surface and a triquadratic volume (gradients and
+//                   Hessians, and the B-spline surface's gradient), 64 functions per
 //                   direction, at P = 10 .. 10^6 points and 1 or 2 threads: the compute floor.
 //   bench_inprocess [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
@@ -287,9 +288,11 @@ int Register() {
       });
     }
   }
-  const std::pair<const Signature*, int> kinds[] = {{&registry::kRatCurveShapeGrad, 3},
-                                                    {&registry::kRatSurfShapeGrad, 3},
-                                                    {&registry::kRatVolShapeGrad, 2}};
+  const std::pair<const Signature*, int> kinds[] = {
+      {&registry::kRatCurveShapeGrad, 3}, {&registry::kRatSurfShapeGrad, 3},
+      {&registry::kRatVolShapeGrad, 2},   {&registry::kRatCurveShapeHess, 3},
+      {&registry::kRatSurfShapeHess, 3},  {&registry::kPolySurfShapeGrad, 3},
+      {&registry::kRatVolShapeHess, 2}};
   for (const auto& [sig, p] : kinds) {
     auto* b = benchmark::RegisterBenchmark((std::string("Evaluator/") + sig->name).c_str(),
                                            Evaluator, sig);
