@@ -2,8 +2,8 @@
 // for speed or structure must not alter, and what the Windows and Linux builds must share.
 //   compare_builds TOOLBOX_A TOOLBOX_B [cases per plug-in]   two builds on this machine
 //   compare_builds --dump TOOLBOX FILE [cases per plug-in]   one build's outputs, as text
-// Every plug-in of the registry and its batch twin (at 1 to 7 points a call) is called; one that
-// only one of two builds has is named and skipped. Every fifth case has one input spoiled, so
+// Every plug-in of the registry and its batch twin (at 1 to 7 points a call, some of them at NaN
+// or an infinity) is called; one that only one of two builds has is named and skipped. Every fifth case has one input spoiled, so
 // that errors and their identifiers are compared too.
 #include <cmath>
 #include <cstdio>
@@ -51,9 +51,12 @@ std::vector<standin::Array> Inputs(const gateway::Signature& sig, Form form, std
   parts.index = 1 + static_cast<int>(rng() % c.n[0]);
   parts.points = form == Form::Batch ? 1 + t % 7 : 1;
   std::uniform_real_distribution<double> unit(-0.05, 1.05);
+  // Now and then a coordinate at NaN or an infinity among a batch's finite ones: NaN results take
+  // their bits from operand order, which must not change with the code around them.
+  const double odd[] = {NAN, -NAN, INFINITY, -INFINITY};
   for (size_t j = 0; j < parts.points; ++j) {
     for (int d = 0; d < directions; ++d) {
-      const double x = j == 0 ? c.x[d] : unit(rng);
+      const double x = j == 0 ? c.x[d] : rng() % 16 == 0 ? odd[rng() % 4] : unit(rng);
       parts.x.push_back(x);
       parts.spans.push_back(reference::Evaluate(x, c.p[d], c.U[d]).s);  // the clamped point's
     }

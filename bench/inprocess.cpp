@@ -7,8 +7,10 @@
 //                   the outputs released. With NURBS_BASELINE=DIR every case is also timed on the
 //                   plug-in of that toolbox, right after ours, so that both come from one run.
 //   Twin/<Name>     the batch twins through the stand-in host at P points a call.
+//   Floor/...       the stores of Evaluator/... alone: the same bytes in the same order.
 //   Evaluator/...   the evaluator alone (no host: outputs made once, outside the timing) for a
-//                   cubic curve, a bicubic surface and a triquadratic volume, 64 functions per
+//                   cubic curve, a bicubic surface and a triquadratic volume (gradients and
+//                   Hessians, and the B-spline surface's gradient), 64 functions per
 //                   direction, at P = 10 .. 10^6 points and 1 or 2 threads: the compute floor.
 //   bench_inprocess [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
@@ -146,6 +148,26 @@ void Evaluator(benchmark::State& state, const Signature* sig) {
   state.counters["auto"] = evaluators::Threads(batch);
 }
 
+// The store floor of the evaluator's batch: the same bytes in the same order (four consecutive rows
+// of every output, entry by entry, idx included), no arithmetic.
+void StoreFloor(benchmark::State& state, const Signature* sig) {
+  const int p = static_cast<int>(state.range(0));
+  const size_t P = static_cast<size_t>(state.range(1));
+  size_t nen = 1;
+  for (int d = 0; d < sig->evaluator->directions; ++d) nen *= static_cast<size_t>(p + 1);
+  std::vector<std::vector<double>> out(sig->noutputs + 1, std::vector<double>(P * nen));
+  const double four[4] = {0.25, 0.5, 0.75, 1.0};
+  for (auto _ : state) {
+    for (size_t j = 0; j + 4 <= P; j += 4) {
+      for (auto& o : out) {
+        for (size_t e = 0; e < nen; ++e) std::memcpy(o.data() + j + e * P, four, sizeof four);
+      }
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * P));
+}
+
 // A mesh call's native work alone: reading its inputs, its scratch and every element into outputs
 // made once (no host), on `threads` threads: the compute floor of MeshEval.
 void MeshCompute(benchmark::State& state, bool volume) {
@@ -266,9 +288,11 @@ int Register() {
       });
     }
   }
-  const std::pair<const Signature*, int> kinds[] = {{&registry::kRatCurveShapeGrad, 3},
-                                                    {&registry::kRatSurfShapeGrad, 3},
-                                                    {&registry::kRatVolShapeGrad, 2}};
+  const std::pair<const Signature*, int> kinds[] = {
+      {&registry::kRatCurveShapeGrad, 3}, {&registry::kRatSurfShapeGrad, 3},
+      {&registry::kRatVolShapeGrad, 2},   {&registry::kRatCurveShapeHess, 3},
+      {&registry::kRatSurfShapeHess, 3},  {&registry::kPolySurfShapeGrad, 3},
+      {&registry::kRatVolShapeHess, 2}};
   for (const auto& [sig, p] : kinds) {
     auto* b = benchmark::RegisterBenchmark((std::string("Evaluator/") + sig->name).c_str(),
                                            Evaluator, sig);
@@ -278,6 +302,10 @@ int Register() {
       }
     }
     b->ArgNames({"p", "P", "threads", "fresh"})->UseRealTime();
+    auto* floor = benchmark::RegisterBenchmark((std::string("Floor/") + sig->name).c_str(),
+                                               StoreFloor, sig);
+    for (long P = 10; P <= 1000000; P *= 10) floor->Args({p, P});
+    floor->ArgNames({"p", "P"})->UseRealTime();
   }
   for (bool volume : {false, true}) {
     auto* b = benchmark::RegisterBenchmark(volume ? "Mesh/ring" : "Mesh/annulus", MeshCompute,

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "lanes.h"
 #include "threads.h"
 
 namespace evaluators {
@@ -33,24 +34,54 @@ std::size_t RowEntries(const Batch& b) {
 constexpr std::size_t kCallerRowBytes = kCallerStackBytes - kPointStackBytes;
 constexpr std::size_t kStackMargin = 256 * 1024;
 
-// Points [begin, end), each evaluated into `rows` (RowBytes) and copied to its row of the outputs.
-void Share(const Batch& b, double* rows, std::size_t begin, std::size_t end) {
+// Point j, located at `site`, evaluated into `rows` (RowBytes) and copied to its row of the
+// outputs.
+void Point(const Batch& b, const Dest& dest, const double* rows, std::size_t cols, std::size_t j,
+           const Site& site) {
+  const std::size_t P = b.points;
+  b.evaluator->run(*b.call, site, dest);
+  for (int o = 0; o < b.outputs; ++o) {
+    double* out = b.out[o];
+    if (out == nullptr) continue;
+    const double* row = rows + o * cols;
+    for (std::size_t e = 0; e < cols; ++e) out[j + e * P] = row[e];
+  }
+}
+
+// Points [begin, end): groups of lanes.width points in the lanes, straight into the outputs, each
+// lane that wrote a NaN again alone (lanes.h); the points after the last whole group alone.
+void Share(const Batch& b, const Lanes& lanes, double* rows, std::size_t begin, std::size_t end) {
   const Call& call = *b.call;
   const std::size_t d = static_cast<std::size_t>(call.directions);
   const std::size_t P = b.points;
   const std::size_t cols = RowEntries(b);
   Dest dest{};
   for (int o = 0; o < b.outputs; ++o) dest.at[b.slot[o]] = rows + o * cols;
-  for (std::size_t j = begin; j < end; ++j) {
+  const auto locate = [&](std::size_t j) {
     const double* x = b.xi + j * d;
-    const Site site = b.spans ? LocateAt(call, x, b.spans + j * d) : Locate(call, x);
-    b.evaluator->run(call, site, dest);
-    for (int o = 0; o < b.outputs; ++o) {
-      double* out = b.out[o];
-      if (out == nullptr) continue;
-      const double* row = rows + o * cols;
-      for (std::size_t e = 0; e < cols; ++e) out[j + e * P] = row[e];
+    return b.spans ? LocateAt(call, x, b.spans + j * d) : Locate(call, x);
+  };
+  std::size_t j = begin;
+  if (lanes.width > 1) {
+    double* out[kMaxOutputs] = {};
+    for (int o = 0; o < b.outputs; ++o) out[b.slot[o]] = b.out[o];
+    const std::size_t width = static_cast<std::size_t>(lanes.width);
+    Site sites[kMaxLanes];
+    for (; end - j >= width; j += width) {
+      if (b.spans) {
+        for (std::size_t l = 0; l < width; ++l) sites[l] = locate(j + l);
+      } else {
+        LocateMany(call, b.xi + j * d, lanes.width, sites);
+      }
+      const unsigned again = lanes.group(call, sites, out, b.idx, P, j);
+      for (std::size_t l = 0; l < width; ++l) {
+        if (again >> l & 1u) Point(b, dest, rows, cols, j + l, sites[l]);
+      }
     }
+  }
+  for (; j < end; ++j) {
+    const Site site = locate(j);
+    Point(b, dest, rows, cols, j, site);
     if (b.idx) BasisIndices(call, site, b.idx + j, static_cast<std::ptrdiff_t>(P));
   }
 }
@@ -119,6 +150,7 @@ namespace {
 // One thread's share of the points.
 struct Task {
   const Batch* batch;
+  const Lanes* lanes;
   std::size_t begin, end;
 };
 
@@ -126,7 +158,7 @@ struct Task {
 void RunTask(void* task) {
   const Task* t = static_cast<const Task*>(task);
   double* rows = static_cast<double*>(NURBS_STACK_ALLOC(RowBytes(*t->batch)));
-  Share(*t->batch, rows, t->begin, t->end);
+  Share(*t->batch, *t->lanes, rows, t->begin, t->end);
 }
 
 }  // namespace
@@ -150,8 +182,9 @@ bool Run(const Batch& b, int threads) {
     if (heap == nullptr) return false;
     rows = static_cast<double*>(heap);
   }
+  const Lanes lanes = LanesFor(*b.call, *b.evaluator);
   if (threads == 1) {
-    Share(b, rows, 0, P);
+    Share(b, lanes, rows, 0, P);
     std::free(heap);
     return true;
   }
@@ -161,12 +194,12 @@ bool Run(const Batch& b, int threads) {
   Task tasks[kMaxThreads];
   Thread workers[kMaxThreads] = {};
   for (std::size_t t = 1; t < T; ++t) {
-    tasks[t] = {&b, First(t), First(t + 1)};
+    tasks[t] = {&b, &lanes, First(t), First(t + 1)};
     if (!Start(&workers[t], RunTask, &tasks[t], bytes + kStackMargin)) {
-      Share(b, rows, tasks[t].begin, tasks[t].end);  // no thread to be had: this one does it
+      Share(b, lanes, rows, tasks[t].begin, tasks[t].end);  // no thread to be had: this one does it
     }
   }
-  Share(b, rows, 0, First(1));
+  Share(b, lanes, rows, 0, First(1));
   for (std::size_t t = 1; t < T; ++t) Join(&workers[t]);
   std::free(heap);
   return true;

@@ -74,6 +74,12 @@ inline double Clamp(const Axis& a, double x) {
 // Point x[0..directions-1], clamped, with the spans FindSpan gives, or with the caller's spans
 // (already checked to lie in p..n-1; truncated toward zero).
 Site Locate(const Call& call, const double* x);
+
+// Most points LocateMany takes at once.
+constexpr int kMaxLocated = 4;
+
+// Locate of points x[l d .. l d + d - 1], l < count <= kMaxLocated, into sites[l].
+void LocateMany(const Call& call, const double* x, int count, Site* sites);
 Site LocateAt(const Call& call, const double* x, const double* spans);
 
 // Where one point's results go: entry e of evaluator output o at at[o][e], a scalar output at

@@ -2,15 +2,60 @@
 #include "evaluators.h"
 
 namespace evaluators {
+namespace {
+
+// FindSpan's span, found without a branch that depends on the point: the last k in p..n with
+// U[k] <= u, which is the span FindSpan's bisection reaches for ordered knots (the call's are),
+// then FindSpan's answers for the ends and for NaN (its first midpoint), in its order. A bisection
+// whose direction the processor cannot guess costs it a mispredicted branch a step; here a step is
+// a conditional move, and kCount points' searches run side by side.
+template <int kCount>
+void Spans(const Call& call, const double* x, Site* sites) {
+  const int dirs = call.directions;
+  for (int d = 0; d < dirs; ++d) {
+    const Axis& a = call.axis[d];
+    const int n = a.n - 1, p = a.p;
+    const double* U = a.U;
+    double u[kCount];
+    int s[kCount];
+    for (int l = 0; l < kCount; ++l) {
+      u[l] = Clamp(a, x[l * dirs + d]);
+      s[l] = p;
+    }
+    for (int len = n + 1 - p; len > 1;) {
+      const int half = len / 2;
+      for (int l = 0; l < kCount; ++l) s[l] = U[s[l] + half] <= u[l] ? s[l] + half : s[l];
+      len -= half;
+    }
+    for (int l = 0; l < kCount; ++l) {
+      s[l] = u[l] != u[l] ? p + (n + 1 - p) / 2 : s[l];
+      s[l] = u[l] <= U[p] ? p : s[l];
+      s[l] = u[l] >= U[n + 1] ? n : s[l];
+      sites[l].u[d] = u[l];
+      sites[l].s[d] = s[l];
+    }
+  }
+}
+
+}  // namespace
 
 Site Locate(const Call& call, const double* x) {
   Site site;
-  for (int d = 0; d < call.directions; ++d) {
-    const Axis& a = call.axis[d];
-    site.u[d] = Clamp(a, x[d]);
-    site.s[d] = FindSpan(a.n - 1, a.p, site.u[d], a.U);
-  }
+  Spans<1>(call, x, &site);
   return site;
+}
+
+void LocateMany(const Call& call, const double* x, int count, Site* sites) {
+  switch (count) {
+    case 4:
+      Spans<4>(call, x, sites);
+      break;
+    case 2:
+      Spans<2>(call, x, sites);
+      break;
+    default:
+      for (int l = 0; l < count; ++l) sites[l] = Locate(call, x + l * call.directions);
+  }
 }
 
 Site LocateAt(const Call& call, const double* x, const double* spans) {

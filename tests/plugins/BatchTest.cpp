@@ -4,6 +4,7 @@
 // threaded; idx checked against spans found independently; every fault a twin adds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -137,6 +138,7 @@ class Batch : public ::testing::TestWithParam<const char*> {
   void SetUp() override { live_ = standin::LiveArrays(); }
   void TearDown() override {
     SetThreads(nullptr);
+    SetSimd(nullptr);
     EXPECT_EQ(standin::LiveArrays(), live_) << "arrays left alive";
   }
 
@@ -313,6 +315,53 @@ TEST_P(Batch, NaNPointsHaveTheOnePointBits) {
     Case c = MakeCase(sig_, rng, t, 9);
     for (size_t j = 0; j < c.x.size(); ++j) c.x[j][j % c.directions] = NAN;
     Compare(c, "NaN points, case " + std::to_string(t));
+  }
+}
+
+// Points in vector lanes: every dispatch the machine allows, at point counts that leave every
+// tail length of two and four lanes, with NaN, infinite and far points mixed into groups of finite
+// ones, and weights that make W zero (NaN from finite points). A lane that wrote a NaN is written
+// again alone; any other result must already be the one-point bits.
+TEST_P(Batch, EveryDispatchGivesTheOnePointBits) {
+  const double odd[] = {NAN, -NAN, INFINITY, -INFINITY, 1e300, -1e300};
+  for (const char* simd : {static_cast<const char*>(nullptr), "sse2", "scalar"}) {
+    SetSimd(simd);
+    std::mt19937 rng(13);
+    for (size_t P : {1, 2, 3, 5, 7, 9, 17}) {
+      for (int t = 0; t < 12; ++t) {
+        Case c = MakeCase(sig_, rng, t, P);
+        for (size_t j = 0; j < P; ++j) {
+          if (rng() % 4 == 0) c.x[j][rng() % c.directions] = odd[rng() % 6];
+        }
+        if (t % 6 == 5) std::fill(c.w.begin(), c.w.end(), 0.0);
+        Compare(c, std::string("NURBS_SIMD ") + (simd ? simd : "unset") + ", P = " +
+                       std::to_string(P) + ", case " + std::to_string(t));
+      }
+    }
+  }
+}
+
+// The lanes and the threads together: a share's first group starts wherever the split falls.
+TEST_P(Batch, LanesAndThreadsChangeNoBit) {
+  std::mt19937 rng(14);
+  const Case c = MakeCase(sig_, rng, 1, 20001);
+  SetSimd("scalar");
+  SetThreads("1");
+  const standin::Result one = CheckedCall(twin_, outputs(), Borrow(Inputs(sig_, c, Form::Batch)));
+  ASSERT_FALSE(one.failed) << one.message;
+  for (const char* simd : {static_cast<const char*>(nullptr), "sse2"}) {
+    SetSimd(simd);
+    for (const char* threads : {"1", "2", "3"}) {
+      SetThreads(threads);
+      const standin::Result r = CheckedCall(twin_, outputs(), Borrow(Inputs(sig_, c, Form::Batch)));
+      ASSERT_FALSE(r.failed) << r.message;
+      for (int o = 0; o < outputs(); ++o) {
+        EXPECT_EQ(Bits(standin::Values(r.outputs[o].get())),
+                  Bits(standin::Values(one.outputs[o].get())))
+            << "output " << o + 1 << ", NURBS_SIMD " << (simd ? simd : "unset") << ", "
+            << threads << " threads";
+      }
+    }
   }
 }
 

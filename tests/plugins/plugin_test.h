@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bits.h"
+#include "environment.h"
 #include "random_case.h"
 #include "standin.h"
 
@@ -28,19 +29,6 @@ inline std::vector<const standin::Array*> Borrow(const std::vector<standin::Arra
   std::vector<const standin::Array*> borrowed;
   for (const standin::Array& a : args) borrowed.push_back(&a);
   return borrowed;
-}
-
-// NURBS_NUM_THREADS for the calls that follow; nullptr unsets it.
-inline void SetThreads(const char* count) {
-#if defined(_WIN32)
-  _putenv_s("NURBS_NUM_THREADS", count ? count : "");
-#else
-  if (count) {
-    setenv("NURBS_NUM_THREADS", count, 1);
-  } else {
-    unsetenv("NURBS_NUM_THREADS");
-  }
-#endif
 }
 
 // Calls with nlhs outputs and checks what every call must leave: no slot written past the ones

@@ -1,0 +1,633 @@
+#include "lanes.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "basis.h"
+
+// GCC's and Clang's vector types on x86-64, whose baseline has SSE2: two lanes there always, four
+// where the processor has AVX2, in functions compiled for it and entered only after asking the
+// processor. Elsewhere every call runs one point at a time.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define NURBS_LANES 1
+#else
+#define NURBS_LANES 0
+#endif
+
+namespace evaluators {
+namespace {
+
+#if NURBS_LANES
+
+// A 256-bit value passed between functions of the default target would change their ABI; every
+// function taking one here is inlined into the group that the AVX2 target compiles.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+#define NURBS_LANE inline __attribute__((always_inline))
+
+typedef double V2 __attribute__((vector_size(16)));
+typedef double V4 __attribute__((vector_size(32)));
+
+template <class V>
+constexpr int kWidth = sizeof(V) / sizeof(double);
+
+template <class V>
+using Mask = decltype(V{} != V{});
+
+template <class V>
+NURBS_LANE V Splat(double x) {
+  V v = {};
+  for (int l = 0; l < kWidth<V>; ++l) v[l] = x;
+  return v;
+}
+
+// Lane l: at[l][offset].
+template <class V>
+NURBS_LANE V Gather(const double* const* at, std::ptrdiff_t offset) {
+  V v = {};
+  for (int l = 0; l < kWidth<V>; ++l) v[l] = at[l][offset];
+  return v;
+}
+
+// Stores v at row[0..width-1], on no alignment, and notes its NaN lanes.
+template <class V>
+NURBS_LANE void Put(double* row, V v, Mask<V>* nan) {
+  std::memcpy(row, &v, sizeof v);
+  *nan |= v != v;
+}
+
+template <class V>
+NURBS_LANE unsigned NaNLanes(Mask<V> nan) {
+  unsigned lanes = 0;
+  for (int l = 0; l < kWidth<V>; ++l) lanes |= nan[l] ? 1u << l : 0u;
+  return lanes;
+}
+
+// One direction's functions at each lane's site, as Basis holds them for one point.
+template <class V>
+struct LaneBasis {
+  V N[kLaneMaxDegree + 1];
+  V d1[kLaneMaxDegree + 1];
+  V d2[kLaneMaxDegree + 1];
+};
+
+// dersBasisFuns of direction d to order n, each lane at its own site and span: the kernel's
+// operations in its order, the knots of each lane's span gathered into the lanes. kDegree, where
+// it is not -1, is the direction's degree, known to the compiler so that it can keep the tables in
+// registers.
+template <class V, int kDegree = -1>
+NURBS_LANE void DersAt(const Call& call, const Site* sites, int d, int n, LaneBasis<V>* out) {
+  constexpr int kL = kWidth<V>;
+  constexpr int kD = kLaneMaxDegree + 1;
+  const int p = kDegree >= 0 ? kDegree : call.axis[d].p;
+  const double* U = call.axis[d].U;
+  int s[kL];
+  V u = {};
+  for (int l = 0; l < kL; ++l) {
+    s[l] = sites[l].s[d];
+    u[l] = sites[l].u[d];
+  }
+  V* ders[3] = {out->N, out->d1, out->d2};
+  V left[kD], right[kD], ndu[kD][kD], a[2][kD];
+
+  ndu[0][0] = Splat<V>(1.0);
+  for (int j = 1; j <= p; ++j) {
+    V below = {}, above = {};
+    for (int l = 0; l < kL; ++l) {
+      below[l] = U[s[l] + 1 - j];
+      above[l] = U[s[l] + j];
+    }
+    left[j] = u - below;
+    right[j] = above - u;
+    V saved = Splat<V>(0.0);
+    for (int r = 0; r < j; ++r) {
+      ndu[j][r] = right[r + 1] + left[j - r];
+      const V temp = ndu[r][j - 1] / ndu[j][r];
+      ndu[r][j] = saved + right[r + 1] * temp;
+      saved = left[j - r] * temp;
+    }
+    ndu[j][j] = saved;
+  }
+  for (int r = 0; r <= p; ++r) ders[0][r] = ndu[r][p];
+
+  const int top = n < p ? n : p;
+  for (int k = p + 1; k <= n; ++k) {
+    for (int r = 0; r <= p; ++r) ders[k][r] = Splat<V>(0.0);
+  }
+  for (int r = 0; r <= p; ++r) {
+    int s1 = 0;
+    int s2 = 1;
+    a[0][0] = Splat<V>(1.0);
+    for (int k = 1; k <= top; ++k) {
+      V dk = Splat<V>(0.0);
+      const int rk = r - k;
+      const int pk = p - k;
+      if (r >= k) {
+        a[s2][0] = a[s1][0] / ndu[pk + 1][rk];
+        dk = a[s2][0] * ndu[rk][pk];
+      }
+      const int j1 = rk >= -1 ? 1 : -rk;
+      const int j2 = r - 1 <= pk ? k - 1 : p - r;
+      for (int j = j1; j <= j2; ++j) {
+        a[s2][j] = (a[s1][j] - a[s1][j - 1]) / ndu[pk + 1][rk + j];
+        dk = dk + a[s2][j] * ndu[rk + j][pk];
+      }
+      if (r <= pk) {
+        a[s2][k] = -a[s1][k - 1] / ndu[pk + 1][r];
+        dk = dk + a[s2][k] * ndu[r][pk];
+      }
+      ders[k][r] = dk;
+      const int swap = s1;
+      s1 = s2;
+      s2 = swap;
+    }
+  }
+  double f = p;
+  for (int k = 1; k <= top; ++k) {
+    const V factor = Splat<V>(f);
+    for (int r = 0; r <= p; ++r) ders[k][r] = ders[k][r] * factor;
+    f *= p - k;
+  }
+}
+
+// BasisIndices of every lane: the 1-based first index plus each entry's offset, whole numbers far
+// below 2^53 and so exact in a double either way.
+template <class V>
+NURBS_LANE void Indices(const Call& call, const Site* sites, double* idx, std::size_t P,
+                        std::size_t j0) {
+  V first = {};
+  for (int l = 0; l < kWidth<V>; ++l) first[l] = static_cast<double>(1 + SpanOffset(call, sites[l]));
+  const int p = call.axis[0].p;
+  const int q = call.directions > 1 ? call.axis[1].p : 0;
+  const int r = call.directions > 2 ? call.axis[2].p : 0;
+  const std::ptrdiff_t nu = call.directions > 1 ? call.stride[1] : 0;
+  const std::ptrdiff_t nuv = call.directions > 2 ? call.stride[2] : 0;
+  Mask<V> unused = {};
+  std::size_t at = j0;
+  for (int i = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k, at += P) {
+        Put(idx + at, first + Splat<V>(static_cast<double>(k + j * nu + i * nuv)), &unused);
+      }
+    }
+  }
+}
+
+// The degrees most calls have (quadratic and cubic) fixed in the code, any other as it comes.
+template <class V>
+NURBS_LANE void Ders(const Call& call, const Site* sites, int d, int n, LaneBasis<V>* out) {
+  switch (call.axis[d].p) {
+    case 2:
+      DersAt<V, 2>(call, sites, d, n, out);
+      break;
+    case 3:
+      DersAt<V, 3>(call, sites, d, n, out);
+      break;
+    default:
+      DersAt<V>(call, sites, d, n, out);
+  }
+}
+
+// Each lane's local (0, 0, 0) in the weights.
+template <class V>
+NURBS_LANE void FirstWeights(const Call& call, const Site* sites, const double** first) {
+  for (int l = 0; l < kWidth<V>; ++l) first[l] = call.weights + SpanOffset(call, sites[l]);
+}
+
+// CurveGradientRows in lanes.
+template <class V>
+NURBS_LANE unsigned CurveGradientGroup(const Call& call, const Site* sites, double* const* out,
+                                       double* idx, std::size_t P, std::size_t j) {
+  if (idx) Indices<V>(call, sites, idx, P, j);
+  LaneBasis<V> b;
+  Ders<V>(call, sites, 0, 1, &b);
+  const int p = call.axis[0].p;
+  const double* w[kWidth<V>];
+  FirstWeights<V>(call, sites, w);
+  const V *N = b.N, *dN = b.d1;
+  V W = Splat<V>(0.0), dW = Splat<V>(0.0);
+  for (int k = 0; k <= p; ++k) {
+    const V wk = Gather<V>(w, k);
+    W = W + wk * N[k];
+    dW = dW + wk * dN[k];
+  }
+  const V WW = W * W;
+  Mask<V> nan = {};
+  double *R = out[0], *dRdxi = out[1];
+  for (int k = 0; k <= p; ++k) {
+    const V lambda = Gather<V>(w, k) / WW;
+    const std::size_t at = j + static_cast<std::size_t>(k) * P;
+    if (R) Put(R + at, (lambda * N[k]) * W, &nan);
+    if (dRdxi) Put(dRdxi + at, lambda * (W * dN[k] - dW * N[k]), &nan);
+  }
+  return NaNLanes<V>(nan);
+}
+
+// CurveHessianRows in lanes.
+template <class V>
+NURBS_LANE unsigned CurveHessianGroup(const Call& call, const Site* sites, double* const* out,
+                                      double* idx, std::size_t P, std::size_t j) {
+  if (idx) Indices<V>(call, sites, idx, P, j);
+  LaneBasis<V> b;
+  Ders<V>(call, sites, 0, 2, &b);
+  const int p = call.axis[0].p;
+  const double* w[kWidth<V>];
+  FirstWeights<V>(call, sites, w);
+  const V *N = b.N, *dN = b.d1, *d2N = b.d2;
+  V W = Splat<V>(0.0), dW = Splat<V>(0.0), d2W = Splat<V>(0.0);
+  for (int k = 0; k <= p; ++k) {
+    const V wk = Gather<V>(w, k);
+    W = W + wk * N[k];
+    dW = dW + wk * dN[k];
+    d2W = d2W + wk * d2N[k];
+  }
+  const V WW = W * W;
+  const V two = Splat<V>(2.0);
+  Mask<V> nan = {};
+  double *R = out[0], *dRdxi = out[1], *dR2dxi = out[2];
+  for (int k = 0; k <= p; ++k) {
+    const V wk = Gather<V>(w, k);
+    const std::size_t at = j + static_cast<std::size_t>(k) * P;
+    if (R) Put(R + at, (wk * N[k]) / W, &nan);
+    if (dRdxi) Put(dRdxi + at, (W * dN[k] - dW * N[k]) * (wk / WW), &nan);
+    if (dR2dxi) {
+      const V T1 = (d2N[k] / W - ((two * dN[k]) * dW) / W / W) - (N[k] * d2W) / W / W;
+      const V T2 = (((two * N[k]) * dW) * dW) / W / W / W;
+      Put(dR2dxi + at, wk * (T1 + T2), &nan);
+    }
+  }
+  return NaNLanes<V>(nan);
+}
+
+template <class V>
+struct SurfaceLaneSums {
+  V W, Wxi, Weta;
+};
+
+// RationalSurface (surface.cpp) in lanes: R, dRdxi and dRdeta where asked; returns the sums.
+template <class V>
+NURBS_LANE SurfaceLaneSums<V> RationalSurfaceLanes(const Call& call, const LaneBasis<V>* b,
+                                                   const double* const* w, double* const* out,
+                                                   std::size_t P, std::size_t j0, Mask<V>* nan) {
+  const int p = call.axis[0].p, q = call.axis[1].p;
+  const std::ptrdiff_t nu = call.stride[1];
+  const V *N = b[0].N, *dN = b[0].d1;
+  const V *M = b[1].N, *dM = b[1].d1;
+  V W = Splat<V>(0.0), Wxi = Splat<V>(0.0), Weta = Splat<V>(0.0);
+  for (int j = 0; j <= q; ++j) {
+    for (int k = 0; k <= p; ++k) {
+      const V wkj = Gather<V>(w, k + j * nu);
+      W = W + (N[k] * M[j]) * wkj;
+      Wxi = Wxi + (M[j] * dN[k]) * wkj;
+      Weta = Weta + (N[k] * dM[j]) * wkj;
+    }
+  }
+  const V WW = W * W;
+  double *R = out[0], *dRdxi = out[1], *dRdeta = out[2];
+  for (int j = 0, e = 0; j <= q; ++j) {
+    for (int k = 0; k <= p; ++k, ++e) {
+      const V c = Gather<V>(w, k + j * nu) / WW;
+      const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
+      if (R) Put(R + at, ((N[k] * M[j]) * c) * W, nan);
+      if (dRdxi) Put(dRdxi + at, ((M[j] * dN[k]) * W - Wxi * (M[j] * N[k])) * c, nan);
+      if (dRdeta) Put(dRdeta + at, ((N[k] * dM[j]) * W - Weta * (N[k] * M[j])) * c, nan);
+    }
+  }
+  return {W, Wxi, Weta};
+}
+
+template <class V>
+NURBS_LANE unsigned SurfaceGradientGroup(const Call& call, const Site* sites, double* const* out,
+                                         double* idx, std::size_t P, std::size_t j0) {
+  if (idx) Indices<V>(call, sites, idx, P, j0);
+  LaneBasis<V> b[2];
+  Ders<V>(call, sites, 0, 1, &b[0]);
+  Ders<V>(call, sites, 1, 1, &b[1]);
+  const double* w[kWidth<V>];
+  FirstWeights<V>(call, sites, w);
+  Mask<V> nan = {};
+  RationalSurfaceLanes<V>(call, b, w, out, P, j0, &nan);
+  return NaNLanes<V>(nan);
+}
+
+// SurfaceBSplineRows in lanes.
+template <class V>
+NURBS_LANE unsigned SurfaceBSplineGroup(const Call& call, const Site* sites, double* const* out,
+                                        double* idx, std::size_t P, std::size_t j0) {
+  if (idx) Indices<V>(call, sites, idx, P, j0);
+  LaneBasis<V> b[2];
+  Ders<V>(call, sites, 0, 1, &b[0]);
+  Ders<V>(call, sites, 1, 1, &b[1]);
+  const V *N = b[0].N, *dN = b[0].d1;
+  const V *M = b[1].N, *dM = b[1].d1;
+  Mask<V> nan = {};
+  double *R = out[0], *dRdxi = out[1], *dRdeta = out[2];
+  for (int j = 0, e = 0; j <= call.axis[1].p; ++j) {
+    for (int k = 0; k <= call.axis[0].p; ++k, ++e) {
+      const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
+      if (R) Put(R + at, N[k] * M[j], &nan);
+      if (dRdxi) Put(dRdxi + at, dN[k] * M[j], &nan);
+      if (dRdeta) Put(dRdeta + at, dM[j] * N[k], &nan);
+    }
+  }
+  return NaNLanes<V>(nan);
+}
+
+// SurfaceHessianRows in lanes.
+template <class V>
+NURBS_LANE unsigned SurfaceHessianGroup(const Call& call, const Site* sites, double* const* out,
+                                        double* idx, std::size_t P, std::size_t j0) {
+  if (idx) Indices<V>(call, sites, idx, P, j0);
+  LaneBasis<V> b[2];
+  Ders<V>(call, sites, 0, 2, &b[0]);
+  Ders<V>(call, sites, 1, 2, &b[1]);
+  const double* w[kWidth<V>];
+  FirstWeights<V>(call, sites, w);
+  Mask<V> nan = {};
+  const SurfaceLaneSums<V> s = RationalSurfaceLanes<V>(call, b, w, out, P, j0, &nan);
+  double *dR2dxi = out[3], *dR2deta = out[4], *dR2dxideta = out[5];
+  if (!dR2dxi) return NaNLanes<V>(nan);
+
+  const int p = call.axis[0].p, q = call.axis[1].p;
+  const std::ptrdiff_t nu = call.stride[1];
+  const V *N = b[0].N, *dN = b[0].d1, *d2N = b[0].d2;
+  const V *M = b[1].N, *dM = b[1].d1, *d2M = b[1].d2;
+  V Wxixi = Splat<V>(0.0), Wetaeta = Splat<V>(0.0), Wxieta = Splat<V>(0.0);
+  for (int j = 0; j <= q; ++j) {
+    for (int k = 0; k <= p; ++k) {
+      const V wkj = Gather<V>(w, k + j * nu);
+      Wxixi = Wxixi + (M[j] * d2N[k]) * wkj;
+      Wetaeta = Wetaeta + (N[k] * d2M[j]) * wkj;
+      Wxieta = Wxieta + (dM[j] * dN[k]) * wkj;
+    }
+  }
+  const V W = s.W, Wxi = s.Wxi, Weta = s.Weta;
+  const V two = Splat<V>(2.0);
+  for (int j = 0, e = 0; j <= q; ++j) {
+    for (int k = 0; k <= p; ++k, ++e) {
+      const V wkj = Gather<V>(w, k + j * nu);
+      const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
+      const V A1 = (M[j] * d2N[k]) / W;
+      const V A2 = (((two * dN[k]) * M[j]) * Wxi) / W / W;
+      const V A3 = ((N[k] * M[j]) * Wxixi) / W / W;
+      const V A4 = ((((two * N[k]) * M[j]) * Wxi) * Wxi) / W / W / W;
+      Put(dR2dxi + at, (((A1 - A2) - A3) + A4) * wkj, &nan);
+      if (dR2deta) {
+        const V B1 = (N[k] * d2M[j]) / W;
+        const V B2 = (((two * dM[j]) * N[k]) * Weta) / W / W;
+        const V B3 = ((N[k] * M[j]) * Wetaeta) / W / W;
+        const V B4 = ((((two * N[k]) * M[j]) * Weta) * Weta) / W / W / W;
+        Put(dR2deta + at, (((B1 - B2) - B3) + B4) * wkj, &nan);
+      }
+      if (dR2dxideta) {
+        const V C1 = (dM[j] * dN[k]) / W;
+        const V C2 = ((M[j] * dN[k]) * Weta) / W / W;
+        const V C3 = ((dM[j] * N[k]) * Wxi) / W / W;
+        const V C4 = ((N[k] * M[j]) * Wxieta) / W / W;
+        const V C5 = ((((two * N[k]) * M[j]) * Wxi) * Weta) / W / W / W;
+        Put(dR2dxideta + at, ((((C1 - C2) - C3) - C4) + C5) * wkj, &nan);
+      }
+    }
+  }
+  return NaNLanes<V>(nan);
+}
+
+template <class V>
+struct VolumeLaneSums {
+  V W, Wxi, Weta, Wzeta;
+};
+
+// RationalVolume (volume.cpp) in lanes: R, dRdxi, dRdeta and dRdzeta where asked; returns the
+// sums.
+template <class V>
+NURBS_LANE VolumeLaneSums<V> RationalVolumeLanes(const Call& call, const LaneBasis<V>* b,
+                                                 const double* const* w, double* const* out,
+                                                 std::size_t P, std::size_t j0, Mask<V>* nan) {
+  const int p = call.axis[0].p, q = call.axis[1].p, r = call.axis[2].p;
+  const std::ptrdiff_t nu = call.stride[1], nuv = call.stride[2];
+  const V *N = b[0].N, *dN = b[0].d1;
+  const V *M = b[1].N, *dM = b[1].d1;
+  const V *L = b[2].N, *dL = b[2].d1;
+  V W = Splat<V>(0.0), Wxi = Splat<V>(0.0), Weta = Splat<V>(0.0), Wzeta = Splat<V>(0.0);
+  for (int i = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k) {
+        const V wkji = Gather<V>(w, k + j * nu + i * nuv);
+        W = W + ((N[k] * M[j]) * L[i]) * wkji;
+        Wxi = Wxi + ((M[j] * dN[k]) * L[i]) * wkji;
+        Weta = Weta + ((N[k] * dM[j]) * L[i]) * wkji;
+        Wzeta = Wzeta + ((N[k] * dL[i]) * M[j]) * wkji;
+      }
+    }
+  }
+  const V WW = W * W;
+  double *R = out[0], *dRdxi = out[1], *dRdeta = out[2], *dRdzeta = out[3];
+  for (int i = 0, e = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k, ++e) {
+        const V B = (N[k] * M[j]) * L[i];
+        const V c = Gather<V>(w, k + j * nu + i * nuv) / WW;
+        const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
+        if (R) Put(R + at, (B * c) * W, nan);
+        if (dRdxi) Put(dRdxi + at, (((dN[k] * M[j]) * L[i]) * W - B * Wxi) * c, nan);
+        if (dRdeta) Put(dRdeta + at, (((dM[j] * N[k]) * L[i]) * W - B * Weta) * c, nan);
+        if (dRdzeta) Put(dRdzeta + at, (((dL[i] * N[k]) * M[j]) * W - B * Wzeta) * c, nan);
+      }
+    }
+  }
+  return {W, Wxi, Weta, Wzeta};
+}
+
+template <class V>
+NURBS_LANE unsigned VolumeGradientGroup(const Call& call, const Site* sites, double* const* out,
+                                        double* idx, std::size_t P, std::size_t j0) {
+  if (idx) Indices<V>(call, sites, idx, P, j0);
+  LaneBasis<V> b[3];
+  for (int d = 0; d < 3; ++d) Ders<V>(call, sites, d, 1, &b[d]);
+  const double* w[kWidth<V>];
+  FirstWeights<V>(call, sites, w);
+  Mask<V> nan = {};
+  RationalVolumeLanes<V>(call, b, w, out, P, j0, &nan);
+  return NaNLanes<V>(nan);
+}
+
+// VolumeHessianRows in lanes: its six second-derivative outputs in one pass over the entries
+// instead of one pass each (each entry's value is its own).
+template <class V>
+NURBS_LANE unsigned VolumeHessianGroup(const Call& call, const Site* sites, double* const* out,
+                                       double* idx, std::size_t P, std::size_t j0) {
+  if (idx) Indices<V>(call, sites, idx, P, j0);
+  LaneBasis<V> b[3];
+  for (int d = 0; d < 3; ++d) Ders<V>(call, sites, d, 2, &b[d]);
+  const double* w[kWidth<V>];
+  FirstWeights<V>(call, sites, w);
+  Mask<V> nan = {};
+  const VolumeLaneSums<V> s = RationalVolumeLanes<V>(call, b, w, out, P, j0, &nan);
+  double *dR2dxi = out[4], *dR2deta = out[5], *dR2dzeta = out[6];
+  double *dR2dxideta = out[7], *dR2detazeta = out[8], *dR2dxizeta = out[9];
+  if (!dR2dxi) return NaNLanes<V>(nan);
+
+  const int p = call.axis[0].p, q = call.axis[1].p, r = call.axis[2].p;
+  const std::ptrdiff_t nu = call.stride[1], nuv = call.stride[2];
+  const V *N = b[0].N, *dN = b[0].d1, *d2N = b[0].d2;
+  const V *M = b[1].N, *dM = b[1].d1, *d2M = b[1].d2;
+  const V *L = b[2].N, *dL = b[2].d1, *d2L = b[2].d2;
+  V Wxixi = Splat<V>(0.0), Wetaeta = Splat<V>(0.0), Wzetazeta = Splat<V>(0.0);
+  V Wxieta = Splat<V>(0.0), Wetazeta = Splat<V>(0.0), Wxizeta = Splat<V>(0.0);
+  for (int i = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k) {
+        const V wkji = Gather<V>(w, k + j * nu + i * nuv);
+        Wxixi = Wxixi + ((M[j] * d2N[k]) * L[i]) * wkji;
+        Wetaeta = Wetaeta + ((N[k] * d2M[j]) * L[i]) * wkji;
+        Wzetazeta = Wzetazeta + ((N[k] * M[j]) * d2L[i]) * wkji;
+        Wxieta = Wxieta + ((dM[j] * dN[k]) * L[i]) * wkji;
+        Wetazeta = Wetazeta + ((N[k] * dM[j]) * dL[i]) * wkji;
+        Wxizeta = Wxizeta + ((M[j] * dN[k]) * dL[i]) * wkji;
+      }
+    }
+  }
+  const V W = s.W, Wxi = s.Wxi, Weta = s.Weta, Wzeta = s.Wzeta;
+  const V two = Splat<V>(2.0);
+  for (int i = 0, e = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k, ++e) {
+        const V wkji = Gather<V>(w, k + j * nu + i * nuv);
+        const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
+        const V B = (N[k] * M[j]) * L[i];
+        const V twoB = ((two * N[k]) * M[j]) * L[i];
+        {
+          const V A1 = ((M[j] * d2N[k]) * L[i]) / W;
+          const V A2 = ((((two * dN[k]) * M[j]) * L[i]) * Wxi) / W / W;
+          const V A3 = (B * Wxixi) / W / W;
+          const V A4 = ((twoB * Wxi) * Wxi) / W / W / W;
+          Put(dR2dxi + at, (((A1 - A2) - A3) + A4) * wkji, &nan);
+        }
+        if (dR2deta) {
+          const V B1 = ((N[k] * d2M[j]) * L[i]) / W;
+          const V B2 = ((((two * dM[j]) * N[k]) * L[i]) * Weta) / W / W;
+          const V B3 = (B * Wetaeta) / W / W;
+          const V B4 = ((twoB * Weta) * Weta) / W / W / W;
+          Put(dR2deta + at, (((B1 - B2) - B3) + B4) * wkji, &nan);
+        }
+        if (dR2dzeta) {
+          const V D1 = ((N[k] * M[j]) * d2L[i]) / W;
+          const V D2 = ((((two * dL[i]) * N[k]) * M[j]) * Wzeta) / W / W;
+          const V D3 = (B * Wzetazeta) / W / W;
+          const V D4 = ((twoB * Wzeta) * Wzeta) / W / W / W;
+          Put(dR2dzeta + at, (((D1 - D2) - D3) + D4) * wkji, &nan);
+        }
+        if (dR2dxideta) {
+          const V C1 = ((dM[j] * dN[k]) * L[i]) / W;
+          const V C2 = (((M[j] * dN[k]) * L[i]) * Weta) / W / W;
+          const V C3 = (((dM[j] * N[k]) * L[i]) * Wxi) / W / W;
+          const V C4 = (B * Wxieta) / W / W;
+          const V C5 = ((twoB * Wxi) * Weta) / W / W / W;
+          Put(dR2dxideta + at, ((((C1 - C2) - C3) - C4) + C5) * wkji, &nan);
+        }
+        if (dR2detazeta) {
+          const V E1 = ((N[k] * dM[j]) * dL[i]) / W;
+          const V E2 = (((N[k] * dM[j]) * L[i]) * Wzeta) / W / W;
+          const V E3 = (((N[k] * M[j]) * dL[i]) * Weta) / W / W;
+          const V E4 = (B * Wetazeta) / W / W;
+          const V E5 = ((twoB * Weta) * Wzeta) / W / W / W;
+          Put(dR2detazeta + at, ((((E1 - E2) - E3) - E4) + E5) * wkji, &nan);
+        }
+        if (dR2dxizeta) {
+          const V F1 = ((M[j] * dN[k]) * dL[i]) / W;
+          const V F2 = (((M[j] * dN[k]) * L[i]) * Wzeta) / W / W;
+          const V F3 = (((N[k] * M[j]) * dL[i]) * Wxi) / W / W;
+          const V F4 = (B * Wxizeta) / W / W;
+          const V F5 = ((twoB * Wxi) * Wzeta) / W / W / W;
+          Put(dR2dxizeta + at, ((((F1 - F2) - F3) - F4) + F5) * wkji, &nan);
+        }
+      }
+    }
+  }
+  return NaNLanes<V>(nan);
+}
+
+// Each group at two lanes (the default target, SSE2) and at four (AVX2).
+#define NURBS_LANE_GROUP(name)                                                                 \
+  unsigned name##Sse2(const Call& call, const Site* sites, double* const* out, double* idx,   \
+                      std::size_t P, std::size_t j) {                                          \
+    return name##Group<V2>(call, sites, out, idx, P, j);                                       \
+  }                                                                                            \
+  __attribute__((target("avx2"))) unsigned name##Avx2(const Call& call, const Site* sites,     \
+                                                      double* const* out, double* idx,         \
+                                                      std::size_t P, std::size_t j) {          \
+    return name##Group<V4>(call, sites, out, idx, P, j);                                       \
+  }
+NURBS_LANE_GROUP(CurveGradient)
+NURBS_LANE_GROUP(CurveHessian)
+NURBS_LANE_GROUP(SurfaceGradient)
+NURBS_LANE_GROUP(SurfaceBSpline)
+NURBS_LANE_GROUP(SurfaceHessian)
+NURBS_LANE_GROUP(VolumeGradient)
+NURBS_LANE_GROUP(VolumeHessian)
+#undef NURBS_LANE_GROUP
+
+// By the evaluator's per-point function: each file that includes evaluators.h has its own
+// copies of the Evaluator constants, not so of the functions.
+struct LaneForms {
+  void (*run)(const Call&, const Site&, const Dest&);
+  LaneGroup sse2, avx2;
+};
+constexpr LaneForms kForms[] = {
+    {CurveGradient, CurveGradientSse2, CurveGradientAvx2},
+    {CurveHessian, CurveHessianSse2, CurveHessianAvx2},
+    {SurfaceGradient, SurfaceGradientSse2, SurfaceGradientAvx2},
+    {SurfaceBSpline, SurfaceBSplineSse2, SurfaceBSplineAvx2},
+    {SurfaceHessian, SurfaceHessianSse2, SurfaceHessianAvx2},
+    {VolumeGradient, VolumeGradientSse2, VolumeGradientAvx2},
+    {VolumeHessian, VolumeHessianSse2, VolumeHessianAvx2},
+};
+
+static_assert(3 * sizeof(LaneBasis<V4>) +
+                      (4 * (kLaneMaxDegree + 1) + (kLaneMaxDegree + 1) * (kLaneMaxDegree + 1)) *
+                          sizeof(V4) <=
+                  kPointStackBytes / 2,
+              "a group's scratch stays within a point's share of the caller's stack");
+
+bool Blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// Whether NURBS_SIMD, blanks around it ignored, is `want`; unset, it is "".
+bool Simd(const char* want) {
+  const char* c = std::getenv("NURBS_SIMD");
+  if (c == nullptr) return *want == '\0';
+  while (Blank(*c)) ++c;
+  for (; *want != '\0'; ++want, ++c) {
+    if (*c != *want) return false;
+  }
+  while (Blank(*c)) ++c;
+  return *c == '\0';
+}
+
+#endif  // NURBS_LANES
+
+}  // namespace
+
+Lanes LanesFor(const Call& call, const Evaluator& evaluator) {
+  const Lanes none = {0, nullptr};
+#if NURBS_LANES
+  for (int d = 0; d < call.directions; ++d) {
+    if (call.axis[d].p > kLaneMaxDegree) return none;
+  }
+  for (const LaneForms& form : kForms) {
+    if (form.run != evaluator.run) continue;
+    if (Simd("sse2")) return {2, form.sse2};
+    if (!Simd("") && !Simd("avx2")) return none;
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return {4, form.avx2};
+    return {2, form.sse2};
+  }
+#else
+  (void)call;
+  (void)evaluator;
+#endif
+  return none;
+}
+
+}  // namespace evaluators
