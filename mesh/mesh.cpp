@@ -655,9 +655,11 @@ void EvaluateElements(const Mesh& mesh, Scratch* scratch, const Fields& base, st
 
 // The terms follow the work's shape; the scale is measured (one thread, warm outputs, this
 // machine's cores): the annulus's cubic gradients, its Hessians and the ring's triquadratic
-// gradients took 0.6 to 0.85 of the unscaled figure.
+// gradients took 0.6 to 0.85 of the unscaled figure. The low end is taken: a mesh's outputs are
+// mostly fresh pages, which two threads fault in no faster than one, and in Octave the annulus's
+// 16 x 16 cubic mesh (0.46 ms of one thread's work) was slower threaded than serial.
 double ElementCost(const Mesh& mesh) {
-  constexpr double kScale = 0.7;
+  constexpr double kScale = 0.6;
   const double d = mesh.d, r = mesh.rdim;
   const double nsh = Functions(mesh), ng = GeometryFunctions(mesh);
   double point = 8.0 + 1.2 * nsh * (1 + d) + 0.5 * ng * r * (1 + d);
