@@ -259,6 +259,121 @@ NURBS_LANE unsigned CurveHessianGroup(const Call& call, const Site* sites, doubl
   return NaNLanes<V>(nan);
 }
 
+// Weigh (curve.cpp) in lanes: W and W' of the span's weights, from 0.0 in increasing k.
+template <class V>
+struct CurveLaneSums {
+  V W, dW;
+};
+
+template <class V>
+NURBS_LANE CurveLaneSums<V> WeighLanes(const double* const* w, const LaneBasis<V>& b, int p) {
+  V W = Splat<V>(0.0), dW = Splat<V>(0.0);
+  for (int k = 0; k <= p; ++k) {
+    const V wk = Gather<V>(w, k);
+    W = W + wk * b.N[k];
+    dW = dW + wk * b.d1[k];
+  }
+  return {W, dW};
+}
+
+// Contract (curve.cpp) in lanes: sum of P_k v_k from 0.0 in increasing k, each lane's control
+// values from its own span.
+template <class V>
+NURBS_LANE V ContractLanes(const double* const* values, const V* v, int p) {
+  V sum = Splat<V>(0.0);
+  for (int k = 0; k <= p; ++k) sum = sum + Gather<V>(values, k) * v[k];
+  return sum;
+}
+
+// Each lane's control values of its span's first function.
+template <class V>
+NURBS_LANE void FirstValues(const Call& call, const Site* sites, const double** first) {
+  for (int l = 0; l < kWidth<V>; ++l) first[l] = call.values + SpanOffset(call, sites[l]);
+}
+
+// CurveField in lanes: one value a point, so the lanes' values are consecutive in each output.
+template <class V>
+NURBS_LANE unsigned CurveFieldGroup(const Call& call, const Site* sites, double* const* out,
+                                    double*, std::size_t, std::size_t j) {
+  LaneBasis<V> b;
+  Ders<V>(call, sites, 0, 1, &b);
+  const int p = call.axis[0].p;
+  const double *w[kWidth<V>], *P[kWidth<V>];
+  FirstWeights<V>(call, sites, w);
+  FirstValues<V>(call, sites, P);
+  const CurveLaneSums<V> s = WeighLanes<V>(w, b, p);
+  const V W = s.W, dW = s.dW;
+  const V *N = b.N, *dN = b.d1;
+  V R[kLaneMaxDegree + 1], dR[kLaneMaxDegree + 1];
+  for (int i = 0; i <= p; ++i) {
+    const V wi = Gather<V>(w, i);
+    R[i] = (N[i] * wi) / W;
+    dR[i] = (wi * (W * dN[i] - N[i] * dW)) / (W * W);
+  }
+  Mask<V> nan = {};
+  if (out[0]) Put(out[0] + j, ContractLanes<V>(P, R, p), &nan);
+  if (out[1]) Put(out[1] + j, ContractLanes<V>(P, dR, p), &nan);
+  return NaNLanes<V>(nan);
+}
+
+// CurveFieldD2 in lanes.
+template <class V>
+NURBS_LANE unsigned CurveFieldD2Group(const Call& call, const Site* sites, double* const* out,
+                                      double*, std::size_t, std::size_t j) {
+  LaneBasis<V> b;
+  Ders<V>(call, sites, 0, 2, &b);
+  const int p = call.axis[0].p;
+  const double *w[kWidth<V>], *P[kWidth<V>];
+  FirstWeights<V>(call, sites, w);
+  FirstValues<V>(call, sites, P);
+  const CurveLaneSums<V> s = WeighLanes<V>(w, b, p);
+  const V W = s.W, dW = s.dW;
+  const V *N = b.N, *dN = b.d1, *d2N = b.d2;
+  V d2W = Splat<V>(0.0);
+  for (int k = 0; k <= p; ++k) d2W = d2W + Gather<V>(w, k) * d2N[k];
+  const V two = Splat<V>(2.0);
+  V R[kLaneMaxDegree + 1], dR[kLaneMaxDegree + 1], d2R[kLaneMaxDegree + 1];
+  for (int i = 0; i <= p; ++i) {
+    const V wi = Gather<V>(w, i);
+    R[i] = (N[i] * wi) / W;
+    dR[i] = ((W * dN[i] - N[i] * dW) * wi) / (W * W);
+    d2R[i] = ((wi * d2N[i] - dR[i] * (two * dW)) - d2W * R[i]) / W;
+  }
+  Mask<V> nan = {};
+  if (out[0]) Put(out[0] + j, ContractLanes<V>(P, R, p), &nan);
+  if (out[1]) Put(out[1] + j, ContractLanes<V>(P, dR, p), &nan);
+  if (out[2]) Put(out[2] + j, ContractLanes<V>(P, d2R, p), &nan);
+  return NaNLanes<V>(nan);
+}
+
+// SingleShape in lanes: W and W' of each lane's span in the lanes; the one function's value and
+// derivative, whose support test branches on the coordinate, by the kernel lane by lane.
+template <class V>
+NURBS_LANE unsigned SingleShapeGroup(const Call& call, const Site* sites, double* const* out,
+                                     double*, std::size_t, std::size_t j) {
+  LaneBasis<V> b;
+  Ders<V>(call, sites, 0, 1, &b);
+  const Axis& a = call.axis[0];
+  const double* w[kWidth<V>];
+  FirstWeights<V>(call, sites, w);
+  const CurveLaneSums<V> s = WeighLanes<V>(w, b, a.p);
+  const int m = a.m - 1;
+  const int i0 = call.index;
+  V Nv = {}, dNv = {};
+  for (int l = 0; l < kWidth<V>; ++l) {
+    double d1[2];
+    dersOneBasisFuns(a.p, m, a.U, i0, sites[l].u[0], 1, d1);
+    dNv[l] = d1[1];
+    Nv[l] = OneBasisFun(a.p, m, a.U, i0, sites[l].u[0]);
+  }
+  const V wi = Splat<V>(call.weights[i0]);
+  const V W = s.W, dW = s.dW;
+  Mask<V> nan = {};
+  if (out[0]) Put(out[0] + j, (Nv * wi) / W, &nan);
+  if (out[1]) Put(out[1] + j, (wi * (W * dNv - Nv * dW)) / (W * W), &nan);
+  return NaNLanes<V>(nan);
+}
+
 template <class V>
 struct SurfaceLaneSums {
   V W, Wxi, Weta;
@@ -560,6 +675,9 @@ NURBS_LANE unsigned VolumeHessianGroup(const Call& call, const Site* sites, doub
   }
 NURBS_LANE_GROUP(CurveGradient)
 NURBS_LANE_GROUP(CurveHessian)
+NURBS_LANE_GROUP(CurveField)
+NURBS_LANE_GROUP(CurveFieldD2)
+NURBS_LANE_GROUP(SingleShape)
 NURBS_LANE_GROUP(SurfaceGradient)
 NURBS_LANE_GROUP(SurfaceBSpline)
 NURBS_LANE_GROUP(SurfaceHessian)
@@ -576,6 +694,9 @@ struct LaneForms {
 constexpr LaneForms kForms[] = {
     {CurveGradient, CurveGradientSse2, CurveGradientAvx2},
     {CurveHessian, CurveHessianSse2, CurveHessianAvx2},
+    {CurveField, CurveFieldSse2, CurveFieldAvx2},
+    {CurveFieldD2, CurveFieldD2Sse2, CurveFieldD2Avx2},
+    {SingleShape, SingleShapeSse2, SingleShapeAvx2},
     {SurfaceGradient, SurfaceGradientSse2, SurfaceGradientAvx2},
     {SurfaceBSpline, SurfaceBSplineSse2, SurfaceBSplineAvx2},
     {SurfaceHessian, SurfaceHessianSse2, SurfaceHessianAvx2},

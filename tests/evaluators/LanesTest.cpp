@@ -31,7 +31,7 @@ constexpr size_t kGuard = 8;  // doubles on either side of an output
 
 struct Problem {
   Call call{};
-  std::vector<double> U[3], w, xi;
+  std::vector<double> U[3], w, values, xi;
 };
 
 Problem MakeProblem(std::mt19937& rng, int directions, int p, size_t P) {
@@ -47,6 +47,10 @@ Problem MakeProblem(std::mt19937& rng, int directions, int p, size_t P) {
   }
   pr.w = RandomWeights(rng, static_cast<int>(stride));
   pr.call.weights = pr.w.data();
+  std::uniform_real_distribution<double> value(-2.0, 2.0);
+  for (std::ptrdiff_t k = 0; k < stride; ++k) pr.values.push_back(value(rng));
+  pr.call.values = pr.values.data();
+  pr.call.index = static_cast<int>(rng() % static_cast<unsigned>(stride));
   std::uniform_real_distribution<double> unit(-0.1, 1.1);
   const double odd[] = {NAN, INFINITY, -INFINITY, 1.0, 0.0};
   for (size_t j = 0; j < P * directions; ++j) {
@@ -95,7 +99,7 @@ void RunInto(const Problem& pr, const Evaluator& ev, size_t P, Outputs* out, int
     b.slot[o] = o;
     b.out[o] = out->at(o);
   }
-  b.idx = out->at(ev.noutputs);
+  b.idx = ev.rows ? out->at(ev.noutputs) : nullptr;
   ASSERT_TRUE(evaluators::Run(b, threads));
 }
 
@@ -106,6 +110,9 @@ struct Form {
 };
 const Form kForms[] = {{"CurveGradient", &evaluators::kCurveGradient},
                        {"CurveHessian", &evaluators::kCurveHessian},
+                       {"CurveField", &evaluators::kCurveField},
+                       {"CurveFieldD2", &evaluators::kCurveFieldD2},
+                       {"SingleShape", &evaluators::kSingleShape},
                        {"SurfaceGradient", &evaluators::kSurfaceGradient},
                        {"SurfaceBSpline", &evaluators::kSurfaceBSpline},
                        {"SurfaceHessian", &evaluators::kSurfaceHessian},
@@ -126,7 +133,8 @@ TEST_P(Lanes, AnyAlignmentAndTailGiveTheBitsOfOnePointAtATime) {
     if (directions() == 3 && p > 4) continue;
     for (size_t P : {1, 2, 3, 4, 5, 6, 7, 8, 9, 13}) {
       const Problem pr = MakeProblem(rng, directions(), p, P);
-      const size_t size = P * static_cast<size_t>(evaluators::LocalFunctions(pr.call));
+      const size_t size =
+          P * static_cast<size_t>(ev.rows ? evaluators::LocalFunctions(pr.call) : 1);
       SetSimd("scalar");
       Outputs expected(ev.noutputs + 1, size, 0);
       RunInto(pr, ev, P, &expected, 1);
@@ -150,15 +158,18 @@ TEST_P(Lanes, AnyAlignmentAndTailGiveTheBitsOfOnePointAtATime) {
   }
 }
 
-// Which lanes a call runs in: none above the lane degree, none or two as NURBS_SIMD says, blanks
-// around its value ignored; none for an evaluator without a lane form.
+// Which lanes a call runs in: none where any direction's degree is above the lane degree, none or
+// two as NURBS_SIMD says, blanks around its value ignored.
 TEST_P(Lanes, DispatchFollowsDegreeAndEnvironment) {
   std::mt19937 rng(22);
   const Problem low = MakeProblem(rng, directions(), 2, 1);
   const Problem high = MakeProblem(rng, directions(), evaluators::kLaneMaxDegree + 1, 1);
+  Call mixed = low.call;
+  mixed.axis[directions() - 1] = high.call.axis[directions() - 1];
   SetSimd(" sse2\t");
   EXPECT_EQ(evaluators::LanesFor(low.call, evaluator()).width, 2);
   EXPECT_EQ(evaluators::LanesFor(high.call, evaluator()).width, 0);
+  EXPECT_EQ(evaluators::LanesFor(mixed, evaluator()).width, 0);
   for (const char* off : {"scalar", "sse", "2", "avx512"}) {
     SetSimd(off);
     EXPECT_EQ(evaluators::LanesFor(low.call, evaluator()).width, 0) << off;
@@ -168,14 +179,6 @@ TEST_P(Lanes, DispatchFollowsDegreeAndEnvironment) {
     const int width = evaluators::LanesFor(low.call, evaluator()).width;
     EXPECT_TRUE(width == 2 || width == 4) << (best ? best : "unset");
   }
-}
-
-TEST(LanesFor, EvaluatorsWithoutALaneFormRunOnePointAtATime) {
-  std::mt19937 rng(23);
-  const Problem curve = MakeProblem(rng, 1, 2, 1);
-  EXPECT_EQ(evaluators::LanesFor(curve.call, evaluators::kCurveField).width, 0);
-  EXPECT_EQ(evaluators::LanesFor(curve.call, evaluators::kCurveFieldD2).width, 0);
-  EXPECT_EQ(evaluators::LanesFor(curve.call, evaluators::kSingleShape).width, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Evaluators, Lanes, ::testing::ValuesIn(kForms),
