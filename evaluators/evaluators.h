@@ -78,8 +78,11 @@ Site Locate(const Call& call, const double* x);
 // Most points LocateMany takes at once.
 constexpr int kMaxLocated = 4;
 
-// Locate of points x[l d .. l d + d - 1], l < count <= kMaxLocated, into sites[l].
-void LocateMany(const Call& call, const double* x, int count, Site* sites);
+// Locate of points x[l d .. l d + d - 1], l < count <= kMaxLocated, into sites[l]. hint, where
+// it is not nullptr, holds a span of each direction (p..n - 1), tried with the few after it
+// before a search, and receives the last point's spans: points in increasing order are located
+// without a search. The spans do not depend on it.
+void LocateMany(const Call& call, const double* x, int count, Site* sites, int* hint);
 Site LocateAt(const Call& call, const double* x, const double* spans);
 
 // Where one point's results go: entry e of evaluator output o at at[o][e], a scalar output at

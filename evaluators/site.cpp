@@ -4,13 +4,25 @@
 namespace evaluators {
 namespace {
 
+// Spans hint..top (top = hint + kWindow - 1, or n if that is less) tried before the search: the
+// next few spans of sorted points, such as a plot's or a mesh's. Only where the search takes more
+// than five steps: below that, trying them costs sorted points as much as it saves (measured),
+// and other points up to 5% for nothing.
+constexpr int kWindow = 4;
+constexpr int kHintedSpans = 32;
+
 // FindSpan's span, found without a branch that depends on the point: the last k in p..n with
 // U[k] <= u, which is the span FindSpan's bisection reaches for ordered knots (the call's are),
 // then FindSpan's answers for the ends and for NaN (its first midpoint), in its order. A bisection
 // whose direction the processor cannot guess costs it a mispredicted branch a step; here a step is
 // a conditional move, and kCount points' searches run side by side.
+//
+// With hint[d] (p <= hint[d] <= n) and many spans, each point first takes the last k in
+// hint[d]..top with U[k] <= u, which is that same k where U[hint[d]] <= u and top is n or
+// u < U[top + 1]; only when one of the points fails that does the group search. hint[d] becomes
+// the last point's span.
 template <int kCount>
-void Spans(const Call& call, const double* x, Site* sites) {
+void Spans(const Call& call, const double* x, Site* sites, int* hint) {
   const int dirs = call.directions;
   for (int d = 0; d < dirs; ++d) {
     const Axis& a = call.axis[d];
@@ -18,14 +30,33 @@ void Spans(const Call& call, const double* x, Site* sites) {
     const double* U = a.U;
     double u[kCount];
     int s[kCount];
-    for (int l = 0; l < kCount; ++l) {
-      u[l] = Clamp(a, x[l * dirs + d]);
-      s[l] = p;
+    for (int l = 0; l < kCount; ++l) u[l] = Clamp(a, x[l * dirs + d]);
+    int near = 0;
+    if (hint != nullptr && n + 1 - p > kHintedSpans) {
+      const int h = hint[d];
+      const int top = h + kWindow - 1 < n ? h + kWindow - 1 : n;
+      const double below = U[h], above = U[top + 1];
+      const int last = top == n;
+      near = 1;
+      for (int l = 0; l < kCount; ++l) near &= (below <= u[l]) & ((u[l] < above) | last);
+      if (near) {
+        // The knots do not decrease, so the k after h with U[k] <= u come first: their count.
+        for (int l = 0; l < kCount; ++l) {
+          s[l] = h;
+          for (int k = 1; k < kWindow; ++k) {
+            const int at = h + k <= top ? h + k : top;
+            s[l] += (h + k <= top) & (U[at] <= u[l]);
+          }
+        }
+      }
     }
-    for (int len = n + 1 - p; len > 1;) {
-      const int half = len / 2;
-      for (int l = 0; l < kCount; ++l) s[l] = U[s[l] + half] <= u[l] ? s[l] + half : s[l];
-      len -= half;
+    if (!near) {
+      for (int l = 0; l < kCount; ++l) s[l] = p;
+      for (int len = n + 1 - p; len > 1;) {
+        const int half = len / 2;
+        for (int l = 0; l < kCount; ++l) s[l] = U[s[l] + half] <= u[l] ? s[l] + half : s[l];
+        len -= half;
+      }
     }
     for (int l = 0; l < kCount; ++l) {
       s[l] = u[l] != u[l] ? p + (n + 1 - p) / 2 : s[l];
@@ -34,6 +65,7 @@ void Spans(const Call& call, const double* x, Site* sites) {
       sites[l].u[d] = u[l];
       sites[l].s[d] = s[l];
     }
+    if (hint != nullptr) hint[d] = s[kCount - 1];
   }
 }
 
@@ -41,20 +73,22 @@ void Spans(const Call& call, const double* x, Site* sites) {
 
 Site Locate(const Call& call, const double* x) {
   Site site;
-  Spans<1>(call, x, &site);
+  Spans<1>(call, x, &site, nullptr);
   return site;
 }
 
-void LocateMany(const Call& call, const double* x, int count, Site* sites) {
+void LocateMany(const Call& call, const double* x, int count, Site* sites, int* hint) {
   switch (count) {
     case 4:
-      Spans<4>(call, x, sites);
+      Spans<4>(call, x, sites, hint);
       break;
     case 2:
-      Spans<2>(call, x, sites);
+      Spans<2>(call, x, sites, hint);
       break;
     default:
-      for (int l = 0; l < count; ++l) sites[l] = Locate(call, x + l * call.directions);
+      for (int l = 0; l < count; ++l) {
+        Spans<1>(call, x + l * call.directions, sites + l, hint);
+      }
   }
 }
 
