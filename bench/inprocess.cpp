@@ -16,6 +16,7 @@
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -98,46 +99,73 @@ std::string Path(const std::string& dir, const Signature& sig, Form form) {
   return dir + "/" + sig.name + (form == Form::Batch ? "Batch" : "") + standin::kMexSuffix;
 }
 
-// The evaluator alone over P points, outputs made once: what the arithmetic costs.
+// The evaluator alone over P points, outputs made once: what the arithmetic costs. n functions
+// per direction; the points in random order, or sorted (sorted = 1) as a mesh's or a plot's are.
 void Evaluator(benchmark::State& state, const Signature* sig) {
   const int p = static_cast<int>(state.range(0));
   const size_t P = static_cast<size_t>(state.range(1));
   const int threads = static_cast<int>(state.range(2));
   const bool fresh = state.range(3) != 0;  // new outputs every call, as a host makes them
-  const int n = 64;
+  const int n = static_cast<int>(state.range(4));
+  const bool sorted = state.range(5) != 0;
   const int dirs = sig->evaluator->directions;
   const std::vector<Array> args = cases::Inputs(*sig, Form::Batch, p, n, P);
   evaluators::Call call{};
   call.directions = dirs;
-  std::ptrdiff_t stride = 1;
-  for (int d = 0; d < dirs; ++d) {
-    const std::vector<double> U = standin::Values(args[1 + dirs + d].get());
-    call.axis[d] = {p, mxGetPr(args[1 + dirs + d].get()), static_cast<int>(U.size()), n};
-    call.stride[d] = stride;
-    stride *= n;
+  std::vector<double> xi;
+  for (int a = 0, d = 0; a < sig->nargs; ++a) {
+    const mxArray* arg = args[a].get();
+    switch (sig->args[a].kind) {
+      case Arg::Point:
+        xi = standin::Values(arg);
+        break;
+      case Arg::Knots:
+        call.axis[d] = {p, mxGetPr(arg), static_cast<int>(mxGetNumberOfElements(arg)), n};
+        call.stride[d] = d == 0 ? 1 : call.stride[d - 1] * n;
+        ++d;
+        break;
+      case Arg::Weights:
+        call.weights = mxGetPr(arg);
+        break;
+      case Arg::ControlValues:
+        call.values = mxGetPr(arg);
+        break;
+      case Arg::Index:
+        call.index = static_cast<int>(*mxGetPr(arg)) - 1;
+        break;
+      default:
+        break;
+    }
   }
-  call.weights = mxGetPr(args[1 + 2 * dirs].get());
-  const size_t nen = static_cast<size_t>(evaluators::LocalFunctions(call));
+  if (sorted) {  // by the first coordinate, each point's coordinates kept together
+    std::vector<std::vector<double>> points(P);
+    for (size_t j = 0; j < P; ++j) points[j].assign(&xi[j * dirs], &xi[j * dirs] + dirs);
+    std::sort(points.begin(), points.end());
+    for (size_t j = 0; j < P; ++j) std::copy(points[j].begin(), points[j].end(), &xi[j * dirs]);
+  }
+  const size_t nen =
+      sig->evaluator->rows ? static_cast<size_t>(evaluators::LocalFunctions(call)) : 1;
   std::vector<std::vector<double>> out(sig->noutputs + 1, std::vector<double>(P * nen));
   evaluators::Batch batch{};
   batch.call = &call;
   batch.evaluator = sig->evaluator;
-  batch.xi = mxGetPr(args[0].get());
+  batch.xi = xi.data();
   batch.points = P;
   batch.outputs = sig->noutputs;
   for (int o = 0; o < sig->noutputs; ++o) {
     batch.slot[o] = sig->slot[o];
     batch.out[o] = out[o].data();
   }
-  batch.idx = out[sig->noutputs].data();
+  const bool idx = sig->evaluator->rows;
+  batch.idx = idx ? out[sig->noutputs].data() : nullptr;
   for (auto _ : state) {
     std::vector<double*> made;
     if (fresh) {
-      for (int o = 0; o <= sig->noutputs; ++o) {
+      for (int o = 0; o < sig->noutputs + (idx ? 1 : 0); ++o) {
         made.push_back(static_cast<double*>(std::calloc(P * nen, sizeof(double))));
         if (o < sig->noutputs) batch.out[o] = made.back();
       }
-      batch.idx = made.back();
+      if (idx) batch.idx = made.back();
     }
     if (!evaluators::Run(batch, threads)) state.SkipWithError("no memory for the row buffer");
     benchmark::ClobberMemory();
@@ -149,13 +177,15 @@ void Evaluator(benchmark::State& state, const Signature* sig) {
 }
 
 // The store floor of the evaluator's batch: the same bytes in the same order (four consecutive rows
-// of every output, entry by entry, idx included), no arithmetic.
+// of every output, entry by entry, idx included where the outputs are rows), no arithmetic.
 void StoreFloor(benchmark::State& state, const Signature* sig) {
   const int p = static_cast<int>(state.range(0));
   const size_t P = static_cast<size_t>(state.range(1));
+  const bool rows = sig->evaluator->rows;
   size_t nen = 1;
-  for (int d = 0; d < sig->evaluator->directions; ++d) nen *= static_cast<size_t>(p + 1);
-  std::vector<std::vector<double>> out(sig->noutputs + 1, std::vector<double>(P * nen));
+  for (int d = 0; rows && d < sig->evaluator->directions; ++d) nen *= static_cast<size_t>(p + 1);
+  std::vector<std::vector<double>> out(sig->noutputs + (rows ? 1 : 0),
+                                       std::vector<double>(P * nen));
   const double four[4] = {0.25, 0.5, 0.75, 1.0};
   for (auto _ : state) {
     for (size_t j = 0; j + 4 <= P; j += 4) {
@@ -292,16 +322,23 @@ int Register() {
       {&registry::kRatCurveShapeGrad, 3}, {&registry::kRatSurfShapeGrad, 3},
       {&registry::kRatVolShapeGrad, 2},   {&registry::kRatCurveShapeHess, 3},
       {&registry::kRatSurfShapeHess, 3},  {&registry::kPolySurfShapeGrad, 3},
-      {&registry::kRatVolShapeHess, 2}};
+      {&registry::kRatVolShapeHess, 2},   {&registry::kRatCurveEval, 3},
+      {&registry::kRatCurveEvalD2, 3},    {&registry::kRatSingleShape, 3}};
   for (const auto& [sig, p] : kinds) {
     auto* b = benchmark::RegisterBenchmark((std::string("Evaluator/") + sig->name).c_str(),
                                            Evaluator, sig);
     for (int fresh : {0, 1}) {
       for (int threads : {1, 2}) {
-        for (long P = 10; P <= 1000000; P *= 10) b->Args({p, P, threads, fresh});
+        for (long P = 10; P <= 1000000; P *= 10) b->Args({p, P, threads, fresh, 64, 0});
       }
     }
-    b->ArgNames({"p", "P", "threads", "fresh"})->UseRealTime();
+    // The span search against the knot count, and the hint of sorted points.
+    if (sig->evaluator->directions < 3) {
+      for (int sorted : {0, 1}) {
+        for (long n : {16, 1024}) b->Args({p, 10000, 1, 0, n, sorted});
+      }
+    }
+    b->ArgNames({"p", "P", "threads", "fresh", "n", "sorted"})->UseRealTime();
     auto* floor = benchmark::RegisterBenchmark((std::string("Floor/") + sig->name).c_str(),
                                                StoreFloor, sig);
     for (long P = 10; P <= 1000000; P *= 10) floor->Args({p, P});
