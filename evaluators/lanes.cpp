@@ -156,7 +156,8 @@ template <class V>
 NURBS_LANE void Indices(const Call& call, const Site* sites, double* idx, std::size_t P,
                         std::size_t j0) {
   V first = {};
-  for (int l = 0; l < kWidth<V>; ++l) first[l] = static_cast<double>(1 + SpanOffset(call, sites[l]));
+  for (int l = 0; l < kWidth<V>; ++l)
+    first[l] = static_cast<double>(1 + SpanOffset(call, sites[l]));
   const int p = call.axis[0].p;
   const int q = call.directions > 1 ? call.axis[1].p : 0;
   const int r = call.directions > 2 ? call.axis[2].p : 0;
@@ -188,6 +189,23 @@ NURBS_LANE void Ders(const Call& call, const Site* sites, int d, int n, LaneBasi
   }
 }
 
+// Direction d's functions at each lane's point to order n: from the caller's tables where bases is
+// not nullptr (direction d of lane l at bases[l kMaxDirections + d], the kernel's bits, which Ders
+// repeats), else evaluated here.
+template <class V>
+NURBS_LANE void Load(const Call& call, const Site* sites, const Basis* const* bases, int d, int n,
+                     LaneBasis<V>* out) {
+  if (bases == nullptr) return Ders<V>(call, sites, d, n, out);
+  for (int k = 0; k <= call.axis[d].p; ++k) {
+    for (int l = 0; l < kWidth<V>; ++l) {
+      const Basis* b = bases[l * kMaxDirections + d];
+      out->N[k][l] = b->N[k];
+      out->d1[k][l] = b->d1[k];
+      if (n > 1) out->d2[k][l] = b->d2[k];
+    }
+  }
+}
+
 // Each lane's local (0, 0, 0) in the weights.
 template <class V>
 NURBS_LANE void FirstWeights(const Call& call, const Site* sites, const double** first) {
@@ -196,11 +214,12 @@ NURBS_LANE void FirstWeights(const Call& call, const Site* sites, const double**
 
 // CurveGradientRows in lanes.
 template <class V>
-NURBS_LANE unsigned CurveGradientGroup(const Call& call, const Site* sites, double* const* out,
-                                       double* idx, std::size_t P, std::size_t j) {
+NURBS_LANE unsigned CurveGradientGroup(const Call& call, const Site* sites,
+                                       const Basis* const* bases, double* const* out, double* idx,
+                                       std::size_t P, std::size_t j) {
   if (idx) Indices<V>(call, sites, idx, P, j);
   LaneBasis<V> b;
-  Ders<V>(call, sites, 0, 1, &b);
+  Load<V>(call, sites, bases, 0, 1, &b);
   const int p = call.axis[0].p;
   const double* w[kWidth<V>];
   FirstWeights<V>(call, sites, w);
@@ -225,11 +244,12 @@ NURBS_LANE unsigned CurveGradientGroup(const Call& call, const Site* sites, doub
 
 // CurveHessianRows in lanes.
 template <class V>
-NURBS_LANE unsigned CurveHessianGroup(const Call& call, const Site* sites, double* const* out,
-                                      double* idx, std::size_t P, std::size_t j) {
+NURBS_LANE unsigned CurveHessianGroup(const Call& call, const Site* sites,
+                                      const Basis* const* bases, double* const* out, double* idx,
+                                      std::size_t P, std::size_t j) {
   if (idx) Indices<V>(call, sites, idx, P, j);
   LaneBasis<V> b;
-  Ders<V>(call, sites, 0, 2, &b);
+  Load<V>(call, sites, bases, 0, 2, &b);
   const int p = call.axis[0].p;
   const double* w[kWidth<V>];
   FirstWeights<V>(call, sites, w);
@@ -293,10 +313,10 @@ NURBS_LANE void FirstValues(const Call& call, const Site* sites, const double** 
 
 // CurveField in lanes: one value a point, so the lanes' values are consecutive in each output.
 template <class V>
-NURBS_LANE unsigned CurveFieldGroup(const Call& call, const Site* sites, double* const* out,
-                                    double*, std::size_t, std::size_t j) {
+NURBS_LANE unsigned CurveFieldGroup(const Call& call, const Site* sites, const Basis* const* bases,
+                                    double* const* out, double*, std::size_t, std::size_t j) {
   LaneBasis<V> b;
-  Ders<V>(call, sites, 0, 1, &b);
+  Load<V>(call, sites, bases, 0, 1, &b);
   const int p = call.axis[0].p;
   const double *w[kWidth<V>], *P[kWidth<V>];
   FirstWeights<V>(call, sites, w);
@@ -318,10 +338,11 @@ NURBS_LANE unsigned CurveFieldGroup(const Call& call, const Site* sites, double*
 
 // CurveFieldD2 in lanes.
 template <class V>
-NURBS_LANE unsigned CurveFieldD2Group(const Call& call, const Site* sites, double* const* out,
-                                      double*, std::size_t, std::size_t j) {
+NURBS_LANE unsigned CurveFieldD2Group(const Call& call, const Site* sites,
+                                      const Basis* const* bases, double* const* out, double*,
+                                      std::size_t, std::size_t j) {
   LaneBasis<V> b;
-  Ders<V>(call, sites, 0, 2, &b);
+  Load<V>(call, sites, bases, 0, 2, &b);
   const int p = call.axis[0].p;
   const double *w[kWidth<V>], *P[kWidth<V>];
   FirstWeights<V>(call, sites, w);
@@ -349,10 +370,10 @@ NURBS_LANE unsigned CurveFieldD2Group(const Call& call, const Site* sites, doubl
 // SingleShape in lanes: W and W' of each lane's span in the lanes; the one function's value and
 // derivative, whose support test branches on the coordinate, by the kernel lane by lane.
 template <class V>
-NURBS_LANE unsigned SingleShapeGroup(const Call& call, const Site* sites, double* const* out,
-                                     double*, std::size_t, std::size_t j) {
+NURBS_LANE unsigned SingleShapeGroup(const Call& call, const Site* sites, const Basis* const* bases,
+                                     double* const* out, double*, std::size_t, std::size_t j) {
   LaneBasis<V> b;
-  Ders<V>(call, sites, 0, 1, &b);
+  Load<V>(call, sites, bases, 0, 1, &b);
   const Axis& a = call.axis[0];
   const double* w[kWidth<V>];
   FirstWeights<V>(call, sites, w);
@@ -412,12 +433,13 @@ NURBS_LANE SurfaceLaneSums<V> RationalSurfaceLanes(const Call& call, const LaneB
 }
 
 template <class V>
-NURBS_LANE unsigned SurfaceGradientGroup(const Call& call, const Site* sites, double* const* out,
-                                         double* idx, std::size_t P, std::size_t j0) {
+NURBS_LANE unsigned SurfaceGradientGroup(const Call& call, const Site* sites,
+                                         const Basis* const* bases, double* const* out, double* idx,
+                                         std::size_t P, std::size_t j0) {
   if (idx) Indices<V>(call, sites, idx, P, j0);
   LaneBasis<V> b[2];
-  Ders<V>(call, sites, 0, 1, &b[0]);
-  Ders<V>(call, sites, 1, 1, &b[1]);
+  Load<V>(call, sites, bases, 0, 1, &b[0]);
+  Load<V>(call, sites, bases, 1, 1, &b[1]);
   const double* w[kWidth<V>];
   FirstWeights<V>(call, sites, w);
   Mask<V> nan = {};
@@ -427,12 +449,13 @@ NURBS_LANE unsigned SurfaceGradientGroup(const Call& call, const Site* sites, do
 
 // SurfaceBSplineRows in lanes.
 template <class V>
-NURBS_LANE unsigned SurfaceBSplineGroup(const Call& call, const Site* sites, double* const* out,
-                                        double* idx, std::size_t P, std::size_t j0) {
+NURBS_LANE unsigned SurfaceBSplineGroup(const Call& call, const Site* sites,
+                                        const Basis* const* bases, double* const* out, double* idx,
+                                        std::size_t P, std::size_t j0) {
   if (idx) Indices<V>(call, sites, idx, P, j0);
   LaneBasis<V> b[2];
-  Ders<V>(call, sites, 0, 1, &b[0]);
-  Ders<V>(call, sites, 1, 1, &b[1]);
+  Load<V>(call, sites, bases, 0, 1, &b[0]);
+  Load<V>(call, sites, bases, 1, 1, &b[1]);
   const V *N = b[0].N, *dN = b[0].d1;
   const V *M = b[1].N, *dM = b[1].d1;
   Mask<V> nan = {};
@@ -450,12 +473,13 @@ NURBS_LANE unsigned SurfaceBSplineGroup(const Call& call, const Site* sites, dou
 
 // SurfaceHessianRows in lanes.
 template <class V>
-NURBS_LANE unsigned SurfaceHessianGroup(const Call& call, const Site* sites, double* const* out,
-                                        double* idx, std::size_t P, std::size_t j0) {
+NURBS_LANE unsigned SurfaceHessianGroup(const Call& call, const Site* sites,
+                                        const Basis* const* bases, double* const* out, double* idx,
+                                        std::size_t P, std::size_t j0) {
   if (idx) Indices<V>(call, sites, idx, P, j0);
   LaneBasis<V> b[2];
-  Ders<V>(call, sites, 0, 2, &b[0]);
-  Ders<V>(call, sites, 1, 2, &b[1]);
+  Load<V>(call, sites, bases, 0, 2, &b[0]);
+  Load<V>(call, sites, bases, 1, 2, &b[1]);
   const double* w[kWidth<V>];
   FirstWeights<V>(call, sites, w);
   Mask<V> nan = {};
@@ -554,11 +578,12 @@ NURBS_LANE VolumeLaneSums<V> RationalVolumeLanes(const Call& call, const LaneBas
 }
 
 template <class V>
-NURBS_LANE unsigned VolumeGradientGroup(const Call& call, const Site* sites, double* const* out,
-                                        double* idx, std::size_t P, std::size_t j0) {
+NURBS_LANE unsigned VolumeGradientGroup(const Call& call, const Site* sites,
+                                        const Basis* const* bases, double* const* out, double* idx,
+                                        std::size_t P, std::size_t j0) {
   if (idx) Indices<V>(call, sites, idx, P, j0);
   LaneBasis<V> b[3];
-  for (int d = 0; d < 3; ++d) Ders<V>(call, sites, d, 1, &b[d]);
+  for (int d = 0; d < 3; ++d) Load<V>(call, sites, bases, d, 1, &b[d]);
   const double* w[kWidth<V>];
   FirstWeights<V>(call, sites, w);
   Mask<V> nan = {};
@@ -569,11 +594,12 @@ NURBS_LANE unsigned VolumeGradientGroup(const Call& call, const Site* sites, dou
 // VolumeHessianRows in lanes: its six second-derivative outputs in one pass over the entries
 // instead of one pass each (each entry's value is its own).
 template <class V>
-NURBS_LANE unsigned VolumeHessianGroup(const Call& call, const Site* sites, double* const* out,
-                                       double* idx, std::size_t P, std::size_t j0) {
+NURBS_LANE unsigned VolumeHessianGroup(const Call& call, const Site* sites,
+                                       const Basis* const* bases, double* const* out, double* idx,
+                                       std::size_t P, std::size_t j0) {
   if (idx) Indices<V>(call, sites, idx, P, j0);
   LaneBasis<V> b[3];
-  for (int d = 0; d < 3; ++d) Ders<V>(call, sites, d, 2, &b[d]);
+  for (int d = 0; d < 3; ++d) Load<V>(call, sites, bases, d, 2, &b[d]);
   const double* w[kWidth<V>];
   FirstWeights<V>(call, sites, w);
   Mask<V> nan = {};
@@ -662,16 +688,113 @@ NURBS_LANE unsigned VolumeHessianGroup(const Call& call, const Site* sites, doub
   return NaNLanes<V>(nan);
 }
 
-// Each group at two lanes (the default target, SSE2) and at four (AVX2).
-#define NURBS_LANE_GROUP(name)                                                                 \
-  unsigned name##Sse2(const Call& call, const Site* sites, double* const* out, double* idx,   \
-                      std::size_t P, std::size_t j) {                                          \
-    return name##Group<V2>(call, sites, out, idx, P, j);                                       \
-  }                                                                                            \
-  __attribute__((target("avx2"))) unsigned name##Avx2(const Call& call, const Site* sites,     \
-                                                      double* const* out, double* idx,         \
-                                                      std::size_t P, std::size_t j) {          \
-    return name##Group<V4>(call, sites, out, idx, P, j);                                       \
+// CurveBSplineRows in lanes: the functions and their derivatives as they are.
+template <class V>
+NURBS_LANE unsigned CurveBSplineGroup(const Call& call, const Site* sites,
+                                      const Basis* const* bases, double* const* out, double*,
+                                      std::size_t P, std::size_t j0) {
+  LaneBasis<V> b;
+  Load<V>(call, sites, bases, 0, out[2] ? 2 : 1, &b);
+  const V* from[3] = {b.N, b.d1, b.d2};
+  Mask<V> nan = {};
+  for (int o = 0; o < 3; ++o) {
+    if (!out[o]) continue;
+    for (int k = 0; k <= call.axis[0].p; ++k) {
+      Put(out[o] + j0 + static_cast<std::size_t>(k) * P, from[o][k], &nan);
+    }
+  }
+  return NaNLanes<V>(nan);
+}
+
+// SurfaceBSplineSecondRows in lanes.
+template <class V>
+NURBS_LANE unsigned SurfaceBSplineSecondGroup(const Call& call, const Site* sites,
+                                              const Basis* const* bases, double* const* out,
+                                              double*, std::size_t P, std::size_t j0) {
+  LaneBasis<V> b[2];
+  Load<V>(call, sites, bases, 0, 2, &b[0]);
+  Load<V>(call, sites, bases, 1, 2, &b[1]);
+  const V *N = b[0].N, *dN = b[0].d1, *d2N = b[0].d2;
+  const V *M = b[1].N, *dM = b[1].d1, *d2M = b[1].d2;
+  Mask<V> nan = {};
+  double *dR2dxi = out[3], *dR2deta = out[4], *dR2dxideta = out[5];
+  for (int j = 0, e = 0; j <= call.axis[1].p; ++j) {
+    for (int k = 0; k <= call.axis[0].p; ++k, ++e) {
+      const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
+      if (dR2dxi) Put(dR2dxi + at, d2N[k] * M[j], &nan);
+      if (dR2deta) Put(dR2deta + at, d2M[j] * N[k], &nan);
+      if (dR2dxideta) Put(dR2dxideta + at, dN[k] * dM[j], &nan);
+    }
+  }
+  return NaNLanes<V>(nan);
+}
+
+// VolumeBSplineRows in lanes.
+template <class V>
+NURBS_LANE unsigned VolumeBSplineGroup(const Call& call, const Site* sites,
+                                       const Basis* const* bases, double* const* out, double*,
+                                       std::size_t P, std::size_t j0) {
+  bool second = false;
+  for (int o = 4; o < 10; ++o) second = second || out[o] != nullptr;
+  LaneBasis<V> b[3];
+  for (int d = 0; d < 3; ++d) Load<V>(call, sites, bases, d, second ? 2 : 1, &b[d]);
+  const int p = call.axis[0].p, q = call.axis[1].p, r = call.axis[2].p;
+  const V *N = b[0].N, *dN = b[0].d1, *d2N = b[0].d2;
+  const V *M = b[1].N, *dM = b[1].d1, *d2M = b[1].d2;
+  const V *L = b[2].N, *dL = b[2].d1, *d2L = b[2].d2;
+  Mask<V> nan = {};
+  double *R = out[0], *dRdxi = out[1], *dRdeta = out[2], *dRdzeta = out[3];
+  for (int i = 0, e = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k, ++e) {
+        const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
+        if (R) Put(R + at, (N[k] * M[j]) * L[i], &nan);
+        if (dRdxi) Put(dRdxi + at, (dN[k] * M[j]) * L[i], &nan);
+        if (dRdeta) Put(dRdeta + at, (dM[j] * N[k]) * L[i], &nan);
+        if (dRdzeta) Put(dRdzeta + at, (dL[i] * N[k]) * M[j], &nan);
+      }
+    }
+  }
+  if (!second) return NaNLanes<V>(nan);
+  double *dR2dxi = out[4], *dR2deta = out[5], *dR2dzeta = out[6];
+  double *dR2dxideta = out[7], *dR2detazeta = out[8], *dR2dxizeta = out[9];
+  for (int i = 0, e = 0; i <= r; ++i) {
+    for (int j = 0; j <= q; ++j) {
+      for (int k = 0; k <= p; ++k, ++e) {
+        const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
+        if (dR2dxi) Put(dR2dxi + at, (d2N[k] * M[j]) * L[i], &nan);
+        if (dR2deta) Put(dR2deta + at, (d2M[j] * N[k]) * L[i], &nan);
+        if (dR2dzeta) Put(dR2dzeta + at, (d2L[i] * N[k]) * M[j], &nan);
+        if (dR2dxideta) Put(dR2dxideta + at, (dN[k] * dM[j]) * L[i], &nan);
+        if (dR2detazeta) Put(dR2detazeta + at, (dM[j] * dL[i]) * N[k], &nan);
+        if (dR2dxizeta) Put(dR2dxizeta + at, (dN[k] * dL[i]) * M[j], &nan);
+      }
+    }
+  }
+  return NaNLanes<V>(nan);
+}
+
+// Each group at two lanes (the default target, SSE2) and at four (AVX2): the twins' form, which
+// evaluates the points' bases itself, and the mesh layer's (Rows), which takes them.
+#define NURBS_LANE_GROUP(name)                                                              \
+  unsigned name##Sse2(const Call& call, const Site* sites, double* const* out, double* idx, \
+                      std::size_t P, std::size_t j) {                                       \
+    return name##Group<V2>(call, sites, nullptr, out, idx, P, j);                           \
+  }                                                                                         \
+  __attribute__((target("avx2"))) unsigned name##Avx2(const Call& call, const Site* sites,  \
+                                                      double* const* out, double* idx,      \
+                                                      std::size_t P, std::size_t j) {       \
+    return name##Group<V4>(call, sites, nullptr, out, idx, P, j);                           \
+  }
+#define NURBS_LANE_ROWS(name)                                                             \
+  unsigned name##RowsSse2(const Call& call, const Site* sites, const Basis* const* bases, \
+                          double* const* out, std::size_t P, std::size_t j) {             \
+    return name##Group<V2>(call, sites, bases, out, nullptr, P, j);                       \
+  }                                                                                       \
+  __attribute__((target("avx2"))) unsigned name##RowsAvx2(                                \
+      const Call& call, const Site* sites, const Basis* const* bases, double* const* out, \
+      std::size_t P, std::size_t j) {                                                     \
+    return name##Group<V4>(call, sites, bases, out, nullptr, P, j);                       \
   }
 NURBS_LANE_GROUP(CurveGradient)
 NURBS_LANE_GROUP(CurveHessian)
@@ -683,7 +806,18 @@ NURBS_LANE_GROUP(SurfaceBSpline)
 NURBS_LANE_GROUP(SurfaceHessian)
 NURBS_LANE_GROUP(VolumeGradient)
 NURBS_LANE_GROUP(VolumeHessian)
+NURBS_LANE_ROWS(CurveGradient)
+NURBS_LANE_ROWS(CurveHessian)
+NURBS_LANE_ROWS(CurveBSpline)
+NURBS_LANE_ROWS(SurfaceGradient)
+NURBS_LANE_ROWS(SurfaceBSpline)
+NURBS_LANE_ROWS(SurfaceBSplineSecond)
+NURBS_LANE_ROWS(SurfaceHessian)
+NURBS_LANE_ROWS(VolumeGradient)
+NURBS_LANE_ROWS(VolumeHessian)
+NURBS_LANE_ROWS(VolumeBSpline)
 #undef NURBS_LANE_GROUP
+#undef NURBS_LANE_ROWS
 
 // By the evaluator's per-point function: each file that includes evaluators.h has its own
 // copies of the Evaluator constants, not so of the functions.
@@ -702,6 +836,24 @@ constexpr LaneForms kForms[] = {
     {SurfaceHessian, SurfaceHessianSse2, SurfaceHessianAvx2},
     {VolumeGradient, VolumeGradientSse2, VolumeGradientAvx2},
     {VolumeHessian, VolumeHessianSse2, VolumeHessianAvx2},
+};
+
+// By the rows function (basis.h) for the mesh layer, whose points come located.
+struct LaneRowsForms {
+  RowsFromBasis rows;
+  LaneRowsGroup sse2, avx2;
+};
+constexpr LaneRowsForms kRowsForms[] = {
+    {CurveGradientRows, CurveGradientRowsSse2, CurveGradientRowsAvx2},
+    {CurveHessianRows, CurveHessianRowsSse2, CurveHessianRowsAvx2},
+    {CurveBSplineRows, CurveBSplineRowsSse2, CurveBSplineRowsAvx2},
+    {SurfaceGradientRows, SurfaceGradientRowsSse2, SurfaceGradientRowsAvx2},
+    {SurfaceBSplineRows, SurfaceBSplineRowsSse2, SurfaceBSplineRowsAvx2},
+    {SurfaceBSplineSecondRows, SurfaceBSplineSecondRowsSse2, SurfaceBSplineSecondRowsAvx2},
+    {SurfaceHessianRows, SurfaceHessianRowsSse2, SurfaceHessianRowsAvx2},
+    {VolumeGradientRows, VolumeGradientRowsSse2, VolumeGradientRowsAvx2},
+    {VolumeHessianRows, VolumeHessianRowsSse2, VolumeHessianRowsAvx2},
+    {VolumeBSplineRows, VolumeBSplineRowsSse2, VolumeBSplineRowsAvx2},
 };
 
 static_assert(3 * sizeof(LaneBasis<V4>) +
@@ -730,25 +882,58 @@ bool Simd(const char* want) {
 
 }  // namespace
 
-Lanes LanesFor(const Call& call, const Evaluator& evaluator) {
-  const Lanes none = {0, nullptr};
+int LaneWidth() {
 #if NURBS_LANES
+  if (Simd("sse2")) return 2;
+  if (!Simd("") && !Simd("avx2")) return 0;
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") ? 4 : 2;
+#else
+  return 0;
+#endif
+}
+
+namespace {
+
+bool LaneDegrees(const Call& call) {
   for (int d = 0; d < call.directions; ++d) {
-    if (call.axis[d].p > kLaneMaxDegree) return none;
+    if (call.axis[d].p > kLaneMaxDegree) return false;
   }
-  for (const LaneForms& form : kForms) {
-    if (form.run != evaluator.run) continue;
-    if (Simd("sse2")) return {2, form.sse2};
-    if (!Simd("") && !Simd("avx2")) return none;
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return {4, form.avx2};
-    return {2, form.sse2};
+  return true;
+}
+
+}  // namespace
+
+Lanes LanesFor(const Call& call, const Evaluator& evaluator) {
+#if NURBS_LANES
+  if (LaneDegrees(call)) {
+    for (const LaneForms& form : kForms) {
+      if (form.run != evaluator.run) continue;
+      const int width = LaneWidth();
+      if (width == 0) break;
+      return {width, width == 4 ? form.avx2 : form.sse2};
+    }
   }
 #else
   (void)call;
   (void)evaluator;
 #endif
-  return none;
+  return {0, nullptr};
+}
+
+LaneRowsGroup LaneRows(const Call& call, RowsFromBasis rows, int width) {
+#if NURBS_LANES
+  if (LaneDegrees(call) && (width == 2 || width == 4)) {
+    for (const LaneRowsForms& form : kRowsForms) {
+      if (form.rows == rows) return width == 4 ? form.avx2 : form.sse2;
+    }
+  }
+#else
+  (void)call;
+  (void)rows;
+  (void)width;
+#endif
+  return nullptr;
 }
 
 }  // namespace evaluators

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 
+#include "basis.h"
 #include "evaluators.h"
 
 namespace evaluators {
@@ -36,12 +37,27 @@ struct Lanes {
   LaneGroup group;  // nullptr when width is 0
 };
 
+// Points a group holds on this processor as NURBS_SIMD allows: 4 (AVX2), 2 (SSE2), or 0 (one
+// point at a time), as LanesFor below reads them. Reads the environment: call it once per call
+// of a plug-in, on the calling thread.
+int LaneWidth();
+
 // The lane form of the evaluator for this call: the widest the processor has (four lanes with
 // AVX2, else two with SSE2), unless NURBS_SIMD holds "sse2" (two lanes) or "scalar" (none); any
 // other non-blank value means none, as one point at a time is never wrong. Width 0 where the
 // evaluator has no lane form or a degree exceeds kLaneMaxDegree. Reads the environment: call it
 // once per batch, on the calling thread.
 Lanes LanesFor(const Call& call, const Evaluator& evaluator);
+
+// The lane form of a rows function (basis.h), for points located by the caller whose directions'
+// functions are at hand: direction d of lane l at bases[l kMaxDirections + d], to the order the
+// function reads. Outputs as LaneGroup's, no weight indices, and the same return.
+using LaneRowsGroup = unsigned (*)(const Call& call, const Site* sites, const Basis* const* bases,
+                                   double* const* out, std::size_t P, std::size_t j);
+
+// That form at `width` (LaneWidth) lanes; the mesh layer's B-spline products have one too.
+// nullptr where there is none or a degree exceeds kLaneMaxDegree.
+LaneRowsGroup LaneRows(const Call& call, RowsFromBasis rows, int width);
 
 }  // namespace evaluators
 

@@ -11,6 +11,7 @@
 #include "batch.h"
 #include "checks.h"
 #include "gateway.h"
+#include "lanes.h"
 #include "threads.h"
 
 namespace gateway {
@@ -391,6 +392,7 @@ MeshRequest ReadMesh(const char* who, const mxArray* const prhs[]) {
     flag[k] = v == 1.0;
   }
   mesh.wanted = {flag[0], flag[1], flag[2]};
+  mesh.lanes = evaluators::LaneWidth();
   const double side = options.v[3];
   if (!(side >= 0 && side <= 2 * d && side == std::trunc(side))) {
     Fail(who, Fault::SideOutOfRange, "side must be a face from 1 to %d (or 0: none), found %g.",

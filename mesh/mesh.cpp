@@ -5,6 +5,7 @@
 #include <new>
 
 #include "NURBS.h"
+#include "lanes.h"
 
 namespace mesh {
 namespace {
@@ -60,8 +61,12 @@ struct Table {
 
 struct Scratch {
   Table table[kMaxDirections];
-  double* rows;         // the space's rows of one point, RowCount x nsh
+  double* rows;          // the space's rows of one point, RowCount x nsh
   double* geometryRows;  // the geometry's, RowCount x ng (the same as rows when isoparametric)
+  // The rows of a group of mesh.lanes nodes, node l's entry a of row o at (o count + a) lanes + l
+  // (count: nsh, ng); nullptr without lanes.
+  double* laneRows;
+  double* laneGeometryRows;
   std::ptrdiff_t* geometryIndex;  // the element's control points, ng of them
   double* geometryPoints;         // their Cartesian coordinates, rdim x ng
   double* connectivity;           // the element's functions, 1-based, nsh of them
@@ -131,7 +136,8 @@ std::size_t Round(std::size_t bytes) { return (bytes + 63) / 64 * 64; }
 
 struct Layout {
   std::size_t table[kMaxDirections][2];  // offsets of the space's and geometry's Basis arrays
-  std::size_t rows, geometryRows, geometryIndex, geometryPoints, connectivity, total;
+  std::size_t rows, geometryRows, laneRows, laneGeometryRows, geometryIndex, geometryPoints,
+      connectivity, total;
 };
 
 Layout Plan(const Mesh& mesh) {
@@ -151,6 +157,11 @@ Layout Plan(const Mesh& mesh) {
   at += Round(rows * nsh * sizeof(double));
   l.geometryRows = mesh.isoparametric ? l.rows : at;
   if (!mesh.isoparametric) at += Round(rows * ng * sizeof(double));
+  const std::size_t lanes = static_cast<std::size_t>(mesh.lanes);
+  l.laneRows = at;
+  at += Round(lanes * rows * nsh * sizeof(double));
+  l.laneGeometryRows = mesh.isoparametric ? l.laneRows : at;
+  if (!mesh.isoparametric) at += Round(lanes * rows * ng * sizeof(double));
   l.geometryIndex = at;
   at += Round(ng * sizeof(std::ptrdiff_t));
   l.geometryPoints = at;
@@ -178,6 +189,9 @@ Scratch* MakeScratch(const Mesh& mesh, void* block) {
   }
   s->rows = reinterpret_cast<double*>(base + l.rows);
   s->geometryRows = reinterpret_cast<double*>(base + l.geometryRows);
+  s->laneRows = mesh.lanes > 1 ? reinterpret_cast<double*>(base + l.laneRows) : nullptr;
+  s->laneGeometryRows =
+      mesh.lanes > 1 ? reinterpret_cast<double*>(base + l.laneGeometryRows) : nullptr;
   s->geometryIndex = reinterpret_cast<std::ptrdiff_t*>(base + l.geometryIndex);
   s->geometryPoints = reinterpret_cast<double*>(base + l.geometryPoints);
   s->connectivity = reinterpret_cast<double*>(base + l.connectivity);
@@ -256,8 +270,8 @@ void Fill(const Mesh& mesh, int d, int e, Table* t) {
 
 // The rows of one point into rows[o * count + a]: values, first derivatives, and at order 2 the
 // second ones in the Hessian evaluators' order. A rational basis where the call has weights.
-void PointRows(const Call& call, const Site& site, const Basis* const b[], int order,
-               double* rows, int count) {
+void PointRows(const Call& call, const Site& site, const Basis* const b[], int order, double* rows,
+               int count) {
   const int d = call.directions;
   Dest out{};
   const int firsts = 1 + d;
@@ -309,6 +323,74 @@ void PointRows(const Call& call, const Site& site, const Basis* const b[], int o
   }
 }
 
+// PointRows in vector lanes: the lane forms of the rows functions PointRows calls, for `width`
+// nodes at once (lanes.h). first is nullptr where the call has none (a degree above the lanes').
+struct NodeLanes {
+  evaluators::LaneRowsGroup first, second;
+};
+
+NodeLanes NodeLanesFor(const Call& call, int order, int width) {
+  using evaluators::LaneRows;
+  NodeLanes l{nullptr, nullptr};
+  const bool second = order == 2;
+  if (call.weights == nullptr) {
+    switch (call.directions) {
+      case 1:
+        l.first = LaneRows(call, evaluators::CurveBSplineRows, width);
+        break;
+      case 2:
+        l.first = LaneRows(call, evaluators::SurfaceBSplineRows, width);
+        if (second) l.second = LaneRows(call, evaluators::SurfaceBSplineSecondRows, width);
+        break;
+      default:
+        l.first = LaneRows(call, evaluators::VolumeBSplineRows, width);
+        break;
+    }
+  } else {
+    switch (call.directions) {
+      case 1:
+        l.first = LaneRows(call, evaluators::CurveGradientRows, width);
+        if (second) l.second = LaneRows(call, evaluators::CurveHessianRows, width);
+        break;
+      case 2:
+        l.first = LaneRows(
+            call, second ? evaluators::SurfaceHessianRows : evaluators::SurfaceGradientRows, width);
+        break;
+      default:
+        l.first = LaneRows(
+            call, second ? evaluators::VolumeHessianRows : evaluators::VolumeGradientRows, width);
+        break;
+    }
+  }
+  // A curve's second derivatives and a B-spline surface's come from a second function: both
+  // in lanes, or neither.
+  const bool two =
+      second && (call.directions == 1 || (call.weights == nullptr && call.directions == 2));
+  if (two && l.second == nullptr) l.first = nullptr;
+  return l;
+}
+
+// The rows of nodes sites[0..width-1] into rows[(o count + a) width + l], as PointRows gives them
+// for each. Returns the lanes that hold a NaN, which are to be evaluated again one at a time.
+unsigned LaneNodeRows(const Call& call, const NodeLanes& lanes, const Site* sites,
+                      const Basis* const* bases, int order, int width, double* rows, int count) {
+  const int d = call.directions;
+  const int total = 1 + d + (order == 2 ? SecondDerivatives(d) : 0);
+  double* out[evaluators::kMaxOutputs] = {};
+  const std::size_t P = static_cast<std::size_t>(width);
+  for (int o = 0; o < total; ++o) out[o] = rows + static_cast<std::size_t>(o) * count * P;
+  if (call.weights != nullptr && d == 1 && order == 2) {
+    // RatCurveShapeGrad's R and dR, RatCurveShapeHess's second derivatives.
+    double* first[evaluators::kMaxOutputs] = {out[0], out[1]};
+    double* second[evaluators::kMaxOutputs] = {nullptr, nullptr, out[2]};
+    return lanes.first(call, sites, bases, first, P, 0) |
+           lanes.second(call, sites, bases, second, P, 0);
+  }
+  unsigned again = lanes.first(call, sites, bases, out, P, 0);
+  if (lanes.second) again |= lanes.second(call, sites, bases, out, P, 0);
+  return again;
+}
+
 // Global indices of an element's functions, row order: first + k + j n0 + i n0 n1.
 template <typename Index>
 void Indices(const Call& call, const Site& site, Index* at, Index base) {
@@ -331,31 +413,33 @@ void Indices(const Call& call, const Site& site, Index* at, Index base) {
 // The map at one point and what the push-forward needs of it.
 struct Map {
   double x[3];
-  double J[3][3];     // J[m][i] = dx_m / dxi_i
+  double J[3][3];       // J[m][i] = dx_m / dxi_i
   double H[3][6] = {};  // H[m][k]: second derivative pair k of x_m
-  double K[3][3];     // K[m][i]: grad R = K grad_xi R
-  double Ginv[3][3];  // (J'J)^-1 = K'K
+  double K[3][3];       // K[m][i]: grad R = K grad_xi R
+  double Ginv[3][3];    // (J'J)^-1 = K'K
   double jacdet;
 };
 
-// x, J (and H) from the geometry's rows and the element's Cartesian control points P (rdim x ng).
+// x, J (and H) from the geometry's rows (entry a of row o at rows[(o ng + a) stride]) and the
+// element's Cartesian control points P (rdim x ng).
 template <int D, int RDIM>
-void Contract(const double* rows, const double* P, int ng, bool second, Map* map) {
+void Contract(const double* rows, std::ptrdiff_t stride, const double* P, int ng, bool second,
+              Map* map) {
   for (int m = 0; m < RDIM; ++m) {
     double x = 0.0;
-    for (int a = 0; a < ng; ++a) x += rows[a] * P[m + RDIM * a];
+    for (int a = 0; a < ng; ++a) x += rows[a * stride] * P[m + RDIM * a];
     map->x[m] = x;
     for (int i = 0; i < D; ++i) {
-      const double* dR = rows + (1 + i) * ng;
+      const double* dR = rows + (1 + i) * ng * stride;
       double v = 0.0;
-      for (int a = 0; a < ng; ++a) v += dR[a] * P[m + RDIM * a];
+      for (int a = 0; a < ng; ++a) v += dR[a * stride] * P[m + RDIM * a];
       map->J[m][i] = v;
     }
     if (second) {
       for (int k = 0; k < D * (D + 1) / 2; ++k) {
-        const double* d2R = rows + (1 + D + k) * ng;
+        const double* d2R = rows + (1 + D + k) * ng * stride;
         double v = 0.0;
-        for (int a = 0; a < ng; ++a) v += d2R[a] * P[m + RDIM * a];
+        for (int a = 0; a < ng; ++a) v += d2R[a * stride] * P[m + RDIM * a];
         map->H[m][k] = v;
       }
     }
@@ -460,141 +544,190 @@ void Element(const Mesh& mesh, Scratch* s, std::size_t element, const Fields& ou
   }
 
   const Table* t = s->table;
-  const int n0 = t[0].n, n1 = D > 1 ? t[1].n : 1, n2 = D > 2 ? t[2].n : 1;
+  const int n0 = t[0].n, n1 = D > 1 ? t[1].n : 1;
   const double sign = mesh.side % 2 == 1 ? -1.0 : 1.0;
   double measure = 0.0;
-  for (int q2 = 0, q = 0; q2 < n2; ++q2) {
-    for (int q1 = 0; q1 < n1; ++q1) {
-      for (int q0 = 0; q0 < n0; ++q0, ++q) {
-        const int at[3] = {q0, q1, q2};
-        const Basis* b[kMaxDirections] = {nullptr, nullptr, nullptr};
-        const Basis* gb[kMaxDirections] = {nullptr, nullptr, nullptr};
-        double weight = 1.0;
+  // Groups of `width` consecutive nodes have their rows evaluated in vector lanes, the rest (and
+  // a lane that holds a NaN) one node at a time.
+  int width = mesh.lanes;
+  NodeLanes spaceLanes{nullptr, nullptr}, geometryLanes{nullptr, nullptr};
+  if (width > 1) {
+    spaceLanes = NodeLanesFor(mesh.space, order, width);
+    geometryLanes = mesh.isoparametric ? spaceLanes : NodeLanesFor(mesh.geometry, order, width);
+    if (!spaceLanes.first || !geometryLanes.first) width = 1;
+  }
+  // Node q's index in each direction.
+  const auto Along = [n0, n1](int q, int at[3]) {
+    at[0] = q % n0;
+    at[1] = (q / n0) % n1;
+    at[2] = q / (n0 * n1);
+  };
+  for (int q = 0; q < nqn;) {
+    const int group = width > 1 && nqn - q >= width ? width : 1;
+    unsigned again = ~0u;
+    if (group > 1) {
+      constexpr int kLanes = evaluators::kMaxLanes;
+      Site sites[kLanes], geometrySites[kLanes];
+      const Basis* bases[kLanes * kMaxDirections] = {};
+      const Basis* geometryBases[kLanes * kMaxDirections] = {};
+      for (int l = 0; l < group; ++l) {
+        int at[3];
+        Along(q + l, at);
+        sites[l] = site;
+        geometrySites[l] = geometrySite;
         for (int d = 0; d < D; ++d) {
-          site.u[d] = geometrySite.u[d] = t[d].node[at[d]];
-          b[d] = &t[d].space[at[d]];
-          gb[d] = &t[d].geometry[at[d]];
-          weight = d == 0 ? t[d].weight[at[d]] : weight * t[d].weight[at[d]];
+          sites[l].u[d] = geometrySites[l].u[d] = t[d].node[at[d]];
+          bases[l * kMaxDirections + d] = &t[d].space[at[d]];
+          geometryBases[l * kMaxDirections + d] = &t[d].geometry[at[d]];
         }
+      }
+      again = LaneNodeRows(mesh.space, spaceLanes, sites, bases, order, width, s->laneRows, nsh);
+      if (!mesh.isoparametric) {
+        again |= LaneNodeRows(mesh.geometry, geometryLanes, geometrySites, geometryBases, order,
+                              width, s->laneGeometryRows, ng);
+      }
+    }
+    for (int l = 0; l < group; ++l, ++q) {
+      int at[3];
+      Along(q, at);
+      const Basis* b[kMaxDirections] = {nullptr, nullptr, nullptr};
+      const Basis* gb[kMaxDirections] = {nullptr, nullptr, nullptr};
+      double weight = 1.0;
+      for (int d = 0; d < D; ++d) {
+        site.u[d] = geometrySite.u[d] = t[d].node[at[d]];
+        b[d] = &t[d].space[at[d]];
+        gb[d] = &t[d].geometry[at[d]];
+        weight = d == 0 ? t[d].weight[at[d]] : weight * t[d].weight[at[d]];
+      }
+      // The space's rows R (entry a of row o at R[(o nsh + a) rs]) and the geometry's G.
+      const double *R, *G;
+      std::ptrdiff_t rs, gs;
+      if (!(again >> l & 1u)) {
+        R = s->laneRows + l;
+        G = s->laneGeometryRows + l;
+        rs = gs = width;
+      } else {
         PointRows(mesh.space, site, b, order, s->rows, nsh);
         if (!mesh.isoparametric) {
           PointRows(mesh.geometry, geometrySite, gb, order, s->geometryRows, ng);
         }
-        Map map;
-        Contract<D, RDIM>(s->geometryRows, s->geometryPoints, ng, second, &map);
-        Invert<D, RDIM>(&map);
+        R = s->rows;
+        G = s->geometryRows;
+        rs = gs = 1;
+      }
+      Map map;
+      Contract<D, RDIM>(G, gs, s->geometryPoints, ng, second, &map);
+      Invert<D, RDIM>(&map);
 
-        double jacdet = map.jacdet;
-        if (fixed >= 0 || (D == 2 && RDIM == 3)) {
-          double n[3];
-          if (fixed >= 0) {
-            // The outward normal along K e_i = grad xi_i (a curve's end: along its tangent);
-            // the face measure from the face's own tangents, |det J| |K e_i| without its
-            // product of a zero and an infinity where J is singular: 1 at a curve's end, the
-            // length of the other tangent on a surface's edge, |J_a x J_b| on a volume's face.
-            const auto& J = map.J;
-            double length = 0.0;
-            if (D == 1) {
-              for (int m = 0; m < RDIM; ++m) length += J[m][0] * J[m][0];
-              length = std::sqrt(length);
-              for (int m = 0; m < RDIM; ++m) n[m] = sign * (J[m][0] / length);
-              jacdet = 1.0;
-            } else {
-              for (int m = 0; m < RDIM; ++m) length += map.K[m][fixed] * map.K[m][fixed];
-              length = std::sqrt(length);
-              for (int m = 0; m < RDIM; ++m) n[m] = sign * (map.K[m][fixed] / length);
-              double face = 0.0;
-              if (D == 2) {
-                const int other = 1 - fixed;
-                for (int m = 0; m < RDIM; ++m) face += J[m][other] * J[m][other];
-              } else {
-                const int ta = (fixed + 1) % 3, tb = (fixed + 2) % 3;
-                for (int m = 0; m < 3; ++m) {
-                  const int m1 = (m + 1) % 3, m2 = (m + 2) % 3;
-                  const double c = J[m1][ta] * J[m2][tb] - J[m2][ta] * J[m1][tb];
-                  face += c * c;
-                }
-              }
-              jacdet = std::sqrt(face);
-            }
+      double jacdet = map.jacdet;
+      if (fixed >= 0 || (D == 2 && RDIM == 3)) {
+        double n[3];
+        if (fixed >= 0) {
+          // The outward normal along K e_i = grad xi_i (a curve's end: along its tangent);
+          // the face measure from the face's own tangents, |det J| |K e_i| without its
+          // product of a zero and an infinity where J is singular: 1 at a curve's end, the
+          // length of the other tangent on a surface's edge, |J_a x J_b| on a volume's face.
+          const auto& J = map.J;
+          double length = 0.0;
+          if (D == 1) {
+            for (int m = 0; m < RDIM; ++m) length += J[m][0] * J[m][0];
+            length = std::sqrt(length);
+            for (int m = 0; m < RDIM; ++m) n[m] = sign * (J[m][0] / length);
+            jacdet = 1.0;
           } else {
-            const auto& J = map.J;
-            const double c[3] = {J[1][0] * J[2][1] - J[2][0] * J[1][1],
-                                 J[2][0] * J[0][1] - J[0][0] * J[2][1],
-                                 J[0][0] * J[1][1] - J[1][0] * J[0][1]};
-            const double length = std::sqrt((c[0] * c[0] + c[1] * c[1]) + c[2] * c[2]);
-            for (int m = 0; m < 3; ++m) n[m] = c[m] / length;
+            for (int m = 0; m < RDIM; ++m) length += map.K[m][fixed] * map.K[m][fixed];
+            length = std::sqrt(length);
+            for (int m = 0; m < RDIM; ++m) n[m] = sign * (map.K[m][fixed] / length);
+            double face = 0.0;
+            if (D == 2) {
+              const int other = 1 - fixed;
+              for (int m = 0; m < RDIM; ++m) face += J[m][other] * J[m][other];
+            } else {
+              const int ta = (fixed + 1) % 3, tb = (fixed + 2) % 3;
+              for (int m = 0; m < 3; ++m) {
+                const int m1 = (m + 1) % 3, m2 = (m + 2) % 3;
+                const double c = J[m1][ta] * J[m2][tb] - J[m2][ta] * J[m1][tb];
+                face += c * c;
+              }
+            }
+            jacdet = std::sqrt(face);
           }
-          if (out.normal) {
-            for (int m = 0; m < RDIM; ++m) out.normal[m + RDIM * q] = n[m];
-          }
+        } else {
+          const auto& J = map.J;
+          const double c[3] = {J[1][0] * J[2][1] - J[2][0] * J[1][1],
+                               J[2][0] * J[0][1] - J[0][0] * J[2][1],
+                               J[0][0] * J[1][1] - J[1][0] * J[0][1]};
+          const double length = std::sqrt((c[0] * c[0] + c[1] * c[1]) + c[2] * c[2]);
+          for (int m = 0; m < 3; ++m) n[m] = c[m] / length;
         }
-        measure += weight * jacdet;
-        if (out.nodes) {
-          for (int d = 0; d < D; ++d) out.nodes[d + D * q] = site.u[d];
+        if (out.normal) {
+          for (int m = 0; m < RDIM; ++m) out.normal[m + RDIM * q] = n[m];
         }
-        if (out.weights) out.weights[q] = weight;
-        if (out.x) {
-          for (int m = 0; m < RDIM; ++m) out.x[m + RDIM * q] = map.x[m];
+      }
+      measure += weight * jacdet;
+      if (out.nodes) {
+        for (int d = 0; d < D; ++d) out.nodes[d + D * q] = site.u[d];
+      }
+      if (out.weights) out.weights[q] = weight;
+      if (out.x) {
+        for (int m = 0; m < RDIM; ++m) out.x[m + RDIM * q] = map.x[m];
+      }
+      if (out.jacobian) {
+        for (int i = 0; i < D; ++i) {
+          for (int m = 0; m < RDIM; ++m) out.jacobian[m + RDIM * (i + D * q)] = map.J[m][i];
         }
-        if (out.jacobian) {
-          for (int i = 0; i < D; ++i) {
-            for (int m = 0; m < RDIM; ++m) out.jacobian[m + RDIM * (i + D * q)] = map.J[m][i];
-          }
-        }
-        if (out.jacdet) out.jacdet[q] = jacdet;
+      }
+      if (out.jacdet) out.jacdet[q] = jacdet;
 
-        const double* R = s->rows;
-        if (out.R) {
-          for (int a = 0; a < nsh; ++a) out.R[q + nqn * a] = R[a];
+      if (out.R) {
+        for (int a = 0; a < nsh; ++a) out.R[q + nqn * a] = R[a * rs];
+      }
+      const bool hessian = out.hessian != nullptr, laplacian = out.laplacian != nullptr;
+      if (!out.gradient && !hessian && !laplacian) continue;
+      for (int a = 0; a < nsh; ++a) {
+        double g[RDIM];
+        for (int m = 0; m < RDIM; ++m) {
+          double v = map.K[m][0] * R[((1 + 0) * nsh + a) * rs];
+          for (int i = 1; i < D; ++i) v += map.K[m][i] * R[((1 + i) * nsh + a) * rs];
+          g[m] = v;
         }
-        const bool hessian = out.hessian != nullptr, laplacian = out.laplacian != nullptr;
-        if (!out.gradient && !hessian && !laplacian) continue;
-        for (int a = 0; a < nsh; ++a) {
-          double g[RDIM];
+        const std::size_t qa = static_cast<std::size_t>(q) + static_cast<std::size_t>(nqn) * a;
+        if (out.gradient) {
+          for (int m = 0; m < RDIM; ++m) out.gradient[m + RDIM * qa] = g[m];
+        }
+        if (!hessian && !laplacian) continue;
+        // The bracket A = hess_xi R - sum_m g_m H^m, symmetric.
+        double A[3][3];
+        for (int k = 0; k < kS2; ++k) {
+          double v = R[((1 + D + k) * nsh + a) * rs];
+          for (int m = 0; m < RDIM; ++m) v -= g[m] * map.H[m][k];
+          const int i = kPairs[D - 1][k][0], j = kPairs[D - 1][k][1];
+          A[i][j] = A[j][i] = v;
+        }
+        if (hessian) {
+          double T[3][3];  // T = K A
           for (int m = 0; m < RDIM; ++m) {
-            double v = map.K[m][0] * R[(1 + 0) * nsh + a];
-            for (int i = 1; i < D; ++i) v += map.K[m][i] * R[(1 + i) * nsh + a];
-            g[m] = v;
-          }
-          const std::size_t qa = static_cast<std::size_t>(q) + static_cast<std::size_t>(nqn) * a;
-          if (out.gradient) {
-            for (int m = 0; m < RDIM; ++m) out.gradient[m + RDIM * qa] = g[m];
-          }
-          if (!hessian && !laplacian) continue;
-          // The bracket A = hess_xi R - sum_m g_m H^m, symmetric.
-          double A[3][3];
-          for (int k = 0; k < kS2; ++k) {
-            double v = R[(1 + D + k) * nsh + a];
-            for (int m = 0; m < RDIM; ++m) v -= g[m] * map.H[m][k];
-            const int i = kPairs[D - 1][k][0], j = kPairs[D - 1][k][1];
-            A[i][j] = A[j][i] = v;
-          }
-          if (hessian) {
-            double T[3][3];  // T = K A
-            for (int m = 0; m < RDIM; ++m) {
-              for (int j = 0; j < D; ++j) {
-                double v = map.K[m][0] * A[0][j];
-                for (int i = 1; i < D; ++i) v += map.K[m][i] * A[i][j];
-                T[m][j] = v;
-              }
-            }
-            double* h = out.hessian + RDIM * RDIM * qa;
-            for (int m1 = 0; m1 < RDIM; ++m1) {
-              for (int m2 = m1; m2 < RDIM; ++m2) {
-                double v = T[m1][0] * map.K[m2][0];
-                for (int j = 1; j < D; ++j) v += T[m1][j] * map.K[m2][j];
-                h[m1 + RDIM * m2] = h[m2 + RDIM * m1] = v;
-              }
+            for (int j = 0; j < D; ++j) {
+              double v = map.K[m][0] * A[0][j];
+              for (int i = 1; i < D; ++i) v += map.K[m][i] * A[i][j];
+              T[m][j] = v;
             }
           }
-          if (laplacian) {
-            double v = 0.0;
-            for (int i = 0; i < D; ++i) {
-              for (int j = 0; j < D; ++j) v += map.Ginv[i][j] * A[i][j];
+          double* h = out.hessian + RDIM * RDIM * qa;
+          for (int m1 = 0; m1 < RDIM; ++m1) {
+            for (int m2 = m1; m2 < RDIM; ++m2) {
+              double v = T[m1][0] * map.K[m2][0];
+              for (int j = 1; j < D; ++j) v += T[m1][j] * map.K[m2][j];
+              h[m1 + RDIM * m2] = h[m2 + RDIM * m1] = v;
             }
-            out.laplacian[qa] = v;
           }
+        }
+        if (laplacian) {
+          double v = 0.0;
+          for (int i = 0; i < D; ++i) {
+            for (int j = 0; j < D; ++j) v += map.Ginv[i][j] * A[i][j];
+          }
+          out.laplacian[qa] = v;
         }
       }
     }

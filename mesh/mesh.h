@@ -69,6 +69,9 @@ struct Mesh {
   int nel[kMaxDirections];  // elements of each direction
   int side;                 // 0, or the face 1..2d
   Wanted wanted;
+  // Nodes whose rows are evaluated at once in vector lanes (evaluators::LaneWidth): 2 or 4; 0 or
+  // 1: one at a time. Read once per call, before the scratch is sized.
+  int lanes;
   // The elements to evaluate, 1-based, as the caller holds them (doubles); nullptr: all of them,
   // in order. Each is a mesh element, or on a side a face element.
   const double* elements;
