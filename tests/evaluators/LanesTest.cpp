@@ -34,12 +34,13 @@ struct Problem {
   std::vector<double> U[3], w, values, xi;
 };
 
-Problem MakeProblem(std::mt19937& rng, int directions, int p, size_t P) {
+Problem MakeProblem(std::mt19937& rng, int directions, int p, size_t P, int more = 0) {
   Problem pr;
   pr.call.directions = directions;
   std::ptrdiff_t stride = 1;
   for (int d = 0; d < directions; ++d) {
-    const int n = std::max(p + 1, 3) + static_cast<int>(rng() % 6);  // second derivatives need 3
+    // Second derivatives need 3 functions.
+    const int n = std::max(p + 1, 3) + static_cast<int>(rng() % 6) + more;
     pr.U[d] = RandomKnots(rng, p, n);
     pr.call.axis[d] = {p, pr.U[d].data(), static_cast<int>(pr.U[d].size()), n};
     pr.call.stride[d] = stride;
@@ -155,6 +156,33 @@ TEST_P(Lanes, AnyAlignmentAndTailGiveTheBitsOfOnePointAtATime) {
         }
       }
     }
+  }
+}
+
+// Points sorted in each direction on many spans, where a group's spans are looked for next to the
+// last group's before any search: the bits of one point at a time, through a jump back to the
+// start.
+TEST_P(Lanes, SortedPointsOnManySpans) {
+  std::mt19937 rng(24);
+  const int d = directions();
+  const size_t P = 41;
+  Problem pr = MakeProblem(rng, d, 2, P, d == 3 ? 35 : 60);
+  for (int k = 0; k < d; ++k) {
+    std::vector<double> x;
+    for (size_t j = 0; j < P; ++j) x.push_back(pr.xi[j * d + k]);
+    std::sort(x.begin(), x.end());  // NaN and all: the order is what it is
+    for (size_t j = 0; j < P; ++j) pr.xi[j * d + k] = j == 29 ? 0.01 : x[j];
+  }
+  const size_t size =
+      P * static_cast<size_t>(evaluator().rows ? evaluators::LocalFunctions(pr.call) : 1);
+  SetSimd("scalar");
+  Outputs expected(evaluator().noutputs + 1, size, 0);
+  RunInto(pr, evaluator(), P, &expected, 1);
+  SetSimd(nullptr);
+  Outputs got(evaluator().noutputs + 1, size, 0);
+  RunInto(pr, evaluator(), P, &got, 1);
+  for (int o = 0; o <= evaluator().noutputs; ++o) {
+    EXPECT_EQ(Bits(got.values(o)), Bits(expected.values(o))) << "output " << o;
   }
 }
 
