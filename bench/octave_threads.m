@@ -11,7 +11,7 @@ function octave_threads ()
     w = reshape (1 + 0.5 * sin (1:n^d), [n * ones(1, d), 1]);
     args = [{0}, num2cell(p * ones (1, d)), repmat({U}, 1, d), {w}];
     out = cell (1, d + 2);
-    for P = [300 600 1000 1500 2000 2500 3000 5000 7000 10000 30000]
+    for P = [1000 3000 7000 10000 15000 20000 25000 30000 40000 50000 70000 100000]
       args{1} = rand (d, P);
       t = [Inf Inf];
       calls = max (1, round (2e4 / P));

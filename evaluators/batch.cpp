@@ -138,7 +138,14 @@ double PointCost(const Batch& b) {
   return point * (width >= 4 ? 0.2 : width == 2 ? 0.35 : 1.0);
 }
 
-int Threads(const Batch& b) { return ThreadsFor(PointCost(b) * static_cast<double>(b.points)); }
+int Threads(const Batch& b) {
+  // In lanes a batch is bound by its stores as much as by its arithmetic, and two threads share
+  // the memory's bandwidth: in Octave a second thread paid only from about twice the estimated
+  // work it pays from one point at a time (bench/octave_threads.m: the surface at 20000 to 30000
+  // points, the volume at 10000 to 15000, the curve at 50000 to 100000).
+  const double share = LanesFor(*b.call, *b.evaluator).width > 1 ? 0.5 : 1.0;
+  return ThreadsFor(share * PointCost(b) * static_cast<double>(b.points));
+}
 
 int ThreadsFor(double work) {
   if (!(work >= 2 * kMinShareNs)) return 1;
