@@ -819,6 +819,48 @@ NURBS_LANE_ROWS(VolumeBSpline)
 #undef NURBS_LANE_GROUP
 #undef NURBS_LANE_ROWS
 
+// dersBasisFuns of `count` (<= kWidth<V>) points on one span, in lanes; a point whose functions
+// hold a NaN again by the kernel.
+template <class V>
+NURBS_LANE void BasisGroup(const Axis& axis, int span, const double* u, int count, int order,
+                           Basis* out) {
+  Call call{};
+  call.directions = 1;
+  call.axis[0] = axis;
+  Site sites[kWidth<V>];
+  for (int l = 0; l < kWidth<V>; ++l) {
+    sites[l].s[0] = span;
+    sites[l].u[0] = u[l < count ? l : 0];
+  }
+  LaneBasis<V> b;
+  Ders<V>(call, sites, 0, order, &b);
+  V* from[3] = {b.N, b.d1, b.d2};
+  Mask<V> nan = {};
+  for (int o = 0; o <= order && o < 3; ++o) {
+    for (int k = 0; k <= axis.p; ++k) nan |= from[o][k] != from[o][k];
+  }
+  for (int l = 0; l < count; ++l) {
+    Basis& to = out[l];
+    double* rows[3] = {to.N, to.d1, to.d2};
+    if (nan[l]) {
+      dersBasisFuns(span, u[l], axis.p, order, axis.U, rows);
+      continue;
+    }
+    for (int o = 0; o <= order && o < 3; ++o) {
+      for (int k = 0; k <= axis.p; ++k) rows[o][k] = from[o][k][l];
+    }
+  }
+}
+
+void BasisGroupSse2(const Axis& axis, int span, const double* u, int count, int order,
+                    Basis* out) {
+  BasisGroup<V2>(axis, span, u, count, order, out);
+}
+__attribute__((target("avx2"))) void BasisGroupAvx2(const Axis& axis, int span, const double* u,
+                                                    int count, int order, Basis* out) {
+  BasisGroup<V4>(axis, span, u, count, order, out);
+}
+
 // By the evaluator's per-point function: each file that includes evaluators.h has its own
 // copies of the Evaluator constants, not so of the functions.
 struct LaneForms {
@@ -919,6 +961,29 @@ Lanes LanesFor(const Call& call, const Evaluator& evaluator) {
   (void)evaluator;
 #endif
   return {0, nullptr};
+}
+
+void LaneBasisFuns(const Axis& axis, int span, const double* u, int count, int order, int width,
+                   Basis* out) {
+  int k = 0;
+#if NURBS_LANES
+  if (axis.p <= kLaneMaxDegree && (width == 2 || width == 4)) {
+    for (; count - k >= 2; k += width) {
+      const int group = count - k < width ? count - k : width;
+      if (width == 4) {
+        BasisGroupAvx2(axis, span, u + k, group, order, out + k);
+      } else {
+        BasisGroupSse2(axis, span, u + k, group, order, out + k);
+      }
+    }
+  }
+#else
+  (void)width;
+#endif
+  for (; k < count; ++k) {
+    double* rows[3] = {out[k].N, out[k].d1, out[k].d2};
+    dersBasisFuns(span, u[k], axis.p, order, axis.U, rows);
+  }
 }
 
 LaneRowsGroup LaneRows(const Call& call, RowsFromBasis rows, int width) {

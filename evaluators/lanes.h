@@ -55,6 +55,12 @@ Lanes LanesFor(const Call& call, const Evaluator& evaluator);
 using LaneRowsGroup = unsigned (*)(const Call& call, const Site* sites, const Basis* const* bases,
                                    double* const* out, std::size_t P, std::size_t j);
 
+// dersBasisFuns(span, u[k], axis.p, order, axis.U, {out[k].N, out[k].d1, out[k].d2}) for
+// k < count, `width` (LaneWidth) points at a time in lanes (the kernel's bits): the mesh layer's
+// tables of an element's nodes.
+void LaneBasisFuns(const Axis& axis, int span, const double* u, int count, int order, int width,
+                   Basis* out);
+
 // That form at `width` (LaneWidth) lanes; the mesh layer's B-spline products have one too.
 // nullptr where there is none or a degree exceeds kLaneMaxDegree.
 LaneRowsGroup LaneRows(const Call& call, RowsFromBasis rows, int width);

@@ -256,15 +256,9 @@ void Fill(const Mesh& mesh, int d, int e, Table* t) {
       t->weight[q] = (hi - lo) * rule.weight[q];
     }
   }
-  for (int q = 0; q < t->n; ++q) {
-    Basis* b = &t->space[q];
-    double* rows[3] = {b->N, b->d1, b->d2};
-    dersBasisFuns(s, t->node[q], a.p, order, a.U, rows);
-    if (!mesh.isoparametric) {
-      Basis* gb = &t->geometry[q];
-      double* grows[3] = {gb->N, gb->d1, gb->d2};
-      dersBasisFuns(gs, t->node[q], g.p, order, g.U, grows);
-    }
+  evaluators::LaneBasisFuns(a, s, t->node, t->n, order, mesh.lanes, t->space);
+  if (!mesh.isoparametric) {
+    evaluators::LaneBasisFuns(g, gs, t->node, t->n, order, mesh.lanes, t->geometry);
   }
 }
 
@@ -556,12 +550,15 @@ void Element(const Mesh& mesh, Scratch* s, std::size_t element, const Fields& ou
     geometryLanes = mesh.isoparametric ? spaceLanes : NodeLanesFor(mesh.geometry, order, width);
     if (!spaceLanes.first || !geometryLanes.first) width = 1;
   }
-  // Node q's index in each direction.
-  const auto Along = [n0, n1](int q, int at[3]) {
-    at[0] = q % n0;
-    at[1] = (q / n0) % n1;
-    at[2] = q / (n0 * n1);
+  // The next node's index in each direction, first direction fastest.
+  const auto Next = [n0, n1](int at[3]) {
+    if (++at[0] < n0) return;
+    at[0] = 0;
+    if (++at[1] < n1) return;
+    at[1] = 0;
+    ++at[2];
   };
+  int node[3] = {0, 0, 0};  // node q's
   for (int q = 0; q < nqn;) {
     const int group = width > 1 && nqn - q >= width ? width : 1;
     unsigned again = ~0u;
@@ -570,9 +567,8 @@ void Element(const Mesh& mesh, Scratch* s, std::size_t element, const Fields& ou
       Site sites[kLanes], geometrySites[kLanes];
       const Basis* bases[kLanes * kMaxDirections] = {};
       const Basis* geometryBases[kLanes * kMaxDirections] = {};
-      for (int l = 0; l < group; ++l) {
-        int at[3];
-        Along(q + l, at);
+      int at[3] = {node[0], node[1], node[2]};
+      for (int l = 0; l < group; ++l, Next(at)) {
         sites[l] = site;
         geometrySites[l] = geometrySite;
         for (int d = 0; d < D; ++d) {
@@ -587,9 +583,8 @@ void Element(const Mesh& mesh, Scratch* s, std::size_t element, const Fields& ou
                               width, s->laneGeometryRows, ng);
       }
     }
-    for (int l = 0; l < group; ++l, ++q) {
-      int at[3];
-      Along(q, at);
+    for (int l = 0; l < group; ++l, ++q, Next(node)) {
+      const int* at = node;
       const Basis* b[kMaxDirections] = {nullptr, nullptr, nullptr};
       const Basis* gb[kMaxDirections] = {nullptr, nullptr, nullptr};
       double weight = 1.0;
