@@ -240,6 +240,8 @@ void MeshCompute(benchmark::State& state, bool volume) {
   state.counters["ns_per_point"] = benchmark::Counter(
       static_cast<double>(state.iterations() * nel * nqn),
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  // The thread rule's estimate of one thread's time (mesh::ElementCost), per point.
+  state.counters["estimate"] = mesh::ElementCost(m) / static_cast<double>(nqn);
 }
 
 // A form's native work alone: reading the mesh, the pattern, every element's matrix summed into
