@@ -67,13 +67,13 @@ void Share(const Batch& b, const Lanes& lanes, double* rows, std::size_t begin, 
     for (int o = 0; o < b.outputs; ++o) out[b.slot[o]] = b.out[o];
     const std::size_t width = static_cast<std::size_t>(lanes.width);
     Site sites[kMaxLanes];
-    int hint[kMaxDirections];
-    for (int k = 0; k < call.directions; ++k) hint[k] = call.axis[k].p;
+    SpanHint hint{};
+    for (int k = 0; k < call.directions; ++k) hint.span[k] = call.axis[k].p;
     for (; end - j >= width; j += width) {
       if (b.spans) {
         for (std::size_t l = 0; l < width; ++l) sites[l] = locate(j + l);
       } else {
-        LocateMany(call, b.xi + j * d, lanes.width, sites, hint);
+        LocateMany(call, b.xi + j * d, lanes.width, sites, &hint);
       }
       const unsigned again = lanes.group(call, sites, out, b.idx, P, j);
       for (std::size_t l = 0; l < width; ++l) {

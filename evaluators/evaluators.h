@@ -78,11 +78,18 @@ Site Locate(const Call& call, const double* x);
 // Most points LocateMany takes at once.
 constexpr int kMaxLocated = 4;
 
+// Where the last group of a batch's points was: each direction's last span, tried with the few
+// after it before a search, and how many groups go on to search before that is tried again after
+// a miss. Start: the degrees' spans, no skip.
+struct SpanHint {
+  int span[kMaxDirections];
+  int skip[kMaxDirections];
+};
+
 // Locate of points x[l d .. l d + d - 1], l < count <= kMaxLocated, into sites[l]. hint, where
-// it is not nullptr, holds a span of each direction (p..n - 1), tried with the few after it
-// before a search, and receives the last point's spans: points in increasing order are located
-// without a search. The spans do not depend on it.
-void LocateMany(const Call& call, const double* x, int count, Site* sites, int* hint);
+// it is not nullptr, is the batch's SpanHint, which points in increasing order keep holding, so
+// that they are located without a search; the spans do not depend on it.
+void LocateMany(const Call& call, const double* x, int count, Site* sites, SpanHint* hint);
 Site LocateAt(const Call& call, const double* x, const double* spans);
 
 // Where one point's results go: entry e of evaluator output o at at[o][e], a scalar output at

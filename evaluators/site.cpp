@@ -10,6 +10,9 @@ namespace {
 // and other points up to 5% for nothing.
 constexpr int kWindow = 4;
 constexpr int kHintedSpans = 32;
+// Groups that search without trying the window after it missed: points in no order pay for a try
+// once in that many groups.
+constexpr int kSkipAfterMiss = 8;
 
 // FindSpan's span, found without a branch that depends on the point: the last k in p..n with
 // U[k] <= u, which is the span FindSpan's bisection reaches for ordered knots (the call's are),
@@ -17,12 +20,12 @@ constexpr int kHintedSpans = 32;
 // whose direction the processor cannot guess costs it a mispredicted branch a step; here a step is
 // a conditional move, and kCount points' searches run side by side.
 //
-// With hint[d] (p <= hint[d] <= n) and many spans, each point first takes the last k in
-// hint[d]..top with U[k] <= u, which is that same k where U[hint[d]] <= u and top is n or
-// u < U[top + 1]; only when one of the points fails that does the group search. hint[d] becomes
+// With a hint (p <= span[d] <= n), many spans and no skip, each point first takes the last k in
+// span[d]..top with U[k] <= u, which is that same k where U[span[d]] <= u and top is n or
+// u < U[top + 1]; only when one of the points fails that does the group search. span[d] becomes
 // the last point's span.
 template <int kCount>
-void Spans(const Call& call, const double* x, Site* sites, int* hint) {
+void Spans(const Call& call, const double* x, Site* sites, SpanHint* hint) {
   const int dirs = call.directions;
   for (int d = 0; d < dirs; ++d) {
     const Axis& a = call.axis[d];
@@ -32,14 +35,18 @@ void Spans(const Call& call, const double* x, Site* sites, int* hint) {
     int s[kCount];
     for (int l = 0; l < kCount; ++l) u[l] = Clamp(a, x[l * dirs + d]);
     int near = 0;
-    if (hint != nullptr && n + 1 - p > kHintedSpans) {
-      const int h = hint[d];
+    const bool hinted = hint != nullptr && n + 1 - p > kHintedSpans;
+    if (hinted && hint->skip[d] > 0) --hint->skip[d];
+    if (hinted && hint->skip[d] == 0) {
+      const int h = hint->span[d];
       const int top = h + kWindow - 1 < n ? h + kWindow - 1 : n;
       const double below = U[h], above = U[top + 1];
       const int last = top == n;
       near = 1;
       for (int l = 0; l < kCount; ++l) near &= (below <= u[l]) & ((u[l] < above) | last);
-      if (near) {
+      if (!near) {
+        hint->skip[d] = kSkipAfterMiss;
+      } else {
         // The knots do not decrease, so the k after h with U[k] <= u come first: their count.
         for (int l = 0; l < kCount; ++l) {
           s[l] = h;
@@ -65,7 +72,7 @@ void Spans(const Call& call, const double* x, Site* sites, int* hint) {
       sites[l].u[d] = u[l];
       sites[l].s[d] = s[l];
     }
-    if (hint != nullptr) hint[d] = s[kCount - 1];
+    if (hint != nullptr) hint->span[d] = s[kCount - 1];
   }
 }
 
@@ -77,7 +84,7 @@ Site Locate(const Call& call, const double* x) {
   return site;
 }
 
-void LocateMany(const Call& call, const double* x, int count, Site* sites, int* hint) {
+void LocateMany(const Call& call, const double* x, int count, Site* sites, SpanHint* hint) {
   switch (count) {
     case 4:
       Spans<4>(call, x, sites, hint);

@@ -78,10 +78,10 @@ TEST(LocateMany, AHintNeverChangesTheSpan) {
       xy[2 * j + 1] = x[P - 1 - j];
     }
     for (int count : {1, 2, 4}) {
-      int hint[3] = {p, n - 1, 0};
+      evaluators::SpanHint hint = {{p, n - 1, 0}, {0, 0, 0}};
       for (size_t j = 0; j + count <= P; j += count) {
         evaluators::Site sites[evaluators::kMaxLocated];
-        evaluators::LocateMany(call, &xy[2 * j], count, sites, hint);
+        evaluators::LocateMany(call, &xy[2 * j], count, sites, &hint);
         for (int l = 0; l < count; ++l) {
           const evaluators::Site alone = evaluators::Locate(call, &xy[2 * (j + l)]);
           for (int d = 0; d < 2; ++d) {
@@ -89,8 +89,8 @@ TEST(LocateMany, AHintNeverChangesTheSpan) {
                                                  << count << ", point " << j + l << ", d " << d;
           }
         }
-        EXPECT_EQ(hint[0], sites[count - 1].s[0]);
-        EXPECT_EQ(hint[1], sites[count - 1].s[1]);
+        EXPECT_EQ(hint.span[0], sites[count - 1].s[0]);
+        EXPECT_EQ(hint.span[1], sites[count - 1].s[1]);
       }
     }
   }
