@@ -551,7 +551,7 @@ void Element(const Mesh& mesh, Scratch* s, std::size_t element, const Fields& ou
     if (!spaceLanes.first || !geometryLanes.first) width = 1;
   }
   // The next node's index in each direction, first direction fastest.
-  const auto Next = [n0, n1](int at[3]) {
+  const auto Next = [&](int at[3]) {
     if (++at[0] < n0) return;
     at[0] = 0;
     if (++at[1] < n1) return;
