@@ -447,25 +447,31 @@ NURBS_LANE unsigned SurfaceGradientGroup(const Call& call, const Site* sites,
   return NaNLanes<V>(nan);
 }
 
-// SurfaceBSplineRows in lanes.
+// SurfaceBSplineRows in lanes, and SurfaceBSplineSecondRows where its outputs (3..5) are given:
+// the mesh layer's B-spline surface in one pass.
 template <class V>
 NURBS_LANE unsigned SurfaceBSplineGroup(const Call& call, const Site* sites,
                                         const Basis* const* bases, double* const* out, double* idx,
                                         std::size_t P, std::size_t j0) {
   if (idx) Indices<V>(call, sites, idx, P, j0);
-  LaneBasis<V> b[2];
-  Load<V>(call, sites, bases, 0, 1, &b[0]);
-  Load<V>(call, sites, bases, 1, 1, &b[1]);
-  const V *N = b[0].N, *dN = b[0].d1;
-  const V *M = b[1].N, *dM = b[1].d1;
-  Mask<V> nan = {};
   double *R = out[0], *dRdxi = out[1], *dRdeta = out[2];
+  double *dR2dxi = out[3], *dR2deta = out[4], *dR2dxideta = out[5];
+  const int order = dR2dxi || dR2deta || dR2dxideta ? 2 : 1;
+  LaneBasis<V> b[2];
+  Load<V>(call, sites, bases, 0, order, &b[0]);
+  Load<V>(call, sites, bases, 1, order, &b[1]);
+  const V *N = b[0].N, *dN = b[0].d1, *d2N = b[0].d2;
+  const V *M = b[1].N, *dM = b[1].d1, *d2M = b[1].d2;
+  Mask<V> nan = {};
   for (int j = 0, e = 0; j <= call.axis[1].p; ++j) {
     for (int k = 0; k <= call.axis[0].p; ++k, ++e) {
       const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
       if (R) Put(R + at, N[k] * M[j], &nan);
       if (dRdxi) Put(dRdxi + at, dN[k] * M[j], &nan);
       if (dRdeta) Put(dRdeta + at, dM[j] * N[k], &nan);
+      if (dR2dxi) Put(dR2dxi + at, d2N[k] * M[j], &nan);
+      if (dR2deta) Put(dR2deta + at, d2M[j] * N[k], &nan);
+      if (dR2dxideta) Put(dR2dxideta + at, dN[k] * dM[j], &nan);
     }
   }
   return NaNLanes<V>(nan);
@@ -706,29 +712,6 @@ NURBS_LANE unsigned CurveBSplineGroup(const Call& call, const Site* sites,
   return NaNLanes<V>(nan);
 }
 
-// SurfaceBSplineSecondRows in lanes.
-template <class V>
-NURBS_LANE unsigned SurfaceBSplineSecondGroup(const Call& call, const Site* sites,
-                                              const Basis* const* bases, double* const* out,
-                                              double*, std::size_t P, std::size_t j0) {
-  LaneBasis<V> b[2];
-  Load<V>(call, sites, bases, 0, 2, &b[0]);
-  Load<V>(call, sites, bases, 1, 2, &b[1]);
-  const V *N = b[0].N, *dN = b[0].d1, *d2N = b[0].d2;
-  const V *M = b[1].N, *dM = b[1].d1, *d2M = b[1].d2;
-  Mask<V> nan = {};
-  double *dR2dxi = out[3], *dR2deta = out[4], *dR2dxideta = out[5];
-  for (int j = 0, e = 0; j <= call.axis[1].p; ++j) {
-    for (int k = 0; k <= call.axis[0].p; ++k, ++e) {
-      const std::size_t at = j0 + static_cast<std::size_t>(e) * P;
-      if (dR2dxi) Put(dR2dxi + at, d2N[k] * M[j], &nan);
-      if (dR2deta) Put(dR2deta + at, d2M[j] * N[k], &nan);
-      if (dR2dxideta) Put(dR2dxideta + at, dN[k] * dM[j], &nan);
-    }
-  }
-  return NaNLanes<V>(nan);
-}
-
 // VolumeBSplineRows in lanes.
 template <class V>
 NURBS_LANE unsigned VolumeBSplineGroup(const Call& call, const Site* sites,
@@ -811,7 +794,6 @@ NURBS_LANE_ROWS(CurveHessian)
 NURBS_LANE_ROWS(CurveBSpline)
 NURBS_LANE_ROWS(SurfaceGradient)
 NURBS_LANE_ROWS(SurfaceBSpline)
-NURBS_LANE_ROWS(SurfaceBSplineSecond)
 NURBS_LANE_ROWS(SurfaceHessian)
 NURBS_LANE_ROWS(VolumeGradient)
 NURBS_LANE_ROWS(VolumeHessian)
@@ -852,8 +834,7 @@ NURBS_LANE void BasisGroup(const Axis& axis, int span, const double* u, int coun
   }
 }
 
-void BasisGroupSse2(const Axis& axis, int span, const double* u, int count, int order,
-                    Basis* out) {
+void BasisGroupSse2(const Axis& axis, int span, const double* u, int count, int order, Basis* out) {
   BasisGroup<V2>(axis, span, u, count, order, out);
 }
 __attribute__((target("avx2"))) void BasisGroupAvx2(const Axis& axis, int span, const double* u,
@@ -891,7 +872,6 @@ constexpr LaneRowsForms kRowsForms[] = {
     {CurveBSplineRows, CurveBSplineRowsSse2, CurveBSplineRowsAvx2},
     {SurfaceGradientRows, SurfaceGradientRowsSse2, SurfaceGradientRowsAvx2},
     {SurfaceBSplineRows, SurfaceBSplineRowsSse2, SurfaceBSplineRowsAvx2},
-    {SurfaceBSplineSecondRows, SurfaceBSplineSecondRowsSse2, SurfaceBSplineSecondRowsAvx2},
     {SurfaceHessianRows, SurfaceHessianRowsSse2, SurfaceHessianRowsAvx2},
     {VolumeGradientRows, VolumeGradientRowsSse2, VolumeGradientRowsAvx2},
     {VolumeHessianRows, VolumeHessianRowsSse2, VolumeHessianRowsAvx2},

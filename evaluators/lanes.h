@@ -61,7 +61,8 @@ using LaneRowsGroup = unsigned (*)(const Call& call, const Site* sites, const Ba
 void LaneBasisFuns(const Axis& axis, int span, const double* u, int count, int order, int width,
                    Basis* out);
 
-// That form at `width` (LaneWidth) lanes; the mesh layer's B-spline products have one too.
+// That form at `width` (LaneWidth) lanes; the mesh layer's B-spline products have one too
+// (the surface's also writes SurfaceBSplineSecondRows' outputs where they are given).
 // nullptr where there is none or a degree exceeds kLaneMaxDegree.
 LaneRowsGroup LaneRows(const Call& call, RowsFromBasis rows, int width);
 

@@ -318,7 +318,8 @@ void PointRows(const Call& call, const Site& site, const Basis* const b[], int o
 }
 
 // PointRows in vector lanes: the lane forms of the rows functions PointRows calls, for `width`
-// nodes at once (lanes.h). first is nullptr where the call has none (a degree above the lanes').
+// nodes at once (lanes.h); second only for a rational curve's second derivatives. nullptr where
+// the call has none (a degree above the lanes'), for both alike.
 struct NodeLanes {
   evaluators::LaneRowsGroup first, second;
 };
@@ -333,8 +334,8 @@ NodeLanes NodeLanesFor(const Call& call, int order, int width) {
         l.first = LaneRows(call, evaluators::CurveBSplineRows, width);
         break;
       case 2:
+        // Its lane form writes SurfaceBSplineSecondRows' products too where they are asked.
         l.first = LaneRows(call, evaluators::SurfaceBSplineRows, width);
-        if (second) l.second = LaneRows(call, evaluators::SurfaceBSplineSecondRows, width);
         break;
       default:
         l.first = LaneRows(call, evaluators::VolumeBSplineRows, width);
@@ -356,11 +357,6 @@ NodeLanes NodeLanesFor(const Call& call, int order, int width) {
         break;
     }
   }
-  // A curve's second derivatives and a B-spline surface's come from a second function: both
-  // in lanes, or neither.
-  const bool two =
-      second && (call.directions == 1 || (call.weights == nullptr && call.directions == 2));
-  if (two && l.second == nullptr) l.first = nullptr;
   return l;
 }
 
@@ -380,9 +376,7 @@ unsigned LaneNodeRows(const Call& call, const NodeLanes& lanes, const Site* site
     return lanes.first(call, sites, bases, first, P, 0) |
            lanes.second(call, sites, bases, second, P, 0);
   }
-  unsigned again = lanes.first(call, sites, bases, out, P, 0);
-  if (lanes.second) again |= lanes.second(call, sites, bases, out, P, 0);
-  return again;
+  return lanes.first(call, sites, bases, out, P, 0);
 }
 
 // Global indices of an element's functions, row order: first + k + j n0 + i n0 n1.

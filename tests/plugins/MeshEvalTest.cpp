@@ -259,7 +259,7 @@ TEST_F(MeshEval, LanesChangeNoBit) {
       c.rule[k] = t % 5 == 1 ? std::vector<double>{0.0, 0.5, 1.0, 0.5}
                              : std::vector<double>{static_cast<double>(1 + rng() % 7)};
     }
-    c.options[1] = c.options[2] = t % 2;  // Hessians and Laplacians
+    c.options[1] = c.options[2] = (t / 4) % 2;  // Hessians and Laplacians, in every kind of space
     c.options[3] = t % 6 == 5 ? 1 + static_cast<double>(rng() % static_cast<unsigned>(2 * d)) : 0;
     SCOPED_TRACE("case " + std::to_string(t) + ", d = " + std::to_string(d) + ", rdim " +
                  std::to_string(rdim));
