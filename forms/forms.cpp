@@ -122,11 +122,25 @@ std::size_t Unknowns(const Form& form, const Mesh& mesh) {
   return n;
 }
 
+namespace {
+
+// Pairs of functions that share an element, per component pair: every element's, or where fewer
+// are evaluated at most nsh^2 for each of them.
+std::size_t PairBound(const Mesh& mesh) {
+  std::size_t pairs = 1;
+  for (int d = 0; d < mesh.d; ++d) pairs = Times(pairs, NeighbourPairs(mesh.space.axis[d]));
+  if (!AllElements(mesh)) {
+    const std::size_t nsh = static_cast<std::size_t>(mesh::Functions(mesh));
+    pairs = std::min(pairs, Times(mesh.count, Times(nsh, nsh)));
+  }
+  return pairs;
+}
+
+}  // namespace
+
 std::size_t PatternBound(const Form& form, const Mesh& mesh) {
   const std::size_t C = static_cast<std::size_t>(Components(form, mesh));
-  std::size_t pairs = Times(C, C);
-  for (int d = 0; d < mesh.d; ++d) pairs = Times(pairs, NeighbourPairs(mesh.space.axis[d]));
-  return pairs;
+  return Times(Times(C, C), PairBound(mesh));
 }
 
 std::size_t PatternBytes(const Mesh& mesh) {
@@ -138,8 +152,11 @@ std::size_t PatternBytes(const Mesh& mesh) {
   return bytes;
 }
 
+namespace {
+
+// The pattern of C components a function.
 template <typename Index>
-std::size_t Pattern(const Form& form, const Mesh& mesh, void* scratch, Index* jc, Index* ir) {
+std::size_t ComponentPattern(int C, const Mesh& mesh, void* scratch, Index* jc, Index* ir) {
   char* at = static_cast<char*>(scratch);
   const Reach* reach[kMaxDirections] = {nullptr, nullptr, nullptr};
   int n[kMaxDirections] = {1, 1, 1};
@@ -185,7 +202,6 @@ std::size_t Pattern(const Form& form, const Mesh& mesh, void* scratch, Index* jc
     }
   }
 
-  const int C = Components(form, mesh);
   const std::size_t ndof = static_cast<std::size_t>(n[0]) * n[1] * n[2];
   std::size_t nnz = 0;
   jc[0] = 0;
@@ -195,6 +211,16 @@ std::size_t Pattern(const Form& form, const Mesh& mesh, void* scratch, Index* jc
       for (int j1 = 0; j1 < n[1]; ++j1) {
         for (int j0 = 0; j0 < n[0]; ++j0) {
           const Reach* rj[3] = {&reach[0][j0], &reach[1][j1], &reach[2][j2]};
+          // A column none of whose elements is chosen is empty: skipped without visiting its
+          // neighbours, so that a chunk costs its unknowns and its own pairs.
+          if (!all) {
+            const int lo[3] = {rj[0]->elo, rj[1]->elo, rj[2]->elo};
+            const int hi[3] = {rj[0]->ehi, rj[1]->ehi, rj[2]->ehi};
+            if (lo[0] > hi[0] || lo[1] > hi[1] || lo[2] > hi[2] || chosen.Count(lo, hi) == 0) {
+              jc[++column] = static_cast<Index>(nnz);
+              continue;
+            }
+          }
           for (int c1 = 0; c1 < C; ++c1) {
             const std::size_t base = static_cast<std::size_t>(c1) * ndof;
             for (int r2 = rj[2]->nlo; r2 <= rj[2]->nhi; ++r2) {
@@ -221,6 +247,162 @@ std::size_t Pattern(const Form& form, const Mesh& mesh, void* scratch, Index* jc
     }
   }
   return nnz;
+}
+
+}  // namespace
+
+template <typename Index>
+std::size_t Pattern(const Form& form, const Mesh& mesh, void* scratch, Index* jc, Index* ir) {
+  return ComponentPattern(Components(form, mesh), mesh, scratch, jc, ir);
+}
+
+std::size_t DomainPatternBound(const Piece pieces[], int count) {
+  std::size_t bound = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::size_t b = PatternBound(pieces[i].form, *pieces[i].mesh);
+    bound = b > SIZE_MAX - bound ? SIZE_MAX : bound + b;
+  }
+  return bound;
+}
+
+namespace {
+
+// Functions of a mesh's space.
+std::size_t SpaceFunctions(const Mesh& mesh) {
+  std::size_t n = 1;
+  for (int d = 0; d < mesh.d; ++d) n = Times(n, static_cast<std::size_t>(mesh.space.axis[d].n));
+  return n;
+}
+
+// Bytes of one piece's part of a domain pattern's scratch: its own pattern's scratch, column
+// starts and rows.
+template <typename Index>
+std::size_t PieceBytes(const Mesh& mesh) {
+  return Round(PatternBytes(mesh)) + Round((SpaceFunctions(mesh) + 1) * sizeof(Index)) +
+         Round(PairBound(mesh) * sizeof(Index));
+}
+
+// The scratch of a domain pattern, in order: every piece's offset, the pieces' parts, the
+// global columns' starts and sources (piece, local column), the merged scalar pattern.
+struct DomainLayout {
+  std::size_t pieces, starts, sources, merged, mergedRows, total;
+};
+
+template <typename Index>
+DomainLayout DomainLayoutOf(const Piece pieces[], int count, std::size_t ndof) {
+  DomainLayout l{};
+  std::size_t at = Round((static_cast<std::size_t>(count) + 1) * sizeof(std::size_t));
+  std::size_t rows = 0, columns = 0;
+  l.pieces = at;
+  for (int i = 0; i < count; ++i) {
+    at += PieceBytes<Index>(*pieces[i].mesh);
+    rows += PairBound(*pieces[i].mesh);
+    columns += SpaceFunctions(*pieces[i].mesh);
+  }
+  l.starts = at;
+  at += Round((ndof + 1) * sizeof(std::size_t));
+  l.sources = at;
+  at += Round(columns * 2 * sizeof(int));
+  l.merged = at;
+  at += Round((ndof + 1) * sizeof(Index));
+  l.mergedRows = at;
+  at += Round(rows * sizeof(Index));
+  l.total = at;
+  return l;
+}
+
+}  // namespace
+
+std::size_t DomainPatternBytes(const Piece pieces[], int count, std::size_t ndof) {
+  return std::max(DomainLayoutOf<std::int64_t>(pieces, count, ndof).total,
+                  DomainLayoutOf<std::size_t>(pieces, count, ndof).total);
+}
+
+template <typename Index>
+std::size_t DomainPattern(const Piece pieces[], int count, std::size_t ndof, void* scratch,
+                          Index* jc, Index* ir) {
+  char* base = static_cast<char*>(scratch);
+  const DomainLayout l = DomainLayoutOf<Index>(pieces, count, ndof);
+  std::size_t* offset = reinterpret_cast<std::size_t*>(base);
+  std::size_t* start = reinterpret_cast<std::size_t*>(base + l.starts);
+  int* source = reinterpret_cast<int*>(base + l.sources);
+  Index* mjc = reinterpret_cast<Index*>(base + l.merged);
+  Index* mir = reinterpret_cast<Index*>(base + l.mergedRows);
+  // Piece i's pattern: its columns' starts and its rows, in its own numbering.
+  const auto Columns = [&](int i) {
+    return reinterpret_cast<Index*>(base + offset[i] + Round(PatternBytes(*pieces[i].mesh)));
+  };
+  const auto Rows = [&](int i) {
+    return Columns(i) + Round((SpaceFunctions(*pieces[i].mesh) + 1) * sizeof(Index)) / sizeof(Index);
+  };
+
+  // Each piece's scalar pattern, and how many of its columns each global column takes.
+  offset[0] = l.pieces;
+  std::memset(start, 0, (ndof + 1) * sizeof(std::size_t));
+  for (int i = 0; i < count; ++i) {
+    const Mesh& mesh = *pieces[i].mesh;
+    offset[i + 1] = offset[i] + PieceBytes<Index>(mesh);
+    const Index* ljc = Columns(i);
+    ComponentPattern(1, mesh, base + offset[i], Columns(i), Rows(i));
+    const double* gnum = pieces[i].gnum;
+    for (std::size_t b = 0, n = SpaceFunctions(mesh); b < n; ++b) {
+      if (ljc[b + 1] > ljc[b]) ++start[static_cast<std::size_t>(gnum[b])];
+    }
+  }
+  for (std::size_t J = 0; J < ndof; ++J) start[J + 1] += start[J];
+  for (int i = 0; i < count; ++i) {
+    const Index* ljc = Columns(i);
+    const double* gnum = pieces[i].gnum;
+    for (std::size_t b = 0, n = SpaceFunctions(*pieces[i].mesh); b < n; ++b) {
+      if (ljc[b + 1] == ljc[b]) continue;
+      int* s = source + 2 * start[static_cast<std::size_t>(gnum[b]) - 1]++;
+      s[0] = i;
+      s[1] = static_cast<int>(b);
+    }
+  }
+  for (std::size_t J = ndof; J > 0; --J) start[J] = start[J - 1];
+  start[0] = 0;
+
+  // The global columns: their sources' rows mapped, sorted and without repeats where more than
+  // one local column meets there or the numbering does not keep the order.
+  std::size_t nnz = 0;
+  mjc[0] = 0;
+  for (std::size_t J = 0; J < ndof; ++J) {
+    const std::size_t first = nnz;
+    bool sorted = true;
+    for (std::size_t k = start[J]; k < start[J + 1]; ++k) {
+      const int i = source[2 * k];
+      const std::size_t b = static_cast<std::size_t>(source[2 * k + 1]);
+      const Index* ljc = Columns(i);
+      const Index* lir = Rows(i);
+      const double* gnum = pieces[i].gnum;
+      for (Index r = ljc[b]; r < ljc[b + 1]; ++r) {
+        const Index row = static_cast<Index>(gnum[static_cast<std::size_t>(lir[r])]) - 1;
+        if (nnz > first && row <= mir[nnz - 1]) sorted = false;
+        mir[nnz++] = row;
+      }
+    }
+    if (!sorted) {
+      std::sort(mir + first, mir + nnz);
+      nnz = static_cast<std::size_t>(std::unique(mir + first, mir + nnz) - mir);
+    }
+    mjc[J + 1] = static_cast<Index>(nnz);
+  }
+
+  // Every component pair: component c of global function J at c ndof + J.
+  const int C = Components(pieces[0].form, *pieces[0].mesh);
+  std::size_t out = 0, column = 0;
+  jc[0] = 0;
+  for (int c2 = 0; c2 < C; ++c2) {
+    for (std::size_t J = 0; J < ndof; ++J) {
+      for (int c1 = 0; c1 < C; ++c1) {
+        const Index shift = static_cast<Index>(static_cast<std::size_t>(c1) * ndof);
+        for (Index k = mjc[J]; k < mjc[J + 1]; ++k) ir[out++] = shift + mir[k];
+      }
+      jc[++column] = static_cast<Index>(out);
+    }
+  }
+  return out;
 }
 
 namespace {
@@ -475,34 +657,49 @@ void ElementMatrix(const Form& form, const Element& el, const Sizes& s, std::siz
   }
 }
 
-// The k-th evaluated element's unknowns, as global rows: component c of function a at c ndof + a.
-void Rows(const Element& el, const Sizes& s, std::size_t ndof) {
-  for (std::size_t c = 0; c < s.C; ++c) {
-    for (std::size_t a = 0; a < s.nsh; ++a) {
-      el.row[c * s.nsh + a] =
-          static_cast<std::ptrdiff_t>(c * ndof) + static_cast<std::ptrdiff_t>(el.fields.connectivity[a]) - 1;
+// The k-th evaluated element's unknowns, as global rows: component c of function a at c ndof + a,
+// a the function's index in the patch or, through gnum, in the domain.
+void Rows(const Element& el, const Sizes& s, std::size_t ndof, const double* gnum) {
+  for (std::size_t a = 0; a < s.nsh; ++a) {
+    const std::size_t local = static_cast<std::size_t>(el.fields.connectivity[a]) - 1;
+    const std::size_t global = gnum ? static_cast<std::size_t>(gnum[local]) - 1 : local;
+    for (std::size_t c = 0; c < s.C; ++c) {
+      el.row[c * s.nsh + a] = static_cast<std::ptrdiff_t>(c * ndof + global);
     }
   }
 }
 
-// Whether element `element` has a function in [lo, hi) (scalar, 0-based indices).
-bool Touches(const Mesh& mesh, std::size_t element, std::size_t lo, std::size_t hi) {
+// Whether element `element` has a function in [lo, hi) (scalar, 0-based indices, global through
+// gnum where it is given).
+bool Touches(const Mesh& mesh, const double* gnum, std::size_t element, std::size_t lo,
+             std::size_t hi) {
   int first[kMaxDirections], last[kMaxDirections];
   mesh::ElementBox(mesh, element, first, last);
-  std::size_t a = 0, b = 0;
-  for (int d = 0; d < mesh.d; ++d) {
-    a += static_cast<std::size_t>(first[d]) * static_cast<std::size_t>(mesh.space.stride[d]);
-    b += static_cast<std::size_t>(last[d]) * static_cast<std::size_t>(mesh.space.stride[d]);
+  const std::ptrdiff_t* stride = mesh.space.stride;
+  if (gnum == nullptr) {
+    std::size_t a = 0, b = 0;
+    for (int d = 0; d < mesh.d; ++d) {
+      a += static_cast<std::size_t>(first[d]) * static_cast<std::size_t>(stride[d]);
+      b += static_cast<std::size_t>(last[d]) * static_cast<std::size_t>(stride[d]);
+    }
+    return a < hi && b >= lo;
   }
-  return a < hi && b >= lo;
+  for (int i = first[2]; i <= last[2]; ++i) {
+    for (int j = first[1]; j <= last[1]; ++j) {
+      for (int k = first[0]; k <= last[0]; ++k) {
+        const std::size_t g = static_cast<std::size_t>(gnum[k + j * stride[1] + i * stride[2]]) - 1;
+        if (g >= lo && g < hi) return true;
+      }
+    }
+  }
+  return false;
 }
 
 template <typename Index>
 struct Job {
-  const Form* form;
-  const Mesh* mesh;
-  mesh::Scratch* const* scratch;
-  void* const* extra;
+  const Piece* pieces;
+  int count;
+  std::size_t ndof;  // global functions
   const Index* jc;
   const Index* ir;
   double* out;       // pr, or the vector
@@ -516,45 +713,80 @@ struct Job {
 template <typename Index>
 void Work(void* context, int t, std::size_t, std::size_t) {
   const Job<Index>& job = *static_cast<const Job<Index>*>(context);
-  const Form& form = *job.form;
-  const Mesh& mesh = *job.mesh;
-  const Sizes s = SizesOf(form, mesh);
-  const std::size_t ndof = Unknowns(form, mesh) / s.C;
+  const std::size_t ndof = job.ndof;
   const std::size_t lo = job.cut[t], hi = job.cut[t + 1];
   if (lo >= hi) return;
-  const Element el = Carve(form, mesh, job.extra[t]);
-  const bool vector = IsVector(form.kind);
-  const std::size_t run = static_cast<std::size_t>(mesh.space.axis[0].p) + 1;
-  for (std::size_t k = 0; k < mesh.count; ++k) {
-    const std::size_t element = mesh::ElementAt(mesh, k);
-    if (!Touches(mesh, element, lo, hi)) continue;
-    mesh::EvaluateElement(mesh, job.scratch[t], element, el.fields);
-    ElementMatrix(form, el, s, k);
-    Rows(el, s, ndof);
-    if (vector) {
-      for (std::size_t A = 0; A < s.nloc; ++A) {
-        const std::size_t I = static_cast<std::size_t>(el.row[A]);
-        const std::size_t a = I % ndof;
-        if (a >= lo && a < hi) job.out[I] += el.acc[A];
+  for (int which = 0; which < job.count; ++which) {
+    const Piece& piece = job.pieces[which];
+    const Form& form = piece.form;
+    const Mesh& mesh = *piece.mesh;
+    const Sizes s = SizesOf(form, mesh);
+    const Element el = Carve(form, mesh, piece.extra[t]);
+    const bool vector = IsVector(form.kind);
+    const std::size_t run = static_cast<std::size_t>(mesh.space.axis[0].p) + 1;
+    for (std::size_t k = 0; k < mesh.count; ++k) {
+      const std::size_t element = mesh::ElementAt(mesh, k);
+      if (!Touches(mesh, piece.gnum, element, lo, hi)) continue;
+      mesh::EvaluateElement(mesh, piece.scratch[t], element, el.fields);
+      ElementMatrix(form, el, s, k);
+      Rows(el, s, ndof, piece.gnum);
+      if (vector) {
+        for (std::size_t A = 0; A < s.nloc; ++A) {
+          const std::size_t I = static_cast<std::size_t>(el.row[A]);
+          const std::size_t a = I % ndof;
+          if (a >= lo && a < hi) job.out[I] += el.acc[A];
+        }
+        continue;
       }
-      continue;
-    }
-    for (std::size_t B = 0; B < s.nloc; ++B) {
-      const std::size_t J = static_cast<std::size_t>(el.row[B]);
-      const std::size_t b = J % ndof;
-      if (b < lo || b >= hi) continue;
-      const Index* first = job.ir + job.jc[J];
-      const Index* last = job.ir + job.jc[J + 1];
-      double* column = job.out + job.jc[J];
-      // The element's rows come in runs of consecutive unknowns along xi, each a run of
-      // consecutive entries of the column.
-      for (std::size_t A = 0; A < s.nloc; A += run) {
-        const Index row = static_cast<Index>(el.row[A]);
-        const std::size_t at = static_cast<std::size_t>(std::lower_bound(first, last, row) - first);
-        for (std::size_t i = 0; i < run; ++i) column[at + i] += el.Ke[(A + i) + s.nloc * B];
+      for (std::size_t B = 0; B < s.nloc; ++B) {
+        const std::size_t J = static_cast<std::size_t>(el.row[B]);
+        const std::size_t b = J % ndof;
+        if (b < lo || b >= hi) continue;
+        const Index* first = job.ir + job.jc[J];
+        const Index* last = job.ir + job.jc[J + 1];
+        double* column = job.out + job.jc[J];
+        // The element's rows come in runs along xi, each a run of consecutive entries of the
+        // column where its unknowns are consecutive (always within a patch's own numbering);
+        // elsewhere each row is found on its own.
+        for (std::size_t A = 0; A < s.nloc; A += run) {
+          const std::ptrdiff_t row = el.row[A];
+          bool consecutive = true;
+          for (std::size_t i = 1; i < run; ++i) {
+            consecutive = consecutive && el.row[A + i] == row + static_cast<std::ptrdiff_t>(i);
+          }
+          if (consecutive) {
+            const std::size_t at = static_cast<std::size_t>(
+                std::lower_bound(first, last, static_cast<Index>(row)) - first);
+            for (std::size_t i = 0; i < run; ++i) column[at + i] += el.Ke[(A + i) + s.nloc * B];
+            continue;
+          }
+          for (std::size_t i = 0; i < run; ++i) {
+            const std::size_t at = static_cast<std::size_t>(
+                std::lower_bound(first, last, static_cast<Index>(el.row[A + i])) - first);
+            column[at] += el.Ke[(A + i) + s.nloc * B];
+          }
+        }
       }
     }
   }
+}
+
+// Functions cut where the stored entries of their first component's columns are shared evenly
+// (every component's columns hold the same pattern); a vector's in equal counts.
+template <typename Index>
+void Cut(const Index* jc, std::size_t n, int threads, std::size_t cut[]) {
+  cut[0] = 0;
+  for (int t = 1; t < threads; ++t) {
+    if (jc == nullptr) {
+      cut[t] = n / static_cast<std::size_t>(threads) * static_cast<std::size_t>(t);
+      continue;
+    }
+    const std::size_t nnz = static_cast<std::size_t>(jc[n]);
+    const std::size_t target = nnz / static_cast<std::size_t>(threads) * static_cast<std::size_t>(t);
+    cut[t] = static_cast<std::size_t>(std::lower_bound(jc, jc + n + 1, static_cast<Index>(target)) - jc);
+    if (cut[t] < cut[t - 1]) cut[t] = cut[t - 1];
+  }
+  cut[threads] = n;
 }
 
 }  // namespace
@@ -580,35 +812,34 @@ double ElementCost(const Form& form, const Mesh& mesh) {
 }
 
 template <typename Index>
+void AssembleDomain(const Piece pieces[], int count, std::size_t ndof, int threads,
+                    const Index* jc, const Index* ir, double* pr) {
+  std::size_t cut[65];
+  Cut(jc, ndof, threads, cut);
+  Job<Index> job{pieces, count, ndof, jc, ir, pr, cut};
+  evaluators::Shares(static_cast<std::size_t>(threads), threads, 256 * 1024, Work<Index>, &job);
+}
+
+void AssembleDomainVector(const Piece pieces[], int count, std::size_t ndof, int threads,
+                          double* out) {
+  std::size_t cut[65];
+  Cut<std::size_t>(nullptr, ndof, threads, cut);
+  Job<std::size_t> job{pieces, count, ndof, nullptr, nullptr, out, cut};
+  evaluators::Shares(static_cast<std::size_t>(threads), threads, 256 * 1024,
+                     Work<std::size_t>, &job);
+}
+
+template <typename Index>
 void Assemble(const Form& form, const Mesh& mesh, mesh::Scratch* const scratch[],
               void* const extra[], int threads, const Index* jc, const Index* ir, double* pr) {
-  // Functions cut where the stored entries of their first component's columns are shared
-  // evenly; every component's columns hold the same pattern.
-  const std::size_t n = Unknowns(form, mesh) / SizesOf(form, mesh).C;
-  std::size_t cut[65];
-  const std::size_t nnz = static_cast<std::size_t>(jc[n]);
-  cut[0] = 0;
-  for (int t = 1; t < threads; ++t) {
-    const std::size_t target = nnz / static_cast<std::size_t>(threads) * static_cast<std::size_t>(t);
-    cut[t] = static_cast<std::size_t>(std::lower_bound(jc, jc + n + 1, static_cast<Index>(target)) - jc);
-    if (cut[t] < cut[t - 1]) cut[t] = cut[t - 1];
-  }
-  cut[threads] = n;
-  Job<Index> job{&form, &mesh, scratch, extra, jc, ir, pr, cut};
-  evaluators::Shares(static_cast<std::size_t>(threads), threads, 256 * 1024, Work<Index>, &job);
+  const Piece piece{&mesh, form, nullptr, scratch, extra};
+  AssembleDomain(&piece, 1, SpaceFunctions(mesh), threads, jc, ir, pr);
 }
 
 void AssembleVector(const Form& form, const Mesh& mesh, mesh::Scratch* const scratch[],
                     void* const extra[], int threads, double* out) {
-  const std::size_t n = Unknowns(form, mesh) / SizesOf(form, mesh).C;
-  std::size_t cut[65];
-  for (int t = 0; t <= threads; ++t) {
-    cut[t] = n / static_cast<std::size_t>(threads) * static_cast<std::size_t>(t);
-  }
-  cut[threads] = n;
-  Job<std::size_t> job{&form, &mesh, scratch, extra, nullptr, nullptr, out, cut};
-  evaluators::Shares(static_cast<std::size_t>(threads), threads, 256 * 1024,
-                     Work<std::size_t>, &job);
+  const Piece piece{&mesh, form, nullptr, scratch, extra};
+  AssembleDomainVector(&piece, 1, SpaceFunctions(mesh), threads, out);
 }
 
 template <typename Index>
@@ -640,6 +871,14 @@ template void Assemble<std::int64_t>(const Form&, const Mesh&, mesh::Scratch* co
 template void Assemble<std::size_t>(const Form&, const Mesh&, mesh::Scratch* const[],
                                     void* const[], int, const std::size_t*, const std::size_t*,
                                     double*);
+template std::size_t DomainPattern<std::int64_t>(const Piece[], int, std::size_t, void*,
+                                                 std::int64_t*, std::int64_t*);
+template std::size_t DomainPattern<std::size_t>(const Piece[], int, std::size_t, void*,
+                                                std::size_t*, std::size_t*);
+template void AssembleDomain<std::int64_t>(const Piece[], int, std::size_t, int,
+                                           const std::int64_t*, const std::int64_t*, double*);
+template void AssembleDomain<std::size_t>(const Piece[], int, std::size_t, int,
+                                          const std::size_t*, const std::size_t*, double*);
 template std::size_t DropZeros<std::int64_t>(std::size_t, std::int64_t*, std::int64_t*, double*);
 template std::size_t DropZeros<std::size_t>(std::size_t, std::size_t*, std::size_t*, double*);
 

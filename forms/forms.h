@@ -53,15 +53,38 @@ int Components(const Form& form, const mesh::Mesh& mesh);
 std::size_t Unknowns(const Form& form, const mesh::Mesh& mesh);
 
 // The matrix's pattern: the pairs of unknowns whose functions share an evaluated element. Bound:
-// the pairs for every element of the mesh, an upper bound for any choice of elements, known
-// before anything is allocated; SIZE_MAX where it does not fit.
+// known before anything is allocated, the pairs of every element of the mesh or, where fewer
+// elements are evaluated (a chunk, a side), at most their own pairs, so that a chunk's result is
+// sized by the chunk; SIZE_MAX where it does not fit.
 std::size_t PatternBound(const Form& form, const mesh::Mesh& mesh);
 // Bytes the pattern needs besides its output (a table of the chosen elements; 0 for all of them).
 std::size_t PatternBytes(const mesh::Mesh& mesh);
 // jc[0..n] and ir[0..nnz-1], rows ascending in every column; returns nnz <= PatternBound. scratch:
-// PatternBytes, aligned for int.
+// PatternBytes, aligned for int. Costs in proportion to the unknowns plus the chosen elements'
+// pairs.
 template <typename Index>
 std::size_t Pattern(const Form& form, const mesh::Mesh& mesh, void* scratch, Index* jc, Index* ir);
+
+// A piece of a domain: a patch's mesh (or one of its faces), the form with its coefficients at
+// the piece's evaluated nodes, the global index of each of the patch's functions (1-based, as
+// doubles, in the patch's order; nullptr: the patch's own indices), and each thread's scratch.
+// A domain's result sums its pieces' contributions in global numbering, in the order of the
+// pieces and of each piece's elements, whichever thread owns the entry.
+struct Piece {
+  const mesh::Mesh* mesh;
+  Form form;
+  const double* gnum;
+  mesh::Scratch* const* scratch;
+  void* const* extra;
+};
+
+// A domain's pattern over ndof global functions: each piece's own, mapped through its numbering
+// and merged. Bound: the sum of the pieces' bounds. Bytes of scratch it needs besides its output.
+std::size_t DomainPatternBound(const Piece pieces[], int count);
+std::size_t DomainPatternBytes(const Piece pieces[], int count, std::size_t ndof);
+template <typename Index>
+std::size_t DomainPattern(const Piece pieces[], int count, std::size_t ndof, void* scratch,
+                          Index* jc, Index* ir);
 
 // Bytes of one thread's scratch besides the mesh's: the element's fields and matrix.
 std::size_t ElementBytes(const Form& form, const mesh::Mesh& mesh);
@@ -76,6 +99,14 @@ void Assemble(const Form& form, const mesh::Mesh& mesh, mesh::Scratch* const scr
               void* const extra[], int threads, const Index* jc, const Index* ir, double* pr);
 void AssembleVector(const Form& form, const mesh::Mesh& mesh, mesh::Scratch* const scratch[],
                     void* const extra[], int threads, double* out);
+
+// The same over a domain's pieces (jc, ir from DomainPattern), ndof global functions; every piece
+// has at least `threads` scratches.
+template <typename Index>
+void AssembleDomain(const Piece pieces[], int count, std::size_t ndof, int threads,
+                    const Index* jc, const Index* ir, double* pr);
+void AssembleDomainVector(const Piece pieces[], int count, std::size_t ndof, int threads,
+                          double* out);
 
 // Drops the entries that summed to exactly 0, moving the others up; returns the new nnz.
 template <typename Index>

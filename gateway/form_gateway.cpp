@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include <cmath>
+#include <cstdlib>
+#include <new>
+
 #include "batch.h"
 #include "checks.h"
 #include "forms.h"
@@ -58,18 +62,18 @@ Names Split(const char* list) {
   RaiseV(who, "", mnemonic, format, args);
 }
 
-// A coefficient: one value or rdim values for every node, or a value (rdim values) at each node
-// of every evaluated element, in MeshEval's order.
+// A coefficient: one value or rdim values for every node, or a value (rdim values) at each of
+// `nodes` nodes, those of every evaluated element in MeshEval's order (piece by piece over a
+// domain).
 forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxArray* a,
-                                   forms::Kind kind, const mesh::Mesh& mesh) {
+                                   forms::Kind kind, int rdim, std::size_t nodes) {
   if (!mxIsDouble(a)) {
     Fail(who, "notDouble", "%s must be a real double array, found %s.", name, mxGetClassName(a));
   }
   if (mxIsComplex(a)) Fail(who, "complex", "%s must be real, found a complex array.", name);
   if (mxIsSparse(a)) Fail(who, "sparse", "%s must be a full array, found a sparse one.", name);
   const std::size_t count = mxGetNumberOfElements(a), rows = mxGetM(a);
-  const std::size_t r = static_cast<std::size_t>(mesh.rdim);
-  const std::size_t nodes = static_cast<std::size_t>(mesh::Nodes(mesh)) * mesh.count;
+  const std::size_t r = static_cast<std::size_t>(rdim);
   const bool vector = kind == forms::Kind::Advection;  // b has rdim components
   const bool either = kind == forms::Kind::Load;       // f has 1 or rdim
   forms::Coefficient c{mxGetPr(a), 1, false};
@@ -98,26 +102,56 @@ forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxAr
   return c;
 }
 
-}  // namespace
+[[noreturn]] void Usage(const MeshCall& call, const Names& coefficients, int inputs) {
+  char message[480];
+  std::snprintf(message, sizeof message,
+                "%d inputs expected, as in %s = %s(coefs, order, knots1, knots2, knots3, "
+                "spaceOrder, spaceKnots1, spaceKnots2, spaceKnots3, spaceWeights, quadrature1, "
+                "quadrature2, quadrature3, elements, options, %s%s%s), or over a domain "
+                "%s(header, 16 inputs a piece, %s%s%s)",
+                inputs, call.outputs, call.core, coefficients.name[0],
+                coefficients.count > 1 ? ", " : "",
+                coefficients.count > 1 ? coefficients.name[1] : "", call.core,
+                coefficients.name[0], coefficients.count > 1 ? ", " : "",
+                coefficients.count > 1 ? coefficients.name[1] : "");
+  mexErrMsgTxt(message);
+  std::abort();
+}
 
-void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs,
-             const mxArray* prhs[]) {
+// The size limits of a result of n unknowns and up to `bound` stored entries.
+void CheckResultSize(const char* who, bool vector, std::size_t n, std::size_t bound) {
+  const std::size_t most = MaxOutputElements();
+  if (n > most || (vector && n > static_cast<std::size_t>(INT_MAX)) || bound == SIZE_MAX ||
+      bound > PTRDIFF_MAX / 16) {
+    Fail(who, "tooManyPoints",
+         "the result would have %zu unknowns and up to %zu stored entries, more than this host "
+         "holds.",
+         n, bound);
+  }
+}
+
+// The one output: a dense column, or an n x n sparse matrix of room for `bound` entries.
+struct Result {
+  double* pr;
+  mwIndex *ir, *jc;
+};
+
+Result MakeResult(Outputs* made, mxArray* plhs[], bool vector, std::size_t n, std::size_t bound) {
+  Result r{nullptr, nullptr, nullptr};
+  if (vector) {
+    r.pr = made->Matrix(0, n, 1);
+  } else {
+    plhs[0] = mxCreateSparse(n, n, bound > 0 ? bound : 1, mxREAL);
+    r.pr = mxGetPr(plhs[0]);
+    r.ir = mxGetIr(plhs[0]);
+    r.jc = mxGetJc(plhs[0]);
+  }
+  return r;
+}
+
+void RunPatchForm(const MeshCall& call, const Names& coefficients, int nlhs, mxArray* plhs[],
+                  const mxArray* prhs[]) {
   const char* who = call.name;
-  const Names coefficients = Split(call.inputs);
-  const int inputs = kMeshInputs + coefficients.count;
-  if (nrhs != inputs) {
-    char message[320];
-    std::snprintf(message, sizeof message,
-                  "%d inputs expected, as in %s = %s(coefs, order, knots1, knots2, knots3, "
-                  "spaceOrder, spaceKnots1, spaceKnots2, spaceKnots3, spaceWeights, quadrature1, "
-                  "quadrature2, quadrature3, elements, options, %s%s%s)",
-                  inputs, call.outputs, call.core, coefficients.name[0],
-                  coefficients.count > 1 ? ", " : "", coefficients.count > 1 ? coefficients.name[1] : "");
-    mexErrMsgTxt(message);
-  }
-  if (nlhs > 1) {
-    Fail(who, "tooManyOutputs", "%d outputs were requested; %s has one.", nlhs, call.core);
-  }
   MeshRequest rq = ReadMesh(who, prhs);
   mesh::Mesh& mesh = rq.mesh;
   forms::Form form{};
@@ -128,34 +162,20 @@ void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs,
          "side must be 0: a face's form is a mass matrix or a load vector, found %d.", mesh.side);
   }
   form.coefficients = coefficients.count;
+  const std::size_t nodes = static_cast<std::size_t>(mesh::Nodes(mesh)) * mesh.count;
   for (int k = 0; k < coefficients.count; ++k) {
-    form.c[k] = ReadCoefficient(who, coefficients.name[k], prhs[kMeshInputs + k], form.kind, mesh);
+    form.c[k] = ReadCoefficient(who, coefficients.name[k], prhs[kMeshInputs + k], form.kind,
+                                mesh.rdim, nodes);
   }
 
   const std::size_t n = forms::Unknowns(form, mesh);
   const bool vector = forms::IsVector(form.kind);
   const std::size_t bound = vector ? 0 : forms::PatternBound(form, mesh);
-  const std::size_t most = MaxOutputElements();
-  if (n > most || (vector && n > static_cast<std::size_t>(INT_MAX)) || bound == SIZE_MAX ||
-      bound > PTRDIFF_MAX / 16) {
-    Fail(who, "tooManyPoints",
-         "the result would have %zu unknowns and up to %zu stored entries, more than this host "
-         "holds.",
-         n, bound);
-  }
+  CheckResultSize(who, vector, n, bound);
 
   // The output first: the host may end the call while making it, and nothing of ours is live.
   Outputs made(nlhs, plhs);
-  double* out = nullptr;
-  mwIndex *ir = nullptr, *jc = nullptr;
-  if (vector) {
-    out = made.Matrix(0, n, 1);
-  } else {
-    plhs[0] = mxCreateSparse(n, n, bound > 0 ? bound : 1, mxREAL);
-    out = mxGetPr(plhs[0]);
-    ir = mxGetIr(plhs[0]);
-    jc = mxGetJc(plhs[0]);
-  }
+  const Result out = MakeResult(&made, plhs, vector, n, bound);
   if (mesh.count == 0 && vector) return;
   const double work = forms::ElementCost(form, mesh) * static_cast<double>(mesh.count);
   const int threads = mesh.count == 0 ? 1 : evaluators::ThreadsFor(work);
@@ -164,22 +184,202 @@ void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs,
   if (memory.threads() == 0) {
     Fail(who, "outOfMemory", "%s could not allocate its scratch.", call.core);
   }
-  mesh::Scratch* scratch[64];
-  void* extra[64];
-  for (int t = 0; t < memory.threads(); ++t) {
-    scratch[t] = memory.scratch(t);
-    extra[t] = memory.extra(t);
-  }
   if (vector) {
-    forms::AssembleVector(form, mesh, scratch, extra, memory.threads(), out);
+    forms::AssembleVector(form, mesh, memory.scratches(), memory.extras(), memory.threads(),
+                          out.pr);
   } else {
-    const std::size_t nnz = forms::Pattern(form, mesh, memory.callExtra(), jc, ir);
-    std::memset(out, 0, nnz * sizeof(double));
-    forms::Assemble(form, mesh, scratch, extra, memory.threads(), static_cast<const mwIndex*>(jc),
-                    static_cast<const mwIndex*>(ir), out);
-    forms::DropZeros(n, jc, ir, out);
+    const std::size_t nnz = forms::Pattern(form, mesh, memory.callExtra(), out.jc, out.ir);
+    std::memset(out.pr, 0, nnz * sizeof(double));
+    forms::Assemble(form, mesh, memory.scratches(), memory.extras(), memory.threads(),
+                    static_cast<const mwIndex*>(out.jc), static_cast<const mwIndex*>(out.ir),
+                    out.pr);
+    forms::DropZeros(n, out.jc, out.ir, out.pr);
   }
   memory.Release();
+}
+
+// A domain's piece k: its mesh inputs at prhs + 1 + k (kMeshInputs + 1), its numbering after.
+constexpr int kPieceInputs = kMeshInputs + 1;
+
+struct Context {
+  char text[32];
+};
+
+Context PatchContext(const double* header, int k) {
+  Context c;
+  std::snprintf(c.text, sizeof c.text, "patch %.0f: ", header[1 + k]);
+  return c;
+}
+
+// What a domain call holds for each piece while it runs.
+struct Held {
+  MeshRequest rq;
+  MeshMemory* memory;
+};
+
+void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, int nlhs,
+                   mxArray* plhs[], const mxArray* prhs[]) {
+  const char* who = call.name;
+  const mxArray* h = prhs[0];
+  if (!mxIsDouble(h) || mxIsComplex(h) || mxIsSparse(h) ||
+      mxGetNumberOfElements(h) != static_cast<std::size_t>(count) + 1) {
+    Fail(who, "optionValue",
+         "header must be [ndof, the patch of each of the %d pieces], real doubles; found %zu "
+         "values of class %s.",
+         count, mxGetNumberOfElements(h), mxGetClassName(h));
+  }
+  const double* header = mxGetPr(h);
+  const double most = static_cast<double>(INT_MAX);
+  if (!(header[0] >= 1 && header[0] <= most && header[0] == std::trunc(header[0]))) {
+    Fail(who, "optionValue", "ndof must be a whole number from 1 to %d, found %g.", INT_MAX,
+         header[0]);
+  }
+  for (int k = 0; k < count; ++k) {
+    const double p = header[1 + k];
+    if (!(p >= 1 && p <= most && p == std::trunc(p))) {
+      Fail(who, "optionValue", "the patch of piece %d must be a whole number of at least 1, "
+           "found %g.", k + 1, p);
+    }
+  }
+  const std::size_t ndof = static_cast<std::size_t>(header[0]);
+  forms::Form form{};
+  form.kind = KindOf(call.kind);
+  form.coefficients = coefficients.count;
+
+  // Every piece checked, and what the call will need, before anything is allocated.
+  std::size_t nodes = 0, bound = 0;
+  double work = 0.0;
+  int d = 0, rdim = 0;
+  for (int k = 0; k < count; ++k) {
+    const Context context = PatchContext(header, k);
+    const mxArray* const* in = prhs + 1 + k * kPieceInputs;
+    MeshRequest rq = ReadMesh(who, in, context.text);
+    mesh::Mesh& mesh = rq.mesh;
+    mesh.wanted = forms::Needs(form.kind);
+    if (mesh.side != 0 && form.kind != forms::Kind::Mass && form.kind != forms::Kind::Load) {
+      Fail(who, "sideOutOfRange",
+           "%sside must be 0: a face's form is a mass matrix or a load vector, found %d.",
+           context.text, mesh.side);
+    }
+    if (k == 0) {
+      d = mesh.d;
+      rdim = mesh.rdim;
+    } else if (mesh.d != d || mesh.rdim != rdim) {
+      Fail(who, "dimensions",
+           "%severy patch of a domain must have %d parametric and %d physical dimensions, as the "
+           "first; found %d and %d.",
+           context.text, d, rdim, mesh.d, mesh.rdim);
+    }
+    const mxArray* g = in[kMeshInputs];
+    std::size_t functions = 1;
+    for (int a = 0; a < mesh.d; ++a) functions *= static_cast<std::size_t>(mesh.space.axis[a].n);
+    if (!mxIsDouble(g) || mxIsComplex(g) || mxIsSparse(g) ||
+        mxGetNumberOfElements(g) != functions) {
+      Fail(who, "numbering",
+           "%sgnum must hold one global index (real double) per function of the space, %zu; "
+           "found %zu of class %s.",
+           context.text, functions, mxGetNumberOfElements(g), mxGetClassName(g));
+    }
+    const double* gnum = mxGetPr(g);
+    for (std::size_t a = 0; a < functions; ++a) {
+      if (!(gnum[a] >= 1 && gnum[a] <= header[0] && gnum[a] == std::trunc(gnum[a]))) {
+        Fail(who, "numbering", "%sgnum(%zu) must be a global index from 1 to %zu, found %g.",
+             context.text, a + 1, ndof, gnum[a]);
+      }
+    }
+    nodes += static_cast<std::size_t>(mesh::Nodes(mesh)) * mesh.count;
+    forms::Form shape = form;
+    for (int c = 0; c < coefficients.count; ++c) shape.c[c] = {nullptr, 1, true};
+    work += forms::ElementCost(shape, mesh) * static_cast<double>(mesh.count);
+    const std::size_t b = forms::PatternBound(shape, mesh);
+    bound = b > SIZE_MAX - bound ? SIZE_MAX : bound + b;
+  }
+  for (int c = 0; c < coefficients.count; ++c) {
+    form.c[c] = ReadCoefficient(who, coefficients.name[c], prhs[1 + count * kPieceInputs + c],
+                                form.kind, rdim, nodes);
+  }
+  const int C = form.kind == forms::Kind::Elasticity ? rdim
+                : form.kind == forms::Kind::Load     ? form.c[0].components
+                                                     : 1;
+  const std::size_t n = ndof * static_cast<std::size_t>(C);
+  const bool vector = forms::IsVector(form.kind);
+  if (vector) bound = 0;
+  CheckResultSize(who, vector, n, bound);
+
+  // The output first: the host may end the call while making it, and nothing of ours is live.
+  Outputs made(nlhs, plhs);
+  const Result out = MakeResult(&made, plhs, vector, n, bound);
+
+  const std::size_t bytes = static_cast<std::size_t>(count) *
+                            (sizeof(Held) + sizeof(MeshMemory) + sizeof(forms::Piece));
+  void* block = std::malloc(bytes + 64);
+  if (block == nullptr) {
+    Fail(who, "outOfMemory", "%s could not allocate its %zu bytes of scratch.", call.core, bytes);
+  }
+  Held* held = static_cast<Held*>(block);
+  MeshMemory* memory = reinterpret_cast<MeshMemory*>(held + count);
+  forms::Piece* pieces = reinterpret_cast<forms::Piece*>(memory + count);
+  const int want = evaluators::ThreadsFor(work);
+  int threads = want;
+  int made_pieces = 0;
+  std::size_t before = 0;  // nodes of the pieces before
+  for (int k = 0; k < count; ++k) {
+    const mxArray* const* in = prhs + 1 + k * kPieceInputs;
+    held[k].rq = ReadMesh(who, in);  // checked above: no fault now
+    mesh::Mesh& mesh = held[k].rq.mesh;
+    mesh.wanted = forms::Needs(form.kind);
+    forms::Form piece = form;
+    for (int c = 0; c < coefficients.count; ++c) {
+      if (!piece.c[c].constant) piece.c[c].v += before * static_cast<std::size_t>(piece.c[c].components);
+    }
+    before += static_cast<std::size_t>(mesh::Nodes(mesh)) * mesh.count;
+    held[k].memory = new (memory + k) MeshMemory(&held[k].rq, want, forms::ElementBytes(piece, mesh));
+    made_pieces = k + 1;
+    if (held[k].memory->threads() == 0) break;
+    if (held[k].memory->threads() < threads) threads = held[k].memory->threads();
+    pieces[k] = {&mesh, piece, mxGetPr(in[kMeshInputs]), held[k].memory->scratches(),
+                 held[k].memory->extras()};
+  }
+  void* scratch = nullptr;
+  const bool room = made_pieces == count && held[count - 1].memory->threads() > 0 &&
+                    (vector || (scratch = std::malloc(forms::DomainPatternBytes(pieces, count, ndof))) != nullptr);
+  if (!room) {
+    for (int k = 0; k < made_pieces; ++k) held[k].memory->Release();
+    std::free(block);
+    Fail(who, "outOfMemory", "%s could not allocate its scratch.", call.core);
+  }
+  if (vector) {
+    forms::AssembleDomainVector(pieces, count, ndof, threads, out.pr);
+  } else {
+    const std::size_t nnz = forms::DomainPattern(pieces, count, ndof, scratch, out.jc, out.ir);
+    std::free(scratch);
+    std::memset(out.pr, 0, nnz * sizeof(double));
+    forms::AssembleDomain(pieces, count, ndof, threads, static_cast<const mwIndex*>(out.jc),
+                          static_cast<const mwIndex*>(out.ir), out.pr);
+    forms::DropZeros(n, out.jc, out.ir, out.pr);
+  }
+  for (int k = 0; k < count; ++k) held[k].memory->Release();
+  std::free(block);
+}
+
+}  // namespace
+
+void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs,
+             const mxArray* prhs[]) {
+  const Names coefficients = Split(call.inputs);
+  const int inputs = kMeshInputs + coefficients.count;
+  const int pieces = (nrhs - coefficients.count - 1) / kPieceInputs;
+  const bool domain = nrhs != inputs && pieces >= 1 &&
+                      nrhs == 1 + pieces * kPieceInputs + coefficients.count;
+  if (nrhs != inputs && !domain) Usage(call, coefficients, inputs);
+  if (nlhs > 1) {
+    Fail(call.name, "tooManyOutputs", "%d outputs were requested; %s has one.", nlhs, call.core);
+  }
+  if (domain) {
+    RunDomainForm(call, coefficients, pieces, nlhs, plhs, prhs);
+  } else {
+    RunPatchForm(call, coefficients, nlhs, plhs, prhs);
+  }
 }
 
 }  // namespace gateway

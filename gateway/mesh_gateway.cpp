@@ -66,10 +66,23 @@ constexpr const char* kMnemonic[] = {
 static_assert(sizeof kMnemonic / sizeof kMnemonic[0] == static_cast<size_t>(Fault::OutOfMemory) + 1,
               "one mnemonic per fault");
 
-[[noreturn]] void Fail(const char* who, Fault fault, const char* format, ...) {
+// What the message of a fault of ReadMesh starts with: "patch 3: " in a domain's call, else "".
+// Set by each ReadMesh for its own thread's call.
+thread_local const char* tContext = "";
+
+[[noreturn]] void Raise(const char* who, const char* mnemonic, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  RaiseV(who, "", kMnemonic[static_cast<int>(fault)], format, args);
+  RaiseV(who, "", mnemonic, format, args);
+}
+
+[[noreturn]] void Fail(const char* who, Fault fault, const char* format, ...) {
+  char message[400];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  Raise(who, kMnemonic[static_cast<int>(fault)], "%s%s", tContext, message);
 }
 
 // The inputs in order, and the names their faults are reported under: the fields of the
@@ -276,7 +289,8 @@ void MeshFault(const char* who, const char* mnemonic, const char* format, ...) {
   RaiseV(who, "", mnemonic, format, args);
 }
 
-MeshRequest ReadMesh(const char* who, const mxArray* const prhs[]) {
+MeshRequest ReadMesh(const char* who, const mxArray* const prhs[], const char* context) {
+  tContext = context ? context : "";
   Array in[kMeshInputs];
   static const char* const kNames[kMeshInputs] = {
       "geometry.coefs", "geometry.order", "geometry.knots{1}", "geometry.knots{2}",
@@ -470,6 +484,7 @@ MeshMemory::MeshMemory(MeshRequest* rq, int threads, std::size_t extraPerThread,
 }
 
 void MeshMemory::Release() {
+  if (block_ == nullptr) return;
   std::free(block_);
   block_ = nullptr;
   threads_ = 0;

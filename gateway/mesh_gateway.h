@@ -36,8 +36,9 @@ struct MeshRequest {
   std::size_t controlPoints;  // of the geometry: its weights are copied, contiguous
 };
 
-// Reads and checks the mesh inputs prhs[0..kMeshInputs-1] of the call named `who`.
-MeshRequest ReadMesh(const char* who, const mxArray* const prhs[]);
+// Reads and checks the mesh inputs prhs[0..kMeshInputs-1] of the call named `who`. context, where
+// it is not nullptr, starts the message of a fault ("patch 3: ").
+MeshRequest ReadMesh(const char* who, const mxArray* const prhs[], const char* context = nullptr);
 
 // Raises who:mnemonic for the faults the callers of ReadMesh detect themselves.
 [[noreturn]] void MeshFault(const char* who, const char* mnemonic, const char* format, ...);
@@ -59,6 +60,8 @@ class MeshMemory {
   mesh::Scratch* scratch(int t) const { return scratch_[t]; }
   void* extra(int t) const { return extra_[t]; }  // extraPerThread bytes for thread t
   void* callExtra() const { return callExtra_; }   // perCall bytes
+  mesh::Scratch* const* scratches() const { return scratch_; }
+  void* const* extras() const { return extra_; }
 
  private:
   void* block_ = nullptr;
@@ -72,8 +75,14 @@ class MeshMemory {
 void RunMeshEval(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
 // A form's core: the mesh's inputs, then the form's coefficients (call.inputs); its matrix or
-// vector.
+// vector. Over a domain: a header [ndof, patch of piece 1, ..., patch of piece n], then each
+// piece's mesh inputs followed by its numbering (the global index of each of the patch's
+// functions, 1-based), then the coefficients, their values at the nodes of every piece in order.
+
 void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+// MultipatchCore: a domain's interfaces, numbering and boundary faces (domain/domain.h).
+void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
 }  // namespace gateway
 
