@@ -42,21 +42,28 @@ Reach ReachOf(const Mesh& mesh, int d, int i) {
 }
 
 // The bound's 1-D factor without the span tables (before anything is allocated): the functions
-// each function of the direction meets, summed.
-std::size_t NeighbourPairs(const evaluators::Axis& a) {
-  // Non-empty spans in order; function i meets those that share one of its non-empty spans.
+// each function of the direction meets on the direction's elements first..last (0-based, in
+// the order of the non-empty spans), summed.
+std::size_t NeighbourPairs(const evaluators::Axis& a, int first, int last) {
+  // The non-empty spans of the elements first..last.
+  int lo = -1, hi = -2;
+  for (int s = a.p, e = 0; s < a.n && e <= last; ++s) {
+    if (!(a.U[s] < a.U[s + 1])) continue;
+    if (e == first) lo = s;
+    hi = s;
+    ++e;
+  }
   std::size_t pairs = 0;
-  for (int i = 0; i < a.n; ++i) {
-    int first = -1, last = -1;
-    for (int s = std::max(i, a.p); s <= std::min(i + a.p, a.n - 1); ++s) {
+  for (int i = std::max(0, lo - a.p); i <= std::min(a.n - 1, hi); ++i) {
+    int from = -1, to = -1;
+    for (int s = std::max({i, a.p, lo}); s <= std::min({i + a.p, a.n - 1, hi}); ++s) {
       if (a.U[s] < a.U[s + 1]) {
-        if (first < 0) first = s;
-        last = s;
+        if (from < 0) from = s;
+        to = s;
       }
     }
-    if (first < 0) continue;
-    const int lo = std::max(0, first - a.p), hi = std::min(a.n - 1, last);
-    pairs += static_cast<std::size_t>(hi - lo + 1);
+    if (from < 0) continue;
+    pairs += static_cast<std::size_t>(std::min(a.n - 1, to) - std::max(0, from - a.p) + 1);
   }
   return pairs;
 }
@@ -125,11 +132,32 @@ std::size_t Unknowns(const Form& form, const Mesh& mesh) {
 namespace {
 
 // Pairs of functions that share an element, per component pair: every element's, or where fewer
-// are evaluated at most nsh^2 for each of them.
+// are evaluated at most the pairs of the box of elements that holds them, and at most nsh^2 for
+// each of them (a chunk of consecutive elements gets about its own pairs).
 std::size_t PairBound(const Mesh& mesh) {
+  int first[kMaxDirections] = {0, 0, 0}, last[kMaxDirections] = {0, 0, 0};
+  for (int d = 0; d < mesh.d; ++d) last[d] = mesh.nel[d] - 1;
+  const bool all = AllElements(mesh);
+  if (!all) {
+    for (int d = 0; d < mesh.d; ++d) {
+      first[d] = mesh.nel[d];
+      last[d] = -1;
+    }
+    for (std::size_t k = 0; k < mesh.count; ++k) {
+      int e[kMaxDirections];
+      mesh::ElementIndex(mesh, mesh::ElementAt(mesh, k), e);
+      for (int d = 0; d < mesh.d; ++d) {
+        first[d] = std::min(first[d], e[d]);
+        last[d] = std::max(last[d], e[d]);
+      }
+    }
+    if (mesh.count == 0) return 0;
+  }
   std::size_t pairs = 1;
-  for (int d = 0; d < mesh.d; ++d) pairs = Times(pairs, NeighbourPairs(mesh.space.axis[d]));
-  if (!AllElements(mesh)) {
+  for (int d = 0; d < mesh.d; ++d) {
+    pairs = Times(pairs, NeighbourPairs(mesh.space.axis[d], first[d], last[d]));
+  }
+  if (!all) {
     const std::size_t nsh = static_cast<std::size_t>(mesh::Functions(mesh));
     pairs = std::min(pairs, Times(mesh.count, Times(nsh, nsh)));
   }

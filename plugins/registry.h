@@ -51,6 +51,8 @@ constexpr const char* FixedUsage(const char* name) {
 }
 
 #define NURBS_LIST(...) __VA_ARGS__
+#define NURBS_DOMAIN(...)
+#define NURBS_MFUNCTION(...)
 #define NURBS_MESH(...)
 #define NURBS_PLUGIN(name, folder, evaluator, sizes, inputs, outputs)                           \
   namespace name##_table {                                                                      \
@@ -93,6 +95,8 @@ constexpr const MeshCall* kMeshCalls[] = {
 #undef NURBS_STRING
 
 #undef NURBS_LIST
+#undef NURBS_DOMAIN
+#undef NURBS_MFUNCTION
 
 }  // namespace registry
 

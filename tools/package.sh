@@ -42,7 +42,9 @@ if [ $matlab = 1 ]; then
 fi
 names=$(sed -n 's/^NURBS_PLUGIN(\([A-Za-z0-9]*\),.*/\1/p' plugins/registry.def)
 # The calls over a whole mesh, as folder/Name: each an m-function over its native core NameCore.
-meshes=$(sed -n 's/^NURBS_MESH(\([A-Za-z0-9]*\), *\([a-z]*\),.*/\2\/\1/p' plugins/registry.def)
+meshes=$(sed -n 's/^NURBS_\(MESH\|DOMAIN\)(\([A-Za-z0-9]*\), *\([a-z]*\),.*/\3\/\2/p' plugins/registry.def)
+# The m-functions with no core of their own, as folder/Name.
+mfiles=$(sed -n 's/^NURBS_MFUNCTION(\([A-Za-z0-9]*\), *\([a-z]*\)).*/\2\/\1/p' plugins/registry.def)
 private=$(sed -n 's/^set(NURBS_PRIVATE_MFILES \(.*\))$/\1/p' plugins/CMakeLists.txt)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -50,7 +52,7 @@ trap 'rm -rf "$stage"' EXIT
 # The sources the plug-ins are built from, in their folders.
 sources() {
   mkdir -p "$1"
-  find kernel evaluators mesh forms gateway mex plugins \
+  find kernel evaluators mesh domain forms gateway mex plugins \
     \( -name '*.cpp' -o -name '*.h' -o -name registry.def \) |
     sort | while read -r f; do mkdir -p "$1/$(dirname "$f")" && cp "$f" "$1/$f"; done
 }
@@ -62,7 +64,7 @@ help_files() {
   for m in $meshes; do echo "plugins/${m}Core.m"; done
 }
 # The m-functions over the cores, and the ones they share in private/.
-mfunctions() { for m in $meshes; do echo "plugins/$m.m"; done; }
+mfunctions() { for m in $meshes $mfiles; do echo "plugins/$m.m"; done; }
 private_files() { for f in $private; do echo "plugins/mesh/private/$f"; done; }
 # The help text's first line, "% RATCURVESHAPEGRAD  Rational basis ..." -> "Rational basis ..."
 summary() { grep -m1 '^%' "$1" | sed 's/^% *[A-Z0-9]* *//'; }
@@ -102,10 +104,13 @@ DESC
   done
   echo "Batch"
   for n in $names; do echo " ${n}Batch"; done
-  for folder in mesh forms; do
+  for folder in mesh forms domain; do
     echo "${folder^}"
     for m in $meshes; do
       [ "${m%%/*}" = "$folder" ] && echo " ${m#*/} ${m#*/}Core"
+    done
+    for m in $mfiles; do
+      [ "${m%%/*}" = "$folder" ] && echo " ${m#*/}"
     done
   done
 } > "$pkgdir/INDEX"
@@ -146,6 +151,9 @@ sources "$mdir/src"
   for m in $meshes; do
     printf '%%   %-27s - %s\n' "${m#*/}" "$(summary "plugins/$m.m")"
     printf '%%   %-27s - %s\n' "${m#*/}Core" "$(summary "plugins/${m}Core.m")"
+  done
+  for m in $mfiles; do
+    printf '%%   %-27s - %s\n' "${m#*/}" "$(summary "plugins/$m.m")"
   done
   echo "%"
   echo "% Building from source"

@@ -43,6 +43,11 @@
 %     'rdim'        physical coordinates: default the highest of x, y, z not zero at every
 %                   control point, at least d.
 %
+%   msh = MeshEval(mp, 'patch', i, ...) and MeshEval(mp, 'boundary', k, ...) take a domain of
+%   several patches (Multipatch): patch i, or the face mp.boundaries(k), with its connectivity
+%   and dofs in the domain's numbering (ndof global; msh.patch is the patch). The other options
+%   are the ones above but space, rdim and side, which the domain fixes.
+%
 %   Fields of msh (first index fastest; q a quadrature node, e an element, a a function):
 %     ndim, rdim, nel, nqn, nel_dir   dimensions (ndim: of the face on a side), counts
 %     elements                        the evaluated elements' indices, 1 x nel
@@ -91,11 +96,60 @@
 %
 %   See also MeshEvalCore, RatSurfShapeGradBatch.
 function msh = MeshEval (geometry, varargin)
-  [args, info] = mesh_arguments ('MeshEval', geometry, varargin, ...
-                                 {'gradient', 'hessian', 'laplacian'});
+  flags = {'gradient', 'hessian', 'laplacian'};
+  if (isstruct (geometry) && isscalar (geometry) && isfield (geometry, 'gnum') && ...
+      isfield (geometry, 'npatch'))
+    msh = domain_mesh (geometry, varargin, flags);
+    return;
+  end
+  [args, info] = mesh_arguments ('MeshEval', geometry, varargin, flags);
   out = cell (1, 15);
   [out{:}] = MeshEvalCore (args{:});
   msh = mesh_struct (out, info);
+end
+
+% A patch of a domain, or one of its boundary faces, in the domain's numbering.
+function msh = domain_mesh (mp, options, flags)
+  fail = @(mnemonic, varargin) error (['MeshEval:' mnemonic], varargin{:});
+  rest = {};
+  patch = [];
+  face = [];
+  for k = 1:2:numel (options)
+    pair = options(k:min (k + 1, end));
+    if (numel (pair) < 2 || ~ischar (pair{1}) || ~any (strcmpi (pair{1}, {'patch', 'boundary'})))
+      rest = [rest, pair];
+      continue;
+    end
+    [name, v] = pair{:};
+    if (strcmpi (name, 'patch'))
+      limit = mp.npatch;
+    else
+      limit = numel (mp.boundaries);
+    end
+    if (~isnumeric (v) || ~isscalar (v) || ~(v >= 1 && v <= limit && v == fix (v)))
+      fail ('optionValue', '%s must be an index from 1 to %d.', lower (name), limit);
+    end
+    if (strcmpi (name, 'patch')), patch = double (v); else, face = double (v); end
+  end
+  if (isempty (patch) == isempty (face))
+    fail ('optionValue', ['a domain''s mesh is one patch''s (''patch'', i) or one boundary ' ...
+                          'face''s (''boundary'', k).']);
+  end
+  if (isempty (face))
+    [args, pieces] = domain_pieces ('MeshEval', mp, [{'patches', patch}, rest], flags);
+  else
+    [args, pieces] = domain_pieces ('MeshEval', mp, [{'boundary', face}, rest], flags);
+  end
+  out = cell (1, 15);
+  [out{:}] = MeshEvalCore (pieces.mesh{:});
+  msh = mesh_struct (out, pieces.info);
+  gnum = args{17};
+  msh.patch = pieces.patch;
+  msh.ndof = mp.ndof;
+  msh.connectivity = reshape (gnum(msh.connectivity), size (msh.connectivity));
+  if (isfield (msh, 'dofs'))
+    msh.dofs = sort (reshape (gnum(msh.dofs), size (msh.dofs)));
+  end
 end
 
 %!shared g
