@@ -285,6 +285,59 @@ TEST(Glue, TwoCubesInEveryFaceOrientation) {
   }
 }
 
+// Two cubes side by side along each axis, each in any of the 48 placements of its parametric
+// directions, in either order: the sides that meet, and the codes from the placements alone.
+TEST(Glue, CubesInAnyPlacementGetTheCodesOfTheirDirections) {
+  const std::array<int, 3> perms[6] = {{0, 1, 2}, {0, 2, 1}, {1, 0, 2},
+                                       {1, 2, 0}, {2, 0, 1}, {2, 1, 0}};
+  for (int axis = 0; axis < 3; ++axis) {
+    for (int pi = 0; pi < 6; ++pi) {
+      for (int fl = 0; fl < 8; ++fl) {
+        for (bool swapped : {false, true}) {
+          SCOPED_TRACE(testing::Message() << "axis " << axis << " perm " << pi << " flips " << fl
+                                          << (swapped ? " swapped" : ""));
+          std::array<int, 3> perm[2] = {{0, 1, 2}, perms[pi]};
+          std::array<bool, 3> flip[2] = {{false, false, false},
+                                         {(fl & 1) != 0, (fl & 2) != 0, (fl & 4) != 0}};
+          Point origin[2] = {{0, 0, 0}, {0, 0, 0}};
+          origin[1][axis] = 1.0;  // the second cube is the upper one
+          if (swapped) {
+            std::swap(perm[0], perm[1]);
+            std::swap(flip[0], flip[1]);
+            std::swap(origin[0], origin[1]);
+          }
+          auto a = Box(3, 2, origin[0], perm[0], flip[0], kAxes);
+          auto b = Box(3, 2, origin[1], perm[1], flip[1], kAxes);
+          const std::vector<const Patch*> patches = {a.get(), b.get()};
+          const Glued glued = Glue(patches);
+          ASSERT_EQ(glued.finding.fault, domain::Fault::None);
+          ASSERT_EQ(glued.interfaces.size(), 1u);
+          // Each cube's direction along the axis, its side on the shared plane, its face's
+          // directions.
+          int side[2], dirs[2][2];
+          for (int c = 0; c < 2; ++c) {
+            int k = 0;
+            while (perm[c][k] != axis) ++k;
+            const bool upper = origin[c][axis] > 0.0;
+            side[c] = 2 * k + 1 + (upper == flip[c][k] ? 1 : 0);
+            for (int j = 0, m = 0; j < 3; ++j) {
+              if (j != k) dirs[c][m++] = j;
+            }
+          }
+          const int flag = perm[1][dirs[1][0]] == perm[0][dirs[0][0]] ? 1 : -1;
+          int ornt[2];
+          for (int m = 0; m < 2; ++m) {
+            const int along = perm[1][dirs[1][0]] == perm[0][dirs[0][m]] ? 0 : 1;
+            ornt[m] = flip[0][dirs[0][m]] == flip[1][dirs[1][along]] ? 1 : -1;
+          }
+          ExpectInterface(glued.interfaces[0], {0, side[0], 1, side[1], flag, ornt[0], ornt[1]});
+          ExpectGluedPointsCoincide(patches, glued);
+        }
+      }
+    }
+  }
+}
+
 TEST(Glue, CubeOfEightCubesNumbersTheSingleC0Space) {
   std::vector<std::unique_ptr<Patch>> owned;
   std::vector<const Patch*> patches;
