@@ -2,18 +2,33 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
+#include <initializer_list>
 
 #include "NURBS.h"
 
+// How faces are paired:
+//   - Search: every face's control points projected on one direction (kSweep) give an interval;
+//     faces sorted by its low end are swept, each compared with those whose intervals reach its
+//     own, and only where their bounding boxes overlap within the tolerance. A face lies in the
+//     convex hull of its control points (weights are positive), so two faces that share a point
+//     always pass: a grid of patches costs a few neighbours a face, not all faces.
+//   - Coincidence: the centroids of the corners first, then for each orientation the corners,
+//     then both geometries at a tensor grid of samples inside every span of the union of their
+//     breakpoints, 2p + 2 a span and direction (p the higher degree), positions against the
+//     tolerance times the diameter; then the spaces.
+//   - Partial contact, for faces that do not coincide: a corner of one face farther than the
+//     tolerance from every corner of the other, inside its bounding box, and within the tolerance
+//     of the point of the other's geometry that Gauss-Newton reaches from a grid of 3 starts a
+//     direction. What is reported is always true; a corner near a face curved so much that no
+//     start leads to its nearest point can go unreported.
 namespace domain {
 namespace {
 
 using evaluators::Axis;
 
-// Candidates are swept along this direction (unit length, no two components alike), so that the
-// faces of a grid of patches aligned with the axes do not share one key.
-// Its length is 1.0005: a key gap above 2 tol is a gap above tol in space.
+// Candidates are swept along this direction, no two of whose components are alike, so that the
+// faces of a grid of patches aligned with the axes do not share one key. Its length is 1.0005:
+// points within tol of each other have keys within 2 tol.
 constexpr double kSweep[3] = {0.62, 0.57, 0.54};
 
 // A face of a patch: where it sits in the patch, and what the search for partners needs of its
@@ -32,7 +47,8 @@ struct Face {
 };
 
 // An orientation of a face against another: face direction m of the first runs along face
-// direction perm[m] of the second, reversed where rev[m].
+// direction perm[m] of the second, reversed where rev[m]. Code: bit 0 rev[0], bit 1 rev[1], bit 2
+// the directions swapped.
 struct Orientation {
   int perm[2];
   bool rev[2];
@@ -185,7 +201,6 @@ std::size_t Round(std::size_t bytes) { return (bytes + 7) / 8 * 8; }
 
 // One face direction's samples, and both faces' functions at them.
 struct Samples {
-  double* s;  // on [0, 1] of the first face's direction
   double* breaks;
   int count;
   int* span[2];  // per face
@@ -226,7 +241,6 @@ std::size_t Layout(const Sizes& s, int npatch, void* block, Work* w) {
   work.parent = Carve<std::size_t>(cursor, s.functions, &total);
   work.index = Carve<std::size_t>(cursor, s.functions, &total);
   for (Samples& sm : work.samples) {
-    sm.s = Carve<double>(cursor, s.samples, &total);
     sm.breaks = Carve<double>(cursor, s.samples, &total);
     for (int f = 0; f < 2; ++f) {
       sm.span[f] = Carve<int>(cursor, s.samples, &total);
@@ -271,7 +285,6 @@ void Sample(const mesh::Mesh& A, const Face& fa, const mesh::Mesh& B, const Face
     for (int q = 0; q < per; ++q) {
       const double s = sm->breaks[k] + (q + 0.5) / per * (sm->breaks[k + 1] - sm->breaks[k]);
       const int c = sm->count++;
-      sm->s[c] = s;
       Basis(a, s, false, &sm->span[0][c], sm->N[0] + c * (pmax + 1));
       Basis(b, s, o.rev[m], &sm->span[1][c], sm->N[1] + c * (pmax + 1));
     }
