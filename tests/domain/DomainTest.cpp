@@ -134,6 +134,7 @@ std::unique_ptr<Patch> Box(int d, int p, Point origin, std::array<int, 3> perm,
 }
 
 const std::vector<double> kQuadratic = {0, 0, 0, 0.5, 1, 1, 1};
+const std::vector<double> kOneSpan = {0, 0, 0, 1, 1, 1};
 const std::vector<double> kUneven = {0, 0, 0, 0.3, 1, 1, 1};
 const std::vector<double> kUneven2 = {0, 0, 0, 0.25, 0.6, 1, 1, 1};
 const std::array<std::vector<double>, 3> kAxes = {kQuadratic, kUneven, kUneven2};
@@ -227,59 +228,53 @@ void ExpectFinding(const domain::Finding& f, domain::Fault fault, std::array<int
   EXPECT_EQ(f.side2, faces[3]);
 }
 
+// The second square's first direction runs along x, or (swapped) along y, so that its edge at
+// x = 1 is its side 1, or its side 3; its direction along y kept or reversed.
 TEST(Glue, TwoSquaresInBothEdgeOrientations) {
-  for (bool reversed : {false, true}) {
-    SCOPED_TRACE(reversed ? "reversed" : "kept");
-    auto a = Box(2, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
-    auto b = Box(2, 2, {1, 0, 0}, {0, 1, 2}, {false, reversed, false}, kAxes);
-    const std::vector<const Patch*> patches = {a.get(), b.get()};
-    const Glued glued = Glue(patches);
-    ASSERT_EQ(glued.finding.fault, domain::Fault::None);
-    ASSERT_EQ(glued.interfaces.size(), 1u);
-    ExpectInterface(glued.interfaces[0], {0, 2, 1, 1, reversed ? -1 : 1, 0, 0});
-    EXPECT_EQ(glued.ndof, 2u * 16 - 4);
-    ExpectGluedPointsCoincide(patches, glued);
-    // The first patch keeps its local order.
-    for (std::size_t a0 = 0; a0 < 16; ++a0) EXPECT_EQ(glued.gnum[a0], a0 + 1.0);
+  for (bool swapped : {false, true}) {
+    for (bool reversed : {false, true}) {
+      SCOPED_TRACE(testing::Message()
+                   << (swapped ? "swapped " : "") << (reversed ? "reversed" : ""));
+      auto a = Box(2, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
+      auto b = swapped ? Box(2, 2, {1, 0, 0}, {1, 0, 2}, {reversed, false, false}, kAxes)
+                       : Box(2, 2, {1, 0, 0}, {0, 1, 2}, {false, reversed, false}, kAxes);
+      const std::vector<const Patch*> patches = {a.get(), b.get()};
+      const Glued glued = Glue(patches);
+      ASSERT_EQ(glued.finding.fault, domain::Fault::None);
+      ASSERT_EQ(glued.interfaces.size(), 1u);
+      ExpectInterface(glued.interfaces[0], {0, 2, 1, swapped ? 3 : 1, reversed ? -1 : 1, 0, 0});
+      EXPECT_EQ(glued.ndof, 2u * 16 - 4);
+      ExpectGluedPointsCoincide(patches, glued);
+      // The first patch keeps its local order.
+      for (std::size_t a0 = 0; a0 < 16; ++a0) EXPECT_EQ(glued.gnum[a0], a0 + 1.0);
+    }
   }
 }
 
-TEST(Glue, SquaresWithSwappedDirectionsMeetOnOtherSides) {
-  // The second square's first direction runs along y: its side 1 is the bottom, its side 3 the
-  // left edge, which meets the first square's right edge.
-  for (bool reversed : {false, true}) {
-    auto a = Box(2, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
-    auto b = Box(2, 2, {1, 0, 0}, {1, 0, 2}, {reversed, false, false}, kAxes);
-    const std::vector<const Patch*> patches = {a.get(), b.get()};
-    const Glued glued = Glue(patches);
-    ASSERT_EQ(glued.finding.fault, domain::Fault::None);
-    ASSERT_EQ(glued.interfaces.size(), 1u);
-    ExpectInterface(glued.interfaces[0], {0, 2, 1, 3, reversed ? -1 : 1, 0, 0});
-    ExpectGluedPointsCoincide(patches, glued);
-  }
-}
-
-// The codes as nrbmultipatch gives them: flag -1 where the faces' first directions do not run
-// along each other; ornt1 (ornt2) -1 where the first face's first (second) direction runs
-// against the second face's direction along it.
+// The second cube's face at x = 1 in each of its 8 orientations: its directions along y and z
+// swapped or not, y and z each reversed or not; the codes nrbmultipatch gives for the same cubes.
 TEST(Glue, TwoCubesInEveryFaceOrientation) {
-  for (int code = 0; code < 8; ++code) {
-    const bool swap = code & 4;
-    const std::array<bool, 3> flip = {false, (code & 1) != 0, (code & 2) != 0};
+  struct Case {
+    bool swap, flipY, flipZ;
+    int flag, ornt1, ornt2;
+  };
+  const Case cases[8] = {{false, false, false, 1, 1, 1}, {false, false, true, 1, 1, -1},
+                         {false, true, false, 1, -1, 1}, {false, true, true, 1, -1, -1},
+                         {true, false, false, -1, 1, 1}, {true, false, true, -1, 1, -1},
+                         {true, true, false, -1, -1, 1}, {true, true, true, -1, -1, -1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.swap << c.flipY << c.flipZ);
     const std::array<int, 3> perm =
-        swap ? std::array<int, 3>{0, 2, 1} : std::array<int, 3>{0, 1, 2};
-    SCOPED_TRACE(code);
+        c.swap ? std::array<int, 3>{0, 2, 1} : std::array<int, 3>{0, 1, 2};
+    const std::array<bool, 3> flip = c.swap ? std::array<bool, 3>{false, c.flipZ, c.flipY}
+                                            : std::array<bool, 3>{false, c.flipY, c.flipZ};
     auto a = Box(3, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
     auto b = Box(3, 2, {1, 0, 0}, perm, flip, kAxes);
     const std::vector<const Patch*> patches = {a.get(), b.get()};
     const Glued glued = Glue(patches);
     ASSERT_EQ(glued.finding.fault, domain::Fault::None);
     ASSERT_EQ(glued.interfaces.size(), 1u);
-    // The first face's directions are y and z; the second face's direction along y is its
-    // parametric direction k with perm[k] = 1.
-    const int alongY = perm[1] == 1 ? 1 : 2, alongZ = 3 - alongY;
-    ExpectInterface(glued.interfaces[0],
-                    {0, 2, 1, 1, swap ? -1 : 1, flip[alongY] ? -1 : 1, flip[alongZ] ? -1 : 1});
+    ExpectInterface(glued.interfaces[0], {0, 2, 1, 1, c.flag, c.ornt1, c.ornt2});
     EXPECT_EQ(glued.ndof, 2u * 4 * 4 * 5 - 4 * 5);
     ExpectGluedPointsCoincide(patches, glued);
   }
@@ -409,6 +404,37 @@ TEST(Glue, RingIsGluedToItself) {
     }
     ExpectGluedPointsCoincide(patches, glued);
   }
+}
+
+// A circular ring of four rational quarters, one of them with its homogeneous coordinates scaled:
+// the same map, and a space whose weights differ from its neighbours' by one factor.
+TEST(Glue, RationalQuartersCloseACircle) {
+  std::vector<std::unique_ptr<Patch>> owned;
+  std::vector<const Patch*> patches;
+  const double pi = std::acos(-1.0);
+  for (int k = 0; k < 4; ++k) {
+    const double a0 = k * pi / 2, a1 = a0 + pi / 2, scale = k == 2 ? 3.0 : 1.0;
+    owned.push_back(MakePatch(
+        2, {2, 1, 1}, {{{0, 0, 0, 1, 1, 1}, {0, 0, 1, 1}, {}}},
+        [&](int i, int j, int) {
+          const double r = 1.0 + j;
+          if (i == 1)
+            return Point{r * (std::cos(a0) + std::cos(a1)), r * (std::sin(a0) + std::sin(a1)), 0};
+          const double a = i == 0 ? a0 : a1;
+          return Point{r * std::cos(a), r * std::sin(a), 0};
+        },
+        [&](int i, int, int) { return scale * (i == 1 ? std::sqrt(0.5) : 1.0); }));
+    patches.push_back(owned.back().get());
+  }
+  const Glued glued = Glue(patches);
+  ASSERT_EQ(glued.finding.fault, domain::Fault::None);
+  ASSERT_EQ(glued.interfaces.size(), 4u);
+  ExpectInterface(glued.interfaces[0], {0, 1, 3, 2, 1, 0, 0});
+  ExpectInterface(glued.interfaces[1], {0, 2, 1, 1, 1, 0, 0});
+  ExpectInterface(glued.interfaces[2], {1, 2, 2, 1, 1, 0, 0});
+  ExpectInterface(glued.interfaces[3], {2, 2, 3, 1, 1, 0, 0});
+  EXPECT_EQ(glued.ndof, 4u * 6 - 8);
+  ExpectGluedPointsCoincide(patches, glued);
 }
 
 TEST(Glue, CurvesMeetAtTheirEnds) {
@@ -552,6 +578,20 @@ TEST(GlueFault, PartialContact) {
     EXPECT_EQ(f.fault, domain::Fault::Partial);
     EXPECT_EQ(f.patch1, 0);
     EXPECT_EQ(f.side1, 4);
+  }
+  {
+    SCOPED_TRACE("half of a curved edge");
+    // a's top edge is a parabola; b's bottom edge is its first half (de Casteljau at 1/2).
+    const Point top[3] = {{0, 1, 0}, {1, 1.5, 0}, {2, 1, 0}};
+    const Point half[3] = {{0, 1, 0}, {0.5, 1.25, 0}, {1, 1.25, 0}};
+    auto a = MakePatch(2, {2, 1, 1}, {{kOneSpan, {0, 0, 1, 1}, {}}}, [&](int i, int j, int) {
+      return j == 0 ? Point{double(i), 0, 0} : top[i];
+    });
+    auto b = MakePatch(2, {2, 1, 1}, {{kOneSpan, {0, 0, 1, 1}, {}}}, [&](int i, int j, int) {
+      return Point{half[i][0], half[i][1] + j, 0};
+    });
+    const std::vector<const Patch*> patches = {a.get(), b.get()};
+    ExpectFinding(Glue(patches).finding, domain::Fault::Partial, {0, 4, 1, 3});
   }
   {
     SCOPED_TRACE("blocks offset by half a face");
