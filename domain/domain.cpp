@@ -362,38 +362,78 @@ double SpaceWeight(const mesh::Mesh& P, std::ptrdiff_t a) {
   return P.space.weights ? P.space.weights[a] : 1.0;
 }
 
-// Face indices on the second face of the function at idx on the first.
-void Across(const mesh::Mesh& B, const Face& fb, const Orientation& o, const Face& fa,
+// Face indices on the second face, in the axes cb, of the function or control point at idx on
+// the first.
+void Across(const evaluators::Call& cb, const Face& fb, const Orientation& o, const Face& fa,
             const int idx[2], int out[2]) {
   out[0] = out[1] = 0;
   for (int m = 0; m < fa.fd; ++m) {
-    const int n = B.space.axis[fb.dirs[o.perm[m]]].n;
+    const int n = cb.axis[fb.dirs[o.perm[m]]].n;
     out[o.perm[m]] = o.rev[m] ? n - 1 - idx[m] : idx[m];
   }
 }
 
-bool SpaceMatches(const mesh::Mesh& A, const Face& fa, const mesh::Mesh& B, const Face& fb,
-                  const Orientation& o, double tol) {
+// The same degrees, counts and knots (on [0, 1]) along matched face directions.
+bool SameAxes(const evaluators::Call& ca, const Face& fa, const evaluators::Call& cb,
+              const Face& fb, const Orientation& o, double ptol) {
   for (int m = 0; m < fa.fd; ++m) {
-    const Axis& a = A.space.axis[fa.dirs[m]];
-    const Axis& b = B.space.axis[fb.dirs[o.perm[m]]];
+    const Axis& a = ca.axis[fa.dirs[m]];
+    const Axis& b = cb.axis[fb.dirs[o.perm[m]]];
     if (a.p != b.p || a.m != b.m || a.n != b.n) return false;
     for (int i = 0; i < a.m; ++i) {
       const double ub = o.rev[m] ? 1.0 - Normal(b, b.m - 1 - i) : Normal(b, i);
-      if (!(std::fabs(Normal(a, i) - ub) <= tol)) return false;
+      if (!(std::fabs(Normal(a, i) - ub) <= ptol)) return false;
     }
   }
+  return true;
+}
+
+// Weights wb = c wa for one c, relative to wb.
+bool Proportional(double wa, double wb, double* ratio, bool first, double ptol) {
+  if (first) *ratio = wb / wa;
+  return std::fabs(wb - *ratio * wa) <= ptol * std::fabs(wb);
+}
+
+// The faces' geometries have one control net: the same axes, control points within tol and
+// weights proportional. Then their maps differ by at most about tol everywhere, the rational
+// functions being the same and a partition of unity: the common case, decided without samples.
+bool SameNet(const mesh::Mesh& A, const Face& fa, const mesh::Mesh& B, const Face& fb,
+             const Orientation& o, double tol, double ptol) {
+  if (!SameAxes(A.geometry, fa, B.geometry, fb, o, ptol)) return false;
+  const int n0 = LayerCount(fa, A.geometry, 0), n1 = LayerCount(fa, A.geometry, 1);
+  double ratio = 0.0;
+  for (int j = 0; j < n1; ++j) {
+    for (int i = 0; i < n0; ++i) {
+      const int idx[2] = {i, j};
+      int across[2];
+      Across(B.geometry, fb, o, fa, idx, across);
+      const std::ptrdiff_t a = LayerIndex(fa, A.geometry, idx);
+      const std::ptrdiff_t b = LayerIndex(fb, B.geometry, across);
+      double x[3], y[3];
+      Cartesian(A.coefs, a, x);
+      Cartesian(B.coefs, b, y);
+      if (!(Distance(x, y) <= tol) ||
+          !Proportional(A.coefs[4 * a + 3], B.coefs[4 * b + 3], &ratio, i == 0 && j == 0, ptol)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool SpaceMatches(const mesh::Mesh& A, const Face& fa, const mesh::Mesh& B, const Face& fb,
+                  const Orientation& o, double ptol) {
+  if (!SameAxes(A.space, fa, B.space, fb, o, ptol)) return false;
   const int n0 = LayerCount(fa, A.space, 0), n1 = LayerCount(fa, A.space, 1);
   double ratio = 0.0;
   for (int j = 0; j < n1; ++j) {
     for (int i = 0; i < n0; ++i) {
       const int idx[2] = {i, j};
       int across[2];
-      Across(B, fb, o, fa, idx, across);
+      Across(B.space, fb, o, fa, idx, across);
       const double wa = SpaceWeight(A, LayerIndex(fa, A.space, idx));
       const double wb = SpaceWeight(B, LayerIndex(fb, B.space, across));
-      if (i == 0 && j == 0) ratio = wb / wa;
-      if (!(std::fabs(wb - ratio * wa) <= tol * std::fabs(wb))) return false;
+      if (!Proportional(wa, wb, &ratio, i == 0 && j == 0, ptol)) return false;
     }
   }
   return true;
@@ -644,7 +684,10 @@ Finding Glue(const mesh::Mesh* const patches[], int npatch, double tolerance, vo
           const Orientation o = MakeOrientation(fa.fd, code);
           if (!CornersMatch(fa, fb, o, tol)) continue;
           corners = true;
-          if (!GeometryMatches(A, fa, B, fb, o, sizes.pmax, tol, ptol, w.samples)) continue;
+          if (!SameNet(A, fa, B, fb, o, tol, ptol) &&
+              !GeometryMatches(A, fa, B, fb, o, sizes.pmax, tol, ptol, w.samples)) {
+            continue;
+          }
           geometry = true;
           if (SpaceMatches(A, fa, B, fb, o, ptol)) matched = code;
         }
@@ -691,7 +734,7 @@ Finding Glue(const mesh::Mesh* const patches[], int npatch, double tolerance, vo
       for (int i = 0; i < n0; ++i) {
         const int idx[2] = {i, j};
         int across[2];
-        Across(B, fb, o, fa, idx, across);
+        Across(B.space, fb, o, fa, idx, across);
         Unite(w.parent, w.offset[fa.patch] + LayerIndex(fa, A.space, idx),
               w.offset[fb.patch] + LayerIndex(fb, B.space, across));
       }
