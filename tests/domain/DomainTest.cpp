@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "domain.h"
@@ -615,14 +616,20 @@ TEST(GlueFault, PartialContact) {
 }
 
 TEST(GlueFault, FaceMatchedTwice) {
+  // Three surfaces in space like the pages of a book, their edges on one line: each of the three
+  // edges coincides with the other two.
   auto a = Box(2, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
   auto b = Box(2, 2, {1, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
-  auto c = Box(2, 2, {-1, 0, 0}, {0, 1, 2}, {true, false, false}, kAxes);  // its side 1 at x = 0
-  const std::vector<const Patch*> patches = {a.get(), b.get(), c.get()};
-  ASSERT_EQ(Glue(patches).finding.fault, domain::Fault::None);
-  auto twin = Box(2, 2, {1, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
-  const std::vector<const Patch*> twice = {a.get(), b.get(), twin.get()};
-  EXPECT_EQ(Glue(twice).finding.fault, domain::Fault::MatchedTwice);
+  auto c = Box(2, 2, {1, 0, 0}, {2, 1, 0}, {false, false, false}, kAxes);  // x = 1, z in [0, 1]
+  const std::vector<const Patch*> two = {a.get(), b.get()};
+  ASSERT_EQ(Glue(two).finding.fault, domain::Fault::None);
+  const std::vector<const Patch*> three = {a.get(), b.get(), c.get()};
+  const domain::Finding f = Glue(three).finding;
+  EXPECT_EQ(f.fault, domain::Fault::MatchedTwice);
+  const std::set<std::pair<int, int>> spine = {{0, 2}, {1, 1}, {2, 1}};
+  EXPECT_EQ(spine.count({f.patch1, f.side1}), 1u);
+  EXPECT_EQ(spine.count({f.patch2, f.side2}), 1u);
+  EXPECT_NE(f.patch1, f.patch2);
 }
 
 TEST(GlueFault, DegenerateFacesAreOnNoInterface) {
