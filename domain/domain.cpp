@@ -626,7 +626,7 @@ Finding Glue(const mesh::Mesh* const patches[], int npatch, double tolerance, vo
     }
   }
 
-  // The diameter: the bounding box of every control point.
+  // The diameter: the diagonal of the bounding box of every control point.
   double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
   for (int k = 0; k < npatch; ++k) {
     const mesh::Mesh& P = *patches[k];
