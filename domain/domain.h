@@ -11,9 +11,12 @@
 // relative orientations (d = 2: the edge's direction kept or reversed; d = 3: the face's two
 // directions swapped or not, each reversed or not), and the same space on them under that map
 // (degrees, knots up to the affine map, and for a rational space weights up to a common factor).
-// A face collapsed to a point (or, in 3-D, to a curve) is on no interface. Every knot vector of
-// every patch, geometry and space, must be open (its first and last p + 1 knots equal), so that
-// a face's functions are those of the first or last layer of the tensor grid.
+// A face collapsed to a point (or, in 3-D, to a curve: along one of its directions every row of
+// control points is one point) is on no interface, and is not tested for partial contact. Every
+// knot vector of every patch, geometry and space, must be open (its first and last p + 1 knots
+// equal), so that a face's functions are those of the first or last layer of the tensor grid.
+// A rational space's weights are the geometry's (coefs' fourth row) where the patch is
+// isoparametric, else space.weights; a B-spline space has weights 1.
 //
 // The functions of a space are numbered globally, C0 across interfaces: the two functions of a
 // matched pair get one index, and so do all functions linked by chains of pairs (three or more
@@ -30,8 +33,14 @@
 namespace domain {
 
 // An interface as the nurbs package's nrbmultipatch reports it: patches 0-based here (the
-// gateway adds 1), sides 1..2d. d = 2: flag +1 when the edges run the same way, -1 when one runs
-// against the other. d = 3: flag, ornt1, ornt2 in nrbmultipatch's convention. d = 1: flag 1.
+// gateway adds 1), sides 1..2d, the orientation relative to the first face.
+//   d = 1: flag 1.
+//   d = 2: flag +1 where the two edges' parameters run the same way, -1 where one runs against
+//          the other (nrbmultipatch names this field ornt for surfaces).
+//   d = 3: with a1, a2 the first face's directions and b1, b2 the second's (a face's directions
+//          as above): flag +1 where a1 runs along b1 and a2 along b2, -1 where a1 runs along b2
+//          and a2 along b1; ornt1 +1 where a1 runs the same way as the direction of the second
+//          face it runs along, -1 where against; ornt2 likewise for a2.
 // ornt1 = ornt2 = 0 where d < 3.
 struct Interface {
   int patch1, side1, patch2, side2;
@@ -43,7 +52,8 @@ enum class Fault {
   NotOpen,        // a knot vector that is not open: patch1, and side1 its end (2i-1 or 2i)
   NonConforming,  // faces that coincide as geometry but not as spaces, or whose corners coincide
                   // while their geometries differ
-  Partial,        // a face that touches another only in part (a corner of one inside the other)
+  Partial,        // a face that touches another only in part: a corner of one lies on the other
+                  // (within the tolerance) away from that one's corners
   MatchedTwice,   // a face that coincides with two others
 };
 
@@ -56,7 +66,8 @@ struct Finding {
 // Functions of patch k's space (the product of its directions' counts).
 std::size_t PatchFunctions(const mesh::Mesh& patch);
 
-// Bytes of scratch Glue needs.
+// Bytes of scratch Glue needs: its faces, the union-find of every function, and tables of both
+// faces' functions at the points where two faces are compared.
 std::size_t GlueBytes(const mesh::Mesh* const patches[], int npatch);
 
 // Finds every interface and numbers the functions. tolerance: relative, control points against
@@ -65,7 +76,9 @@ std::size_t GlueBytes(const mesh::Mesh* const patches[], int npatch);
 // patch1 = patch2 and side1 < side2: a patch whose two faces coincide is glued to itself), their
 // count into *interfaces; gnum: for patch k at gnum + sum of PatchFunctions of the patches before
 // it, the 1-based global index of each of its functions; the count of global indices in *ndof.
-// scratch: GlueBytes, aligned for double. On a fault nothing written is meaningful.
+// scratch: GlueBytes, aligned for double; Glue allocates nothing. On a fault nothing written is
+// meaningful; the fault is the first found: knots patch by patch, then faces in the order of the
+// search.
 Finding Glue(const mesh::Mesh* const patches[], int npatch, double tolerance, void* scratch,
              Interface* interface, int* interfaces, double* gnum, std::size_t* ndof);
 
