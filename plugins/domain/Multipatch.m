@@ -37,8 +37,13 @@
 %                           patch i in its own order (first direction fastest), a column
 %     interfaces            struct array: patch1, side1, patch2, side2, flag and, for volumes,
 %                           ornt1, ornt2, in the convention of the nurbs package's
-%                           nrbmultipatch (d = 2: flag 1 where the two edges run the same way,
-%                           -1 where they run against each other)
+%                           nrbmultipatch. d = 2: flag 1 where the two edges' parameters run
+%                           the same way, -1 where they run against each other (also as ornt,
+%                           nrbmultipatch's name for it). d = 3, with a1, a2 the first face's
+%                           directions (the volume's other than its side's, in order): flag 1
+%                           where a1 runs along the second face's first direction, -1 where
+%                           along its second; ornt1 (ornt2) 1 where a1 (a2) runs the same way
+%                           as the direction of the second face it lies along, -1 against it.
 %     boundaries            struct array, one entry per face on no interface, ordered by patch
 %                           then side: patch, side, dofs (the global indices of the functions
 %                           that do not vanish there, ascending, a column)
@@ -169,7 +174,9 @@ function mp = Multipatch (patches, varargin)
   mp.interfaces = struct ('patch1', num2cell (I(1, :)), 'side1', num2cell (I(2, :)), ...
                           'patch2', num2cell (I(3, :)), 'side2', num2cell (I(4, :)), ...
                           'flag', num2cell (I(5, :)));
-  if (d == 3)
+  if (d == 2)
+    [mp.interfaces.ornt] = deal (num2cell (I(5, :)){:});
+  elseif (d == 3)
     [mp.interfaces.ornt1] = deal (num2cell (I(6, :)){:});
     [mp.interfaces.ornt2] = deal (num2cell (I(7, :)){:});
   end
