@@ -13,7 +13,9 @@
 #      the twins plus vectorised m-code and the hand-vectorised nurbs package, beside the host's
 #      floor and the native work in process (read from the in-process benchmark's CSV, run
 #      first); and the forms (stiffness, mass, elasticity) against m-code assembly on the twins
-#      and on MeshEval, the host's floor and its triplet route: octave_mesh.txt, octave_forms.txt.
+#      and on MeshEval, the host's floor and its triplet route: octave_mesh.txt, octave_forms.txt;
+#   5. in Octave, a domain of 8 patches: its stiffness and load in one call each against the
+#      single-patch calls and the m-code that sums them (octave_multipatch.txt).
 # Results go to build/bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -52,3 +54,5 @@ octave "octave_mesh_bench('$PWD/$out/mesh.dat', 'full', '$PWD/$out/inprocess_mes
   tee "$out/octave_mesh.txt"
 octave "octave_forms_bench('$PWD/$out/forms.dat', 'full', '$PWD/$out/inprocess_forms.csv')" |
   tee "$out/octave_forms.txt"
+echo "== in Octave, a domain of several patches"
+octave "octave_multipatch_bench" | tee "$out/octave_multipatch.txt"
