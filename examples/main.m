@@ -1,5 +1,5 @@
 % The main job: the curve example, the isogeometric one on the plug-ins, a whole mesh's
-% quadrature data in one call, and solves with the native forms.
+% quadrature data in one call, solves with the native forms, and a domain of several patches.
 quarter_circle ();
 printf ('\n');
 iga_example ();
@@ -7,3 +7,5 @@ printf ('\n');
 mesh_example ();
 printf ('\n');
 forms_example ();
+printf ('\n');
+multipatch_example ();

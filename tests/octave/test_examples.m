@@ -1,4 +1,4 @@
-% The README's main job, checked: the quarter circle and the isogeometric example.
+% The README's main job, checked: every example's figures.
 t = harness ();
 c = quarter_circle ();
 t = expect (t, c.radius_error < 1e-14, 'quarter circle radius');
@@ -31,5 +31,14 @@ for p = [2 3]
   plate = f.elasticity([f.elasticity.p] == p);
   t = expect (t, all (diff ([plate.energy]) < 0) && abs (plate(end).rate - p) < 0.3, ...
               sprintf ('plate with a hole, p = %d: energy rate %.2f', p, plate(end).rate));
+end
+d = multipatch_example ();
+t = expect (t, d.interfaces == 2 && d.boundaries == 8, 'L-shape: two interfaces, eight boundary faces');
+for p = [2 3]
+  rows = d.lshape([d.lshape.p] == p);
+  t = expect (t, all (diff ([rows.h1]) < 0) && abs (rows(end).h1_rate - 2 / 3) < 0.1, ...
+              sprintf ('L-shape, p = %d: H1 rate %.2f, expected 2/3', p, rows(end).h1_rate));
+  t = expect (t, abs (rows(end).l2_rate - 4 / 3) < 0.2, ...
+              sprintf ('L-shape, p = %d: L2 rate %.2f, expected 4/3', p, rows(end).l2_rate));
 end
 report (t);
