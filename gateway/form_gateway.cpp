@@ -273,6 +273,10 @@ void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, i
     const mxArray* g = in[kMeshInputs];
     std::size_t functions = 1;
     for (int a = 0; a < mesh.d; ++a) functions *= static_cast<std::size_t>(mesh.space.axis[a].n);
+    if (functions > static_cast<std::size_t>(INT_MAX)) {
+      Fail(who, "tooManyPoints", "%sthe space has %zu functions, more than %d.", context.text,
+           functions, INT_MAX);
+    }
     if (!mxIsDouble(g) || mxIsComplex(g) || mxIsSparse(g) ||
         mxGetNumberOfElements(g) != functions) {
       Fail(who, "numbering",
