@@ -410,17 +410,15 @@ for i = 1:3
   Y{i} = nrbmak (coefs, {[0 0 0 1 1 1], [0 0 0 1 1 1]});
 end
 n = 3;
-for i = 1:3
-  Y{i} = nrbkntins (Y{i}, {(1:n - 1) / n, (1:n - 1) / n});
-end
-Yo = {Y{1}, reversed(Y{2}, 1), permuted(Y{3}, [2 1])};
+Yo = cellfun (@(g) nrbkntins (g, {(1:n - 1) / n, (1:n - 1) / n}), Y, 'UniformOutput', false);
+Yo = {Yo{1}, reversed(Yo{2}, 1), permuted(Yo{3}, [2 1])};
 N = n + 2;
 [t, mp] = glued_as_oracle (t, Yo, 3 * N ^ 2 - 3 * N + 1, 'Y-junction of 3 surfaces');
 centre = unique (arrayfun (@(i) mp.gnum{i}(find (all (abs (reshape (Yo{i}.coefs(1:2, :), 2, [])) ...
                                                    < 1e-14), 1)), 1:3));
 t = expect (t, isscalar (centre) && numel (mp.interfaces) == 3, ...
             'Y-junction: three interfaces, one function at the centre');
-Yv = cellfun (@(g) nrbkntins (nrbdegelev (nrbextrude (g, [0 0 1]), [0 0 1]), {[], [], 0.4}), ...
+Yv = cellfun (@(g) nrbkntins (nrbdegelev (nrbextrude (nrbtform (g, vecscale ([0.5 0.5 1])), [0 0 1]), [0 0 1]), {[], [], 0.4}), ...
               Yo, 'UniformOutput', false);
 Yv{2} = permuted (Yv{2}, [3 1 2]);
 Yv{3} = reversed (permuted (Yv{3}, [2 3 1]), 3);
@@ -443,20 +441,34 @@ due3 = @(x, y, z) [exp(x) .* sin(2 * y) + 2 * x .* y .* z; ...
 s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; xa = [1 1 0; 2 2 0]'; ya = [0 1 1; 0 2 2]';
 ann = nrbmak (permute (cat (3, xa .* w, ya .* w, zeros (3, 2), w), [3 1 2]), ...
               {[0 0 0 1 1 1], [0 0 1 1]});
+% The same spaces on the coarse pieces (degree 2 around, 1 across: the 'space' option, not
+% isoparametric) give the same discrete problem, so the same errors.
+orient = @(P) {P{1}, reversed(P{2}, 1), reversed(permuted (P{3}, [2 1]), 1)};
+[a, rest] = split (ann, 1, 1 / 3);
+[b, c] = split (rest, 1, 1 / 2);
+coarse = orient ({a, b, c});
+space = @(g) struct ('knots', {g.knots}, 'order', g.order, ...
+                     'weights', reshape (g.coefs(4, :), size (g.coefs)(2:end)));
 levels = [2 4 8 16];
 for p = [2 3]
-  err = zeros (2, numel (levels));
+  err = zeros (4, numel (levels));
   for l = 1:numel (levels)
     n = levels(l); k = (1:n - 1) / n;
     g = nrbdegelev (ann, [p p] - (ann.order - 1));
     [a, rest] = split (g, 1, 1 / 3);
     [b, c] = split (rest, 1, 1 / 2);
-    parts = cellfun (@(h) nrbkntins (h, {k, k}), {a, b, c}, 'UniformOutput', false);
-    mp = Multipatch ({parts{1}, reversed(parts{2}, 1), reversed(permuted (parts{3}, [2 1]), 1)});
-    err(:, l) = poisson_errors (mp, f2, ue2, due2, p + 3);
+    parts = orient (cellfun (@(h) nrbkntins (h, {k, k}), {a, b, c}, 'UniformOutput', false));
+    mp = Multipatch (parts);
+    err(1:2, l) = poisson_errors (mp, f2, ue2, due2, p + 3);
+    ms = Multipatch (coarse, 'space', cellfun (space, parts, 'UniformOutput', false));
+    err(3:4, l) = poisson_errors (ms, f2, ue2, due2, p + 3);
   end
   t = expect (t, numel (mp.interfaces) == 2 && numel (mp.boundaries) == 8, ...
               'annulus in 3: two interfaces, eight boundary faces');
+  e = max (reshape (abs (err(1:2, :) - err(3:4, :)) ./ err(1:2, :), 1, []));
+  t = expect (t, ~any (ms.isoparametric) && ms.ndof == mp.ndof && e < 1e-8, ...
+              sprintf ('annulus in 3, p = %d: the spaces on the coarse pieces, the same errors (%.2g)', ...
+                       p, e));
   t = rates (t, 1 ./ levels, err(1, :), p + 1, 0.3, sprintf ('annulus in 3, p = %d, L2', p));
   t = rates (t, 1 ./ levels, err(2, :), p, 0.3, sprintf ('annulus in 3, p = %d, H1', p));
 end
@@ -500,6 +512,21 @@ for p = [2 3]
               'thick ring in 2: one interface, ten boundary faces');
   t = rates (t, 1 ./ levels, err(1, :), p + 1, 0.3, sprintf ('thick ring in 2, p = %d, L2', p));
   t = rates (t, 1 ./ levels, err(2, :), p, 0.3, sprintf ('thick ring in 2, p = %d, H1', p));
+end
+% The Y-junction, scaled to the unit disk, extruded: three volumes sharing the disk's axis, the
+% second's directions cycled, the third's cycled and reversed.
+for p = 2                                         % the thick ring has p = 3
+  levels = [2 4 8];
+  err = zeros (2, numel (levels));
+  for l = 1:numel (levels)
+    n = levels(l); k = (1:n - 1) / n;
+    P = cellfun (@(g) nrbkntins (nrbdegelev (nrbextrude (nrbtform (g, vecscale ([0.5 0.5 1])), [0 0 1]), [p - 2, p - 2, p - 1]), ...
+                                 {k, k, k}), Y, 'UniformOutput', false);
+    mp = Multipatch ({P{1}, permuted(P{2}, [3 1 2]), reversed(permuted (P{3}, [2 3 1]), 3)});
+    err(:, l) = poisson_errors (mp, f3, ue3, due3, p + 2);
+  end
+  t = rates (t, 1 ./ levels, err(1, :), p + 1, 0.3, sprintf ('Y-junction volumes, p = %d, L2', p));
+  t = rates (t, 1 ./ levels, err(2, :), p, 0.3, sprintf ('Y-junction volumes, p = %d, H1', p));
 end
 printf ('Poisson: %.1f s so far\n', toc (started));
 
