@@ -1,10 +1,12 @@
 % Domains of several patches against an independent reference and against known solutions: the
 % interfaces and boundary faces Multipatch finds, compared with the nurbs package's
 % nrbmultipatch on 2-D and 3-D domains glued in every relative orientation (reversed and swapped
-% faces, a cube cut into 8, L-shapes, a Y-junction where three patches meet at a point), with
-% the C0 numbering checked through the control points; then convergence at the theoretical
-% rates on curved domains of several patches: Poisson with non-homogeneous Dirichlet data in
-% 2-D and 3-D, and plane-strain elasticity on the plate with a hole cut into two patches.
+% faces, a cube cut into 8, L-shapes, a Y-junction where three patches meet at a point, closed
+% rings, domains with no interface), with the C0 numbering checked through the control points;
+% then convergence at the theoretical rates on curved domains of several patches: Poisson with
+% non-homogeneous Dirichlet data in 2-D and 3-D (isoparametric and on refined spaces, the same
+% space split differently giving the same errors), and plane-strain elasticity on the plate with
+% a hole cut into two patches against the same plate as one patch.
 1;  % a script: its helper functions first
 
 % The point of a perturbed lattice at integer coordinates (i, j[, k]): neighbouring cells share
@@ -189,7 +191,8 @@ function [x, v, G, w] = field_with_gradient (mp, u, i, q)
   U = reshape (u(m.connectivity), 1, m.nsh_max, m.nel);
   x = m.geo_map(:, :);
   v = reshape (sum (m.shape_functions .* U, 2), 1, []);
-  G = reshape (sum (m.shape_function_gradients .* reshape (U, 1, 1, m.nsh_max, m.nel), 3), m.rdim, []);
+  G = reshape (sum (m.shape_function_gradients .* reshape (U, 1, 1, m.nsh_max, m.nel), 3), ...
+               m.rdim, []);
   w = (m.quad_weights(:) .* m.jacdet(:))';
 end
 
@@ -364,9 +367,11 @@ end
 pieces = arrayfun (@(c) oriented (pieces{c}, [0 9 18 27 36 45 14 31](c)), 1:8, ...
                    'UniformOutput', false);
 [t, mp] = glued_as_oracle (t, pieces, prod (size (whole.coefs)(2:4)), 'cube in 8');
-t = expect (t, numel (mp.interfaces) == 12 && numel (mp.boundaries) == 24, ...
-            sprintf ('cube in 8: %d interfaces, %d boundary faces', numel (mp.interfaces), ...
-                     numel (mp.boundaries)));
+if (~isempty (mp))
+  t = expect (t, numel (mp.interfaces) == 12 && numel (mp.boundaries) == 24, ...
+              sprintf ('cube in 8: %d interfaces, %d boundary faces', numel (mp.interfaces), ...
+                       numel (mp.boundaries)));
+end
 
 % An L-shape of 3 volumes.
 cells = [0 0 0; 1 0 0; 0 1 0];
@@ -414,11 +419,13 @@ Yo = cellfun (@(g) nrbkntins (g, {(1:n - 1) / n, (1:n - 1) / n}), Y, 'UniformOut
 Yo = {Yo{1}, reversed(Yo{2}, 1), permuted(Yo{3}, [2 1])};
 N = n + 2;
 [t, mp] = glued_as_oracle (t, Yo, 3 * N ^ 2 - 3 * N + 1, 'Y-junction of 3 surfaces');
-centre = unique (arrayfun (@(i) mp.gnum{i}(find (all (abs (reshape (Yo{i}.coefs(1:2, :), 2, [])) ...
-                                                   < 1e-14), 1)), 1:3));
-t = expect (t, isscalar (centre) && numel (mp.interfaces) == 3, ...
-            'Y-junction: three interfaces, one function at the centre');
-Yv = cellfun (@(g) nrbkntins (nrbdegelev (nrbextrude (nrbtform (g, vecscale ([0.5 0.5 1])), [0 0 1]), [0 0 1]), {[], [], 0.4}), ...
+if (~isempty (mp))
+  at_centre = @(g) find (all (abs (reshape (g.coefs(1:2, :), 2, [])) < 1e-14), 1);
+  centre = unique (arrayfun (@(i) mp.gnum{i}(at_centre (Yo{i})), 1:3));
+  t = expect (t, isscalar (centre) && numel (mp.interfaces) == 3, ...
+              'Y-junction: three interfaces, one function at the centre');
+end
+Yv = cellfun (@(g) nrbkntins (nrbdegelev (nrbextrude (g, [0 0 1]), [0 0 1]), {[], [], 0.4}), ...
               Yo, 'UniformOutput', false);
 Yv{2} = permuted (Yv{2}, [3 1 2]);
 Yv{3} = reversed (permuted (Yv{3}, [2 3 1]), 3);
@@ -467,8 +474,8 @@ for p = [2 3]
               'annulus in 3: two interfaces, eight boundary faces');
   e = max (reshape (abs (err(1:2, :) - err(3:4, :)) ./ err(1:2, :), 1, []));
   t = expect (t, ~any (ms.isoparametric) && ms.ndof == mp.ndof && e < 1e-8, ...
-              sprintf ('annulus in 3, p = %d: the spaces on the coarse pieces, the same errors (%.2g)', ...
-                       p, e));
+              sprintf (['annulus in 3, p = %d: refined spaces on the coarse pieces, the same ' ...
+                        'errors (%.2g)'], p, e));
   t = rates (t, 1 ./ levels, err(1, :), p + 1, 0.3, sprintf ('annulus in 3, p = %d, L2', p));
   t = rates (t, 1 ./ levels, err(2, :), p, 0.3, sprintf ('annulus in 3, p = %d, H1', p));
 end
@@ -488,10 +495,10 @@ for p = [2 3]
     err(3:4, l) = poisson_errors (Multipatch ({whole}), f2, ue2, due2, p + 3);
   end
   e = max (reshape (abs (err(1:2, :) - err(3:4, :)) ./ err(3:4, :), 1, []));
-  t = expect (t, e < 1e-8, sprintf ('annulus, p = %d: four quarters and one ring, the same errors (%.2g)', ...
-                                   p, e));
-  t = rates (t, 1 ./ levels, err(1, :), p + 1, 0.3, sprintf ('annulus of 4 quarters, p = %d, L2', p));
-  t = rates (t, 1 ./ levels, err(2, :), p, 0.3, sprintf ('annulus of 4 quarters, p = %d, H1', p));
+  t = expect (t, e < 1e-8, sprintf (['annulus, p = %d: four quarters and one ring, the same ' ...
+                                     'errors (%.2g)'], p, e));
+  t = rates (t, 1 ./ levels, err(1, :), p + 1, 0.3, sprintf ('annulus of 4, p = %d, L2', p));
+  t = rates (t, 1 ./ levels, err(2, :), p, 0.3, sprintf ('annulus of 4, p = %d, H1', p));
 end
 
 % The thick quarter ring (the annulus extruded by 1) cut in two around; the second patch's
@@ -515,13 +522,15 @@ for p = [2 3]
 end
 % The Y-junction, scaled to the unit disk, extruded: three volumes sharing the disk's axis, the
 % second's directions cycled, the third's cycled and reversed.
+unit = vecscale ([0.5 0.5 1]);
 for p = 2                                         % the thick ring has p = 3
   levels = [2 4 8];
   err = zeros (2, numel (levels));
   for l = 1:numel (levels)
     n = levels(l); k = (1:n - 1) / n;
-    P = cellfun (@(g) nrbkntins (nrbdegelev (nrbextrude (nrbtform (g, vecscale ([0.5 0.5 1])), [0 0 1]), [p - 2, p - 2, p - 1]), ...
-                                 {k, k, k}), Y, 'UniformOutput', false);
+    P = cellfun (@(g) nrbkntins (nrbdegelev (nrbextrude (nrbtform (g, unit), [0 0 1]), ...
+                                             [p - 2, p - 2, p - 1]), {k, k, k}), Y, ...
+                 'UniformOutput', false);
     mp = Multipatch ({P{1}, permuted(P{2}, [3 1 2]), reversed(permuted (P{3}, [2 3 1]), 3)});
     err(:, l) = poisson_errors (mp, f3, ue3, due3, p + 2);
   end
