@@ -233,9 +233,10 @@ end
 
 % Plane strain on the plate with a hole as a domain: exact Kirsch tractions on the outer
 % edges, symmetry conditions on the axes (u_y on y = 0, u_x on x = 0), the hole free. Returns
-% the energy-norm error, from the stresses (e : C^-1 e), and where each boundary face lies:
-% 1 on y = 0, 2 on x = 0, 3 on the hole, 4 outside.
-function [err, where] = plate_error (mp, p, lambda, mu)
+% the energy-norm error, from the stresses (e : C^-1 e), where each boundary face lies (1 on
+% y = 0, 2 on x = 0, 3 on the hole, 4 outside), and how far the load from a handle of the
+% points is from the load of the same tractions given at the nodes (relative).
+function [err, where, handle] = plate_error (mp, p, lambda, mu)
   nd = mp.ndof;
   % The faces by where they lie: on y = 0, on x = 0, on the hole, on the outer edges.
   where = zeros (1, numel (mp.boundaries));
@@ -255,6 +256,11 @@ function [err, where] = plate_error (mp, p, lambda, mu)
   end
   K = ElasticityMatrix (mp, lambda, mu);
   F = LoadVector (mp, tr, 'boundary', find (where == 4), 'quadrature', p + 1);
+  % The same tractions from a handle of the points (the outer edges lie on x = 4 and y = 4).
+  h = @(x, y) (x > 4 - 1e-12) .* kirsch (x, y)([1 3], :) + ...
+              (x <= 4 - 1e-12) .* kirsch (x, y)([3 2], :);
+  Fh = LoadVector (mp, h, 'boundary', find (where == 4), 'quadrature', p + 1);
+  handle = norm (Fh - F) / norm (F);
   [d1, v1] = DirichletValues (mp, find (where == 1), [0; 0], 'components', 2);
   [d2, v2] = DirichletValues (mp, find (where == 2), [0; 0], 'components', 1);
   fixed = [d1; d2];
@@ -394,6 +400,9 @@ quarters = arrayfun (@(i) oriented (fine (arcs ((i - 1) * pi / 2, i * pi / 2)), 
                      1:4, 'UniformOutput', false);
 t = glued_as_oracle (t, quarters, sum (cellfun (@(g) numel (g.coefs) / 4, quarters)) - ...
                      4 * across, 'a ring of four quarters');
+tube = nrbkntins (nrbextrude (ring, [0 0 1]), {[], [], 0.5});
+t = glued_as_oracle (t, {permuted(tube, [3 1 2])}, numel (tube.coefs) / 4 - 3 * across, ...
+                     'a thick ring glued to itself');
 
 % A Y-junction: three curved quadrilaterals around the centre of a disk of radius 2, patch i
 % between the rays at 90 + 120 (i - 1) and 90 + 120 i degrees: straight edges along the rays
@@ -553,13 +562,14 @@ E = 1e5; nu = 0.3; lambda = E * nu / ((1 + nu) * (1 - 2 * nu)); mu = E / (2 * (1
 levels = [4 8 16 32];
 for p = [2 3]
   err = zeros (2, numel (levels));
+  handle = zeros (1, numel (levels));
   for l = 1:numel (levels)
     n = levels(l); k = (1:n - 1) / n;
     g = nrbdegelev (plate, [p p] - plate.order + 1);
     [a, b] = split (g, 1, 0.5);
     parts = cellfun (@(h) nrbkntins (h, {k, k}), {a, b}, 'UniformOutput', false);
     mp = Multipatch ({parts{1}, permuted(parts{2}, [2 1])});
-    [err(1, l), where] = plate_error (mp, p, lambda, mu);
+    [err(1, l), where, handle(l)] = plate_error (mp, p, lambda, mu);
     try
       whole = Multipatch ({nrbkntins(g, {[k / 2, 0.5 + k / 2], k})});
       err(2, l) = plate_error (whole, p, lambda, mu);
@@ -571,6 +581,8 @@ for p = [2 3]
   t = expect (t, isequal (sort (where), [1 2 3 3 4 4]) && numel (mp.interfaces) == 1, ...
               sprintf ('plate in 2: faces on y = 0, x = 0, the hole (2), outside (2): %s', ...
                        mat2str (where)));
+  t = expect (t, max (handle) < 1e-13, sprintf (['plate in 2, p = %d: tractions from a handle ' ...
+              'and at the nodes, the same load (%.2g)'], p, max (handle)));
   e = max (abs (err(1, :) - err(2, :)) ./ err(2, :));
   t = expect (t, e < 1e-8, sprintf ('plate in 2, p = %d: the one patch''s errors (%.2g)', p, e));
   t = rates (t, 1 ./ levels, err(1, :), p, 0.3, sprintf ('plate in 2, p = %d, energy', p));
