@@ -532,6 +532,17 @@ bool OnFace(const mesh::Mesh& P, const Face& f, const double q[3], double tol) {
   return false;
 }
 
+// Whether the centre of face a (its parameters' midpoint) lies on face b: faces with the same
+// corners lie on one another, rather than bounding a region between them (the two halves of a
+// circle), exactly when it does.
+bool CentreOnFace(const mesh::Mesh& A, const Face& a, const mesh::Mesh& B, const Face& b,
+                  double tol) {
+  const double s[2] = {0.5, 0.5};
+  double x[3], dx[2][3];
+  FacePoint(A, a, s, x, dx);
+  return OnFace(B, b, x, tol);
+}
+
 // Whether a corner of face a lies on face b away from b's corners.
 bool CornerInside(const mesh::Mesh& B, const Face& a, const Face& b, double tol) {
   for (int c = 0; c < (1 << a.fd); ++c) {
@@ -698,7 +709,7 @@ Finding Glue(const mesh::Mesh* const patches[], int npatch, double tolerance, vo
         w.partner[ia] = ib;
         w.partner[ib] = ia;
         w.orientation[ia] = matched;
-      } else if (geometry || corners) {
+      } else if (geometry || (corners && CentreOnFace(A, fa, B, fb, tol))) {
         return Found(Fault::NonConforming, fa, &fb);
       } else if (CornerInside(B, fa, fb, tol) || CornerInside(A, fb, fa, tol)) {
         return Found(Fault::Partial, fa, &fb);

@@ -51,7 +51,9 @@ enum class Fault {
   None,
   NotOpen,        // a knot vector that is not open: patch1, and side1 its end (2i-1 or 2i)
   NonConforming,  // faces that coincide as geometry but not as spaces, or whose corners coincide
-                  // while their geometries differ
+                  // and which lie on one another (the centre of the first on the second) while
+                  // their maps differ: a different refinement. Faces with the same corners that
+                  // bound a region between them (two halves of a circle) are not a fault.
   Partial,        // a face that touches another only in part: a corner of one lies on the other
                   // (within the tolerance) away from that one's corners
   MatchedTwice,   // a face that coincides with two others

@@ -7,7 +7,7 @@
 // npatch d, [patch1 side1 patch2 side2 flag ornt1 ornt2] a column, the first counts(2) columns
 // meaningful. boundaries: 3 x 2 d npatch, [patch side ndofs] a face on no interface, the first
 // counts(3) columns meaningful; boundary_dofs: their functions' global indices, face by face,
-// ascending within a face. counts: [ndof interfaces boundaries]. The sizes are bounds known
+// ascending and without repeats within a face. counts: [ndof interfaces boundaries]. The sizes are bounds known
 // before anything is allocated; MultipatchCore's m-function keeps the meaningful part.
 #include <algorithm>
 #include <climits>
@@ -200,9 +200,11 @@ void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                 (found[i].patch2 == k && found[i].side2 == side);
       }
       if (glued) continue;
-      const std::size_t m = domain::FaceFunctions(meshes[k], side, faceLocal);
+      std::size_t m = domain::FaceFunctions(meshes[k], side, faceLocal);
       for (std::size_t a = 0; a < m; ++a) faceGlobal[a] = numbering[offset + faceLocal[a]];
+      // A patch glued to itself has functions on its face that are one global function.
       std::sort(faceGlobal, faceGlobal + m);
+      m = static_cast<std::size_t>(std::unique(faceGlobal, faceGlobal + m) - faceGlobal);
       if (boundaries) {
         boundaries[3 * nb] = k + 1.0;
         boundaries[3 * nb + 1] = side;

@@ -23,9 +23,10 @@
 %   Two faces are glued where they coincide: the same geometry at points that correspond under
 %   an affine map of the faces' parameters (their control nets may be refined differently),
 %   and the same space there (degrees, knots up to that map, and for NURBS spaces the face's
-%   weights up to a common factor). Faces whose corners coincide but which do not conform,
-%   faces that touch only in part, a face that coincides with two others and patches of
-%   different dimensions are errors. A face collapsed to a point (or to a curve, in 3-D) is on
+%   weights up to a common factor). Faces that lie on one another but do not conform (another
+%   refinement, another space), faces that touch only in part, a face that coincides with two
+%   others and patches of different dimensions are errors; faces that only share their corners
+%   (the two halves of a circle's boundary) are two faces. A face collapsed to a point (or to a curve, in 3-D) is on
 %   no interface. A patch's two faces may coincide (a closed ring): it is glued to itself.
 %
 %   Fields of mp:
@@ -170,16 +171,15 @@ function mp = Multipatch (patches, varargin)
     mp.gnum{k} = reshape (gnum(at + (1:m)), [], 1);
     at += m;
   end
-  I = reshape (interfaces(:, 1:counts(2)), 7, []);
-  mp.interfaces = struct ('patch1', num2cell (I(1, :)), 'side1', num2cell (I(2, :)), ...
-                          'patch2', num2cell (I(3, :)), 'side2', num2cell (I(4, :)), ...
-                          'flag', num2cell (I(5, :)));
+  I = num2cell (reshape (interfaces(:, 1:counts(2)), 7, []));
+  fields = {'patch1', I(1, :), 'side1', I(2, :), 'patch2', I(3, :), 'side2', I(4, :), ...
+            'flag', I(5, :)};
   if (d == 2)
-    [mp.interfaces.ornt] = deal (num2cell (I(5, :)){:});
+    fields = [fields, {'ornt', I(5, :)}];
   elseif (d == 3)
-    [mp.interfaces.ornt1] = deal (num2cell (I(6, :)){:});
-    [mp.interfaces.ornt2] = deal (num2cell (I(7, :)){:});
+    fields = [fields, {'ornt1', I(6, :), 'ornt2', I(7, :)}];
   end
+  mp.interfaces = struct (fields{:});
   B = reshape (boundaries(:, 1:counts(3)), 3, []);
   ends = cumsum (B(3, :));
   dofs = arrayfun (@(k) reshape (boundary_dofs(ends(k) - B(3, k) + 1:ends(k)), [], 1), ...

@@ -148,7 +148,7 @@ function msh = domain_mesh (mp, options, flags)
   msh.ndof = mp.ndof;
   msh.connectivity = reshape (gnum(msh.connectivity), size (msh.connectivity));
   if (isfield (msh, 'dofs'))
-    msh.dofs = sort (reshape (gnum(msh.dofs), size (msh.dofs)));
+    msh.dofs = unique (reshape (gnum(msh.dofs), size (msh.dofs)));
   end
 end
 
