@@ -420,7 +420,7 @@ MeshRequest ReadMesh(const char* who, const mxArray* const prhs[]) {
          2 * d, side);
   }
   mesh.side = static_cast<int>(side);
-  // The physical coordinates: every one up to the last not zero at every control point.
+  // The physical coordinates: every one up to the last not zero at some control point.
   int used = d;
   for (int m = 0; m < 3; ++m) {
     for (std::size_t a = 0; a < ng; ++a) {
