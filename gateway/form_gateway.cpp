@@ -59,7 +59,10 @@ Names Split(const char* list) {
 }
 
 // A coefficient: one value or rdim values for every node, or a value (rdim values) at each node
-// of every evaluated element, in MeshEval's order.
+// of every evaluated element, in MeshEval's order. Values at the nodes come as nqn x nel (the
+// transpose is refused where its rows tell it apart), as a vector in that order, or as rdim rows;
+// where a load's values fit both one value a node and a constant of rdim components (nqn = rdim on
+// one element), one value a node is read.
 forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxArray* a,
                                    forms::Kind kind, const mesh::Mesh& mesh) {
   if (!mxIsDouble(a)) {
@@ -67,33 +70,38 @@ forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxAr
   }
   if (mxIsComplex(a)) Fail(who, "complex", "%s must be real, found a complex array.", name);
   if (mxIsSparse(a)) Fail(who, "sparse", "%s must be a full array, found a sparse one.", name);
-  const std::size_t count = mxGetNumberOfElements(a), rows = mxGetM(a);
+  const std::size_t count = mxGetNumberOfElements(a), rows = mxGetM(a), cols = mxGetN(a);
   const std::size_t r = static_cast<std::size_t>(mesh.rdim);
-  const std::size_t nodes = static_cast<std::size_t>(mesh::Nodes(mesh)) * mesh.count;
+  const std::size_t nqn = static_cast<std::size_t>(mesh::Nodes(mesh));
+  const std::size_t nodes = nqn * mesh.count;
   const bool vector = kind == forms::Kind::Advection;  // b has rdim components
   const bool either = kind == forms::Kind::Load;       // f has 1 or rdim
+  // One value a node, nqn x nel or a vector: rows == nqn, 1 or all of them; no elements' values
+  // in rdim rows are a load's of rdim components.
+  const bool perNode = count == nodes && (count == 0 ? !(either && rows == r)
+                                                     : rows == nqn || rows == 1 || cols == 1);
   forms::Coefficient c{mxGetPr(a), 1, false};
-  if ((vector || either) && r > 1 && rows == r && count == r * nodes) {
+  if ((!vector || r == 1) && perNode) {
+    c.components = 1;
+  } else if ((vector || either) && r > 1 && rows == r && count == r * nodes) {
     c.components = static_cast<int>(r);
   } else if ((vector || either) && r > 1 && count == r && rows == r) {
     c.components = static_cast<int>(r);
     c.constant = true;
-  } else if (!vector && count == nodes) {
-    c.components = 1;
   } else if ((!vector || r == 1) && count == 1) {
     c.constant = true;
-  } else if (vector && r == 1 && count == nodes) {
-    c.components = 1;
   } else {
     if (vector) {
       Fail(who, "coefficientSize",
            "%s must be %zu x 1 (a constant vector) or %zu x %zu (rdim x nodes of every element), "
-           "found %zu values in %zu rows.",
-           name, r, r, nodes, count, rows);
+           "found a %zu x %zu array.",
+           name, r, r, nodes, rows, cols);
     }
     Fail(who, "coefficientSize",
-         "%s must be a scalar or hold one value per node of every element (%zu)%s, found %zu.",
-         name, nodes, either && r > 1 ? ", or rdim rows of them" : "", count);
+         "%s must be a scalar or hold one value per node of every element, nqn x nel = %zu x %zu "
+         "or a vector of %zu%s; found a %zu x %zu array.",
+         name, nqn, mesh.count, nodes, either && r > 1 ? ", or rdim rows of them" : "", rows,
+         cols);
   }
   return c;
 }
