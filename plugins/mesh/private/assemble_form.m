@@ -23,6 +23,16 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
   end
   [args, info] = mesh_arguments (who, geometry, options, {});
   core = str2func ([who 'Core']);
+  % rdim x nqn x nel values: the core sees rdim x (nqn nel) and cannot tell rdim x nel x nqn.
+  nqn = nodes_of (args, info.side);
+  for k = 1:numel (coefficients)
+    c = coefficients{k};
+    if (isnumeric (c) && ndims (c) == 3 && ~isnan (nqn) && size (c, 2) ~= nqn)
+      error ([who ':coefficientSize'], ['the coefficient %s must be rdim x nqn x nel, with ' ...
+             'nqn = %d nodes an element; found %s.'], names{k}, nqn, ...
+             strjoin (arrayfun (@num2str, size (c), 'UniformOutput', false), ' x '));
+    end
+  end
   handles = cellfun (@(c) isa (c, 'function_handle'), coefficients);
   if (any (handles))
     % The nodes' coordinates from MeshEval's core: rdim x (nqn nel).
@@ -76,6 +86,18 @@ end
 % The call's usage line, for its usage errors.
 function u = usage_of (who, names)
   u = sprintf ('%s (geometry, %s, Name, Value, ...)', who, strjoin (names, ', '));
+end
+
+% Nodes an element: the rules' of every direction but a side's (NaN for rules the core will
+% refuse).
+function n = nodes_of (args, side)
+  n = 1;
+  for k = 1:3
+    rule = args{10 + k};
+    if (isempty (rule) || k == ceil (side / 2)), continue; end
+    if (~isnumeric (rule)), n = NaN; return; end
+    if (isscalar (rule)), n = n * double (rule); else, n = n * size (rule, 2); end
+  end
 end
 
 function n = columns_of (x)

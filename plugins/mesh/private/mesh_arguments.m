@@ -96,7 +96,8 @@ function [args, info] = mesh_arguments (who, geometry, options, flags)
     elseif (isfield (space, 'coefs'))
       check_grid (fail, 'space.coefs', space.coefs, sorder, sknots, 4);
       if (isnumeric (space.coefs) && size (space.coefs, 1) == 4)
-        sweights = reshape (space.coefs(4, :), [size(space.coefs)(2:end), 1]);
+        grid = size (space.coefs);
+        sweights = reshape (space.coefs(4, :), [grid(2:end), 1]);
       end
     end
   end
