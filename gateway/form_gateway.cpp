@@ -100,8 +100,7 @@ forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxAr
     Fail(who, "coefficientSize",
          "%s must be a scalar or hold one value per node of every element, nqn x nel = %zu x %zu "
          "or a vector of %zu%s; found a %zu x %zu array.",
-         name, nqn, mesh.count, nodes, either && r > 1 ? ", or rdim rows of them" : "", rows,
-         cols);
+         name, nqn, mesh.count, nodes, either && r > 1 ? ", or rdim rows of them" : "", rows, cols);
   }
   return c;
 }

@@ -57,12 +57,14 @@ enum class Fault {
 };
 
 constexpr const char* kMnemonic[] = {
-    "notStruct",       "missingField",      "fieldType",     "unknownOption",   "tooManyOutputs",
-    "notDouble",       "complex",           "sparse",        "dimensions",      "orderNotInteger",
-    "orderTooSmall",   "orderTooLarge",     "knotsNotRow",   "knotsTooLong",    "knotsTooShort",
-    "knotsNaN",        "knotsNotFinite",    "knotsDecreasing", "domainEmpty",   "coefsSize",
-    "coefsNotFinite",  "weightsNotPositive", "notRefinement", "quadratureCount", "quadratureRule",
-    "elementOutOfRange", "sideOutOfRange",  "optionValue",   "tooManyPoints",   "outOfMemory",
+    "notStruct",      "missingField",       "fieldType",      "unknownOption",
+    "tooManyOutputs", "notDouble",          "complex",        "sparse",
+    "dimensions",     "orderNotInteger",    "orderTooSmall",  "orderTooLarge",
+    "knotsNotRow",    "knotsTooLong",       "knotsTooShort",  "knotsNaN",
+    "knotsNotFinite", "knotsDecreasing",    "domainEmpty",    "coefsSize",
+    "coefsNotFinite", "weightsNotPositive", "notRefinement",  "quadratureCount",
+    "quadratureRule", "elementOutOfRange",  "sideOutOfRange", "optionValue",
+    "tooManyPoints",  "outOfMemory",
 };
 static_assert(sizeof kMnemonic / sizeof kMnemonic[0] == static_cast<size_t>(Fault::OutOfMemory) + 1,
               "one mnemonic per fault");
