@@ -143,8 +143,11 @@ void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs,
   const bool vector = forms::IsVector(form.kind);
   const std::size_t bound = vector ? 0 : forms::PatternBound(form, mesh);
   const std::size_t most = MaxOutputElements();
-  if (n > most || (vector && n > static_cast<std::size_t>(INT_MAX)) || bound == SIZE_MAX ||
-      bound > PTRDIFF_MAX / 16) {
+  if (vector && n > static_cast<std::size_t>(INT_MAX)) {
+    Fail(who, "tooManyPoints", "the result would have %zu rows, more than the %d a column holds.",
+         n, INT_MAX);
+  }
+  if (n > most || bound == SIZE_MAX || bound > PTRDIFF_MAX / 16) {
     Fail(who, "tooManyPoints",
          "the result would have %zu unknowns and up to %zu stored entries, more than this host "
          "holds.",

@@ -78,7 +78,8 @@
 %   RatVolShapeGrad (a NURBS space), or of PolySurfShapeGrad and its plain tensor products
 %   (B-splines), at node q with the space's knots; connectivity(:, e) is the twins' idx there.
 %   A node is evaluated in its element's spans and exactly where it is: at the last knot, with
-%   no end clamp. A singular map gives jacdet 0 and Inf or NaN gradients there, not an error.
+%   no end clamp. A singular map gives jacdet 0 and Inf or NaN gradients there, not an error;
+%   so do knot spans so short that the basis's derivatives overflow.
 %   Large calls run on several threads, with the same bits (NURBS_NUM_THREADS caps them).
 %
 %   Errors (identifier MeshEval:<mnemonic>): usage (no geometry), notStruct, missingField,
