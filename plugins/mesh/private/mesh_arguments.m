@@ -175,7 +175,7 @@ function check_grid (fail, what, a, order, knots, lead)
   for k = 1:d
     n(k) = numel (knots{k}) - double (order(k));
   end
-  if (any (n < 1) || numel (a) ~= max (lead, 1) * prod (n)), return; end
+  if (any (n < 1) || numel (a) ~= prod ([lead, n])), return; end
   if (isempty (lead) && isvector (a)), return; end
   want = [lead, n];
   got = size (a);
