@@ -306,10 +306,10 @@ TEST_P(Forms, SingularNodesContributeNothing) {
   EXPECT_LT(RelativeDifference(got, Reference(kind(), f, c0, c1, components)), 1e-13);
 }
 
-// A load's values that fit both one value a node and a constant of rdim components (one element
-// of rdim = 2 nodes) are one value a node; rdim x nqn values there are a vector load.
-TEST_P(Forms, LoadValuesFittingBothReadingsAreOneANode) {
-  if (kind() != MeshKind::Load) GTEST_SKIP() << "a load's reading";
+// Two values on one element of rdim = 2 nodes fit both one value a node and a constant of rdim
+// components: b (which has rdim components) takes the constant, every other coefficient, the
+// load's too, one value a node; rdim x nqn values there are a vector load.
+TEST_P(Forms, TwoValuesOnOneElementOfTwoNodes) {
   MeshCase c = AnnulusCase(2, 1);
   c.rule[0] = {2};
   c.rule[1] = {1};
@@ -317,16 +317,21 @@ TEST_P(Forms, LoadValuesFittingBothReadingsAreOneANode) {
   ASSERT_EQ(f.nqn * f.nel, 2u);
   ASSERT_EQ(f.r, 2u);
   std::vector<Array> values;
-  values.push_back(standin::Matrix({2, 1}, {1.0, 2.0}));
-  const standin::Result scalar = Run(c, values);
-  ASSERT_FALSE(scalar.failed) << scalar.message;
-  EXPECT_EQ(Dense(scalar).size(), f.ndof);
-  const std::vector<double> c0 = {1.0, 2.0};
-  EXPECT_LT(RelativeDifference(Dense(scalar), Reference(kind(), f, c0, c0, 1)), 1e-14);
-  values[0] = standin::Matrix({2, 2}, {1.0, 2.0, 1.0, 2.0});
-  const standin::Result vector = Run(c, values);
-  ASSERT_FALSE(vector.failed) << vector.message;
-  EXPECT_EQ(Dense(vector).size(), 2 * f.ndof);
+  for (int k = 0; k < coefficients(); ++k) values.push_back(standin::Matrix({2, 1}, {1.0, 2.0}));
+  const standin::Result r = Run(c, values);
+  ASSERT_FALSE(r.failed) << r.message;
+  const bool advection = kind() == MeshKind::Advection;
+  const std::vector<double> c0 =
+      advection ? std::vector<double>{1.0, 2.0, 1.0, 2.0} : std::vector<double>{1.0, 2.0};
+  const std::vector<double> expected = Reference(kind(), f, c0, {1.0, 2.0}, advection ? 2 : 1);
+  ASSERT_EQ(Dense(r).size(), expected.size());
+  EXPECT_LT(RelativeDifference(Dense(r), expected), 1e-14);
+  if (kind() == MeshKind::Load) {
+    values[0] = standin::Matrix({2, 2}, {1.0, 2.0, 1.0, 2.0});
+    const standin::Result vector = Run(c, values);
+    ASSERT_FALSE(vector.failed) << vector.message;
+    EXPECT_EQ(Dense(vector).size(), 2 * f.ndof);
+  }
 }
 
 TEST_P(Forms, FaultsOfItsOwn) {

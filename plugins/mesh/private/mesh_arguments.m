@@ -8,7 +8,8 @@
 %   args      the core's 15 mesh inputs (gateway/mesh_gateway.h), the arrays checked there
 %   info      what the struct needs besides the core's outputs: d, the flags, the side, whether
 %             elements were chosen
-% Only what the core cannot see is checked here: the structs, their fields, the option names.
+% Only what the core cannot see is checked here: the structs, their fields, the option names,
+% and the grid shape of coefs and weights (the core sees two dimensions).
 function [args, info] = mesh_arguments (who, geometry, options, flags)
   fail = @(mnemonic, varargin) error ([who ':' mnemonic], varargin{:});
   if (~isstruct (geometry) || ~isscalar (geometry))
