@@ -588,17 +588,41 @@ void WeightedProducts(const double* source, std::size_t rdim, const Element& el,
   }
 }
 
+// A node where dx is 0 (the map singular there, or a rule's weight 0) contributes nothing: its
+// values, gradients and Laplacians are zeroed, since a singular map's are Inf or NaN and 0 times
+// them would be NaN.
+void DropVoidNodes(const Element& el, const Sizes& s) {
+  const mesh::Fields& f = el.fields;
+  for (std::size_t q = 0; q < s.nqn; ++q) {
+    if (el.dx[q] != 0.0) continue;
+    for (std::size_t a = 0; a < s.nsh; ++a) {
+      f.R[q + s.nqn * a] = 0.0;
+      if (f.gradient != nullptr) {
+        for (std::size_t m = 0; m < s.r; ++m) f.gradient[m + s.r * (q + s.nqn * a)] = 0.0;
+      }
+      if (f.laplacian != nullptr) f.laplacian[q + s.nqn * a] = 0.0;
+    }
+  }
+}
+
+// A coefficient's value at node q, 0 where the node contributes nothing (whatever the value).
+double ValueAt(const Coefficient& c, int k, std::size_t q, const Element& el, const Sizes& s,
+               std::size_t element) {
+  return el.dx[q] == 0.0 ? 0.0 : Value(c, k, q, s.nqn, element);
+}
+
 // The element matrix (or vector, in el.acc) of the k-th evaluated element, whose fields are in
 // el.fields.
 void ElementMatrix(const Form& form, const Element& el, const Sizes& s, std::size_t k) {
   const mesh::Fields& f = el.fields;
   for (std::size_t q = 0; q < s.nqn; ++q) el.dx[q] = f.weights[q] * f.jacdet[q];
+  DropVoidNodes(el, s);
   const Coefficient& c = form.c[0];
   switch (form.kind) {
     case Kind::Stiffness:
     case Kind::Mass:
     case Kind::Bilaplacian: {
-      for (std::size_t q = 0; q < s.nqn; ++q) el.W[q] = Value(c, 0, q, s.nqn, k) * el.dx[q];
+      for (std::size_t q = 0; q < s.nqn; ++q) el.W[q] = ValueAt(c, 0, q, el, s, k) * el.dx[q];
       const double* source = form.kind == Kind::Stiffness ? f.gradient
                              : form.kind == Kind::Mass    ? f.R
                                                           : f.laplacian;
@@ -610,9 +634,9 @@ void ElementMatrix(const Form& form, const Element& el, const Sizes& s, std::siz
       for (std::size_t b = 0; b < s.nsh; ++b) {
         for (std::size_t q = 0; q < s.nqn; ++q) {
           const double* g = f.gradient + s.r * (q + s.nqn * b);
-          double v = Value(c, 0, q, s.nqn, k) * g[0];
+          double v = ValueAt(c, 0, q, el, s, k) * g[0];
           for (std::size_t m = 1; m < s.r; ++m) {
-            v += Value(c, static_cast<int>(m), q, s.nqn, k) * g[m];
+            v += ValueAt(c, static_cast<int>(m), q, el, s, k) * g[m];
           }
           el.T[q * s.nsh + b] = v;
         }
@@ -629,8 +653,8 @@ void ElementMatrix(const Form& form, const Element& el, const Sizes& s, std::siz
     case Kind::Elasticity: {
       const Coefficient& mu = form.c[1];
       for (std::size_t q = 0; q < s.nqn; ++q) {
-        el.W[q] = Value(c, 0, q, s.nqn, k) * el.dx[q];
-        el.M[q] = Value(mu, 0, q, s.nqn, k) * el.dx[q];
+        el.W[q] = ValueAt(c, 0, q, el, s, k) * el.dx[q];
+        el.M[q] = ValueAt(mu, 0, q, el, s, k) * el.dx[q];
       }
       Transpose(f.gradient, s.r, s.nqn, s.nsh, el.T);
       const double* G = f.gradient;
@@ -672,7 +696,7 @@ void ElementMatrix(const Form& form, const Element& el, const Sizes& s, std::siz
     case Kind::Load: {
       for (std::size_t comp = 0; comp < s.C; ++comp) {
         for (std::size_t q = 0; q < s.nqn; ++q) {
-          el.W[q] = Value(c, static_cast<int>(comp), q, s.nqn, k) * el.dx[q];
+          el.W[q] = ValueAt(c, static_cast<int>(comp), q, el, s, k) * el.dx[q];
         }
         for (std::size_t a = 0; a < s.nsh; ++a) {
           double v = 0.0;

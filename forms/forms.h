@@ -1,7 +1,9 @@
 // The standard forms of a patch, assembled, free of the host: element matrices (or vectors) from
 // the mesh layer's fields, summed into one column-compressed matrix (or one vector).
 //
-// Forms, with dx = the node's weight times jacdet (on a side, times the face measure):
+// Forms, with dx = the node's weight times jacdet (on a side, times the face measure); a node
+// where dx is 0 contributes nothing, whatever its fields or coefficients (a singular map's
+// gradients there are Inf or NaN):
 //   Stiffness    K(I,J) = int c grad R_J . grad R_I dx
 //   Mass         M(I,J) = int c R_J R_I dx                      (also on a side)
 //   Load         F(I)   = int f R_I dx; with rdim components, F((k-1) ndof + I) = int f_k R_I dx

@@ -64,40 +64,54 @@ Names Split(const char* list) {
 
 // A coefficient: one value or rdim values for every node, or a value (rdim values) at each of
 // `nodes` nodes, those of every evaluated element in MeshEval's order (piece by piece over a
-// domain).
+// domain). Values at the nodes come as nqn x nel (the transpose is refused where its rows tell it
+// apart; nqn 0 where the pieces of a domain differ), as a vector in that order, or as rdim rows;
+// where a load's values fit both one value a node and a constant of rdim components (nqn = rdim
+// on one element), one value a node is read.
 forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxArray* a,
-                                   forms::Kind kind, int rdim, std::size_t nodes) {
+                                   forms::Kind kind, int rdim, std::size_t nqn,
+                                   std::size_t nodes) {
   if (!mxIsDouble(a)) {
     Fail(who, "notDouble", "%s must be a real double array, found %s.", name, mxGetClassName(a));
   }
   if (mxIsComplex(a)) Fail(who, "complex", "%s must be real, found a complex array.", name);
   if (mxIsSparse(a)) Fail(who, "sparse", "%s must be a full array, found a sparse one.", name);
-  const std::size_t count = mxGetNumberOfElements(a), rows = mxGetM(a);
+  const std::size_t count = mxGetNumberOfElements(a), rows = mxGetM(a), cols = mxGetN(a);
   const std::size_t r = static_cast<std::size_t>(rdim);
   const bool vector = kind == forms::Kind::Advection;  // b has rdim components
   const bool either = kind == forms::Kind::Load;       // f has 1 or rdim
+  // One value a node, nqn x nel or a vector: rows == nqn, 1 or all of them; no elements' values
+  // in rdim rows are a load's of rdim components.
+  const bool perNode = count == nodes && (count == 0 ? !(either && rows == r)
+                                                     : rows == nqn || rows == 1 || cols == 1);
   forms::Coefficient c{mxGetPr(a), 1, false};
-  if ((vector || either) && r > 1 && rows == r && count == r * nodes) {
+  if ((!vector || r == 1) && perNode) {
+    c.components = 1;
+  } else if ((vector || either) && r > 1 && rows == r && count == r * nodes) {
     c.components = static_cast<int>(r);
   } else if ((vector || either) && r > 1 && count == r && rows == r) {
     c.components = static_cast<int>(r);
     c.constant = true;
-  } else if (!vector && count == nodes) {
-    c.components = 1;
   } else if ((!vector || r == 1) && count == 1) {
     c.constant = true;
-  } else if (vector && r == 1 && count == nodes) {
-    c.components = 1;
   } else {
     if (vector) {
       Fail(who, "coefficientSize",
            "%s must be %zu x 1 (a constant vector) or %zu x %zu (rdim x nodes of every element), "
-           "found %zu values in %zu rows.",
-           name, r, r, nodes, count, rows);
+           "found a %zu x %zu array.",
+           name, r, r, nodes, rows, cols);
+    }
+    if (nqn > 0) {
+      Fail(who, "coefficientSize",
+           "%s must be a scalar or hold one value per node of every element, nqn x nel = %zu x "
+           "%zu or a vector of %zu%s; found a %zu x %zu array.",
+           name, nqn, nodes / nqn, nodes, either && r > 1 ? ", or rdim rows of them" : "", rows,
+           cols);
     }
     Fail(who, "coefficientSize",
-         "%s must be a scalar or hold one value per node of every element (%zu)%s, found %zu.",
-         name, nodes, either && r > 1 ? ", or rdim rows of them" : "", count);
+         "%s must be a scalar or hold one value per node of every element of every piece, a "
+         "vector of %zu%s; found a %zu x %zu array.",
+         name, nodes, either && r > 1 ? ", or rdim rows of them" : "", rows, cols);
   }
   return c;
 }
@@ -120,9 +134,12 @@ forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxAr
 
 // The size limits of a result of n unknowns and up to `bound` stored entries.
 void CheckResultSize(const char* who, bool vector, std::size_t n, std::size_t bound) {
+  if (vector && n > static_cast<std::size_t>(INT_MAX)) {
+    Fail(who, "tooManyPoints", "the result would have %zu rows, more than the %d a column holds.",
+         n, INT_MAX);
+  }
   const std::size_t most = MaxOutputElements();
-  if (n > most || (vector && n > static_cast<std::size_t>(INT_MAX)) || bound == SIZE_MAX ||
-      bound > PTRDIFF_MAX / 16) {
+  if (n > most || bound == SIZE_MAX || bound > PTRDIFF_MAX / 16) {
     Fail(who, "tooManyPoints",
          "the result would have %zu unknowns and up to %zu stored entries, more than this host "
          "holds.",
@@ -165,7 +182,7 @@ void RunPatchForm(const MeshCall& call, const Names& coefficients, int nlhs, mxA
   const std::size_t nodes = static_cast<std::size_t>(mesh::Nodes(mesh)) * mesh.count;
   for (int k = 0; k < coefficients.count; ++k) {
     form.c[k] = ReadCoefficient(who, coefficients.name[k], prhs[kMeshInputs + k], form.kind,
-                                mesh.rdim, nodes);
+                                mesh.rdim, static_cast<std::size_t>(mesh::Nodes(mesh)), nodes);
   }
 
   const std::size_t n = forms::Unknowns(form, mesh);
@@ -250,6 +267,7 @@ void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, i
   std::size_t nodes = 0, bound = 0;
   double work = 0.0;
   int d = 0, rdim = 0;
+  std::size_t nqn = 0;  // nodes an element, where every piece has as many; else 0
   for (int k = 0; k < count; ++k) {
     const Context context = PatchContext(header, k);
     const mxArray* const* in = prhs + 1 + k * kPieceInputs;
@@ -292,6 +310,8 @@ void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, i
       }
     }
     nodes += static_cast<std::size_t>(mesh::Nodes(mesh)) * mesh.count;
+    const std::size_t pieceNodes = static_cast<std::size_t>(mesh::Nodes(mesh));
+    nqn = k == 0 || nqn == pieceNodes ? pieceNodes : 0;
     forms::Form shape = form;
     for (int c = 0; c < coefficients.count; ++c) shape.c[c] = {nullptr, 1, true};
     work += forms::ElementCost(shape, mesh) * static_cast<double>(mesh.count);
@@ -300,7 +320,7 @@ void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, i
   }
   for (int c = 0; c < coefficients.count; ++c) {
     form.c[c] = ReadCoefficient(who, coefficients.name[c], prhs[1 + count * kPieceInputs + c],
-                                form.kind, rdim, nodes);
+                                form.kind, rdim, nqn, nodes);
   }
   const int C = form.kind == forms::Kind::Elasticity ? rdim
                 : form.kind == forms::Kind::Load     ? form.c[0].components

@@ -40,6 +40,7 @@ enum class Fault {
   KnotsTooLong,
   KnotsTooShort,
   KnotsNaN,
+  KnotsNotFinite,
   KnotsDecreasing,
   DomainEmpty,
   CoefsSize,
@@ -56,12 +57,14 @@ enum class Fault {
 };
 
 constexpr const char* kMnemonic[] = {
-    "notStruct",       "missingField",      "fieldType",     "unknownOption",   "tooManyOutputs",
-    "notDouble",       "complex",           "sparse",        "dimensions",      "orderNotInteger",
-    "orderTooSmall",   "orderTooLarge",     "knotsNotRow",   "knotsTooLong",    "knotsTooShort",
-    "knotsNaN",        "knotsDecreasing",   "domainEmpty",   "coefsSize",       "coefsNotFinite",
-    "weightsNotPositive", "notRefinement",  "quadratureCount", "quadratureRule", "elementOutOfRange",
-    "sideOutOfRange",  "optionValue",       "tooManyPoints", "outOfMemory",
+    "notStruct",      "missingField",       "fieldType",      "unknownOption",
+    "tooManyOutputs", "notDouble",          "complex",        "sparse",
+    "dimensions",     "orderNotInteger",    "orderTooSmall",  "orderTooLarge",
+    "knotsNotRow",    "knotsTooLong",       "knotsTooShort",  "knotsNaN",
+    "knotsNotFinite", "knotsDecreasing",    "domainEmpty",    "coefsSize",
+    "coefsNotFinite", "weightsNotPositive", "notRefinement",  "quadratureCount",
+    "quadratureRule", "elementOutOfRange",  "sideOutOfRange", "optionValue",
+    "tooManyPoints",  "outOfMemory",
 };
 static_assert(sizeof kMnemonic / sizeof kMnemonic[0] == static_cast<size_t>(Fault::OutOfMemory) + 1,
               "one mnemonic per fault");
@@ -174,6 +177,17 @@ void ReadKnots(const char* who, const char* name, const Array& a, Axis* axis) {
     }
     Fail(who, Fault::KnotsDecreasing, "%s must be non-decreasing, found %s(%d) < %s(%d).", name,
          name, f.k + 1, name, f.k);
+  }
+  // In order, so the ends bound every knot; their difference bounds every span and support, which
+  // the basis divides by: it must not overflow.
+  if (!std::isfinite(a.v[0]) || !std::isfinite(a.v[m - 1])) {
+    Fail(who, Fault::KnotsNotFinite, "%s must be finite, found %s(%d) = %g.", name, name,
+         std::isfinite(a.v[0]) ? m : 1, std::isfinite(a.v[0]) ? a.v[m - 1] : a.v[0]);
+  }
+  if (!std::isfinite(a.v[m - 1] - a.v[0])) {
+    Fail(who, Fault::KnotsNotFinite,
+         "%s must span a finite length: %s(%d) - %s(1) = %g - %g overflows.", name, name, m, name,
+         a.v[m - 1], a.v[0]);
   }
   axis->U = a.v;
   axis->m = m;
@@ -338,6 +352,15 @@ MeshRequest ReadMesh(const char* who, const mxArray* const prhs[], const char* c
     }
   }
   CheckWeights(who, "geometry.coefs(4,:), the weights,", coefs.v + 3, ng, 4);
+  // The control points themselves, w x / w: a tiny weight overflows them.
+  for (std::size_t k = 0; k < coefs.count; ++k) {
+    if (k % 4 != 3 && !std::isfinite(coefs.v[k] / coefs.v[k | 3])) {
+      Fail(who, Fault::CoefsNotFinite,
+           "geometry.coefs(%zu,%zu) / geometry.coefs(4,%zu), a control point's coordinate, must "
+           "be finite, found %g / %g.",
+           k % 4 + 1, k / 4 + 1, k / 4 + 1, coefs.v[k], coefs.v[k | 3]);
+    }
+  }
   mesh.coefs = coefs.v;
   rq.controlPoints = ng;
 
@@ -413,7 +436,7 @@ MeshRequest ReadMesh(const char* who, const mxArray* const prhs[], const char* c
          2 * d, side);
   }
   mesh.side = static_cast<int>(side);
-  // The physical coordinates: every one up to the last not zero at every control point.
+  // The physical coordinates: every one up to the last not zero at some control point.
   int used = d;
   for (int m = 0; m < 3; ++m) {
     for (std::size_t a = 0; a < ng; ++a) {
@@ -561,7 +584,13 @@ void RunMeshEval(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   cols[kCounts] = 5;
   const std::size_t most = MaxOutputElements();
   for (int o = 0; o < kOutputs; ++o) {
-    if (rows[o] > static_cast<std::size_t>(INT_MAX) || Times(rows[o], cols[o]) > most) {
+    if (rows[o] > static_cast<std::size_t>(INT_MAX)) {
+      Fail(who, Fault::TooManyPoints,
+           "%s would have %zu rows (values per element), more than the %d a column may hold; "
+           "evaluate with fewer nodes or functions per element.",
+           kOutputNames[o], rows[o], INT_MAX);
+    }
+    if (Times(rows[o], cols[o]) > most) {
       Fail(who, Fault::TooManyPoints,
            "%s would hold %zu x %zu elements, more than the %zu an array may hold in this host; "
            "evaluate fewer elements a call.",

@@ -11,7 +11,7 @@
 //                    weights] on [0, 1]; [] beyond d
 //   elements         1-based element indices (of the face on a side), or 0: every element
 //   options          [gradient hessian laplacian side rdim]: flags 0 or 1, the face 0..2d (0:
-//                    none), rdim 0 (the highest coordinate not zero at every control point, at
+//                    none), rdim 0 (the highest coordinate not zero at some control point, at
 //                    least d) or d..3
 //
 // Every input is checked, before anything is allocated, against the table of faults in

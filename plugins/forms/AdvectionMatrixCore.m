@@ -9,8 +9,8 @@ function varargout = AdvectionMatrixCore (varargin)
 %   coefficient handle; call it directly to skip that. The first 15 inputs are
 %   MeshEvalCore's (see its help; the gradient, hessian and laplacian flags of options are
 %   ignored: the form takes what it needs).
-%   b: a scalar, or one value per node of every evaluated element in MeshEval's order
-%   (nqn x nel), or rdim rows of them.
+%   b: rdim x 1 (a constant), or rdim x (nqn nel), rdim values per node of every evaluated
+%   element in MeshEval's order (with rdim 1 also a scalar or nqn x nel).
 %
 %   Errors: those of AdvectionMatrix (identifier AdvectionMatrix:<mnemonic>); a wrong number of
 %   inputs

@@ -9,19 +9,26 @@
 %   geometry is a NURBS patch as nrbmak makes it (MeshEval's help builds one by hand).
 %   Options (name, value pairs), as MeshEval's: 'space' (the discrete space; default the
 %   geometry's own basis), 'quadrature' (default the space's order a direction), 'elements'
-%   (assemble only these elements, into the full-size result), 'rdim'.
+%   (assemble only these elements, into the full-size result), 'rdim'; given twice, the
+%   last wins.
 %
 %   Coefficients are a scalar, an nqn x nel array of values at MeshEval's nodes (the same
-%   options give the same nodes and order; e.g. a previous solution's values), or a function
-%   handle of the physical coordinates, called once with rows x, y (and z) of every node:
+%   options give the same nodes and order; e.g. a previous solution's values; a vector of them in
+%   that order too, the transpose refused), or a function handle of the physical coordinates,
+%   called once with rows x, y (and z) of every node, returning one value per node in node order
+%   (any array of that many; rdim per node for a vector coefficient, components first):
 %     c = @(x, y) 1 + x .^ 2 .* y;
+%   Numeric and logical values, given or returned, are read as double. A node where the map is
+%   singular (jacdet 0: a collapsed edge under a Lobatto rule) or its weight 0 contributes
+%   nothing, whatever the Inf or NaN of its gradients or coefficients.
 %
 %   Evaluation and integration are native: no element data passes through the host.
 %   Large calls run on several threads with the same bits (NURBS_NUM_THREADS caps them).
 %
-%   Errors (identifier BilaplacianMatrix:<mnemonic>): those of MeshEval, coefficientSize (a
-%   coefficient of the wrong size), coefficientError (a handle that failed), sideOutOfRange (a
-%   side: only MassMatrix and LoadVector).
+%   Errors (identifier BilaplacianMatrix:<mnemonic>): those of MeshEval, usage (a coefficient
+%   missing, or an option name in its place), outOfMemory (a result larger than the memory: assemble
+%   the elements in chunks), coefficientSize (a coefficient of the wrong size), coefficientError (a
+%   handle that failed), sideOutOfRange (a side: only MassMatrix and LoadVector).
 %
 %   Example, on the quarter annulus of MeshEval's help:
 %     s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
@@ -31,6 +38,10 @@
 %
 %   See also MeshEval, BilaplacianMatrixCore.
 function B = BilaplacianMatrix (geometry, c, varargin)
+  if (nargin < 2)
+    error ('BilaplacianMatrix:usage', ...
+           'usage: B = BilaplacianMatrix (geometry, c, Name, Value, ...)');
+  end
   B = assemble_form ('BilaplacianMatrix', geometry, {c}, {'c'}, [false], varargin);
 end
 

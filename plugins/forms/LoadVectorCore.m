@@ -10,7 +10,8 @@ function varargout = LoadVectorCore (varargin)
 %   MeshEvalCore's (see its help; the gradient, hessian and laplacian flags of options are
 %   ignored: the form takes what it needs).
 %   f: a scalar, or one value per node of every evaluated element in MeshEval's order
-%   (nqn x nel), or rdim rows of them.
+%   (nqn x nel, or a vector in that order), or rdim rows of them; where both fit (nqn = rdim
+%   on one element), one value per node.
 %
 %   Errors: those of LoadVector (identifier LoadVector:<mnemonic>); a wrong number of inputs
 %   raises the usage message.

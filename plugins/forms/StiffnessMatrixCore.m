@@ -10,7 +10,7 @@ function varargout = StiffnessMatrixCore (varargin)
 %   MeshEvalCore's (see its help; the gradient, hessian and laplacian flags of options are
 %   ignored: the form takes what it needs).
 %   c: a scalar, or one value per node of every evaluated element in MeshEval's order
-%   (nqn x nel).
+%   (nqn x nel, or a vector in that order; nel x nqn is refused where nel ~= nqn).
 %
 %   Errors: those of StiffnessMatrix (identifier StiffnessMatrix:<mnemonic>); a wrong number of
 %   inputs

@@ -21,11 +21,17 @@
 %               geometry.knots = {[0 0 0 1 1 1], [0 0 1 1]};
 %               geometry.order = [3 2];
 %
-%   Options (name, value pairs; names in any case):
+%   geometry.coefs must have the shape its knots and orders imply, ni = numel (knots{i}) -
+%   order(i) control points in direction i; knots must be finite, and so must the control points
+%   (w x / w).
+%
+%   Options (name, value pairs; names in any case; given twice, the last wins):
 %     'space'       the discrete space: a struct with knots and order as above and, for a
-%                   NURBS space, weights (n1 x ... x nd; without: B-splines). Its knots must
-%                   refine the geometry's: the same domain, every breakpoint of the geometry one
-%                   of its own. Default: the geometry's own basis (isoparametric).
+%                   NURBS space, weights (n1 x ... x nd, or a vector of them in that order;
+%                   without: B-splines). A NURBS struct (nrbmak's) serves as it is: without a
+%                   weights field its coefs(4, ...) are the weights. Its knots must refine the
+%                   geometry's: the same domain, every breakpoint of the geometry one of its own.
+%                   Default: the geometry's own basis (isoparametric).
 %     'quadrature'  Gauss-Legendre nodes per direction, a scalar or 1 x d (default: the space's
 %                   order), or a 1 x d cell of 2 x nq rules [nodes; weights] on [0, 1] (reduced,
 %                   Lobatto, your own). At most 64 nodes a direction.
@@ -40,8 +46,8 @@
 %                   full gradients) are those of the adjacent elements, on the face; dofs lists
 %                   the functions that do not vanish on the side (for Dirichlet conditions).
 %                   For a curve a side is an end point.
-%     'rdim'        physical coordinates: default the highest of x, y, z not zero at every
-%                   control point, at least d.
+%     'rdim'        physical coordinates: default the highest of x, y, z that is not zero at
+%                   some control point, at least d.
 %
 %   msh = MeshEval(mp, 'patch', i, ...) and MeshEval(mp, 'boundary', k, ...) take a domain of
 %   several patches (Multipatch): patch i, or the face mp.boundaries(k), with its connectivity
@@ -77,15 +83,18 @@
 %   RatVolShapeGrad (a NURBS space), or of PolySurfShapeGrad and its plain tensor products
 %   (B-splines), at node q with the space's knots; connectivity(:, e) is the twins' idx there.
 %   A node is evaluated in its element's spans and exactly where it is: at the last knot, with
-%   no end clamp. A singular map gives jacdet 0 and Inf or NaN gradients there, not an error.
+%   no end clamp. A singular map gives jacdet 0 and Inf or NaN gradients there, not an error;
+%   so do knot spans so short that the basis's derivatives overflow.
 %   Large calls run on several threads, with the same bits (NURBS_NUM_THREADS caps them).
 %
-%   Errors (identifier MeshEval:<mnemonic>): notStruct, missingField, fieldType, unknownOption,
-%   optionValue, dimensions, orderNotInteger, orderTooSmall, orderTooLarge, knotsNotRow,
-%   knotsTooShort, knotsNaN, knotsDecreasing, domainEmpty, coefsSize, coefsNotFinite,
-%   weightsNotPositive, notRefinement, quadratureCount, quadratureRule, elementOutOfRange,
-%   sideOutOfRange, tooManyPoints, outOfMemory; notDouble, complex, sparse for arrays of another
-%   class.
+%   Errors (identifier MeshEval:<mnemonic>): usage (no geometry), notStruct, missingField,
+%   fieldType, unknownOption, optionValue, dimensions, orderNotInteger, orderTooSmall,
+%   orderTooLarge, knotsNotRow, knotsTooShort, knotsNaN, knotsNotFinite (an infinite knot, or
+%   knots whose spread overflows), knotsDecreasing, domainEmpty, coefsSize (coefs or weights not
+%   of the knots' shape), coefsNotFinite, weightsNotPositive, notRefinement, quadratureCount,
+%   quadratureRule, elementOutOfRange, sideOutOfRange, tooManyPoints (an output larger than the
+%   host's arrays), outOfMemory (outputs larger than the memory: evaluate the elements in
+%   chunks); notDouble, complex, sparse for arrays of another class.
 %
 %   Example: the area of the quarter annulus above, 3 pi / 4.
 %     s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
@@ -96,6 +105,9 @@
 %
 %   See also MeshEvalCore, RatSurfShapeGradBatch.
 function msh = MeshEval (geometry, varargin)
+  if (nargin < 1)
+    error ('MeshEval:usage', 'usage: msh = MeshEval (geometry, Name, Value, ...)');
+  end
   flags = {'gradient', 'hessian', 'laplacian'};
   if (isstruct (geometry) && isscalar (geometry) && isfield (geometry, 'gnum') && ...
       isfield (geometry, 'npatch'))
@@ -104,7 +116,18 @@ function msh = MeshEval (geometry, varargin)
   end
   [args, info] = mesh_arguments ('MeshEval', geometry, varargin, flags);
   out = cell (1, 15);
-  [out{:}] = MeshEvalCore (args{:});
+  try
+    [out{:}] = MeshEvalCore (args{:});
+  catch err
+    % The host's own failure to make an output, as outOfMemory: a caller may evaluate the
+    % elements in chunks instead.
+    if (any (strcmp (err.identifier, {'Octave:bad-alloc', 'MATLAB:nomem'})) || ...
+        ~isempty (regexp (err.message, 'out of memory|failed to allocate', 'once')))
+      error ('MeshEval:outOfMemory', 'MeshEval: %s (evaluate fewer elements a call)', ...
+             err.message);
+    end
+    rethrow (err);
+  end
   msh = mesh_struct (out, info);
 end
 
@@ -169,3 +192,5 @@ end
 %!error id=MeshEval:notStruct MeshEval (1)
 %!error id=MeshEval:unknownOption MeshEval (g, 'quadrtaure', 3)
 %!error id=MeshEval:sideOutOfRange MeshEval (g, 'side', 5)
+%!error id=MeshEval:coefsSize MeshEval (setfield (g, 'coefs', permute (g.coefs, [1 3 2])))
+%!error id=MeshEval:usage MeshEval ()

@@ -20,7 +20,7 @@ function varargout = MeshEvalCore (varargin)
 %                    [0, 1]; [] beyond d
 %     elements       1-based element indices (of the face on a side), or 0 for every element
 %     options        [gradient hessian laplacian side rdim]: 0 or 1 each; the face 0..2d (0:
-%                    none); rdim 0 for the highest coordinate not zero at every control point
+%                    none); rdim 0 for the highest coordinate not zero at some control point
 %   Outputs: each field of MeshEval as a matrix with one column per element (its leading
 %   dimensions folded into the rows), [] where not asked for or not defined; dofs a row; nel_dir
 %   the elements per direction; counts = [ndim rdim nqn nsh ndof].

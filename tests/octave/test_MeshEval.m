@@ -455,6 +455,12 @@ calls = {'notStruct', {1}; 'missingField', {rmfield(g, 'order')};
          'elementOutOfRange', {g, 'elements', 2}; 'orderTooLarge', {set('order', [30 2])};
          'knotsDecreasing', {set('knots', {[0 0 0 1 0.5 1], [0 0 1 1]})};
          'knotsNaN', {set('knots', {[0 0 0 NaN 1 1], [0 0 1 1]})};
+         'knotsNotFinite', {set('knots', {[-Inf -Inf 0 1 Inf Inf], [0 0 1 1]})};
+         'knotsNotFinite', {set('knots', {[-1 -1 -1 1 1 1] * 1e308, [0 0 1 1]})};
+         'coefsNotFinite', {set('coefs', bad (g.coefs, {4, 1, 1}, 1e-310))};
+         'coefsSize', {set('coefs', permute (g.coefs, [1 3 2]))};
+         'coefsSize', {g, 'space', sp('weights', ones (2, 3))};
+         'usage', {};
          'domainEmpty', {set('knots', {zeros(1, 6), [0 0 1 1]})};
          'knotsNotRow', {set('knots', {[0 0 0 1 1 1]', [0 0 1 1]})};
          'coefsSize', {set('coefs', g.coefs(:, 1:2, :))};
@@ -466,6 +472,28 @@ calls = {'notStruct', {1}; 'missingField', {rmfield(g, 'order')};
 for k = 1:rows (calls)
   t = expect_error (t, @() MeshEval (calls{k, 2}{:}), ['MeshEval:' calls{k, 1}], calls{k, 1});
 end
+
+% The space as a NURBS struct (nrbmak's): its weights are its coefs(4, ...), as given in
+% 'weights'; weights as a vector in order are read as the grid. Repeated options: the last wins.
+ref = nrbkntins (nrbdegelev (ann, [0 1]), {0.5, 0.5});
+w = squeeze (ref.coefs(4, :, :));
+want = MeshEval (ann, 'space', struct ('knots', {ref.knots}, 'order', ref.order, 'weights', w));
+for s = {ref, struct('knots', {ref.knots}, 'order', ref.order, 'weights', w(:)')}
+  m = MeshEval (ann, 'space', s{1});
+  t = expect (t, isequal (m.shape_function_gradients, want.shape_function_gradients), ...
+              'a NURBS struct or a vector of weights as the space');
+end
+m = MeshEval (ann, 'quadrature', 2, 'side', 1, 'quadrature', 3, 'side', 0);
+t = expect (t, m.nqn == 9 && ! isfield (m, 'normal'), 'repeated options: the last wins');
+
+% Outputs the host cannot make (an exabyte: beyond any address space): outOfMemory, so that a
+% caller can evaluate in chunks.
+many = [0 linspace(0, 1, 4e6) 1];
+huge = struct ('knots', {{many, many}}, 'order', [2 2]);
+sq = nrbmak (permute (cat (3, [0 1; 0 1], [0 0; 1 1], zeros (2), ones (2)), [3 1 2]), ...
+             {[0 0 1 1], [0 0 1 1]});
+t = expect_error (t, @() MeshEval (sq, 'space', huge, 'quadrature', 64), ...
+                  'MeshEval:outOfMemory', 'an output beyond the memory');
 
 % A singular map, a triangle from a collapsed edge (eta = 1): jacdet 0 and gradients not finite
 % there, finite elsewhere, no error; its area is exact with Gauss nodes.

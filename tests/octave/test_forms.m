@@ -178,6 +178,12 @@ function s = kirsch (x, y)
             -r2 .* (0.5 * s2 + s4) + 1.5 * r2 .^ 2 .* s4];
 end
 
+% A coefficient of the form: b for the advection, else a scalar.
+function c = ifelse_advection (form)
+  c = 1;
+  if (strcmp (form, 'AdvectionMatrix')), c = [1; 1]; end
+end
+
 % A handle that counts its calls.
 function v = counted (x, varargin)
   global calls
@@ -450,6 +456,77 @@ for p = [2 3]
   end
   t = rates (t, 1 ./ levels, err, p - 1, sprintf ('clamped plate p = %d, H2', p));
 end
+
+% How coefficients are read: values at the nodes as a vector in node order, of any numeric or
+% logical class; handles' results one value a node in any shape, or rdim a node components first
+% (rdim x 1 x N as codes build velocities, or a constant rdim x 1); where a load's values fit both
+% one a node and a constant vector (one element of rdim nodes), one a node.
+m = MeshEval (ann2);
+c = 1 + rand (m.nqn, m.nel);
+K = StiffnessMatrix (ann2, c);
+t = expect (t, isequal (StiffnessMatrix (ann2, c(:)), K) ...
+            && isequal (StiffnessMatrix (ann2, int32 (3)), StiffnessMatrix (ann2, 3)) ...
+            && isequal (MassMatrix (ann2, single (2)), MassMatrix (ann2, 2)) ...
+            && isequal (MassMatrix (ann2, true (m.nqn, m.nel)), MassMatrix (ann2, 1)), ...
+            'values: a vector in node order, integers, single, logical');
+t = expect_error (t, @() StiffnessMatrix (ann2, c'), 'StiffnessMatrix:coefficientSize', ...
+                  'values at the nodes transposed (nel x nqn) are refused');
+b = rand (2, m.nqn, m.nel);
+t = expect_error (t, @() AdvectionMatrix (ann2, permute (b, [1 3 2])), ...
+                  'AdvectionMatrix:coefficientSize', 'b as rdim x nel x nqn is refused');
+t = expect (t, isequal (AdvectionMatrix (ann2, b), AdvectionMatrix (ann2, b(:, :))), ...
+            'b as rdim x nqn x nel or rdim x N');
+v = @(x, y) [-y; x];
+A = AdvectionMatrix (ann2, v);
+t = expect (t, isequal (AdvectionMatrix (ann2, @(x, y) reshape (v (x, y), 2, 1, [])), A) ...
+            && isequal (AdvectionMatrix (ann2, @(x, y) [1; 2]), AdvectionMatrix (ann2, [1; 2])) ...
+            && isequal (StiffnessMatrix (ann2, @(x, y) (1 + x .* y)'), ...
+                        StiffnessMatrix (ann2, @(x, y) 1 + x .* y)) ...
+            && isequal (MassMatrix (ann2, @(x, y) x > 1), MassMatrix (ann2, @(x, y) double (x > 1))), ...
+            'handles: rdim x 1 x N, a constant rdim x 1, a column, logical');
+F = LoadVector (ann, [1; 2], 'quadrature', [2 1]);
+t = expect (t, numel (F) == 6 && isequal (F, LoadVector (ann, @(x, y) [1 2], 'quadrature', [2 1])), ...
+            'LoadVector: two values on one element of two nodes are one value a node');
+F = LoadVector (ann, [1 1; 2 2], 'quadrature', [2 1]);
+t = expect (t, numel (F) == 12, 'LoadVector: rdim x nqn x nel there is a vector load');
+
+% A map singular at quadrature nodes (the annulus's inner arc collapsed to the origin, Lobatto
+% nodes on it): those nodes contribute nothing, every form is finite; the mass is the area the
+% rule gives, the stiffness annihilates constants.
+cone = ann2; cone.coefs(1:2, :, 1) = 0;
+lob = {[0 0.5 1; 1 4 1] ./ [1; 6], [0 0.5 1; 1 4 1] ./ [1; 6]};
+m = MeshEval (cone, 'quadrature', lob);
+finite = true;
+for f = {'StiffnessMatrix', 'MassMatrix', 'LoadVector', 'AdvectionMatrix', 'BilaplacianMatrix'}
+  A = feval (f{1}, cone, ifelse_advection (f{1}), 'quadrature', lob);
+  finite = finite && all (isfinite (nonzeros (A)));
+end
+K = ElasticityMatrix (cone, 1, @(x, y) 1 ./ hypot (x, y), 'quadrature', lob);
+M = MassMatrix (cone, 1, 'quadrature', lob);
+S = StiffnessMatrix (cone, 1, 'quadrature', lob);
+t = expect (t, any (m.jacdet(:) == 0) && finite && all (isfinite (nonzeros (K))) ...
+            && abs (full (sum (M(:))) - sum (m.quad_weights(:) .* m.jacdet(:))) < 1e-13 ...
+            && norm (S * ones (rows (S), 1)) < 1e-12 * norm (S, 1), ...
+            'singular nodes contribute nothing');
+
+% Usage: a coefficient missing or an option name in its place; the result beyond the memory.
+huge = struct ('knots', {{[0 linspace(0, 1, 4e6) 1], [0 linspace(0, 1, 4e6) 1]}}, ...
+               'order', [2 2]);
+sq = nrbmak (permute (cat (3, [0 1; 0 1], [0 0; 1 1], zeros (2), ones (2)), [3 1 2]), ...
+             {[0 0 1 1], [0 0 1 1]});
+t = expect_error (t, @() MassMatrix (sq, 1, 'space', huge), 'MassMatrix:outOfMemory', ...
+                  'MassMatrix: a result beyond the memory');
+[t, err] = expect_error (t, @() LoadVector (sq, 1, 'space', huge), 'LoadVector:tooManyPoints', ...
+                         'LoadVector: more rows than a column holds');
+t = expect (t, ! isempty (err) && ! isempty (strfind (err.message, num2str (intmax ('int32')))), ...
+            'LoadVector: tooManyPoints quotes the limit exceeded');
+for f = {'StiffnessMatrix', 'MassMatrix', 'LoadVector', 'AdvectionMatrix', 'BilaplacianMatrix'}
+  t = expect_error (t, @() feval (f{1}, ann2), [f{1} ':usage'], [f{1} ': no coefficient']);
+  t = expect_error (t, @() feval (f{1}, ann2, 'quadrature', 3), [f{1} ':usage'], ...
+                    [f{1} ': an option name for the coefficient']);
+end
+t = expect_error (t, @() ElasticityMatrix (ann2, 1), 'ElasticityMatrix:usage', ...
+                  'ElasticityMatrix: no mu');
 
 % Faults, for every form: coefficients of the wrong size (arrays, handles' results, arrays of
 % the whole mesh for a subset), a failing handle (its message passed on), sides where a form has

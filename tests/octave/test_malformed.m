@@ -89,10 +89,12 @@ function cases = mesh_core_cases (e)
   bad = {2, [], 'dimensions'; 2, [3 2 2 2], 'dimensions'; 2, [3.5 2], 'orderNotInteger';
          2, [0 2], 'orderTooSmall'; 2, [30 2], 'orderTooLarge'; 2, [NaN 2], 'orderNotInteger';
          3, U', 'knotsNotRow'; 3, [U(1:2) NaN U(4:end)], 'knotsNaN';
+         3, [-Inf U(2:end - 1) Inf], 'knotsNotFinite'; 3, (2 * U - 1) * 1.5e308, 'knotsNotFinite';
          3, fliplr(U), 'knotsDecreasing'; 3, U(2:end - 1), 'knotsTooShort';
          3, 0 * U, 'domainEmpty'; 5, [0 1], 'dimensions';
          1, c(:, 1:end - 1), 'coefsSize'; 1, c(1:3, :), 'coefsSize';
-         1, put3(c, 5, Inf), 'coefsNotFinite'; 1, put3(c, 8, 0), 'weightsNotPositive';
+         1, put3(c, 5, Inf), 'coefsNotFinite'; 1, put3(c, 4, 1e-310), 'coefsNotFinite';
+         1, put3(c, 8, 0), 'weightsNotPositive';
          1, put3(c, 4, -1), 'weightsNotPositive';
          6, [4 4 4], 'dimensions'; 7, [0 0 0 0 0.5 0.5 0.5 0.5], 'notRefinement';
          7, 2 * k, 'notRefinement'; 10, [1 2 3], 'coefsSize'; 10, -ones(7), 'weightsNotPositive';
@@ -153,7 +155,19 @@ function cases = mesh_struct_cases (e)
            {g, extra{:}, 'side', 7}, 1, id('sideOutOfRange');
            {g, extra{:}, 'QUADRATURE', 3, 'Side', 1}, 1, ifelse_id(~takes_side (e), ...
                                                                    id('sideOutOfRange'));
+           {setfield(g, 'coefs', permute (g.coefs, [1 3 2])), extra{:}}, 1, id('coefsSize');
+           {g, extra{:}, 'space', rmfield(setfield(g, 'weights', ones (2, 3)), 'coefs')}, 1, ...
+           id('coefsSize');
+           {g, extra{:}, 'space', setfield(g, 'coefs', g.coefs(:, :, 1))}, 1, id('coefsSize');
+           {g, extra{:}, 'space', g}, 1, 'ok';
+           {g, extra{:}, 'quadrature', 2, 'quadrature', 3}, 1, 'ok';
+           {}, 1, id('usage');
            {g, extra{:}}, 1, 'ok'};
+  if (~strcmp (e.name, 'MeshEval'))
+    cases(end + 1, :) = {{g}, 1, id('usage')};
+    cases(end + 1, :) = {{g, 'quadrature', 3}, 1, id('usage')};
+    cases(end + 1, :) = {{g, extra{1:end - 1}, 'rdim', 2}, 1, id('usage')};
+  end
   if (strcmp (e.name, 'MeshEval'))
     cases(end + 1, :) = {{g, 'hessian', 2}, 1, id('optionValue')};
     cases(end + 1, :) = {{g, 'gradient', false, 'laplacian', true}, 1, 'ok'};

@@ -78,6 +78,7 @@ std::vector<double> Reference(MeshKind kind, const Fields& f, const std::vector<
     for (size_t q = 0; q < f.nqn; ++q) {
       const size_t node = q + f.nqn * e;
       const double dx = f.weights[node] * f.jacdet[node];
+      if (dx == 0.0) continue;  // a singular node contributes nothing
       for (size_t a = 0; a < f.nsh; ++a) {
         const size_t I = static_cast<size_t>(f.conn[a + f.nsh * e]) - 1;
         const double Ra = f.R[q + f.nqn * (a + f.nsh * e)];
@@ -283,6 +284,56 @@ TEST_P(Forms, ThreadsAndChosenElements) {
   EXPECT_LT(RelativeDifference(sum, whole), 1e-14);
 }
 
+// The annulus with its inner arc collapsed to the origin, on a Lobatto rule: the map is singular
+// at the nodes on eta = 0 (jacdet 0, gradients and Laplacians not finite there). Those nodes
+// contribute nothing: the form is finite and the integral over the other nodes.
+TEST_P(Forms, SingularNodesContributeNothing) {
+  MeshCase c = AnnulusCase(2, 3);
+  for (size_t a = 0; a < 3; ++a) c.coefs[4 * a] = c.coefs[4 * a + 1] = 0.0;
+  c.rule[0] = c.rule[1] = {0.0, 1.0 / 6, 0.5, 4.0 / 6, 1.0, 1.0 / 6};
+  const Fields f = Evaluate(c);
+  size_t singular = 0;
+  for (size_t node = 0; node < f.jacdet.size(); ++node) singular += f.jacdet[node] == 0.0;
+  ASSERT_GT(singular, 0u);
+  std::mt19937 rng(23);
+  std::vector<double> c0, c1;
+  size_t components = 1;
+  const std::vector<Array> coefficients = Coefficients(f, true, rng, &c0, &c1, &components);
+  const standin::Result r = Run(c, coefficients);
+  ASSERT_FALSE(r.failed) << r.id << ": " << r.message;
+  const std::vector<double> got = Dense(r);
+  for (double v : got) ASSERT_TRUE(std::isfinite(v));
+  EXPECT_LT(RelativeDifference(got, Reference(kind(), f, c0, c1, components)), 1e-13);
+}
+
+// Two values on one element of rdim = 2 nodes fit both one value a node and a constant of rdim
+// components: b (which has rdim components) takes the constant, every other coefficient, the
+// load's too, one value a node; rdim x nqn values there are a vector load.
+TEST_P(Forms, TwoValuesOnOneElementOfTwoNodes) {
+  MeshCase c = AnnulusCase(2, 1);
+  c.rule[0] = {2};
+  c.rule[1] = {1};
+  const Fields f = Evaluate(c);
+  ASSERT_EQ(f.nqn * f.nel, 2u);
+  ASSERT_EQ(f.r, 2u);
+  std::vector<Array> values;
+  for (int k = 0; k < coefficients(); ++k) values.push_back(standin::Matrix({2, 1}, {1.0, 2.0}));
+  const standin::Result r = Run(c, values);
+  ASSERT_FALSE(r.failed) << r.message;
+  const bool advection = kind() == MeshKind::Advection;
+  const std::vector<double> c0 =
+      advection ? std::vector<double>{1.0, 2.0, 1.0, 2.0} : std::vector<double>{1.0, 2.0};
+  const std::vector<double> expected = Reference(kind(), f, c0, {1.0, 2.0}, advection ? 2 : 1);
+  ASSERT_EQ(Dense(r).size(), expected.size());
+  EXPECT_LT(RelativeDifference(Dense(r), expected), 1e-14);
+  if (kind() == MeshKind::Load) {
+    values[0] = standin::Matrix({2, 2}, {1.0, 2.0, 1.0, 2.0});
+    const standin::Result vector = Run(c, values);
+    ASSERT_FALSE(vector.failed) << vector.message;
+    EXPECT_EQ(Dense(vector).size(), 2 * f.ndof);
+  }
+}
+
 TEST_P(Forms, FaultsOfItsOwn) {
   const MeshCase c = AnnulusCase(2, 3);
   const Fields f = Evaluate(c);
@@ -303,6 +354,18 @@ TEST_P(Forms, FaultsOfItsOwn) {
   wrong.push_back(standin::Row(std::vector<double>(f.nqn * f.nel + 1, 1.0)));
   for (int k = 1; k < coefficients(); ++k) wrong.push_back(standin::Scalar(1.0));
   expect("coefficientSize", c, wrong);
+  // Values at the nodes transposed, nel x nqn (rdim x nqn x nel: nodes x rdim), are refused, not
+  // read in the wrong order: 9 elements of 4 nodes.
+  MeshCase four = c;
+  four.rule[0] = four.rule[1] = {2};
+  const size_t nqn = 4, nodes = nqn * f.nel, per = kind() == MeshKind::Advection ? f.r : 1;
+  std::vector<Array> transposed;
+  transposed.push_back(standin::Matrix({per == 1 ? f.nel : nodes, per == 1 ? nqn : per},
+                                       std::vector<double>(per * nodes, 1.0)));
+  for (int k = 1; k < coefficients(); ++k) {
+    transposed.push_back(standin::Matrix({f.nel, nqn}, std::vector<double>(nodes, 1.0)));
+  }
+  expect("coefficientSize", four, transposed);
   std::vector<Array> bad;
   bad.push_back(standin::Make(standin::Class::Single, {1, 1}));
   for (int k = 1; k < coefficients(); ++k) bad.push_back(standin::Scalar(1.0));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <random>
@@ -337,6 +338,14 @@ TEST_F(MeshEval, EveryFaultIsReported) {
                     c.knots[0][c.order[0] + 1] = 0.1;
                   }));
   ExpectMeshFault("knotsNaN", with([](MeshCase& c) { c.knots[1][1] = NAN; }));
+  ExpectMeshFault("knotsNotFinite", with([](MeshCase& c) {
+                    c.knots[1].front() = -INFINITY;
+                    c.knots[1].back() = INFINITY;
+                  }));
+  // Finite knots whose spread overflows: every span's reciprocal would be 0, the basis NaN.
+  ExpectMeshFault("knotsNotFinite", with([](MeshCase& c) {
+                    for (double& u : c.knots[0]) u = (2 * u - 1) * 1.5e308;
+                  }));
   ExpectMeshFault("domainEmpty", with([](MeshCase& c) {
                     for (double& u : c.knots[0]) u = 0.5;
                   }));
@@ -345,6 +354,11 @@ TEST_F(MeshEval, EveryFaultIsReported) {
   ExpectMeshFault("weightsNotPositive", with([](MeshCase& c) { c.coefs[7] = 0.0; }));
   ExpectMeshFault("weightsNotPositive", with([](MeshCase& c) { c.coefs[3] = -1.0; }));
   ExpectMeshFault("coefsNotFinite", with([](MeshCase& c) { c.coefs[3] = NAN; }));
+  // A positive but denormal weight: the control point w x / w overflows.
+  ExpectMeshFault("coefsNotFinite", with([](MeshCase& c) {
+                    c.coefs[4] = 1.0;
+                    c.coefs[7] = 1e-310;
+                  }));
   ExpectMeshFault("quadratureCount", with([](MeshCase& c) { c.rule[0] = {0}; }));
   ExpectMeshFault("quadratureCount", with([](MeshCase& c) { c.rule[1] = {65}; }));
   ExpectMeshFault("quadratureCount", with([](MeshCase& c) { c.rule[1] = {2.5}; }));
@@ -394,6 +408,12 @@ TEST_F(MeshEval, EveryFaultIsReported) {
   big.coefs.assign(4 * 19 * 19 * 19, 1.0);
   big.options[1] = 1;
   ExpectMeshFault("tooManyPoints", big);
+  {
+    // The limit exceeded is a column's rows (int), and the message quotes it.
+    const std::vector<Array> bigIn = MeshInputs(big);
+    const standin::Result r = Call(1, Borrow(bigIn));
+    EXPECT_NE(r.message.find(std::to_string(INT_MAX)), std::string::npos) << r.message;
+  }
 
   // A knot vector as a column.
   std::vector<Array> in = MeshInputs(good);

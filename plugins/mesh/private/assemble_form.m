@@ -6,20 +6,44 @@
 %   vector        which of them have rdim components (true), may have (NaN), or have one (false)
 %   options       the name, value pairs the call was given
 % A handle is called once with the nodes' physical coordinates, rows x, y (, z) of all nodes in
-% MeshEval's order (piece by piece over a domain), and must return one row of values (rdim rows
-% for a vector coefficient). Over a domain, values at the nodes may come as a cell, one array a
-% patch (a face with 'boundary').
+% MeshEval's order (piece by piece over a domain), and must return, in node order, one value
+% per node (any array of that many) or, for a vector coefficient, rdim per node with the
+% components first (rdim x N, rdim x 1 x N, rdim x nqn x nel). Numeric and logical values, given
+% or returned, are read as double. Over a domain, values at the nodes may come as a cell, one
+% array a patch (a face with 'boundary').
 function A = assemble_form (who, geometry, coefficients, names, vector, options)
+  for k = 1:numel (coefficients)
+    c = coefficients{k};
+    if (ischar (c))
+      error ([who ':usage'], ['the coefficient %s must be a number, an array or a function ' ...
+             'handle, found ''%s'': the coefficients come before the options (%s).'], ...
+             names{k}, c, usage_of (who, names));
+    end
+    if ((isnumeric (c) || islogical (c)) && ~isa (c, 'double'))
+      coefficients{k} = double (c);
+    end
+  end
   domain = isstruct (geometry) && isscalar (geometry) && isfield (geometry, 'gnum') && ...
            isfield (geometry, 'npatch');
   if (domain)
     [args, pieces] = domain_pieces (who, geometry, options, {});
     meshes = {pieces.mesh};
+    nqn = NaN;
   else
-    args = mesh_arguments (who, geometry, options, {});
+    [args, info] = mesh_arguments (who, geometry, options, {});
     meshes = {args};
+    nqn = nodes_of (args, info.side);
   end
   core = str2func ([who 'Core']);
+  % rdim x nqn x nel values: the core sees rdim x (nqn nel) and cannot tell rdim x nel x nqn.
+  for k = 1:numel (coefficients)
+    c = coefficients{k};
+    if (isnumeric (c) && ndims (c) == 3 && ~isnan (nqn) && size (c, 2) ~= nqn)
+      error ([who ':coefficientSize'], ['the coefficient %s must be rdim x nqn x nel, with ' ...
+             'nqn = %d nodes an element; found %s.'], names{k}, nqn, ...
+             strjoin (arrayfun (@num2str, size (c), 'UniformOutput', false), ' x '));
+    end
+  end
   handles = cellfun (@(c) isa (c, 'function_handle'), coefficients);
   if (any (handles))
     % The nodes' coordinates from MeshEval's core, piece by piece: rdim x (nqn nel).
@@ -43,15 +67,20 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
                '(it is called with rows x, y, z of the nodes'' coordinates)'], names{k}, ...
                err.message);
       end
-      rows = 1;
-      if (isnan (vector(k)))
-        rows = 1 + (rdim - 1) * (size (v, 1) == rdim);
-      elseif (vector(k))
-        rows = rdim;
-      end
-      if (~isnumeric (v) || ~(isequal (size (v), [rows, columns_of(x)]) || isscalar (v)))
+      % One value a node in node order, or rdim a node with the components first (b: only
+      % those, or an rdim x 1 constant); where both fit (rdim 1), one a node.
+      N = columns_of (x);
+      rows = 1 + (rdim - 1) * (vector(k) == 1);
+      many = isnumeric (v) || islogical (v);
+      if (many && isscalar (v))
+        % a constant, as it is
+      elseif (many && numel (v) == N && rows == 1)
+        v = reshape (v, 1, N);
+      elseif (many && vector(k) ~= 0 && size (v, 1) == rdim && numel (v) == rdim * N)
+        v = reshape (v, rdim, N);
+      elseif (~(many && vector(k) == 1 && isequal (size (v), [rdim 1])))
         error ([who ':coefficientSize'], ['the coefficient %s must return %d x %d values ' ...
-               '(%d per node), found a %s of size %s.'], names{k}, rows, columns_of (x), ...
+               '(%d per node, in node order), found a %s of size %s.'], names{k}, rows, N, ...
                rows, class (v), strjoin (arrayfun (@num2str, size (v), 'UniformOutput', ...
                                                    false), 'x'));
       end
@@ -81,7 +110,34 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
       coefficients{k} = [parts{:}];
     end
   end
-  A = core (args{:}, coefficients{:});
+  try
+    A = core (args{:}, coefficients{:});
+  catch err
+    % The host's own failure to make the result, as the call's outOfMemory: a caller may assemble
+    % in chunks of elements instead.
+    if (any (strcmp (err.identifier, {'Octave:bad-alloc', 'MATLAB:nomem'})) || ...
+        ~isempty (regexp (err.message, 'out of memory|failed to allocate', 'once')))
+      error ([who ':outOfMemory'], '%s: %s (assemble fewer elements a call)', who, err.message);
+    end
+    rethrow (err);
+  end
+end
+
+% The call's usage line, for its usage errors.
+function u = usage_of (who, names)
+  u = sprintf ('%s (geometry, %s, Name, Value, ...)', who, strjoin (names, ', '));
+end
+
+% Nodes an element: the rules' of every direction but a side's (NaN for rules the core will
+% refuse).
+function n = nodes_of (args, side)
+  n = 1;
+  for k = 1:3
+    rule = args{10 + k};
+    if (isempty (rule) || k == ceil (side / 2)), continue; end
+    if (~isnumeric (rule)), n = NaN; return; end
+    if (isscalar (rule)), n = n * double (rule); else, n = n * size (rule, 2); end
+  end
 end
 
 function v = ifelse (test, a, b)

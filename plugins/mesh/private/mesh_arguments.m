@@ -8,7 +8,8 @@
 %   args      the core's 15 mesh inputs (gateway/mesh_gateway.h), the arrays checked there
 %   info      what the struct needs besides the core's outputs: d, the flags, the side, whether
 %             elements were chosen
-% Only what the core cannot see is checked here: the structs, their fields, the option names.
+% Only what the core cannot see is checked here: the structs, their fields, the option names,
+% and the grid shape of coefs and weights (the core sees two dimensions).
 function [args, info] = mesh_arguments (who, geometry, options, flags)
   fail = @(mnemonic, varargin) error ([who ':' mnemonic], varargin{:});
   if (~isstruct (geometry) || ~isscalar (geometry))
@@ -17,6 +18,7 @@ function [args, info] = mesh_arguments (who, geometry, options, flags)
   end
   [order, knots] = basis_fields (fail, geometry, 'geometry', true);
   d = numel (order);
+  check_grid (fail, 'geometry.coefs', geometry.coefs, order, knots, 4);
 
   space = [];
   rule = [];
@@ -87,9 +89,17 @@ function [args, info] = mesh_arguments (who, geometry, options, flags)
       fail ('dimensions', 'space.order must hold %d orders, as the geometry; found %d.', d, ...
             numel (sorder));
     end
+    % A NURBS struct (nrbmak's) as a space: its weights are coefs(4, ...).
     sweights = [];
     if (isfield (space, 'weights'))
       sweights = space.weights;
+      check_grid (fail, 'space.weights', sweights, sorder, sknots, []);
+    elseif (isfield (space, 'coefs'))
+      check_grid (fail, 'space.coefs', space.coefs, sorder, sknots, 4);
+      if (isnumeric (space.coefs) && size (space.coefs, 1) == 4)
+        grid = size (space.coefs);
+        sweights = reshape (space.coefs(4, :), [grid(2:end), 1]);
+      end
     end
   end
 
@@ -153,6 +163,31 @@ function [order, knots] = basis_fields (fail, s, what, geometry)
   order = reshape (order, 1, []);
   knots = reshape (knots, 1, []);
   knots(end + 1:3) = {[]};
+end
+
+% An array of one entry per control point (or function) must have the knots' grid shape,
+% [lead] n1 x n2 x n3 with ni = numel (knots{i}) - order(i): an array with as many entries but
+% its grid dimensions swapped would otherwise be read in the wrong order. Weights (lead []) may
+% also be a vector of n1 n2 n3 values, already in order. Counts the core refuses are left to it.
+function check_grid (fail, what, a, order, knots, lead)
+  if (~isnumeric (a) && ~islogical (a)), return; end
+  d = numel (order);
+  n = zeros (1, d);
+  for k = 1:d
+    n(k) = numel (knots{k}) - double (order(k));
+  end
+  if (any (n < 1) || numel (a) ~= prod ([lead, n])), return; end
+  if (isempty (lead) && isvector (a)), return; end
+  want = [lead, n];
+  got = size (a);
+  got(end + 1:numel (want)) = 1;
+  want(end + 1:numel (got)) = 1;
+  if (~isequal (got, want))
+    fail ('coefsSize', ['%s must be %s for its knots and orders (the first direction fastest), ' ...
+                        'found %s.'], what, strjoin (arrayfun (@num2str, [lead, n], ...
+                        'UniformOutput', false), ' x '), strjoin (arrayfun (@num2str, ...
+                        size (a), 'UniformOutput', false), ' x '));
+  end
 end
 
 function v = scalar_option (fail, name, v)
