@@ -22,6 +22,13 @@
 %   singular (jacdet 0: a collapsed edge under a Lobatto rule) or its weight 0 contributes
 %   nothing, whatever the Inf or NaN of its gradients or coefficients.
 %
+%   Over a domain of several patches (Multipatch), geometry is mp: the result is in the
+%   domain's numbering (ndof = mp.ndof global functions), every patch's elements summed. Options
+%   then: 'patches', list (those patches only, into the full-size result), 'elements' (a
+%   1 x npatch cell of each patch's elements, or a vector with one patch in 'patches'), and
+%   the others above but 'space', 'rdim' and 'side', applied to every patch. Values at the nodes
+%   come as a cell of one array a patch, or as one vector of every patch's in turn.
+%
 %   Evaluation and integration are native: no element data passes through the host.
 %   Large calls run on several threads with the same bits (NURBS_NUM_THREADS caps them).
 %
@@ -37,7 +44,7 @@
 %     A = AdvectionMatrix (g, @(x, y) [-y; x]);   % a rotation
 %     max (abs (A * ones (size (A, 1), 1)))         % constants are not advected
 %
-%   See also MeshEval, AdvectionMatrixCore.
+%   See also MeshEval, Multipatch, AdvectionMatrixCore.
 function A = AdvectionMatrix (geometry, b, varargin)
   if (nargin < 2)
     error ('AdvectionMatrix:usage', 'usage: A = AdvectionMatrix (geometry, b, Name, Value, ...)');

@@ -22,6 +22,15 @@
 %   singular (jacdet 0: a collapsed edge under a Lobatto rule) or its weight 0 contributes
 %   nothing, whatever the Inf or NaN of its gradients or coefficients.
 %
+%   Over a domain of several patches (Multipatch), geometry is mp: the result is in the
+%   domain's numbering (ndof = mp.ndof global functions), every patch's elements summed. Options
+%   then: 'patches', list (those patches only, into the full-size result), 'elements' (a
+%   1 x npatch cell of each patch's elements, or a vector with one patch in 'patches'), and
+%   the others above but 'space', 'rdim' and 'side', applied to every patch. Values at the nodes
+%   come as a cell of one array a patch, or as one vector of every patch's in turn.
+%   The domain's space is only C0 across interfaces, and the bilaplacian needs C1: over a
+%   domain the result holds each patch's own integrals, not a conforming discretisation.
+%
 %   Evaluation and integration are native: no element data passes through the host.
 %   Large calls run on several threads with the same bits (NURBS_NUM_THREADS caps them).
 %
@@ -36,7 +45,7 @@
 %     g.knots = {[0 0 0 1 1 1], [0 0 1 1]}; g.order = [3 2];
 %     B = BilaplacianMatrix (g, 1);
 %
-%   See also MeshEval, BilaplacianMatrixCore.
+%   See also MeshEval, Multipatch, BilaplacianMatrixCore.
 function B = BilaplacianMatrix (geometry, c, varargin)
   if (nargin < 2)
     error ('BilaplacianMatrix:usage', ...

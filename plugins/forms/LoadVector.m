@@ -27,6 +27,15 @@
 %   singular (jacdet 0: a collapsed edge under a Lobatto rule) or its weight 0 contributes
 %   nothing, whatever the Inf or NaN of its gradients or coefficients.
 %
+%   Over a domain of several patches (Multipatch), geometry is mp: the result is in the
+%   domain's numbering (ndof = mp.ndof global functions), every patch's elements summed. Options
+%   then: 'patches', list (those patches only, into the full-size result), 'elements' (a
+%   1 x npatch cell of each patch's elements, or a vector with one patch in 'patches'), and
+%   the others above but 'space', 'rdim' and 'side', applied to every patch. Values at the nodes
+%   come as a cell of one array a patch, or as one vector of every patch's in turn.
+%   'boundary', list integrates over the faces mp.boundaries(list) instead (a cell of values
+%   then holds one array a face).
+%
 %   Evaluation and integration are native: no element data passes through the host.
 %   Large calls run on several threads with the same bits (NURBS_NUM_THREADS caps them).
 %
@@ -42,7 +51,7 @@
 %     F = LoadVector (g, @(x, y) x .* y, 'quadrature', 8);
 %     sum (F)                                       % the integral of x y, 15/8
 %
-%   See also MeshEval, LoadVectorCore.
+%   See also MeshEval, Multipatch, LoadVectorCore.
 function F = LoadVector (geometry, f, varargin)
   if (nargin < 2)
     error ('LoadVector:usage', 'usage: F = LoadVector (geometry, f, Name, Value, ...)');
