@@ -12,6 +12,12 @@ function varargout = AdvectionMatrixCore (varargin)
 %   b: rdim x 1 (a constant), or rdim x (nqn nel), rdim values per node of every evaluated
 %   element in MeshEval's order (with rdim 1 also a scalar or nqn x nel).
 %
+%   Over a domain of several patches, as the form calls it with a Multipatch domain:
+%   AdvectionMatrixCore(header, then each piece's 15 mesh inputs followed by its numbering, then the
+%   coefficients), header = [ndof, the patch of each piece]; a piece is a patch (or one of its
+%   faces, by its options' side), its numbering the global index of each of its space's
+%   functions (1..ndof); values at the nodes are every piece's in turn. Pieces must share rdim.
+%
 %   Errors: those of AdvectionMatrix (identifier AdvectionMatrix:<mnemonic>); a wrong number of
 %   inputs
 %   raises the usage message.

@@ -12,6 +12,12 @@ function varargout = BilaplacianMatrixCore (varargin)
 %   c: a scalar, or one value per node of every evaluated element in MeshEval's order
 %   (nqn x nel, or a vector in that order; nel x nqn is refused where nel ~= nqn).
 %
+%   Over a domain of several patches, as the form calls it with a Multipatch domain:
+%   BilaplacianMatrixCore(header, then each piece's 15 mesh inputs followed by its numbering, then the
+%   coefficients), header = [ndof, the patch of each piece]; a piece is a patch (or one of its
+%   faces, by its options' side), its numbering the global index of each of its space's
+%   functions (1..ndof); values at the nodes are every piece's in turn. Pieces must share rdim.
+%
 %   Errors: those of BilaplacianMatrix (identifier BilaplacianMatrix:<mnemonic>); a wrong number
 %   of inputs
 %   raises the usage message.

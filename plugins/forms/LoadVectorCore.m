@@ -13,6 +13,12 @@ function varargout = LoadVectorCore (varargin)
 %   (nqn x nel, or a vector in that order), or rdim rows of them; where both fit (nqn = rdim
 %   on one element), one value per node.
 %
+%   Over a domain of several patches, as the form calls it with a Multipatch domain:
+%   LoadVectorCore(header, then each piece's 15 mesh inputs followed by its numbering, then the
+%   coefficients), header = [ndof, the patch of each piece]; a piece is a patch (or one of its
+%   faces, by its options' side), its numbering the global index of each of its space's
+%   functions (1..ndof); values at the nodes are every piece's in turn. Pieces must share rdim.
+%
 %   Errors: those of LoadVector (identifier LoadVector:<mnemonic>); a wrong number of inputs
 %   raises the usage message.
 %
