@@ -3,8 +3,10 @@
 % so that the batch twin adds idx), inputs and outputs (cell arrays of names), kinds (a letter an
 % input: x point, p degree, k knots, w weights or control values, s spans, i index) and dirs.
 % meshes: the calls over a whole mesh, with fields name (the m-function), core (its native core),
-% folder, kind (Fields or the form), inputs (after the mesh's) and outputs.
-function [r, meshes] = plugin_registry ()
+% folder, kind (Fields or the form), inputs (after the mesh's) and outputs. mfunctions: the names
+% of the other m-functions in the toolbox's own folder, the domains' (over their cores) and those
+% with no core of their own.
+function [r, meshes, mfunctions] = plugin_registry ()
   here = fileparts (mfilename ('fullpath'));
   text = fileread (fullfile (here, '..', '..', 'plugins', 'registry.def'));
   entries = regexp (text, ['^NURBS_PLUGIN\((\w+), *(\w+), *(\w+), *(\w+), *' ...
@@ -31,6 +33,8 @@ function [r, meshes] = plugin_registry ()
     meshes(end + 1) = struct ('name', name, 'core', [name 'Core'], 'folder', folder, ...
                               'kind', kind, 'inputs', {inputs}, 'outputs', {list(outputs)});
   end
+  found = regexp (text, '^NURBS_(?:DOMAIN|MFUNCTION)\((\w+),', 'tokens', 'lineanchors');
+  mfunctions = cellfun (@(t) t{1}, found, 'UniformOutput', false);
 end
 
 function c = kind_of (name)
