@@ -339,8 +339,8 @@ function cases = multipatch_core_cases ()
            complex(1e-10, 0), sparse(1e-10), 'a', {1e-10}, true}
     cases(end + 1, :) = {put(good, 1, t{1}), 1, id('optionValue')};
   end
-  % Any input of the second patch of another class, complex or sparse.
-  for a = 17:31
+  % Any input of either patch of another class, complex or sparse.
+  for a = 2:31
     v = good{a};
     for wrong = {int32(v), single(v), logical(v), 'abc', {v}, struct('v', v)}
       cases(end + 1, :) = {put(good, a, wrong{1}), 1, id('notDouble')};
