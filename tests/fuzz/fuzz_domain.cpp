@@ -60,8 +60,20 @@ Target ThisCore() {
 }
 
 double Special(FuzzedDataProvider& in) {
-  static const double kValues[] = {0.0,  -0.0, 1.0,   2.0,    0.5,    -1.0,  3.0,
-                                   19.0, 65.0, 1e300, -1e300, 5e-324, 1e-15, 2.5,
+  static const double kValues[] = {0.0,
+                                   -0.0,
+                                   1.0,
+                                   2.0,
+                                   0.5,
+                                   -1.0,
+                                   3.0,
+                                   19.0,
+                                   65.0,
+                                   1e300,
+                                   -1e300,
+                                   5e-324,
+                                   1e-15,
+                                   2.5,
                                    std::numeric_limits<double>::quiet_NaN(),
                                    std::numeric_limits<double>::infinity(),
                                    -std::numeric_limits<double>::infinity()};
@@ -69,9 +81,9 @@ double Special(FuzzedDataProvider& in) {
 }
 
 Array Anything(FuzzedDataProvider& in) {
-  static const Class kClasses[] = {Class::Double, Class::Double,  Class::Double, Class::Single,
-                                   Class::Int32,  Class::Logical, Class::Char,   Class::Cell,
-                                   Class::Struct};
+  static const Class kClasses[] = {Class::Double, Class::Double, Class::Double,
+                                   Class::Single, Class::Int32,  Class::Logical,
+                                   Class::Char,   Class::Cell,   Class::Struct};
   const Class cls = in.PickValueInArray(kClasses);
   std::vector<size_t> dims(in.ConsumeIntegralInRange(1, 3));
   for (size_t& d : dims) d = in.ConsumeIntegralInRange<size_t>(0, 5);
@@ -81,7 +93,8 @@ Array Anything(FuzzedDataProvider& in) {
     size_t n = 1;
     for (size_t d : dims) n *= d;
     std::vector<double> v(n);
-    for (double& x : v) x = in.ConsumeBool() ? Special(in) : in.ConsumeFloatingPointInRange(-1.0, 3.0);
+    for (double& x : v)
+      x = in.ConsumeBool() ? Special(in) : in.ConsumeFloatingPointInRange(-1.0, 3.0);
     return standin::Matrix(dims, v);
   }
   return standin::Make(cls, dims, complex, sparse);
@@ -106,7 +119,8 @@ MeshCase Box(FuzzedDataProvider& in, int d, int k) {
     if (turned) x[0] = 1 - x[0];  // its first direction runs the other way
     x[0] += k;
     if (d > 1) x[1] += shift;
-    const double w = in.ConsumeIntegralInRange(0, 5) == 5 ? in.ConsumeFloatingPointInRange(0.5, 2.0) : 1.0;
+    const double w =
+        in.ConsumeIntegralInRange(0, 5) == 5 ? in.ConsumeFloatingPointInRange(0.5, 2.0) : 1.0;
     c.coefs.insert(c.coefs.end(), {w * x[0], w * x[1], w * x[2], w});
   }
   if (in.ConsumeIntegralInRange(0, 3) != 0) {
@@ -117,7 +131,8 @@ MeshCase Box(FuzzedDataProvider& in, int d, int k) {
       const int inner = in.ConsumeIntegralInRange(0, 3);
       const bool uniform = in.ConsumeBool();
       for (int j = 1; j <= inner; ++j) {
-        U.push_back(uniform ? static_cast<double>(j) / (inner + 1) : in.ConsumeFloatingPointInRange(0.0, 1.0));
+        U.push_back(uniform ? static_cast<double>(j) / (inner + 1)
+                            : in.ConsumeFloatingPointInRange(0.0, 1.0));
       }
       std::sort(U.begin() + p + 1, U.end());
       U.insert(U.end(), p + 1, 1.0);
@@ -147,8 +162,8 @@ MeshCase Box(FuzzedDataProvider& in, int d, int k) {
   }
   // Now and then one value off.
   if (in.ConsumeIntegralInRange(0, 7) == 7) {
-    std::vector<double>* parts[] = {&c.coefs, &c.knots[0], &c.spaceKnots[0], &c.spaceWeights,
-                                    &c.rule[0], &c.elements};
+    std::vector<double>* parts[] = {&c.coefs,        &c.knots[0], &c.spaceKnots[0],
+                                    &c.spaceWeights, &c.rule[0],  &c.elements};
     std::vector<double>& v = *parts[in.ConsumeIntegralInRange(0, 5)];
     if (!v.empty()) v[in.ConsumeIntegralInRange<size_t>(0, v.size() - 1)] = Special(in);
   }
@@ -236,7 +251,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const MeshCase& c : patches) {
           for (Array& a : MeshInputs(c)) args.push_back(std::move(a));
           std::vector<double> gnum(Functions(c));
-          for (double& g : gnum) g = static_cast<double>(in.ConsumeIntegralInRange<size_t>(1, most));
+          for (double& g : gnum)
+            g = static_cast<double>(in.ConsumeIntegralInRange<size_t>(1, most));
           if (!gnum.empty() && in.ConsumeIntegralInRange(0, 9) == 9) {
             gnum[in.ConsumeIntegralInRange<size_t>(0, gnum.size() - 1)] = Special(in);
           }
@@ -255,7 +271,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               break;
             default: {
               size_t cols = nodes;
-              if (in.ConsumeIntegralInRange(0, 5) == 5) cols = in.ConsumeIntegralInRange<size_t>(0, nodes + 2);
+              if (in.ConsumeIntegralInRange(0, 5) == 5)
+                cols = in.ConsumeIntegralInRange<size_t>(0, nodes + 2);
               std::vector<double> v(rows * cols);
               for (double& x : v) x = in.ConsumeFloatingPointInRange(-1.0, 2.0);
               if (!v.empty() && in.ConsumeIntegralInRange(0, 9) == 9) v[0] = Special(in);
@@ -265,9 +282,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           }
         }
       } else {
-        double tolerance = in.ConsumeIntegralInRange(0, 2) == 2
-                               ? in.ConsumeFloatingPointInRange(0.0, 1.0)
-                               : 1e-10;
+        double tolerance =
+            in.ConsumeIntegralInRange(0, 2) == 2 ? in.ConsumeFloatingPointInRange(0.0, 1.0) : 1e-10;
         if (in.ConsumeIntegralInRange(0, 15) == 15) tolerance = Special(in);
         args.push_back(standin::Scalar(tolerance));
         for (const MeshCase& c : patches) {
@@ -287,8 +303,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const int nrhs = static_cast<int>(args.size());
     const int pieces = (nrhs - 1 - target.coefficients) / perPiece;
-    const bool wellCounted =
-        pieces >= 1 && nrhs == 1 + pieces * perPiece + target.coefficients;
+    const bool wellCounted = pieces >= 1 && nrhs == 1 + pieces * perPiece + target.coefficients;
     const standin::Result r = plugin.Call(nlhs, handles);
     if (r.overrun) Fault("wrote past its output slots");
     if (r.foreign) Fault("stored an array it did not create");

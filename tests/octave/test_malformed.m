@@ -511,7 +511,8 @@ function [t, calls] = multipatch_m_cases (t, calls)
              {mp, extra{:}, 'elements', {1}}, 1, id('optionValue');
              {mp, extra{:}, 'elements', {1, 99}}, 1, id('elementOutOfRange');
              {mp, extra{:}, 'boundary', 1}, 1, ifelse_id(~takes_side (e), id('sideOutOfRange'));
-             {mp, extra{:}, 'boundary', 1:faces}, 1, ifelse_id(~takes_side (e), id('sideOutOfRange'))};
+             {mp, extra{:}, 'boundary', 1:faces}, 1, ...
+             ifelse_id(~takes_side (e), id('sideOutOfRange'))};
     for v = {0, 3, 1.5, NaN, 'a', {1}}
       cases(end + 1, :) = {{mp, extra{:}, 'patches', v{1}}, 1, id('optionValue')};
     end

@@ -89,7 +89,7 @@ double RelativeDifference(const std::vector<double>& a, const std::vector<double
 // MultipatchCore's outputs, the meaningful part.
 struct Glued {
   size_t ndof = 0;
-  std::vector<std::vector<double>> gnum;   // a patch's
+  std::vector<std::vector<double>> gnum;        // a patch's
   std::vector<std::vector<double>> interfaces;  // columns of 7
   std::vector<std::vector<double>> boundaries;  // [patch side ndofs]
   std::vector<double> boundaryDofs;
@@ -152,7 +152,8 @@ class Multipatch : public ::testing::Test {
     size_t nodes = 0;
     for (const DomainPiece& piece : pieces) nodes += Nodes(piece.mesh);
     std::vector<double> c(components * nodes);
-    for (size_t i = 0; i < c.size(); ++i) c[i] = 0.5 + std::fmod(0.618034 * static_cast<double>(i), 1.0);
+    for (size_t i = 0; i < c.size(); ++i)
+      c[i] = 0.5 + std::fmod(0.618034 * static_cast<double>(i), 1.0);
     std::vector<Array> in = DomainInputs(static_cast<double>(ndof), pieces);
     in.push_back(standin::Matrix({components, nodes}, c));
     const standin::Result whole = CheckedCall(core, 1, Borrow(in));
@@ -165,9 +166,9 @@ class Multipatch : public ::testing::Test {
     for (const DomainPiece& piece : pieces) {
       const size_t m = Nodes(piece.mesh), local = Functions(piece.mesh);
       std::vector<Array> one = MeshInputs(piece.mesh);
-      one.push_back(standin::Matrix(
-          {components, m}, std::vector<double>(c.begin() + before * components,
-                                               c.begin() + (before + m) * components)));
+      one.push_back(standin::Matrix({components, m},
+                                    std::vector<double>(c.begin() + before * components,
+                                                        c.begin() + (before + m) * components)));
       before += m;
       const standin::Result r = CheckedCall(core, 1, Borrow(one));
       ASSERT_FALSE(r.failed) << r.id << ": " << r.message;
@@ -231,7 +232,8 @@ TEST_F(Multipatch, GluesTurnedQuartersOfAnAnnulus) {
   EXPECT_EQ(g.boundaryDofs.size(), 8u * n);
   for (size_t f = 0; f < 8; ++f) {
     EXPECT_EQ(g.boundaries[f][2], n);
-    for (int a0 = 1; a0 < n; ++a0) EXPECT_LT(g.boundaryDofs[f * n + a0 - 1], g.boundaryDofs[f * n + a0]);
+    for (int a0 = 1; a0 < n; ++a0)
+      EXPECT_LT(g.boundaryDofs[f * n + a0 - 1], g.boundaryDofs[f * n + a0]);
   }
 }
 
@@ -425,10 +427,19 @@ TEST_F(Multipatch, DomainFormFaults) {
   ExpectFailure(stiffness_, 1, noCoefficient, "");
   ExpectFailure(stiffness_, 2, call(pieces, standin::Scalar(1)), who + "tooManyOutputs");
   // The header.
-  for (std::vector<double> header :
-       {std::vector<double>{15, 1}, {15, 1, 2, 3}, {}, {0, 1, 2}, {-15, 1, 2}, {15.5, 1, 2},
-        {NAN, 1, 2}, {INFINITY, 1, 2}, {15, 0, 2}, {15, 1, -2}, {15, 1, 2.5}, {15, NAN, 2},
-        {15, 1, 1e300}}) {
+  for (std::vector<double> header : {std::vector<double>{15, 1},
+                                     {15, 1, 2, 3},
+                                     {},
+                                     {0, 1, 2},
+                                     {-15, 1, 2},
+                                     {15.5, 1, 2},
+                                     {NAN, 1, 2},
+                                     {INFINITY, 1, 2},
+                                     {15, 0, 2},
+                                     {15, 1, -2},
+                                     {15, 1, 2.5},
+                                     {15, NAN, 2},
+                                     {15, 1, 1e300}}) {
     ExpectFailure(stiffness_, 1, with(0, standin::Row(header)), who + "optionValue");
   }
   ExpectFailure(stiffness_, 1, with(0, standin::Make(standin::Class::Single, {1, 3})),
@@ -485,7 +496,8 @@ TEST_F(Multipatch, DomainFormFaults) {
   ExpectFailure(stiffness_, 1, call(faced, standin::Scalar(1)), who + "sideOutOfRange",
                 "patch 1: ");
   // A load's coefficient: 1 or rdim rows at the nodes of every piece.
-  std::vector<Array> load = call(pieces, standin::Matrix({3, nodes}, std::vector<double>(3 * nodes, 1.0)));
+  std::vector<Array> load =
+      call(pieces, standin::Matrix({3, nodes}, std::vector<double>(3 * nodes, 1.0)));
   ExpectFailure(load_, 1, load, "LoadVector:coefficientSize");
 }
 

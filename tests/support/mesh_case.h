@@ -155,7 +155,8 @@ struct DomainPiece {
 
 // A domain form's inputs (gateway/mesh_gateway.h): [ndof, the patch of each piece], then each
 // piece's mesh inputs followed by its numbering; the form's coefficients come after.
-inline std::vector<standin::Array> DomainInputs(double ndof, const std::vector<DomainPiece>& pieces) {
+inline std::vector<standin::Array> DomainInputs(double ndof,
+                                                const std::vector<DomainPiece>& pieces) {
   std::vector<double> header = {ndof};
   for (const DomainPiece& piece : pieces) header.push_back(piece.patch);
   std::vector<standin::Array> in;
