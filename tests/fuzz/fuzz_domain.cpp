@@ -197,6 +197,23 @@ size_t Nodes(const MeshCase& c) {
   return perElement * elements;
 }
 
+// With NURBS_FUZZ_PRINT set, each patch of a call is printed: what a reproducer asks for.
+void Print(const MeshCase& c) {
+  const auto row = [](const char* name, const std::vector<double>& v) {
+    std::fprintf(stderr, " %s [", name);
+    for (double x : v) std::fprintf(stderr, " %g", x);
+    std::fprintf(stderr, " ]");
+  };
+  std::fprintf(stderr, "patch: d %d, order [%g %g %g]", c.d, c.order[0], c.order[1], c.order[2]);
+  for (int a = 0; a < c.d; ++a) row("knots", c.knots[a]);
+  row("spaceOrder", c.spaceOrder);
+  for (int a = 0; a < c.d; ++a) row("spaceKnots", c.spaceKnots[a]);
+  for (int a = 0; a < c.d; ++a) row("rule", c.rule[a]);
+  row("elements", c.elements);
+  row("options", std::vector<double>(c.options, c.options + 5));
+  std::fprintf(stderr, "; %zu functions, %zu nodes\n", Functions(c), Nodes(c));
+}
+
 std::map<std::string, long>& Outcomes() {
   static auto* outcomes = new std::map<std::string, long>;
   return *outcomes;
@@ -237,6 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         patches.push_back(Box(in, dk, k));
         functions += Functions(patches.back());
         nodes += Nodes(patches.back());
+        if (std::getenv("NURBS_FUZZ_PRINT") != nullptr) Print(patches.back());
       }
       if (kForm) {
         // Any numbering is one: global indices 1..ndof, shared or not.
