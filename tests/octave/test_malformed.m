@@ -303,5 +303,266 @@ for e = meshes
   [t, calls] = run_cases (t, str2func (e.core), e.core, mesh_core_cases (e), calls);
   [t, calls] = run_cases (t, str2func (e.name), e.name, mesh_struct_cases (e), calls);
 end
+% Domains of patches (Multipatch): its native core, the forms' domain calls and the m-level calls
+% over a domain. Two unit squares side by side under quadratic spaces of n x n elements.
+
+% The square [x0, x0 + 1] x [y0, y0 + 1], bilinear, as an nrbmak struct.
+function g = square (x0, y0)
+  g.coefs = permute (cat (3, [x0 x0; x0+1 x0+1], [y0 y0+1; y0 y0+1], zeros (2), ones (2)), ...
+                     [3 1 2]);
+  g.knots = {[0 0 1 1], [0 0 1 1]};
+  g.order = [2 2];
+end
+
+% A square's 15 mesh inputs under a quadratic space of n x n elements.
+function a = square_inputs (x0, y0, n)
+  g = square (x0, y0);
+  k = [0 0 0 (1:n - 1) / n 1 1 1];
+  a = {g.coefs, g.order, g.knots{:}, [], [3 3], k, k, [], [], 3, 3, [], 0, [1 0 0 0 0]};
+end
+
+% The 15 mesh inputs of three unit squares in 3-D like the pages of a book on one spine (x = 1,
+% z = 0): the first two in the plane z = 0, the third standing up.
+function [a, b, c] = book_inputs ()
+  a = put (square_inputs (0, 0, 2), 15, [1 0 0 0 3]);
+  b = put (square_inputs (1, 0, 2), 15, [1 0 0 0 3]);
+  c = b;
+  page = zeros (4, 2, 2);
+  page(1, :, :) = 1;
+  page(2, :, :) = [0 1; 0 1];
+  page(3, :, :) = [0 0; 1 1];
+  page(4, :, :) = 1;
+  c{1} = page;
+end
+
+function cases = multipatch_core_cases ()
+  id = @(m) ['Multipatch:' m];
+  one = square_inputs (0, 0, 2);
+  two = square_inputs (1, 0, 2);
+  good = [{1e-10}, one, two];
+  cases = {};
+  for n = [0 1 5 6]
+    cases(end + 1, :) = {good, n, ifelse_id(n > 5, id('tooManyOutputs'))};
+  end
+  cases(end + 1, :) = {good(1:16), 5, 'ok'};                    % one patch
+  cases(end + 1, :) = {[good, two], 5, id('faceMatchedTwice')};  % the second twice
+  for wrong = {{}, good(1:end - 1), [good, {1}], good(2:end), good(1:15), good(1:17)}
+    cases(end + 1, :) = {wrong{1}, 1, ''};
+  end
+  for t = {0, 1, -1e-3, 2, NaN, Inf, -Inf, [1e-10 1e-10], [], single(1e-10), int32(1), ...
+           complex(1e-10, 0), sparse(1e-10), 'a', {1e-10}, true}
+    cases(end + 1, :) = {put(good, 1, t{1}), 1, id('optionValue')};
+  end
+  % Any input of either patch of another class, complex or sparse.
+  for a = 2:31
+    v = good{a};
+    for wrong = {int32(v), single(v), logical(v), 'abc', {v}, struct('v', v)}
+      cases(end + 1, :) = {put(good, a, wrong{1}), 1, id('notDouble')};
+    end
+    cases(end + 1, :) = {put(good, a, sparse(v(:, :, 1))), 1, id('sparse')};
+    cases(end + 1, :) = {put(good, a, complex(v)), 1, id('complex')};
+  end
+  % A patch's own faults, by MeshEval's identifiers.
+  k = two{7};
+  bad = {3, fliplr(two{3}), 'knotsDecreasing'; 1, two{1}(:, 1:3), 'coefsSize';
+         7, 2 * k, 'notRefinement'; 11, 0, 'quadratureCount'; 14, 1e9, 'elementOutOfRange';
+         15, [1 0 0 5 0], 'sideOutOfRange'; 15, [1 0 0 0 4], 'optionValue'};
+  for b = 1:rows (bad)
+    cases(end + 1, :) = {put(good, 16 + bad{b, 1}, bad{b, 2}), 1, id(bad{b, 3})};
+    cases(end + 1, :) = {put(good, 1 + bad{b, 1}, bad{b, 2}), 1, id(bad{b, 3})};
+  end
+  % Patches of different dimensions: a curve and a surface, a surface in 2-D and one in 3-D.
+  curve = {[0 1; 0 0; 0 0; 1 1], 2, [0 0 1 1], [], [], [], [], [], [], [], 3, [], [], 0, ...
+           [1 0 0 0 0]};
+  cases(end + 1, :) = {[good(1:16), curve], 1, id('dimensions')};
+  cases(end + 1, :) = {[{1e-10}, curve, two], 1, id('dimensions')};
+  cases(end + 1, :) = {put(good, 31, [1 0 0 0 3]), 1, id('dimensions')};
+  % Geometry the gluing refuses: knots not open, spaces that differ on a shared face (their knots,
+  % their degrees), faces that meet in part, a face met by two.
+  open = two;
+  open(3:10) = {[0 0 1 1.25], [0 0 1 1], [], [], [], [], [], []};
+  cases(end + 1, :) = {[{1e-10}, one, open], 1, id('knotsNotOpen')};
+  cases(end + 1, :) = {[{1e-10}, one, square_inputs(1, 0, 3)], 1, id('nonConforming')};
+  cubic = [0 0 0 0 0.5 1 1 1 1];
+  cases(end + 1, :) = {[{1e-10}, one, put(put(put(two, 6, [4 4]), 7, cubic), 8, cubic)], 1, ...
+                       id('nonConforming')};
+  cases(end + 1, :) = {[{1e-10}, one, square_inputs(1, 0.5, 2)], 1, id('partialContact')};
+  [a, b, c] = book_inputs ();
+  cases(end + 1, :) = {[{1e-10}, a, b, c], 1, id('faceMatchedTwice')};
+  cases(end + 1, :) = {[{1e-10}, a, b], 5, 'ok'};
+  % Odd but safe: a coarse tolerance, patches that touch nowhere.
+  cases(end + 1, :) = {put(good, 1, 1e-3), 5, 'ok'};
+  cases(end + 1, :) = {[{1e-10}, one, square_inputs(3, 0, 2)], 5, 'ok'};
+end
+
+% The message of a patch's fault names the patch: its index in MultipatchCore, the header's in a
+% form.
+function t = multipatch_messages (t)
+  one = square_inputs (0, 0, 2);
+  two = square_inputs (1, 0, 2);
+  [g, ~, ~, ~, counts] = MultipatchCore (1e-10, one{:}, two{:});
+  calls = {@() MultipatchCore (1e-10, one{:}, put(two, 3, [1 0 0 0]){:}), 'patch 2: ';
+           @() MultipatchCore (1e-10, put(one, 1, NaN * one{1}){:}, two{:}), 'patch 1: ';
+           @() MultipatchCore (1e-10, one{:}, put(two, 5, 1){:}), 'patch 2: ';
+           @() StiffnessMatrixCore ([counts(1) 1 7], one{:}, g(1:16), put(two, 11, 0){:}, ...
+                                    g(17:32), 1), 'patch 7: ';
+           @() StiffnessMatrixCore ([counts(1) 4 2], one{:}, 0 * g(1:16), two{:}, ...
+                                    g(17:32), 1), 'patch 4: '};
+  for k = 1:rows (calls)
+    message = '';
+    try
+      calls{k, 1} ();
+    catch err
+      message = err.message;
+    end
+    % The host may put the function's name first.
+    t = expect (t, ! isempty (regexp (message, ['^(\w+: )?' calls{k, 2}], 'once')), ...
+                sprintf ('multipatch message %d: expected "%s...", got "%s"', k, calls{k, 2}, ...
+                         message));
+  end
+end
+
+% A form's domain call on the two squares: the header, each piece's numbering, the coefficients
+% at the nodes of both pieces, pieces that do not fit together.
+function cases = domain_form_cases (e)
+  id = @(m) [e.name ':' m];
+  one = square_inputs (0, 0, 2);
+  two = square_inputs (1, 0, 2);
+  [g, ~, ~, ~, counts] = MultipatchCore (1e-10, one{:}, two{:});
+  ndof = counts(1);
+  g1 = g(1:16);
+  g2 = g(17:32);
+  extra = coefficients (e);
+  good = [{[ndof 1 2]}, one, {g1}, two, {g2}, extra];
+  nodes = 2 * 36;                                  % 2 x 2 elements of 3 x 3 nodes a piece
+  cases = {};
+  for n = [0 1 2]
+    cases(end + 1, :) = {good, n, ifelse_id(n > 1, id('tooManyOutputs'))};
+  end
+  cases(end + 1, :) = {[{[ndof 2]}, two, {g2}, extra], 1, 'ok'};
+  cases(end + 1, :) = {put(good([1:17, 34:end]), 1, [ndof 1]), 1, 'ok'};   % one piece
+  cases(end + 1, :) = {good([1:16, 18:end]), 1, ''};             % a numbering missing
+  cases(end + 1, :) = {good(1:end - 1), 1, ''};
+  cases(end + 1, :) = {[good, {1}], 1, ''};
+  for h = {[ndof 1], [ndof 1 2 3], [], [0 1 2], [-ndof 1 2], [ndof + 0.5 1 2], [NaN 1 2], ...
+           [Inf 1 2], [ndof 0 2], [ndof 1 -2], [ndof 1 2.5], [ndof NaN 2], [ndof 1 1e300], ...
+           single([ndof 1 2]), int32([ndof 1 2]), complex([ndof 1 2]), sparse([ndof 1 2]), ...
+           {ndof, 1, 2}}
+    cases(end + 1, :) = {put(good, 1, h{1}), 1, id('optionValue')};
+  end
+  % Each piece's numbering: its length, its values (ndof the highest), its class.
+  for at = [17 33]
+    v = good{at};
+    for wrong = {v(1:end - 1), [v, 1], [], put3(v, 5, 0), put3(v, 5, -1), put3(v, 5, ndof + 1), ...
+                 put3(v, 5, NaN), put3(v, 5, 2.5), put3(v, 5, Inf), int32(v), single(v), ...
+                 complex(v), sparse(v), {v}}
+      cases(end + 1, :) = {put(good, at, wrong{1}), 1, id('numbering')};
+    end
+  end
+  cases(end + 1, :) = {put(good, 1, [ndof - 1 1 2]), 1, id('numbering')};
+  % The coefficients: one value (b: rdim values) per node of both pieces, or constants.
+  rows = 1;
+  if (strcmp (e.kind, 'Advection')), rows = 2; end
+  for count = [nodes - 1, nodes + 1, nodes / 2, 2 * nodes]
+    cases(end + 1, :) = {put(good, 34, ones (rows, count)), 1, id('coefficientSize')};
+  end
+  cases(end + 1, :) = {put(good, 34, ones (rows, nodes)), 1, 'ok'};
+  cases(end + 1, :) = {put(good, 34, ones (3, nodes)), 1, id('coefficientSize')};
+  cases(end + 1, :) = {put(good, 34, single (good{34})), 1, id('notDouble')};
+  % Pieces that do not fit together: another physical dimension, another parametric one.
+  cases(end + 1, :) = {put(good, 32, [1 0 0 0 3]), 1, id('dimensions')};
+  curve = {[1 2; 0 0; 0 0; 1 1], 2, [0 0 1 1], [], [], [], [], [], [], [], 3, [], [], 0, ...
+           [1 0 0 0 0], [1 2]};
+  cases(end + 1, :) = {[good(1:17), curve, extra], 1, id('dimensions')};
+  % A piece on a face: the forms of a face only.
+  cases(end + 1, :) = {put(good, 16, [1 0 0 1 0]), 1, ...
+                       ifelse_id(~takes_side (e), id('sideOutOfRange'))};
+end
+
+% The m-level calls over a domain: Multipatch's options, a form's choice of pieces, MeshEval's.
+function [t, calls] = multipatch_m_cases (t, calls)
+  P = [square(0, 0), square(1, 0)];
+  id = @(m) ['Multipatch:' m];
+  cases = {{P}, 1, 'ok'; {{P(1), P(2)}}, 1, 'ok'; {}, 1, id('usage');
+           {1}, 1, id('notStruct'); {{}}, 1, id('notStruct'); {{P(1), 1}}, 1, id('notStruct');
+           {P, 'tolerance'}, 1, id('unknownOption'); {P, 'tolerence', 1e-8}, 1, id('unknownOption');
+           {P, 3, 1e-8}, 1, id('unknownOption')};
+  for v = {0, 1, -1, NaN, [1e-8 1e-8], 'a', complex(1e-8, 0), {1e-8}, []}
+    cases(end + 1, :) = {{P, 'tolerance', v{1}}, 1, id('optionValue')};
+  end
+  cases(end + 1, :) = {{P, 'space', 1}, 1, id('optionValue')};
+  cases(end + 1, :) = {{P, 'space', {[]}}, 1, id('optionValue')};
+  nan = P(2);
+  nan.coefs(1, 1, 1) = NaN;
+  cases(end + 1, :) = {{[P(1), nan]}, 1, id('coefsNotFinite')};
+  cases(end + 1, :) = {{[P, square(1, 0)]}, 1, id('faceMatchedTwice')};
+  cases(end + 1, :) = {{[P(1), square(1, 0.5)]}, 1, id('partialContact')};
+  notOpen = P(2);
+  notOpen.knots{1} = [0 0 1 1.25];
+  cases(end + 1, :) = {{[P(1), notOpen]}, 1, id('knotsNotOpen')};
+  s = struct ('knots', {{[0 0 0 0.5 1 1 1], [0 0 0 1 1 1]}}, 'order', [3 3]);
+  cases(end + 1, :) = {{P, 'space', {s, []}}, 1, id('nonConforming')};
+  cases(end + 1, :) = {{P, 'space', {s, s}}, 1, 'ok'};
+  curve = struct ('coefs', [1 2; 0 0; 0 0; 1 1], 'knots', {{[0 0 1 1]}}, 'order', 2);
+  cases(end + 1, :) = {{{P(1), curve}}, 1, id('dimensions')};
+  [t, calls] = run_cases (t, @Multipatch, 'Multipatch', cases, calls);
+
+  k = [0 0 0 0.5 1 1 1];
+  s2 = struct ('knots', {{k, k}}, 'order', [3 3]);
+  mp = Multipatch (P, 'space', {s2, s2});                          % 2 x 2 elements a patch
+  faces = numel (mp.boundaries);
+  for e = plugin_registry_meshes ()
+    if (strcmp (e.kind, 'Fields')), continue; end
+    id = @(m) [e.name ':' m];
+    extra = coefficients (e);
+    cases = {{mp, extra{:}}, 1, 'ok'; {mp, extra{:}, 'patches', 2}, 1, 'ok';
+             {mp, extra{:}, 'patches', [2 1 2]}, 1, 'ok';
+             {mp, extra{:}, 'elements', {[1 2], [3 4]}}, 1, 'ok';
+             {mp, extra{:}, 'patches', 1, 'elements', [1 4]}, 1, 'ok';
+             {mp, extra{:}, 'patches'}, 1, id('unknownOption');
+             {mp, extra{:}, 'boundary', 1, 'elements', {1, 1}}, 1, id('optionValue');
+             {mp, extra{:}, 'elements', [1 2]}, 1, id('optionValue');
+             {mp, extra{:}, 'elements', {1}}, 1, id('optionValue');
+             {mp, extra{:}, 'elements', {1, 99}}, 1, id('elementOutOfRange');
+             {mp, extra{:}, 'boundary', 1}, 1, ifelse_id(~takes_side (e), id('sideOutOfRange'));
+             {mp, extra{:}, 'boundary', 1:faces}, 1, ...
+             ifelse_id(~takes_side (e), id('sideOutOfRange'))};
+    for v = {0, 3, 1.5, NaN, 'a', {1}}
+      cases(end + 1, :) = {{mp, extra{:}, 'patches', v{1}}, 1, id('optionValue')};
+    end
+    for v = {0, faces + 1, 1.5, NaN, 'a'}
+      cases(end + 1, :) = {{mp, extra{:}, 'boundary', v{1}}, 1, id('optionValue')};
+    end
+    for o = {'side', 1; 'rdim', 3; 'space', mp.spaces{1}}'
+      cases(end + 1, :) = {{mp, extra{:}, o{:}}, 1, id('optionValue')};
+    end
+    [t, calls] = run_cases (t, str2func (e.name), e.name, cases, calls);
+  end
+
+  id = @(m) ['MeshEval:' m];
+  cases = {{mp, 'patch', 2}, 1, 'ok'; {mp, 'boundary', faces}, 1, 'ok';
+           {mp}, 1, id('optionValue'); {mp, 'gradient', true}, 1, id('optionValue');
+           {mp, 'patch', 1, 'boundary', 1}, 1, id('optionValue');
+           {mp, 'patch', 3}, 1, id('optionValue'); {mp, 'patch', 0}, 1, id('optionValue');
+           {mp, 'patch', [1 2]}, 1, id('optionValue'); {mp, 'patch', 'a'}, 1, id('optionValue');
+           {mp, 'boundary', faces + 1}, 1, id('optionValue');
+           {mp, 'patch', 1, 'side', 1}, 1, id('optionValue');
+           {mp, 'patch', 1, 'rdim', 3}, 1, id('optionValue')};
+  [t, calls] = run_cases (t, @MeshEval, 'MeshEval', cases, calls);
+end
+
+function meshes = plugin_registry_meshes ()
+  [~, meshes] = plugin_registry ();
+end
+
+[t, calls] = run_cases (t, @MultipatchCore, 'MultipatchCore', multipatch_core_cases (), calls);
+t = multipatch_messages (t);
+for e = meshes
+  if (~strcmp (e.kind, 'Fields'))
+    [t, calls] = run_cases (t, str2func (e.core), [e.core ' over a domain'], ...
+                            domain_form_cases (e), calls);
+  end
+end
+[t, calls] = multipatch_m_cases (t, calls);
 printf ('%d malformed and edge calls in one process\n', calls);
 report (t);

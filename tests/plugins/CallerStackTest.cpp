@@ -313,6 +313,58 @@ TEST(CallerStackMesh, EveryCoreKeepsToTheBound) {
   EXPECT_EQ(standin::LiveArrays(), live);
 }
 
+// A domain's calls in the same host: MultipatchCore gluing two squares of degree 18 and the
+// stiffness form over both as one domain keep within the bound with their threads refused; with
+// every allocation of their own refused they fail with outOfMemory and leave nothing alive.
+TEST(CallerStackMesh, DomainCallsKeepToTheBound) {
+  const auto refuse = Control<void (*)(bool)>("nurbs_refuse_allocations");
+  ASSERT_NE(refuse, nullptr) << "run with LD_PRELOAD naming the plugin_faults library";
+  const long live = standin::LiveArrays();
+  {
+    const MeshCase left = SquareCase(0, 0, kMaxDegree, 2), right = SquareCase(1, 0, kMaxDegree, 2);
+    const standin::Plugin glue(PluginPath("MultipatchCore"));
+    const standin::Plugin stiffness(PluginPath("StiffnessMatrixCore"));
+    std::vector<Array> args;
+    args.push_back(standin::Scalar(1e-10));
+    for (const MeshCase* c : {&left, &right}) {
+      for (Array& a : MeshInputs(*c)) args.push_back(std::move(a));
+    }
+    const auto call = [&](const standin::Plugin& core, int nlhs, const std::vector<Array>& in,
+                          bool refused) {
+      std::vector<const mxArray*> handles;
+      for (const Array& a : in) handles.push_back(a.get());
+      standin::Result r;
+      refuse(refused);
+      const std::size_t used = StackUsed([&] { r = core.Call(nlhs, handles); });
+      refuse(false);
+      EXPECT_LE(used, evaluators::kCallerStackBytes);
+      EXPECT_FALSE(r.overrun || r.foreign);
+      return r;
+    };
+    const standin::Result glued = call(glue, 5, args, false);
+    ASSERT_FALSE(glued.failed) << glued.message;
+    EXPECT_EQ(glued.dropped, 0);
+    const standin::Result none = call(glue, 5, args, true);
+    EXPECT_EQ(none.id, "Multipatch:outOfMemory") << none.message;
+    for (const Array& out : none.outputs) EXPECT_EQ(out, nullptr);
+
+    const std::vector<double> gnum = standin::Values(glued.outputs[0].get());
+    const std::size_t n = gnum.size() / 2;
+    std::vector<DomainPiece> pieces = {
+        {1, left, std::vector<double>(gnum.begin(), gnum.begin() + n)},
+        {2, right, std::vector<double>(gnum.begin() + n, gnum.end())}};
+    std::vector<Array> form = DomainInputs(standin::Values(glued.outputs[4].get())[0], pieces);
+    form.push_back(standin::Scalar(1.0));
+    const standin::Result K = call(stiffness, 1, form, false);
+    ASSERT_FALSE(K.failed) << K.message;
+    EXPECT_EQ(K.dropped, 0);
+    const standin::Result noK = call(stiffness, 1, form, true);
+    EXPECT_EQ(noK.id, "StiffnessMatrix:outOfMemory") << noK.message;
+    for (const Array& out : noK.outputs) EXPECT_EQ(out, nullptr);
+  }
+  EXPECT_EQ(standin::LiveArrays(), live);
+}
+
 INSTANTIATE_TEST_SUITE_P(Registry, CallerStack, ::testing::ValuesIn(registry::kAll),
                          [](const ::testing::TestParamInfo<const Signature*>& info) {
                            return std::string(info.param->name);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "random_case.h"
@@ -125,6 +126,46 @@ inline MeshCase AnnulusCase(int p, int N, bool volume = false) {
     c.rule[k] = {static_cast<double>(p + 1)};
   }
   return c;
+}
+
+// The square [x0, x0 + 1] x [y0, y0 + 1] (bilinear) under a B-spline space of degree p and N x N
+// uniform elements with p + 1 Gauss nodes a direction: neighbours glue along whole faces.
+inline MeshCase SquareCase(double x0, double y0, int p, int N) {
+  MeshCase c;
+  c.order[0] = c.order[1] = 2;
+  c.knots[0] = c.knots[1] = {0, 0, 1, 1};
+  for (int b = 0; b < 2; ++b) {
+    for (int a = 0; a < 2; ++a) c.coefs.insert(c.coefs.end(), {x0 + a, y0 + b, 0, 1});
+  }
+  for (int k = 0; k < 2; ++k) {
+    c.spaceOrder.push_back(p + 1);
+    c.spaceKnots[k] = UniformKnots(p, N);
+    c.rule[k] = {static_cast<double>(p + 1)};
+  }
+  return c;
+}
+
+// A piece of a domain call: a patch's mesh inputs (whole, or a face through options[3]) and the
+// global index of each of its functions.
+struct DomainPiece {
+  double patch;
+  MeshCase mesh;
+  std::vector<double> gnum;
+};
+
+// A domain form's inputs (gateway/mesh_gateway.h): [ndof, the patch of each piece], then each
+// piece's mesh inputs followed by its numbering; the form's coefficients come after.
+inline std::vector<standin::Array> DomainInputs(double ndof,
+                                                const std::vector<DomainPiece>& pieces) {
+  std::vector<double> header = {ndof};
+  for (const DomainPiece& piece : pieces) header.push_back(piece.patch);
+  std::vector<standin::Array> in;
+  in.push_back(standin::Row(header));
+  for (const DomainPiece& piece : pieces) {
+    for (standin::Array& a : MeshInputs(piece.mesh)) in.push_back(std::move(a));
+    in.push_back(standin::Row(piece.gnum));
+  }
+  return in;
 }
 
 #endif  // NURBS_TESTS_SUPPORT_MESH_CASE_H_
