@@ -69,23 +69,35 @@ constexpr const char* kMnemonic[] = {
 static_assert(sizeof kMnemonic / sizeof kMnemonic[0] == static_cast<size_t>(Fault::OutOfMemory) + 1,
               "one mnemonic per fault");
 
-// What the message of a fault of ReadMesh starts with: "patch 3: " in a domain's call, else "".
-// Set by each ReadMesh for its own thread's call.
-thread_local const char* tContext = "";
-
 [[noreturn]] void Raise(const char* who, const char* mnemonic, const char* format, ...) {
   va_list args;
   va_start(args, format);
   RaiseV(who, "", mnemonic, format, args);
 }
 
-[[noreturn]] void Fail(const char* who, Fault fault, const char* format, ...) {
+// Who reports a fault of ReadMesh: the call, and what its message starts with ("patch 3: " in a
+// domain's call, else "").
+struct Who {
+  const char* name;
+  const char* context;
+};
+
+[[noreturn]] void FailV(Who who, Fault fault, const char* format, va_list args) {
   char message[400];
+  std::vsnprintf(message, sizeof message, format, args);
+  Raise(who.name, kMnemonic[static_cast<int>(fault)], "%s%s", who.context, message);
+}
+
+[[noreturn]] void Fail(Who who, Fault fault, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vsnprintf(message, sizeof message, format, args);
-  va_end(args);
-  Raise(who, kMnemonic[static_cast<int>(fault)], "%s%s", tContext, message);
+  FailV(who, fault, format, args);
+}
+
+[[noreturn]] void Fail(const char* who, Fault fault, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FailV(Who{who, ""}, fault, format, args);
 }
 
 // The inputs in order, and the names their faults are reported under: the fields of the
@@ -122,7 +134,7 @@ struct Array {
   std::size_t count, rows, cols;
 };
 
-Array Get(const char* who, const mxArray* a, const char* name) {
+Array Get(Who who, const mxArray* a, const char* name) {
   if (!mxIsDouble(a)) {
     Fail(who, Fault::NotDouble, "%s must be a real double array, found %s.", name,
          mxGetClassName(a));
@@ -133,7 +145,7 @@ Array Get(const char* who, const mxArray* a, const char* name) {
 }
 
 // Orders of d directions: integers 1..kMaxDegree + 1; the degrees into p.
-void ReadOrders(const char* who, const char* name, const Array& a, int d, int* p) {
+void ReadOrders(Who who, const char* name, const Array& a, int d, int* p) {
   for (int k = 0; k < d; ++k) {
     const double v = a.v[k];
     if (!std::isfinite(v) || v != std::trunc(v)) {
@@ -154,7 +166,7 @@ void ReadOrders(const char* who, const char* name, const Array& a, int d, int* p
 
 // A direction's knots: a row, at least 2p + 2 of them (p + 1 functions), in order, spanning a
 // domain [U[p], U[n]] of positive length.
-void ReadKnots(const char* who, const char* name, const Array& a, Axis* axis) {
+void ReadKnots(Who who, const char* name, const Array& a, Axis* axis) {
   if (a.rows != 1) {
     Fail(who, Fault::KnotsNotRow, "%s must be a row vector of knots, found a %zux%zu array.", name,
          a.rows, a.cols);
@@ -200,7 +212,7 @@ void ReadKnots(const char* who, const char* name, const Array& a, Axis* axis) {
 }
 
 // An input that must be empty beyond the patch's directions.
-void ExpectEmpty(const char* who, const char* name, const Array& a, int d) {
+void ExpectEmpty(Who who, const char* name, const Array& a, int d) {
   if (a.count != 0) {
     Fail(who, Fault::Dimensions, "%s must be empty for a patch of %d parametric direction%s.",
          name, d, d == 1 ? "" : "s");
@@ -221,7 +233,7 @@ bool Strides(evaluators::Call* call, std::size_t* total) {
 }
 
 // Positive and finite: a NaN fails too.
-void CheckWeights(const char* who, const char* name, const double* w, std::size_t count,
+void CheckWeights(Who who, const char* name, const double* w, std::size_t count,
                   std::size_t step) {
   for (std::size_t k = 0; k < count; ++k) {
     const double v = w[k * step];
@@ -234,7 +246,7 @@ void CheckWeights(const char* who, const char* name, const double* w, std::size_
 
 // Every breakpoint of the geometry inside the domain must be one of the space's, and the domains
 // must be the same.
-void CheckRefinement(const char* who, const char* space, const char* geometry, const Axis& s,
+void CheckRefinement(Who who, const char* space, const char* geometry, const Axis& s,
                      const Axis& g) {
   if (s.U[s.p] != g.U[g.p] || s.U[s.n] != g.U[g.n]) {
     Fail(who, Fault::NotRefinement,
@@ -254,7 +266,7 @@ void CheckRefinement(const char* who, const char* space, const char* geometry, c
   }
 }
 
-void ReadRule(const char* who, const char* name, const Array& a, mesh::Rule* rule) {
+void ReadRule(Who who, const char* name, const Array& a, mesh::Rule* rule) {
   if (a.count == 1) {
     const double v = a.v[0];
     if (!std::isfinite(v) || v != std::trunc(v) || v < 1 || v > mesh::kMaxQuadrature) {
@@ -303,8 +315,8 @@ void MeshFault(const char* who, const char* mnemonic, const char* format, ...) {
   RaiseV(who, "", mnemonic, format, args);
 }
 
-MeshRequest ReadMesh(const char* who, const mxArray* const prhs[], const char* context) {
-  tContext = context ? context : "";
+MeshRequest ReadMesh(const char* call, const mxArray* const prhs[], const char* context) {
+  const Who who{call, context ? context : ""};
   Array in[kMeshInputs];
   static const char* const kNames[kMeshInputs] = {
       "geometry.coefs", "geometry.order", "geometry.knots{1}", "geometry.knots{2}",
@@ -313,7 +325,7 @@ MeshRequest ReadMesh(const char* who, const mxArray* const prhs[], const char* c
   for (int k = 0; k < kMeshInputs; ++k) in[k] = Get(who, prhs[k], kNames[k]);
 
   MeshRequest rq{};
-  rq.who = who;
+  rq.who = call;
   mesh::Mesh& mesh = rq.mesh;
   const Array& order = in[kOrder];
   if (order.count < 1 || order.count > kMaxDirections) {
