@@ -197,6 +197,11 @@ function args = valid_call (entry, batch)
 end
 
 t = harness ();
+% malformed_part, where the caller sets it: 'plugins' (the plug-ins and twins) or 'meshes' (the
+% calls over a mesh and a domain), so that two processes can share the sweep; else both.
+if (~exist ('malformed_part', 'var')), malformed_part = 'all'; end
+sweep_plugins = any (strcmp (malformed_part, {'all', 'plugins'}));
+sweep_meshes = any (strcmp (malformed_part, {'all', 'meshes'}));
 registry = plugin_registry ();
 % Every plug-in and every batch twin: name, a valid call, number of outputs, what each input is
 % (x point, p degree, k knots, w values, s spans, i index), whether it is a twin.
@@ -208,6 +213,7 @@ for e = registry
 end
 
 calls = 0;
+if (~sweep_plugins), plugins = cell (0, 5); end
 for k = 1:rows (plugins)
   [name, good, outputs, kinds, batch] = plugins{k, :};
   f = str2func (name);
@@ -299,6 +305,7 @@ end
 
 % The calls over a whole mesh: the m-function and its native core, on the quarter annulus.
 [~, meshes] = plugin_registry ();
+if (~sweep_meshes), meshes = meshes([]); end
 for e = meshes
   [t, calls] = run_cases (t, str2func (e.core), e.core, mesh_core_cases (e), calls);
   [t, calls] = run_cases (t, str2func (e.name), e.name, mesh_struct_cases (e), calls);
@@ -555,14 +562,16 @@ function meshes = plugin_registry_meshes ()
   [~, meshes] = plugin_registry ();
 end
 
-[t, calls] = run_cases (t, @MultipatchCore, 'MultipatchCore', multipatch_core_cases (), calls);
-t = multipatch_messages (t);
+if (sweep_meshes)
+  [t, calls] = run_cases (t, @MultipatchCore, 'MultipatchCore', multipatch_core_cases (), calls);
+  t = multipatch_messages (t);
+  [t, calls] = multipatch_m_cases (t, calls);
+end
 for e = meshes
   if (~strcmp (e.kind, 'Fields'))
     [t, calls] = run_cases (t, str2func (e.core), [e.core ' over a domain'], ...
                             domain_form_cases (e), calls);
   end
 end
-[t, calls] = multipatch_m_cases (t, calls);
 printf ('%d malformed and edge calls in one process\n', calls);
 report (t);
