@@ -60,26 +60,6 @@ function g = oriented (g, code)
   end
 end
 
-% The patch split at parameter u of direction d into two patches sharing the cut (the knot
-% raised to multiplicity p first, C0 there), each half's knots mapped back to [0, 1].
-function [a, b] = split (g, d, u)
-  p = g.order(d) - 1;
-  have = sum (g.knots{d} == u);
-  g = nrbkntins (g, [repmat({[]}, 1, d - 1), {repmat(u, 1, p - have)}, ...
-                     repmat({[]}, 1, numel (g.order) - d)]);
-  U = g.knots{d};
-  left = numel (U(U < u));
-  idx = repmat ({':'}, 1, ndims (g.coefs));
-  a = g; b = g;
-  idx{d + 1} = 1:left;
-  a.coefs = g.coefs(idx{:});
-  a.knots{d} = ([U(U < u), repmat(u, 1, p + 1)] - U(1)) / (u - U(1));
-  idx{d + 1} = left:size (g.coefs, d + 1);
-  b.coefs = g.coefs(idx{:});
-  b.knots{d} = ([repmat(u, 1, p + 1), U(U > u)] - u) / (U(end) - u);
-  a.number = size (a.coefs)(2:end); b.number = size (b.coefs)(2:end);
-end
-
 % The functions of a C0 space on a union of unit lattice cells (rows of cells), each with m(i)
 % functions in direction i: distinct positions of functions on the global grid.
 function n = c0_count (cells, m)
@@ -365,7 +345,7 @@ pieces = {whole};
 for d = 1:3
   next = {};
   for c = 1:numel (pieces)
-    [a, b] = split (pieces{c}, d, 0.5);
+    [a, b] = split_patch (pieces{c}, d, 0.5);
     next = [next, {a, b}];
   end
   pieces = next;
@@ -460,8 +440,8 @@ ann = nrbmak (permute (cat (3, xa .* w, ya .* w, zeros (3, 2), w), [3 1 2]), ...
 % The same spaces on the coarse pieces (degree 2 around, 1 across: the 'space' option, not
 % isoparametric) give the same discrete problem, so the same errors.
 orient = @(P) {P{1}, reversed(P{2}, 1), reversed(permuted (P{3}, [2 1]), 1)};
-[a, rest] = split (ann, 1, 1 / 3);
-[b, c] = split (rest, 1, 1 / 2);
+[a, rest] = split_patch (ann, 1, 1 / 3);
+[b, c] = split_patch (rest, 1, 1 / 2);
 coarse = orient ({a, b, c});
 space = @(g) struct ('knots', {g.knots}, 'order', g.order, ...
                      'weights', reshape (g.coefs(4, :), size (g.coefs)(2:end)));
@@ -471,8 +451,8 @@ for p = [2 3]
   for l = 1:numel (levels)
     n = levels(l); k = (1:n - 1) / n;
     g = nrbdegelev (ann, [p p] - (ann.order - 1));
-    [a, rest] = split (g, 1, 1 / 3);
-    [b, c] = split (rest, 1, 1 / 2);
+    [a, rest] = split_patch (g, 1, 1 / 3);
+    [b, c] = split_patch (rest, 1, 1 / 2);
     parts = orient (cellfun (@(h) nrbkntins (h, {k, k}), {a, b, c}, 'UniformOutput', false));
     mp = Multipatch (parts);
     err(1:2, l) = poisson_errors (mp, f2, ue2, due2, p + 3);
@@ -519,7 +499,7 @@ for p = [2 3]
   for l = 1:numel (levels)
     n = levels(l); k = (1:n - 1) / n;
     g = nrbdegelev (ring, [p p p] - (ring.order - 1));
-    [a, b] = split (g, 1, 0.5);
+    [a, b] = split_patch (g, 1, 0.5);
     parts = cellfun (@(h) nrbkntins (h, {k, k, k}), {a, b}, 'UniformOutput', false);
     mp = Multipatch ({parts{1}, reversed(permuted (parts{2}, [3 1 2]), 2)});
     err(:, l) = poisson_errors (mp, f3, ue3, due3, p + 2);
@@ -566,7 +546,7 @@ for p = [2 3]
   for l = 1:numel (levels)
     n = levels(l); k = (1:n - 1) / n;
     g = nrbdegelev (plate, [p p] - plate.order + 1);
-    [a, b] = split (g, 1, 0.5);
+    [a, b] = split_patch (g, 1, 0.5);
     parts = cellfun (@(h) nrbkntins (h, {k, k}), {a, b}, 'UniformOutput', false);
     mp = Multipatch ({parts{1}, permuted(parts{2}, [2 1])});
     [err(1, l), where, handle(l)] = plate_error (mp, p, lambda, mu);

@@ -39,26 +39,6 @@ function g = swapped (g)
   g.number([1 2]) = g.number([2 1]);
 end
 
-% The patch split at parameter u of direction d into two patches that share the cut: the knot
-% inserted to multiplicity p (C0 there), each half taking its knots and control points.
-function [a, b] = split (g, d, u)
-  p = g.order(d) - 1;
-  have = sum (g.knots{d} == u);
-  g = nrbkntins (g, [repmat({[]}, 1, d - 1), {repmat(u, 1, p - have)}, ...
-                     repmat({[]}, 1, numel (g.order) - d)]);
-  U = g.knots{d};
-  left = numel (U(U < u)) ;                       % functions left of the cut, incl. the shared
-  idx = repmat ({':'}, 1, ndims (g.coefs));
-  a = g; b = g;
-  idx{d + 1} = 1:left;
-  a.coefs = g.coefs(idx{:});
-  a.knots{d} = ([U(U < u), repmat(u, 1, p + 1)] - U(1)) / (u - U(1));
-  idx{d + 1} = left:size (g.coefs, d + 1);
-  b.coefs = g.coefs(idx{:});
-  b.knots{d} = ([repmat(u, 1, p + 1), U(U > u)] - u) / (U(end) - u);
-  a.number = size (a.coefs)(2:end); b.number = size (b.coefs)(2:end);
-end
-
 % The physical points and solution values of a discrete field at MeshEval's nodes of every patch
 % of a domain (or a patch): x rdim x N, v 1 x N.
 function [x, v, w] = field_at_nodes (g, u, q)
@@ -236,7 +216,7 @@ ann = nrbmak (permute (cat (3, xa .* w, ya .* w, zeros (3, 2), w), [3 1 2]), ...
 ann = nrbkntins (nrbdegelev (ann, [0 1]), {[0.25 0.5 0.5 0.75], [0.25 0.5 0.75]});
 f = @(x, y) 1 + x .* y;
 solve = @(g, fixed) poisson_dirichlet (g, f, fixed);
-[a, b] = split (ann, 1, 0.5);
+[a, b] = split_patch (ann, 1, 0.5);
 whole = Multipatch ({ann});
 halves = Multipatch ({a, b});
 t = expect (t, halves.ndof == whole.ndof && numel (halves.interfaces) == 1, ...
