@@ -42,12 +42,6 @@ Context PatchContext(int k) {
   return c;
 }
 
-std::size_t FunctionsOf(const mesh::Mesh& mesh) {
-  std::size_t n = 1;
-  for (int d = 0; d < mesh.d; ++d) n *= static_cast<std::size_t>(mesh.space.axis[d].n);
-  return n;
-}
-
 // Functions of a face at most: the product of the other directions' counts (open knots give
 // exactly that; Glue refuses other knots before a face's functions are read).
 std::size_t FaceBound(const mesh::Mesh& mesh, int side) {
@@ -114,7 +108,7 @@ void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   const double tolerance = mxGetPr(t)[0];
 
   // Every patch checked, and the outputs' sizes, before anything is allocated.
-  std::size_t functions = 0, faceFunctions = 0;
+  std::size_t functions = 0, faceFunctions = 0, largest = 0;
   int d = 0, rdim = 0;
   for (int k = 0; k < npatch; ++k) {
     const Context context = PatchContext(k);
@@ -129,8 +123,11 @@ void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
            "of a domain are all curves, surfaces or volumes in one space.",
            k + 1, mesh.d, mesh.rdim, d, rdim);
     }
-    functions += FunctionsOf(mesh);
-    for (int side = 1; side <= 2 * d; ++side) faceFunctions += FaceBound(mesh, side);
+    functions += domain::PatchFunctions(mesh);
+    for (int side = 1; side <= 2 * d; ++side) {
+      faceFunctions += FaceBound(mesh, side);
+      largest = std::max(largest, FaceBound(mesh, side));
+    }
   }
   if (functions > static_cast<std::size_t>(INT_MAX)) {
     Fail("tooManyPoints", "the domain has %zu functions, more than %d.", functions, INT_MAX);
@@ -145,11 +142,6 @@ void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   double* counts = made.Matrix(4, 1, 3);
 
   // The patches again, into memory of ours (no fault now), and the gluing's scratch.
-  std::size_t largest = 0;
-  for (int k = 0; k < npatch; ++k) {
-    const MeshRequest rq = ReadMesh(kWho, prhs + 1 + k * kMeshInputs);
-    for (int side = 1; side <= 2 * d; ++side) largest = std::max(largest, FaceBound(rq.mesh, side));
-  }
   const std::size_t n = static_cast<std::size_t>(npatch);
   const std::size_t head = n * (sizeof(mesh::Mesh) + sizeof(mesh::Mesh*));
   const std::size_t local = (functions + largest) * sizeof(double) + faces * sizeof(domain::Interface) +
@@ -214,7 +206,7 @@ void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
       written += m;
       ++nb;
     }
-    offset += FunctionsOf(meshes[k]);
+    offset += domain::PatchFunctions(meshes[k]);
   }
   if (counts) {
     counts[0] = static_cast<double>(ndof);

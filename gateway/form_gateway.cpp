@@ -11,6 +11,7 @@
 
 #include "batch.h"
 #include "checks.h"
+#include "domain.h"
 #include "forms.h"
 #include "gateway.h"
 #include "mesh_gateway.h"
@@ -289,8 +290,7 @@ void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, i
            context.text, d, rdim, mesh.d, mesh.rdim);
     }
     const mxArray* g = in[kMeshInputs];
-    std::size_t functions = 1;
-    for (int a = 0; a < mesh.d; ++a) functions *= static_cast<std::size_t>(mesh.space.axis[a].n);
+    const std::size_t functions = domain::PatchFunctions(mesh);
     if (functions > static_cast<std::size_t>(INT_MAX)) {
       Fail(who, "tooManyPoints", "%sthe space has %zu functions, more than %d.", context.text,
            functions, INT_MAX);
