@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "sumfact.h"
 #include "threads.h"
 
 namespace forms {
@@ -852,6 +853,13 @@ std::size_t ElementBytes(const Form& form, const Mesh& mesh) {
 // 0.3 to 0.45 ns for the stiffness (depth rdim) and mass, 0.3 to 0.4 for elasticity at depth
 // 3.6 in two and three dimensions.
 double ElementCost(const Form& form, const Mesh& mesh) {
+  if (UseSumFactorised(form, mesh)) {
+    return SumFactorisedCost(form, mesh) / static_cast<double>(mesh::MeshElements(mesh));
+  }
+  return ElementPathCost(form, mesh);
+}
+
+double ElementPathCost(const Form& form, const Mesh& mesh) {
   const Sizes s = SizesOf(form, mesh);
   const double nloc = static_cast<double>(s.nloc);
   const double pairs = form.kind == Kind::Load ? nloc
@@ -884,6 +892,10 @@ void AssembleDomainVector(const Piece pieces[], int count, std::size_t ndof, int
 template <typename Index>
 void Assemble(const Form& form, const Mesh& mesh, mesh::Scratch* const scratch[],
               void* const extra[], int threads, const Index* jc, const Index* ir, double* pr) {
+  if (UseSumFactorised(form, mesh) &&
+      AssembleSumFactorised(form, mesh, threads, jc, ir, pr)) {
+    return;
+  }
   const Piece piece{&mesh, form, nullptr, scratch, extra};
   AssembleDomain(&piece, 1, SpaceFunctions(mesh), threads, jc, ir, pr);
 }

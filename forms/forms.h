@@ -38,10 +38,18 @@ struct Coefficient {
   bool constant;
 };
 
+// How a patch's matrix is summed: element by element (the reference: every element's matrix from
+// the mesh's fields), by sum factorisation over the whole patch (sumfact.h; the same Gauss sums
+// grouped otherwise, equal to about 1e-14 relative), or (Auto) by sum factorisation where it
+// applies and is estimated faster. Auto takes the environment's NURBS_FORMS_METHOD ("elements"
+// or "sumfact") where it is set, so that the two can be compared through a host.
+enum class Method { Auto, Elements, SumFactorised };
+
 struct Form {
   Kind kind;
   Coefficient c[2];  // c, f or b; lambda and mu
   int coefficients;
+  Method method;
 };
 
 // The fields the form reads of each element.
@@ -95,7 +103,9 @@ double ElementCost(const Form& form, const mesh::Mesh& mesh);
 
 // Sums every evaluated element's matrix into pr (jc, ir from Pattern; pr zeroed), or its vector
 // into out (zeroed), on `threads` threads: thread t takes the columns (rows of a vector) of its
-// share of the unknowns, with mesh scratch scratch[t] and element scratch extra[t].
+// share of the unknowns, with mesh scratch scratch[t] and element scratch extra[t]. A matrix
+// over a whole patch may be summed by sum factorisation instead (form.method), on its own
+// memory; where that cannot be had, element by element.
 template <typename Index>
 void Assemble(const Form& form, const mesh::Mesh& mesh, mesh::Scratch* const scratch[],
               void* const extra[], int threads, const Index* jc, const Index* ir, double* pr);

@@ -1,0 +1,970 @@
+#include "sumfact.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "NURBS.h"
+#include "threads.h"
+
+namespace forms {
+namespace {
+
+using mesh::Mesh;
+
+// Bytes of the slab's tables at most; a patch whose one layer of elements needs more takes the
+// element path.
+constexpr std::size_t kBudget = std::size_t{96} << 20;
+// Doubles of one run of a contraction: the rows of an element's pairs stay in cache.
+constexpr std::size_t kTile = 128;
+constexpr std::size_t kStack = 256 * 1024;
+
+std::size_t Round(std::size_t doubles) { return (doubles + 7) / 8 * 8; }
+
+// One direction as the sums take it. A 2-D patch's directions are the last two, after a dummy
+// one of one node and one function (value 1, derivative 0), so that every patch has three.
+struct Dir {
+  int real;                        // the mesh's direction, or -1
+  int p, n;                        // degree, functions an element
+  int nq, nel;                     // nodes an element, elements
+  std::size_t Q;                   // nodes, nel nq
+  int N;                           // functions
+  int gn;                          // the geometry's functions an element
+  std::ptrdiff_t stride, gstride;  // a function's step in the space's, the geometry's numbering
+  int* first;                      // an element's first function, nel
+  int* gfirst;                     // the geometry's, nel
+  int* nlo;                        // function b meets nlo[b]..nhi[b] (empty: nlo > nhi)
+  int* nhi;
+  std::size_t* pstart;  // N + 1: pair (a, b) at pstart[b] + a - nlo[b]
+  int* pa;              // each pair's functions
+  int* pb;
+  double* B;  // Q x 2 x n: the space's values and derivatives at every node
+  double* G;  // Q x 2 x gn: the geometry's
+  double* w;  // Q: the rule's weights scaled to the element
+};
+
+// A point's record: E (grad R_a = w_a sum_i E[m][i] D_i N_a, E[m][i] at m * 4 + i), v (R_a = w_a
+// v N_a), and the coefficients times dx.
+constexpr int kRecord = 17;
+constexpr int kV = 12, kC = 13, kMu = 16;
+
+struct Term {
+  int i, j;
+};
+
+// A block of the matrix: row component k, column component l, and its point factors' terms.
+struct Block {
+  int k, l;
+  int terms;
+  Term term[16];
+};
+
+// How one block's tables flow through the three contractions: stage s contracts direction
+// 2 - s; its input tables (keys in) go into output tables (keys out).
+struct Stage {
+  int in, out;
+  Term inKey[16], outKey[16];
+  int to[16];  // the output table of each input
+};
+
+struct Plan {
+  int D, rdim;
+  bool rational;  // the space's weights
+  Kind kind;
+  bool symmetric;
+  Dir dir[3];
+  int blocks;
+  Block block[9];
+  Stage stage[9][3];
+  int L;  // elements of a slab along direction 2
+  std::size_t sizeP, sizeF, sizeY, sizeT, perThread;
+};
+
+int Internal(int D, int i) { return i - 1 + (3 - D); }  // derivative index i's direction
+
+bool Kind0(int D, int i, int t) { return i >= 1 && Internal(D, i) == t; }
+
+void MakeStages(int D, const Block& b, Stage st[3]) {
+  Term in[16];
+  int count = b.terms;
+  for (int k = 0; k < count; ++k) in[k] = b.term[k];
+  for (int s = 0; s < 3; ++s) {
+    const int t = 2 - s;
+    Stage& g = st[s];
+    g.in = count;
+    g.out = 0;
+    for (int k = 0; k < count; ++k) {
+      g.inKey[k] = in[k];
+      const auto keep = [&](int i) { return i >= 1 && Internal(D, i) < t ? i : 0; };
+      const Term key{keep(in[k].i), keep(in[k].j)};
+      int o = 0;
+      while (o < g.out && !(g.outKey[o].i == key.i && g.outKey[o].j == key.j)) ++o;
+      if (o == g.out) g.outKey[g.out++] = key;
+      g.to[k] = o;
+    }
+    count = g.out;
+    for (int k = 0; k < count; ++k) in[k] = g.outKey[k];
+  }
+}
+
+void MakeBlocks(Plan* plan) {
+  const int D = plan->D;
+  int idx[4], ni = 0;
+  for (int i = plan->rational ? 0 : 1; i <= D; ++i) idx[ni++] = i;
+  const auto add = [&](int k, int l, bool value, bool allRows) {
+    Block& b = plan->block[plan->blocks++];
+    b.k = k;
+    b.l = l;
+    b.terms = 0;
+    if (value) {
+      b.term[b.terms++] = {0, 0};
+      return;
+    }
+    for (int x = 0; x < (allRows ? ni : 1); ++x) {
+      for (int y = 0; y < ni; ++y) b.term[b.terms++] = {allRows ? idx[x] : 0, idx[y]};
+    }
+  };
+  plan->blocks = 0;
+  switch (plan->kind) {
+    case Kind::Mass:
+      add(0, 0, true, true);
+      break;
+    case Kind::Advection:
+      add(0, 0, false, false);
+      break;
+    case Kind::Elasticity:
+      for (int k = 0; k < plan->rdim; ++k) {
+        for (int l = k; l < plan->rdim; ++l) add(k, l, false, true);
+      }
+      break;
+    default:
+      add(0, 0, false, true);
+      break;
+  }
+  for (int b = 0; b < plan->blocks; ++b) MakeStages(D, plan->block[b], plan->stage[b]);
+}
+
+// The pairs of direction t whose functions b are those of elements elo..ehi-1.
+void PairRange(const Dir& d, int elo, int ehi, std::size_t* pbase, std::size_t* count) {
+  const int bmin = d.first[elo], bmax = d.first[ehi - 1] + d.p;
+  *pbase = d.pstart[bmin];
+  *count = d.pstart[bmax + 1] - d.pstart[bmin];
+}
+
+// Doubles of every table of a slab of elements elo..ehi-1 along direction 2.
+void SlabSizes(const Plan& plan, int elo, int ehi, std::size_t* P, std::size_t* F,
+               std::size_t* Y, std::size_t* T) {
+  const Dir* d = plan.dir;
+  const std::size_t S2 = static_cast<std::size_t>(ehi - elo) * d[2].nq;
+  std::size_t pbase, P2;
+  PairRange(d[2], elo, ehi, &pbase, &P2);
+  const std::size_t P1 = d[1].pstart[d[1].N], P0 = d[0].pstart[d[0].N];
+  const std::size_t R0 = d[1].Q * d[0].Q, R1 = d[0].Q * P2, R2 = P2 * P1;
+  const std::size_t S = S2 * R0;
+  *P = Round(kRecord * S);
+  *F = *Y = *T = 0;
+  for (int b = 0; b < plan.blocks; ++b) {
+    const Stage* st = plan.stage[b];
+    *F = std::max({*F, Round(plan.block[b].terms * S), Round(st[1].out * P1 * R1)});
+    *Y = std::max({*Y, Round(st[0].out * P2 * R0), Round(st[1].out * P1 * R1), Round(P0 * R2)});
+    *T = std::max(*T, Round(st[0].out * P2 * R0));
+  }
+}
+
+// The element's fields by sum factorisation: O[(q 4 + m) nc + c] for its nodes q (direction 0
+// fastest), m = 0 the value and 1 + t the derivative along direction t, of the nc components of
+// coefficients C[((a2 n1 + a1) n0 + a0) nc + c] against the tables (space: B, n; geometry: G,
+// gn). scratch: ElementScratch.
+void ElementField(const Dir* d, const int e[3], bool geometry, int nc, const double* C,
+                  double* S1, double* S2, double* O) {
+  int n[3], nq[3];
+  const double* T[3];
+  for (int t = 0; t < 3; ++t) {
+    n[t] = geometry ? d[t].gn : d[t].n;
+    nq[t] = d[t].nq;
+    T[t] = (geometry ? d[t].G : d[t].B) + static_cast<std::size_t>(e[t]) * nq[t] * 2 * n[t];
+  }
+  // S1[((a2 n1 + a1) nq0 + q0) 2 + k0][c] = sum_a0 T0[q0][k0][a0] C[a2][a1][a0][c]
+  for (int a21 = 0; a21 < n[2] * n[1]; ++a21) {
+    const double* c = C + static_cast<std::size_t>(a21) * n[0] * nc;
+    for (int q0 = 0; q0 < nq[0]; ++q0) {
+      for (int k0 = 0; k0 < 2; ++k0) {
+        const double* t0 = T[0] + (q0 * 2 + k0) * n[0];
+        double* s = S1 + ((static_cast<std::size_t>(a21) * nq[0] + q0) * 2 + k0) * nc;
+        for (int x = 0; x < nc; ++x) s[x] = 0.0;
+        for (int a0 = 0; a0 < n[0]; ++a0) {
+          for (int x = 0; x < nc; ++x) s[x] += t0[a0] * c[a0 * nc + x];
+        }
+      }
+    }
+  }
+  // S2[((a2 nq1 + q1) nq0 + q0) 3 + m][c], m: value, d0, d1
+  for (int a2 = 0; a2 < n[2]; ++a2) {
+    for (int q1 = 0; q1 < nq[1]; ++q1) {
+      const double* t1 = T[1] + q1 * 2 * n[1];
+      for (int q0 = 0; q0 < nq[0]; ++q0) {
+        double* s = S2 + ((static_cast<std::size_t>(a2) * nq[1] + q1) * nq[0] + q0) * 3 * nc;
+        for (int x = 0; x < 3 * nc; ++x) s[x] = 0.0;
+        for (int a1 = 0; a1 < n[1]; ++a1) {
+          const double* u =
+              S1 + ((static_cast<std::size_t>(a2 * n[1] + a1) * nq[0] + q0) * 2) * nc;
+          for (int x = 0; x < nc; ++x) {
+            s[x] += t1[a1] * u[x];
+            s[nc + x] += t1[a1] * u[nc + x];
+            s[2 * nc + x] += t1[n[1] + a1] * u[x];
+          }
+        }
+      }
+    }
+  }
+  // O[((q2 nq1 + q1) nq0 + q0) 4 + m][c], m: value, d0, d1, d2
+  const int plane = nq[1] * nq[0];
+  for (int q2 = 0; q2 < nq[2]; ++q2) {
+    const double* t2 = T[2] + q2 * 2 * n[2];
+    for (int q10 = 0; q10 < plane; ++q10) {
+      double* o = O + (static_cast<std::size_t>(q2) * plane + q10) * 4 * nc;
+      for (int x = 0; x < 4 * nc; ++x) o[x] = 0.0;
+      for (int a2 = 0; a2 < n[2]; ++a2) {
+        const double* u = S2 + (static_cast<std::size_t>(a2) * plane + q10) * 3 * nc;
+        for (int x = 0; x < nc; ++x) {
+          o[x] += t2[a2] * u[x];
+          o[nc + x] += t2[a2] * u[nc + x];
+          o[2 * nc + x] += t2[a2] * u[2 * nc + x];
+          o[3 * nc + x] += t2[n[2] + a2] * u[x];
+        }
+      }
+    }
+  }
+}
+
+std::size_t ElementScratch(const Dir* d) {
+  std::size_t most = 0;
+  {
+    std::size_t n[3], nq[3];
+    for (int t = 0; t < 3; ++t) {
+      n[t] = static_cast<std::size_t>(std::max(d[t].gn, d[t].n));
+      nq[t] = static_cast<std::size_t>(d[t].nq);
+    }
+    const std::size_t C = n[0] * n[1] * n[2] * 4;
+    const std::size_t S1 = n[2] * n[1] * nq[0] * 2 * 4;
+    const std::size_t S2 = n[2] * nq[1] * nq[0] * 3 * 4;
+    const std::size_t O = nq[0] * nq[1] * nq[2] * 4 * 4;
+    most = std::max(most, Round(C) + Round(S1) + Round(S2) + Round(O));
+  }
+  // The space's weights' field (one component) beside the geometry's.
+  return most + Round(static_cast<std::size_t>(d[0].nq) * d[1].nq * d[2].nq * 4);
+}
+
+struct Job;
+
+// What every share of a step reads.
+struct Job {
+  const Plan* plan;
+  const Form* form;
+  const Mesh* mesh;
+  double* work;     // perThread doubles a thread
+  int elo, ehi;     // the slab
+  std::size_t gbase, pbase2, P2, S;
+  double *P, *F, *Y, *T;
+  int b;            // the block
+  double* pr;
+  const void* jc;
+  bool wide;        // Index is 64 bits
+  std::size_t ndof;
+  std::size_t tiles;
+};
+
+std::size_t TileBegin(std::size_t t) { return t * kTile; }
+
+double Coefficient(const forms::Coefficient& c, int k, std::size_t q, std::size_t nqn,
+                   std::size_t element) {
+  return c.constant ? c.v[k] : c.v[k + c.components * (q + nqn * element)];
+}
+
+// The records of the slab's points, element by element.
+void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
+  const Job& job = *static_cast<const Job*>(context);
+  const Plan& plan = *job.plan;
+  const Mesh& mesh = *job.mesh;
+  const Form& form = *job.form;
+  const Dir* d = plan.dir;
+  const int D = plan.D, r = plan.rdim;
+  const int nc = r + 1;
+  double* C = job.work + static_cast<std::size_t>(t) * plan.perThread;
+  const std::size_t nqn = static_cast<std::size_t>(d[0].nq) * d[1].nq * d[2].nq;
+  // Carve: C, S1, S2, O, Ow (as ElementScratch sized them).
+  std::size_t n3[3], nq3[3];
+  for (int k = 0; k < 3; ++k) {
+    n3[k] = static_cast<std::size_t>(std::max(d[k].gn, d[k].n));
+    nq3[k] = static_cast<std::size_t>(d[k].nq);
+  }
+  double* S1 = C + Round(n3[0] * n3[1] * n3[2] * 4);
+  double* S2 = S1 + Round(n3[2] * n3[1] * nq3[0] * 2 * 4);
+  double* O = S2 + Round(n3[2] * nq3[1] * nq3[0] * 3 * 4);
+  double* Ow = O + Round(nqn * 4 * 4);
+
+  const std::size_t nel0 = static_cast<std::size_t>(d[0].nel), nel1 = static_cast<std::size_t>(d[1].nel);
+  const std::size_t R0 = d[1].Q * d[0].Q;
+  // The mesh's element and node numbering: each real direction's step.
+  std::size_t elStep[3] = {0, 0, 0}, nodeStep[3] = {0, 0, 0};
+  {
+    std::size_t es = 1, ns = 1;
+    for (int k = 0; k < 3; ++k) {
+      if (d[k].real < 0) continue;
+      elStep[k] = es;
+      nodeStep[k] = ns;
+      es *= static_cast<std::size_t>(d[k].nel);
+      ns *= static_cast<std::size_t>(d[k].nq);
+    }
+  }
+  const double* sw = mesh.space.weights;
+  const double* gw = mesh.geometry.weights;
+  for (std::size_t x = begin; x < end; ++x) {
+    const int e[3] = {static_cast<int>(x % nel0), static_cast<int>(x / nel0 % nel1),
+                      job.elo + static_cast<int>(x / (nel0 * nel1))};
+    // The geometry's control points, w P and w.
+    {
+      std::size_t c = 0;
+      for (int a2 = 0; a2 < d[2].gn; ++a2) {
+        for (int a1 = 0; a1 < d[1].gn; ++a1) {
+          for (int a0 = 0; a0 < d[0].gn; ++a0, ++c) {
+            const std::ptrdiff_t idx = (d[0].gfirst[e[0]] + a0) * d[0].gstride +
+                                       (d[1].gfirst[e[1]] + a1) * d[1].gstride +
+                                       (d[2].gfirst[e[2]] + a2) * d[2].gstride;
+            const double* h = mesh.coefs + 4 * idx;
+            const double wt = gw ? gw[idx] : 1.0;
+            for (int m = 0; m < r; ++m) C[c * nc + m] = wt * (h[m] / h[3]);
+            C[c * nc + r] = wt;
+          }
+        }
+      }
+    }
+    ElementField(d, e, true, nc, C, S1, S2, O);
+    if (plan.rational) {
+      std::size_t c = 0;
+      for (int a2 = 0; a2 < d[2].n; ++a2) {
+        for (int a1 = 0; a1 < d[1].n; ++a1) {
+          for (int a0 = 0; a0 < d[0].n; ++a0, ++c) {
+            const std::ptrdiff_t idx = (d[0].first[e[0]] + a0) * d[0].stride +
+                                       (d[1].first[e[1]] + a1) * d[1].stride +
+                                       (d[2].first[e[2]] + a2) * d[2].stride;
+            C[c] = sw[idx];
+          }
+        }
+      }
+      ElementField(d, e, false, 1, C, S1, S2, Ow);
+    }
+    std::size_t element = 0;
+    for (int k = 0; k < 3; ++k) element += static_cast<std::size_t>(e[k]) * elStep[k];
+    std::size_t q = 0;
+    for (int q2 = 0; q2 < d[2].nq; ++q2) {
+      for (int q1 = 0; q1 < d[1].nq; ++q1) {
+        for (int q0 = 0; q0 < d[0].nq; ++q0, ++q) {
+          const std::size_t g0 = static_cast<std::size_t>(e[0]) * d[0].nq + q0;
+          const std::size_t g1 = static_cast<std::size_t>(e[1]) * d[1].nq + q1;
+          const std::size_t g2 = static_cast<std::size_t>(e[2]) * d[2].nq + q2;
+          double* rec = job.P + ((g2 - job.gbase) * R0 + g1 * d[0].Q + g0) * kRecord;
+          const std::size_t node = q0 * nodeStep[0] + q1 * nodeStep[1] + q2 * nodeStep[2];
+          const double* o = O + q * 4 * nc;
+          // x, J: J[m][i] along the mesh's direction i.
+          const double W = o[r];
+          double J[3][3] = {}, K[3][3] = {};
+          for (int m = 0; m < r; ++m) {
+            const double xm = o[m] / W;
+            for (int i = 0; i < D; ++i) {
+              const double* dO = o + (1 + Internal(D, i + 1)) * nc;
+              J[m][i] = (dO[m] - xm * dO[r]) / W;
+            }
+          }
+          double det;
+          if (D == 2) {
+            det = J[0][0] * J[1][1] - J[0][1] * J[1][0];
+            K[0][0] = J[1][1] / det;
+            K[0][1] = -J[1][0] / det;
+            K[1][0] = -J[0][1] / det;
+            K[1][1] = J[0][0] / det;
+          } else {
+            double Cf[3][3];
+            for (int m = 0; m < 3; ++m) {
+              for (int i = 0; i < 3; ++i) {
+                const int m1 = (m + 1) % 3, m2 = (m + 2) % 3, i1 = (i + 1) % 3, i2 = (i + 2) % 3;
+                Cf[m][i] = J[m1][i1] * J[m2][i2] - J[m1][i2] * J[m2][i1];
+              }
+            }
+            det = (J[0][0] * Cf[0][0] + J[0][1] * Cf[0][1]) + J[0][2] * Cf[0][2];
+            for (int m = 0; m < 3; ++m) {
+              for (int i = 0; i < 3; ++i) K[m][i] = Cf[m][i] / det;
+            }
+          }
+          const double dx = d[0].w[g0] * d[1].w[g1] * d[2].w[g2] * std::fabs(det);
+          for (int k = 0; k < kRecord; ++k) rec[k] = 0.0;
+          if (dx == 0.0) continue;  // contributes nothing, whatever its map
+          if (plan.rational) {
+            const double* ow = Ow + q * 4;
+            const double Ws = ow[0];
+            for (int m = 0; m < r; ++m) {
+              double g = 0.0;
+              for (int i = 0; i < D; ++i) {
+                g += K[m][i] * ow[1 + Internal(D, i + 1)];
+                rec[m * 4 + 1 + i] = K[m][i] / Ws;
+              }
+              rec[m * 4] = -g / (Ws * Ws);
+            }
+            rec[kV] = 1.0 / Ws;
+          } else {
+            for (int m = 0; m < r; ++m) {
+              for (int i = 0; i < D; ++i) rec[m * 4 + 1 + i] = K[m][i];
+            }
+            rec[kV] = 1.0;
+          }
+          for (int k = 0; k < form.coefficients; ++k) {
+            const forms::Coefficient& c = form.c[k];
+            for (int m = 0; m < c.components; ++m) {
+              rec[(k == 0 ? kC : kMu) + m] = Coefficient(c, m, node, nqn, element) * dx;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// Block b's point factor of term (i, j) at a point's record.
+double Factor(const Plan& plan, const Block& b, const Term& term, const double* rec) {
+  const int r = plan.rdim;
+  const double* E = rec;
+  switch (plan.kind) {
+    case Kind::Mass:
+      return rec[kC] * rec[kV] * rec[kV];
+    case Kind::Advection: {
+      double v = rec[kC] * E[term.j];
+      for (int m = 1; m < r; ++m) v += rec[kC + m] * E[m * 4 + term.j];
+      return rec[kV] * v;
+    }
+    case Kind::Elasticity: {
+      const int k = b.k, l = b.l;
+      double v = rec[kC] * (E[k * 4 + term.i] * E[l * 4 + term.j]) +
+                 rec[kMu] * (E[l * 4 + term.i] * E[k * 4 + term.j]);
+      if (k == l) {
+        double dot = E[term.i] * E[term.j];
+        for (int m = 1; m < r; ++m) dot += E[m * 4 + term.i] * E[m * 4 + term.j];
+        v += rec[kMu] * dot;
+      }
+      return v;
+    }
+    default: {
+      double dot = E[term.i] * E[term.j];
+      for (int m = 1; m < r; ++m) dot += E[m * 4 + term.i] * E[m * 4 + term.j];
+      return rec[kC] * dot;
+    }
+  }
+}
+
+void Axpy(std::size_t n, double c, const double* __restrict x, double* __restrict y) {
+  for (std::size_t i = 0; i < n; ++i) y[i] += c * x[i];
+}
+
+// Y[pair - pbase][r] += sum over the nodes g of elements elo..ehi-1 of direction d of
+// (D_ki N_a D_kj N_b)(g) X[g - gbase][r], for r in r0..r1-1: each value's sum in node order.
+void Contract(const Dir& d, int elo, int ehi, std::size_t gbase, std::size_t pbase, int ki,
+              int kj, const double* X, double* Y, std::size_t R, std::size_t r0, std::size_t r1) {
+  const int n = d.n;
+  for (std::size_t t0 = r0; t0 < r1; t0 += kTile) {
+    const std::size_t len = std::min(r1, t0 + kTile) - t0;
+    for (int e = elo; e < ehi; ++e) {
+      const int f = d.first[e];
+      for (int q = 0; q < d.nq; ++q) {
+        const std::size_t g = static_cast<std::size_t>(e) * d.nq + q;
+        const double* x = X + (g - gbase) * R + t0;
+        const double* Bi = d.B + (g * 2 + ki) * n;
+        const double* Bj = d.B + (g * 2 + kj) * n;
+        for (int lb = 0; lb < n; ++lb) {
+          const int b = f + lb;
+          const std::size_t base = d.pstart[b] - pbase + static_cast<std::size_t>(f - d.nlo[b]);
+          for (int la = 0; la < n; ++la) {
+            Axpy(len, Bi[la] * Bj[lb], x, Y + (base + la) * R + t0);
+          }
+        }
+      }
+    }
+  }
+}
+
+// Out[r][p] = In[p][r] for r in r0..r1-1.
+void Transpose(const double* In, std::size_t P, std::size_t R, std::size_t r0, std::size_t r1,
+               double* Out) {
+  for (std::size_t r = r0; r < r1; ++r) {
+    double* o = Out + r * P;
+    for (std::size_t p = 0; p < P; ++p) o[p] = In[p * R + r];
+  }
+}
+
+// One stage of block job.b: contraction along direction 2 - s of the input tables into the
+// output tables, for the share's indices r, then (but at the last stage) transposed.
+template <int kStage>
+void StageShare(void* context, int, std::size_t begin, std::size_t end) {
+  const Job& job = *static_cast<const Job*>(context);
+  const Plan& plan = *job.plan;
+  const Dir* d = plan.dir;
+  const Stage& st = plan.stage[job.b][kStage];
+  const std::size_t P1 = d[1].pstart[d[1].N], P0 = d[0].pstart[d[0].N];
+  std::size_t R, Pout, pbase, Qin;
+  const double* in;
+  double* out = job.Y;
+  double* next;
+  int dirIndex, elo, ehi;
+  std::size_t gbase;
+  if (kStage == 0) {
+    R = d[1].Q * d[0].Q;
+    Pout = job.P2;
+    pbase = job.pbase2;
+    Qin = job.S / R;
+    in = job.F;
+    next = job.T;
+    dirIndex = 2;
+    elo = job.elo;
+    ehi = job.ehi;
+    gbase = job.gbase;
+  } else if (kStage == 1) {
+    R = d[0].Q * job.P2;
+    Pout = P1;
+    pbase = 0;
+    Qin = d[1].Q;
+    in = job.T;
+    next = job.F;
+    dirIndex = 1;
+    elo = 0;
+    ehi = d[1].nel;
+    gbase = 0;
+  } else {
+    R = job.P2 * P1;
+    Pout = P0;
+    pbase = 0;
+    Qin = d[0].Q;
+    in = job.F;
+    next = nullptr;
+    dirIndex = 0;
+    elo = 0;
+    ehi = d[0].nel;
+    gbase = 0;
+  }
+  const std::size_t r0 = std::min(R, TileBegin(begin)), r1 = std::min(R, TileBegin(end));
+  if (r0 >= r1) return;
+  const std::size_t inSize = Qin * R, outSize = Pout * R;
+  if (kStage == 0) {
+    // The point factors of the block's terms, for the share's points of every node along 2.
+    const Block& b = plan.block[job.b];
+    for (int k = 0; k < b.terms; ++k) {
+      double* F = job.F + k * inSize;
+      for (std::size_t g = 0; g < Qin; ++g) {
+        for (std::size_t r = r0; r < r1; ++r) {
+          F[g * R + r] = Factor(plan, b, b.term[k], job.P + (g * R + r) * kRecord);
+        }
+      }
+    }
+  }
+  for (int o = 0; o < st.out; ++o) {
+    for (std::size_t p = 0; p < Pout; ++p) {
+      std::memset(out + o * outSize + p * R + r0, 0, (r1 - r0) * sizeof(double));
+    }
+  }
+  for (int k = 0; k < st.in; ++k) {
+    const int D = plan.D;
+    const int ki = Kind0(D, st.inKey[k].i, dirIndex), kj = Kind0(D, st.inKey[k].j, dirIndex);
+    Contract(d[dirIndex], elo, ehi, gbase, pbase, ki, kj, in + k * inSize, out + st.to[k] * outSize,
+             R, r0, r1);
+  }
+  if (next != nullptr) {
+    for (int o = 0; o < st.out; ++o) Transpose(out + o * outSize, Pout, R, r0, r1, next + o * outSize);
+  }
+}
+
+// The last stage's values into the matrix: Y[p0][p2 - pbase2][p1].
+template <typename Index>
+void Scatter(const Job& job, std::size_t r0, std::size_t r1) {
+  const Plan& plan = *job.plan;
+  const Dir* d = plan.dir;
+  const Block& b = plan.block[job.b];
+  const Index* jc = static_cast<const Index*>(job.jc);
+  const std::size_t P1 = d[1].pstart[d[1].N], P0 = d[0].pstart[d[0].N];
+  const std::size_t R = job.P2 * P1;
+  const double* sw = plan.rational ? job.mesh->space.weights : nullptr;
+  for (std::size_t r = r0; r < r1; ++r) {
+    const std::size_t p2 = job.pbase2 + r / P1, p1 = r % P1;
+    const int a2 = d[2].pa[p2], b2 = d[2].pb[p2], a1 = d[1].pa[p1], b1 = d[1].pb[p1];
+    const std::size_t l2 = static_cast<std::size_t>(d[2].nhi[b2] - d[2].nlo[b2] + 1);
+    const std::size_t l1 = static_cast<std::size_t>(d[1].nhi[b1] - d[1].nlo[b1] + 1);
+    const std::size_t o21 = static_cast<std::size_t>(a1 - d[1].nlo[b1]) +
+                            l1 * static_cast<std::size_t>(a2 - d[2].nlo[b2]);
+    const std::ptrdiff_t J21 = b1 * d[1].stride + b2 * d[2].stride;
+    const std::ptrdiff_t I21 = a1 * d[1].stride + a2 * d[2].stride;
+    for (std::size_t p0 = 0; p0 < P0; ++p0) {
+      const int a0 = d[0].pa[p0], b0 = d[0].pb[p0];
+      const std::size_t l0 = static_cast<std::size_t>(d[0].nhi[b0] - d[0].nlo[b0] + 1);
+      const std::size_t J = static_cast<std::size_t>(J21 + b0 * d[0].stride);
+      const std::size_t column = static_cast<std::size_t>(b.l) * job.ndof + J;
+      const std::size_t offset = static_cast<std::size_t>(b.k) * l0 * l1 * l2 +
+                                 static_cast<std::size_t>(a0 - d[0].nlo[b0]) + l0 * o21;
+      double v = job.Y[p0 * R + r];
+      if (sw) {
+        const std::size_t I = static_cast<std::size_t>(I21 + a0 * d[0].stride);
+        v *= sw[I] * sw[J];
+      }
+      job.pr[static_cast<std::size_t>(jc[column]) + offset] += v;
+    }
+  }
+}
+
+template <typename Index>
+void LastShare(void* context, int t, std::size_t begin, std::size_t end) {
+  StageShare<2>(context, t, begin, end);
+  const Job& job = *static_cast<const Job*>(context);
+  const Dir* d = job.plan->dir;
+  const std::size_t R = job.P2 * d[1].pstart[d[1].N];
+  const std::size_t r0 = std::min(R, TileBegin(begin)), r1 = std::min(R, TileBegin(end));
+  if (r0 < r1) Scatter<Index>(job, r0, r1);
+}
+
+// Symmetric forms: every entry below the diagonal the one above it, for the share's columns.
+template <typename Index>
+void MirrorShare(void* context, int, std::size_t begin, std::size_t end) {
+  const Job& job = *static_cast<const Job*>(context);
+  const Dir* d = job.plan->dir;
+  const Index* jc = static_cast<const Index*>(job.jc);
+  const std::size_t ndof = job.ndof;
+  const auto Split = [&](std::size_t f, int x[3]) {
+    for (int t = 0; t < 3; ++t) {
+      if (d[t].real < 0) {
+        x[t] = 0;
+        continue;
+      }
+      x[t] = static_cast<int>(f % static_cast<std::size_t>(d[t].N));
+      f /= static_cast<std::size_t>(d[t].N);
+    }
+  };
+  for (std::size_t col = begin; col < end; ++col) {
+    const std::size_t cb = col / ndof, J = col % ndof;
+    int b[3];
+    Split(J, b);
+    std::size_t l[3];
+    for (int t = 0; t < 3; ++t) l[t] = static_cast<std::size_t>(d[t].nhi[b[t]] - d[t].nlo[b[t]] + 1);
+    const std::size_t count = l[0] * l[1] * l[2];
+    std::size_t at = static_cast<std::size_t>(jc[col]);
+    const std::size_t stored = static_cast<std::size_t>(jc[col + 1]) - at;
+    if (count == 0) continue;
+    for (std::size_t ca = 0; ca * count < stored; ++ca) {
+      for (int a2 = d[2].nlo[b[2]]; a2 <= d[2].nhi[b[2]]; ++a2) {
+        for (int a1 = d[1].nlo[b[1]]; a1 <= d[1].nhi[b[1]]; ++a1) {
+          for (int a0 = d[0].nlo[b[0]]; a0 <= d[0].nhi[b[0]]; ++a0, ++at) {
+            const std::size_t I = static_cast<std::size_t>(a0 * d[0].stride + a1 * d[1].stride +
+                                                            a2 * d[2].stride);
+            const std::size_t row = ca * ndof + I;
+            if (row <= col) continue;
+            // Entry (col, row): column row, rows of component cb, function J in I's reach.
+            const int a[3] = {a0, a1, a2};
+            std::size_t m[3];
+            for (int t = 0; t < 3; ++t) {
+              m[t] = static_cast<std::size_t>(d[t].nhi[a[t]] - d[t].nlo[a[t]] + 1);
+            }
+            const std::size_t offset =
+                cb * m[0] * m[1] * m[2] + static_cast<std::size_t>(b[0] - d[0].nlo[a0]) +
+                m[0] * (static_cast<std::size_t>(b[1] - d[1].nlo[a1]) +
+                        m[1] * static_cast<std::size_t>(b[2] - d[2].nlo[a2]));
+            job.pr[at] = job.pr[static_cast<std::size_t>(jc[row]) + offset];
+          }
+        }
+      }
+    }
+  }
+}
+
+// The directions' tables into memory from `at`; returns the doubles used (at nullptr: counts).
+std::size_t Directions(const Mesh& mesh, Dir dir[3], double* at) {
+  std::size_t used = 0;
+  const auto take = [&](std::size_t doubles) {
+    double* here = at ? at + used : nullptr;
+    used += Round(doubles);
+    return here;
+  };
+  const int D = mesh.d;
+  for (int t = 0; t < 3; ++t) {
+    Dir& d = dir[t];
+    const int r = t - (3 - D);
+    d.real = r;
+    const bool dummy = r < 0;
+    d.p = dummy ? 0 : mesh.space.axis[r].p;
+    d.n = d.p + 1;
+    d.nq = dummy ? 1 : mesh.rule[r].n;
+    d.nel = dummy ? 1 : mesh.nel[r];
+    d.Q = static_cast<std::size_t>(d.nel) * d.nq;
+    d.N = dummy ? 1 : mesh.space.axis[r].n;
+    d.gn = dummy ? 1 : mesh.geometry.axis[r].p + 1;
+    d.stride = dummy ? 0 : mesh.space.stride[r];
+    d.gstride = dummy ? 0 : mesh.geometry.stride[r];
+    const std::size_t intsPerDouble = sizeof(double) / sizeof(int);
+    const auto ints = [&](std::size_t n) {
+      return reinterpret_cast<int*>(take((n + intsPerDouble - 1) / intsPerDouble));
+    };
+    d.first = ints(static_cast<std::size_t>(d.nel));
+    d.gfirst = ints(static_cast<std::size_t>(d.nel));
+    d.nlo = ints(static_cast<std::size_t>(d.N));
+    d.nhi = ints(static_cast<std::size_t>(d.N));
+    d.pstart = reinterpret_cast<std::size_t*>(take(static_cast<std::size_t>(d.N) + 1));
+    d.B = take(d.Q * 2 * d.n);
+    d.G = take(d.Q * 2 * d.gn);
+    d.w = take(d.Q);
+    // The pairs: counted from the spans (the tables' own count is needed before they exist).
+    std::size_t pairs = 0;
+    if (at != nullptr) {
+      for (int e = 0; e < d.nel; ++e) {
+        d.first[e] = dummy ? 0 : mesh.span[r][e] - d.p;
+        d.gfirst[e] = dummy ? 0 : mesh.geometrySpan[r][e] - (d.gn - 1);
+      }
+      d.pstart[0] = 0;
+      for (int b = 0; b < d.N; ++b) {
+        if (dummy) {
+          d.nlo[b] = d.nhi[b] = 0;
+        } else {
+          const int* span = mesh.span[r];
+          const int elo = static_cast<int>(std::lower_bound(span, span + d.nel, b) - span);
+          const int ehi =
+              static_cast<int>(std::lower_bound(span, span + d.nel, b + d.p + 1) - span) - 1;
+          if (elo > ehi) {
+            d.nlo[b] = 1;
+            d.nhi[b] = 0;
+          } else {
+            d.nlo[b] = std::max(0, span[elo] - d.p);
+            d.nhi[b] = std::min(d.N - 1, span[ehi]);
+          }
+        }
+        d.pstart[b + 1] = d.pstart[b] + static_cast<std::size_t>(std::max(0, d.nhi[b] - d.nlo[b] + 1));
+      }
+      pairs = d.pstart[d.N];
+    } else {
+      // At most 2p + 1 a function.
+      pairs = static_cast<std::size_t>(d.N) * (2 * d.p + 1);
+    }
+    d.pa = ints(pairs);
+    d.pb = ints(pairs);
+    if (at == nullptr) continue;
+    for (int b = 0; b < d.N; ++b) {
+      for (int a = d.nlo[b]; a <= d.nhi[b]; ++a) {
+        const std::size_t k = d.pstart[b] + static_cast<std::size_t>(a - d.nlo[b]);
+        d.pa[k] = a;
+        d.pb[k] = b;
+      }
+    }
+    double N0[kMaxDegree + 1], N1[kMaxDegree + 1];
+    double* rows[2] = {N0, N1};
+    for (int e = 0; e < d.nel; ++e) {
+      for (int q = 0; q < d.nq; ++q) {
+        const std::size_t g = static_cast<std::size_t>(e) * d.nq + q;
+        if (dummy) {
+          d.B[g * 2] = d.G[g * 2] = 1.0;
+          d.B[g * 2 + 1] = d.G[g * 2 + 1] = 0.0;
+          d.w[g] = 1.0;
+          continue;
+        }
+        const evaluators::Axis& a = mesh.space.axis[r];
+        const evaluators::Axis& ga = mesh.geometry.axis[r];
+        const int s = mesh.span[r][e];
+        const double lo = a.U[s], hi = a.U[s + 1];
+        const double tq = mesh.rule[r].node[q];
+        const double u = (1.0 - tq) * lo + tq * hi;
+        d.w[g] = (hi - lo) * mesh.rule[r].weight[q];
+        dersBasisFuns(s, u, a.p, 1, a.U, rows);
+        for (int k = 0; k < d.n; ++k) {
+          d.B[(g * 2) * d.n + k] = N0[k];
+          d.B[(g * 2 + 1) * d.n + k] = N1[k];
+        }
+        dersBasisFuns(mesh.geometrySpan[r][e], u, ga.p, 1, ga.U, rows);
+        for (int k = 0; k < d.gn; ++k) {
+          d.G[(g * 2) * d.gn + k] = N0[k];
+          d.G[(g * 2 + 1) * d.gn + k] = N1[k];
+        }
+      }
+    }
+  }
+  return used;
+}
+
+// The plan of a form over a mesh, without its tables (sizes only where dir has none).
+void MakePlan(const Form& form, const Mesh& mesh, Plan* plan) {
+  plan->D = mesh.d;
+  plan->rdim = mesh.rdim;
+  plan->rational = mesh.space.weights != nullptr;
+  plan->kind = form.kind;
+  plan->symmetric = Symmetric(form.kind);
+  MakeBlocks(plan);
+}
+
+// The slab length and the sizes for it: the most elements along direction 2 within the bound.
+bool ChooseSlabs(Plan* plan, int threads) {
+  const Dir* d = plan->dir;
+  plan->perThread = Round(ElementScratch(d));
+  for (int L = d[2].nel; L >= 1; L = L == 1 ? 0 : (L + 1) / 2) {
+    std::size_t P = 0, F = 0, Y = 0, T = 0;
+    for (int e = 0; e < d[2].nel; e += L) {
+      std::size_t p, f, y, t;
+      SlabSizes(*plan, e, std::min(d[2].nel, e + L), &p, &f, &y, &t);
+      P = std::max(P, p);
+      F = std::max(F, f);
+      Y = std::max(Y, y);
+      T = std::max(T, t);
+    }
+    const std::size_t bytes =
+        (P + F + Y + T + plan->perThread * static_cast<std::size_t>(threads)) * sizeof(double);
+    if (bytes <= kBudget) {
+      plan->L = L;
+      plan->sizeP = P;
+      plan->sizeF = F;
+      plan->sizeY = Y;
+      plan->sizeT = T;
+      return true;
+    }
+    if (L == 1) break;
+  }
+  return false;
+}
+
+const char* MethodFromEnvironment() {
+  const char* m = std::getenv("NURBS_FORMS_METHOD");
+  return m != nullptr ? m : "";
+}
+
+}  // namespace
+
+bool SumFactorisable(const Form& form, const Mesh& mesh) {
+  if (mesh.side != 0 || mesh.elements != nullptr) return false;
+  if (mesh.d < 2 || mesh.d != mesh.rdim) return false;
+  switch (form.kind) {
+    case Kind::Stiffness:
+    case Kind::Mass:
+    case Kind::Advection:
+    case Kind::Elasticity:
+      break;
+    default:
+      return false;
+  }
+  for (int d = 0; d < mesh.d; ++d) {
+    if (mesh.nel[d] < 1) return false;
+  }
+  return true;
+}
+
+double SumFactorisedCost(const Form& form, const Mesh& mesh) {
+  // Multiply-adds of the contractions, a point's records, and the geometry's own sums, counted
+  // for the whole patch at its largest slab.
+  Plan plan{};
+  MakePlan(form, mesh, &plan);
+  double points = 1.0, pairs[3] = {1.0, 1.0, 1.0}, Q[3] = {1.0, 1.0, 1.0}, n2[3] = {1, 1, 1};
+  for (int t = 0; t < 3; ++t) {
+    const int r = t - (3 - mesh.d);
+    if (r < 0) continue;
+    const double p = mesh.space.axis[r].p;
+    Q[t] = static_cast<double>(mesh.nel[r]) * mesh.rule[r].n;
+    pairs[t] = static_cast<double>(mesh.space.axis[r].n) * (2 * p + 1);
+    n2[t] = (p + 1) * (p + 1) * mesh.rule[r].n;
+    points *= Q[t];
+  }
+  double work = 0.0;
+  for (int b = 0; b < plan.blocks; ++b) {
+    const Stage* st = plan.stage[b];
+    // Each stage's input table of Q x R: n^2 multiply-adds per node and r, over nq nodes an
+    // element.
+    work += st[0].in * (n2[2] / (Q[2] / mesh.nel[mesh.d - 1])) * points;
+    work += st[1].in * n2[1] / mesh.rule[mesh.d - 2].n * Q[0] * pairs[2];
+    work += st[2].in * n2[0] / (mesh.d == 3 ? mesh.rule[0].n : 1) * pairs[2] * pairs[1];
+  }
+  double geometry = 0.0;
+  for (int d = 0; d < mesh.d; ++d) geometry += 8.0 * (mesh.geometry.axis[d].p + 1);
+  return 0.35 * work + points * (40.0 + geometry + 6.0 * plan.blocks);
+}
+
+bool UseSumFactorised(const Form& form, const Mesh& mesh) {
+  if (!SumFactorisable(form, mesh)) return false;
+  if (form.method == Method::Elements) return false;
+  if (form.method == Method::SumFactorised) return true;
+  const char* m = MethodFromEnvironment();
+  if (std::strcmp(m, "elements") == 0) return false;
+  if (std::strcmp(m, "sumfact") == 0) return true;
+  return SumFactorisedCost(form, mesh) <
+         ElementPathCost(form, mesh) * static_cast<double>(mesh::MeshElements(mesh));
+}
+
+template <typename Index>
+bool AssembleSumFactorised(const Form& form, const Mesh& mesh, int threads, const Index* jc,
+                           const Index*, double* pr) {
+  Plan plan{};
+  MakePlan(form, mesh, &plan);
+  const std::size_t dirDoubles = Directions(mesh, plan.dir, nullptr);
+  double* tables = static_cast<double*>(std::malloc(dirDoubles * sizeof(double)));
+  if (tables == nullptr) return false;
+  Directions(mesh, plan.dir, tables);
+  if (!ChooseSlabs(&plan, threads)) {
+    std::free(tables);
+    return false;
+  }
+  const std::size_t total = plan.sizeP + plan.sizeF + plan.sizeY + plan.sizeT +
+                            plan.perThread * static_cast<std::size_t>(threads);
+  double* at = static_cast<double*>(std::malloc(total * sizeof(double)));
+  if (at == nullptr) {
+    std::free(tables);
+    return false;
+  }
+  Job job{};
+  job.plan = &plan;
+  job.form = &form;
+  job.mesh = &mesh;
+  job.P = at;
+  job.F = job.P + plan.sizeP;
+  job.Y = job.F + plan.sizeF;
+  job.T = job.Y + plan.sizeY;
+  job.work = job.T + plan.sizeT;
+  job.pr = pr;
+  job.jc = jc;
+  std::size_t ndof = 1;
+  for (int d = 0; d < mesh.d; ++d) ndof *= static_cast<std::size_t>(mesh.space.axis[d].n);
+  job.ndof = ndof;
+  const Dir* d = plan.dir;
+  const std::size_t P1 = d[1].pstart[d[1].N];
+  for (int elo = 0; elo < d[2].nel; elo += plan.L) {
+    job.elo = elo;
+    job.ehi = std::min(d[2].nel, elo + plan.L);
+    job.gbase = static_cast<std::size_t>(elo) * d[2].nq;
+    PairRange(d[2], job.elo, job.ehi, &job.pbase2, &job.P2);
+    job.S = static_cast<std::size_t>(job.ehi - elo) * d[2].nq * d[1].Q * d[0].Q;
+    const std::size_t elements =
+        static_cast<std::size_t>(d[0].nel) * d[1].nel * static_cast<std::size_t>(job.ehi - elo);
+    evaluators::Shares(elements, std::min<std::size_t>(threads, elements), kStack, PointsShare,
+                       &job);
+    const auto tiles = [](std::size_t R) { return (R + kTile - 1) / kTile; };
+    const auto run = [&](std::size_t R, evaluators::ShareFunction f) {
+      const std::size_t n = tiles(R);
+      evaluators::Shares(n, static_cast<int>(std::min<std::size_t>(threads, n)), kStack, f, &job);
+    };
+    for (int b = 0; b < plan.blocks; ++b) {
+      job.b = b;
+      run(d[1].Q * d[0].Q, StageShare<0>);
+      run(d[0].Q * job.P2, StageShare<1>);
+      run(job.P2 * P1, LastShare<Index>);
+    }
+  }
+  if (plan.symmetric) {
+    const std::size_t columns = ndof * static_cast<std::size_t>(Components(form, mesh));
+    evaluators::Shares(columns, threads, kStack, MirrorShare<Index>, &job);
+  }
+  std::free(at);
+  std::free(tables);
+  return true;
+}
+
+template bool AssembleSumFactorised<std::int64_t>(const Form&, const Mesh&, int,
+                                                  const std::int64_t*, const std::int64_t*,
+                                                  double*);
+template bool AssembleSumFactorised<std::size_t>(const Form&, const Mesh&, int,
+                                                 const std::size_t*, const std::size_t*, double*);
+
+}  // namespace forms
