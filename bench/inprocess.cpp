@@ -246,10 +246,13 @@ void MeshCompute(benchmark::State& state, bool volume) {
 
 // A form's native work alone: reading the mesh, the pattern, every element's matrix summed into
 // it, the zeros dropped, into arrays made once (no host), on `threads` threads.
+// The method: 0 element by element, 1 sum factorisation, 2 the output's floor (the pattern made
+// and filled, the zeros dropped; no sums), 3 the forms' own choice.
 void FormCompute(benchmark::State& state, bool volume, forms::Kind kind) {
   const int p = static_cast<int>(state.range(0));
   const int N = static_cast<int>(state.range(1));
   const int threads = static_cast<int>(state.range(2));
+  const long method = state.range(3);
   MeshCase c = AnnulusCase(p, N, volume);
   const std::vector<Array> in = MeshInputs(c);
   std::vector<const mxArray*> handles;
@@ -262,6 +265,9 @@ void FormCompute(benchmark::State& state, bool volume, forms::Kind kind) {
   const double one = 1.0;
   form.c[0] = form.c[1] = {&one, 1, true};
   form.coefficients = kind == forms::Kind::Elasticity ? 2 : 1;
+  form.method = method == 0 ? forms::Method::Elements
+                : method == 1 ? forms::Method::SumFactorised
+                              : forms::Method::Auto;
   const size_t n = forms::Unknowns(form, m);
   const size_t bound = forms::PatternBound(form, m);
   std::vector<size_t> jc(n + 1), ir(bound);
@@ -276,9 +282,11 @@ void FormCompute(benchmark::State& state, bool volume, forms::Kind kind) {
   }
   for (auto _ : state) {
     const size_t nnz = forms::Pattern(form, m, memory.callExtra(), jc.data(), ir.data());
-    std::fill(pr.begin(), pr.begin() + static_cast<std::ptrdiff_t>(nnz), 0.0);
-    forms::Assemble(form, m, scratch.data(), extra.data(), memory.threads(), jc.data(),
-                    ir.data(), pr.data());
+    std::fill(pr.begin(), pr.begin() + static_cast<std::ptrdiff_t>(nnz), method == 2 ? 1.0 : 0.0);
+    if (method != 2) {
+      forms::Assemble(form, m, scratch.data(), extra.data(), memory.threads(), jc.data(),
+                      ir.data(), pr.data());
+    }
     forms::DropZeros(n, jc.data(), ir.data(), pr.data());
     benchmark::ClobberMemory();
   }
@@ -287,6 +295,7 @@ void FormCompute(benchmark::State& state, bool volume, forms::Kind kind) {
   state.counters["ns_per_point"] = benchmark::Counter(
       static_cast<double>(state.iterations() * points),
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["entries"] = static_cast<double>(jc[n]);
 }
 
 int Register() {
@@ -365,10 +374,24 @@ int Register() {
           (std::string("Form/") + name + (volume ? "/ring" : "/annulus")).c_str(), FormCompute,
           volume, kind);
       for (int N : volume ? std::vector<int>{8, 16, 32} : std::vector<int>{16, 64, 256}) {
-        for (int threads : {1, 2}) b->Args({volume ? 2 : 3, N, threads});
+        for (int threads : {1, 2}) b->Args({volume ? 2 : 3, N, threads, 3});
       }
-      b->ArgNames({"p", "N", "threads"})->UseRealTime()->Unit(benchmark::kMillisecond);
+      b->ArgNames({"p", "N", "threads", "method"})->UseRealTime()->Unit(benchmark::kMillisecond);
     }
+  }
+  // The thick ring by degree, C^(p-1), p + 1 Gauss nodes a direction: element by element (on
+  // fewer elements at high degree: the figure is a point's), by sum factorisation, and the
+  // output's floor; one thread and two.
+  for (const auto& [name, kind] : kForms) {
+    auto* b = benchmark::RegisterBenchmark((std::string("Form/") + name + "/ring/degree").c_str(),
+                                           FormCompute, true, kind);
+    for (int p = 1; p <= 8; ++p) {
+      for (int threads : {1, 2}) {
+        b->Args({p, p <= 5 ? 8 : p == 6 ? 4 : 2, threads, 0});
+        for (long method : {1, 2}) b->Args({p, 8, threads, method});
+      }
+    }
+    b->ArgNames({"p", "N", "threads", "method"})->UseRealTime()->Unit(benchmark::kMillisecond);
   }
   return 0;
 }

@@ -78,8 +78,9 @@ struct Plan {
   int blocks;
   Block block[9];
   Stage stage[9][3];
-  int L;  // elements of a slab along direction 2
-  std::size_t sizeP, sizeF, sizeY, sizeT, perThread;
+  int L;            // elements of a slab along direction 2
+  std::size_t c;    // pairs of direction 2 a chunk of the second pass
+  std::size_t sizeP, sizeT, perThread;
 };
 
 int Internal(int D, int i) { return i - 1 + (3 - D); }  // derivative index i's direction
@@ -153,23 +154,27 @@ void PairRange(const Dir& d, int elo, int ehi, std::size_t* pbase, std::size_t* 
   *count = d.pstart[bmax + 1] - d.pstart[bmin];
 }
 
-// Doubles of every table of a slab of elements elo..ehi-1 along direction 2.
-void SlabSizes(const Plan& plan, int elo, int ehi, std::size_t* P, std::size_t* F,
-               std::size_t* Y, std::size_t* T) {
+// Doubles of the tables a slab of elements elo..ehi-1 along direction 2 shares (its points'
+// records, the first contraction's tables) and of one thread's own in either pass.
+void SlabSizes(const Plan& plan, int elo, int ehi, std::size_t* P, std::size_t* T,
+               std::size_t* own) {
   const Dir* d = plan.dir;
   const std::size_t S2 = static_cast<std::size_t>(ehi - elo) * d[2].nq;
   std::size_t pbase, P2;
   PairRange(d[2], elo, ehi, &pbase, &P2);
   const std::size_t P1 = d[1].pstart[d[1].N], P0 = d[0].pstart[d[0].N];
-  const std::size_t R0 = d[1].Q * d[0].Q, R1 = d[0].Q * P2, R2 = P2 * P1;
+  const std::size_t R0 = d[1].Q * d[0].Q;
   const std::size_t S = S2 * R0;
+  const std::size_t c = std::min(plan.c, P2);
   *P = Round(kRecord * S);
-  *F = *Y = *T = 0;
+  *T = *own = 0;
   for (int b = 0; b < plan.blocks; ++b) {
     const Stage* st = plan.stage[b];
-    *F = std::max({*F, Round(plan.block[b].terms * S), Round(st[1].out * P1 * R1)});
-    *Y = std::max({*Y, Round(st[0].out * P2 * R0), Round(st[1].out * P1 * R1), Round(P0 * R2)});
     *T = std::max(*T, Round(st[0].out * P2 * R0));
+    const std::size_t first = Round(plan.block[b].terms * S2 * kTile) + Round(st[0].out * P2 * kTile);
+    const std::size_t second = Round(st[1].out * P1 * c * d[0].Q) +
+                               Round(st[1].out * d[0].Q * c * P1) + Round(P0 * c * P1);
+    *own = std::max({*own, first, second});
   }
 }
 
@@ -257,26 +262,20 @@ std::size_t ElementScratch(const Dir* d) {
   return most + Round(static_cast<std::size_t>(d[0].nq) * d[1].nq * d[2].nq * 4);
 }
 
-struct Job;
-
-// What every share of a step reads.
+// What every share of a pass reads.
 struct Job {
   const Plan* plan;
   const Form* form;
   const Mesh* mesh;
-  double* work;     // perThread doubles a thread
-  int elo, ehi;     // the slab
+  double* work;  // perThread doubles a thread
+  int elo, ehi;  // the slab
   std::size_t gbase, pbase2, P2, S;
-  double *P, *F, *Y, *T;
-  int b;            // the block
+  double *P, *T;  // the slab's records and first tables
+  int b;          // the block
   double* pr;
   const void* jc;
-  bool wide;        // Index is 64 bits
   std::size_t ndof;
-  std::size_t tiles;
 };
-
-std::size_t TileBegin(std::size_t t) { return t * kTile; }
 
 double Coefficient(const forms::Coefficient& c, int k, std::size_t q, std::size_t nqn,
                    std::size_t element) {
@@ -466,133 +465,79 @@ void Axpy(std::size_t n, double c, const double* __restrict x, double* __restric
   for (std::size_t i = 0; i < n; ++i) y[i] += c * x[i];
 }
 
-// Y[pair - pbase][r] += sum over the nodes g of elements elo..ehi-1 of direction d of
-// (D_ki N_a D_kj N_b)(g) X[g - gbase][r], for r in r0..r1-1: each value's sum in node order.
+// Y[pair - pbase][0..len-1] (rows ys apart) += sum over the nodes g of elements elo..ehi-1 of
+// direction d of (D_ki N_a D_kj N_b)(g) X[g - gbase][0..len-1] (rows xs apart): each value's sum
+// in node order.
 void Contract(const Dir& d, int elo, int ehi, std::size_t gbase, std::size_t pbase, int ki,
-              int kj, const double* X, double* Y, std::size_t R, std::size_t r0, std::size_t r1) {
+              int kj, const double* X, std::size_t xs, double* Y, std::size_t ys,
+              std::size_t len) {
   const int n = d.n;
-  for (std::size_t t0 = r0; t0 < r1; t0 += kTile) {
-    const std::size_t len = std::min(r1, t0 + kTile) - t0;
-    for (int e = elo; e < ehi; ++e) {
-      const int f = d.first[e];
-      for (int q = 0; q < d.nq; ++q) {
-        const std::size_t g = static_cast<std::size_t>(e) * d.nq + q;
-        const double* x = X + (g - gbase) * R + t0;
-        const double* Bi = d.B + (g * 2 + ki) * n;
-        const double* Bj = d.B + (g * 2 + kj) * n;
-        for (int lb = 0; lb < n; ++lb) {
-          const int b = f + lb;
-          const std::size_t base = d.pstart[b] - pbase + static_cast<std::size_t>(f - d.nlo[b]);
-          for (int la = 0; la < n; ++la) {
-            Axpy(len, Bi[la] * Bj[lb], x, Y + (base + la) * R + t0);
-          }
-        }
+  for (int e = elo; e < ehi; ++e) {
+    const int f = d.first[e];
+    for (int q = 0; q < d.nq; ++q) {
+      const std::size_t g = static_cast<std::size_t>(e) * d.nq + q;
+      const double* x = X + (g - gbase) * xs;
+      const double* Bi = d.B + (g * 2 + ki) * n;
+      const double* Bj = d.B + (g * 2 + kj) * n;
+      for (int lb = 0; lb < n; ++lb) {
+        const int b = f + lb;
+        const std::size_t base = d.pstart[b] - pbase + static_cast<std::size_t>(f - d.nlo[b]);
+        for (int la = 0; la < n; ++la) Axpy(len, Bi[la] * Bj[lb], x, Y + (base + la) * ys);
       }
     }
   }
 }
 
-// Out[r][p] = In[p][r] for r in r0..r1-1.
-void Transpose(const double* In, std::size_t P, std::size_t R, std::size_t r0, std::size_t r1,
-               double* Out) {
-  for (std::size_t r = r0; r < r1; ++r) {
-    double* o = Out + r * P;
-    for (std::size_t p = 0; p < P; ++p) o[p] = In[p * R + r];
-  }
-}
-
-// One stage of block job.b: contraction along direction 2 - s of the input tables into the
-// output tables, for the share's indices r, then (but at the last stage) transposed.
-template <int kStage>
-void StageShare(void* context, int, std::size_t begin, std::size_t end) {
+// The first pass, for runs of kTile of the slab's (q1, q0): the block's point factors at every
+// node along 2, contracted along 2 into T[key][q1][p2][q0].
+void FirstShare(void* context, int t, std::size_t begin, std::size_t end) {
   const Job& job = *static_cast<const Job*>(context);
   const Plan& plan = *job.plan;
   const Dir* d = plan.dir;
-  const Stage& st = plan.stage[job.b][kStage];
-  const std::size_t P1 = d[1].pstart[d[1].N], P0 = d[0].pstart[d[0].N];
-  std::size_t R, Pout, pbase, Qin;
-  const double* in;
-  double* out = job.Y;
-  double* next;
-  int dirIndex, elo, ehi;
-  std::size_t gbase;
-  if (kStage == 0) {
-    R = d[1].Q * d[0].Q;
-    Pout = job.P2;
-    pbase = job.pbase2;
-    Qin = job.S / R;
-    in = job.F;
-    next = job.T;
-    dirIndex = 2;
-    elo = job.elo;
-    ehi = job.ehi;
-    gbase = job.gbase;
-  } else if (kStage == 1) {
-    R = d[0].Q * job.P2;
-    Pout = P1;
-    pbase = 0;
-    Qin = d[1].Q;
-    in = job.T;
-    next = job.F;
-    dirIndex = 1;
-    elo = 0;
-    ehi = d[1].nel;
-    gbase = 0;
-  } else {
-    R = job.P2 * P1;
-    Pout = P0;
-    pbase = 0;
-    Qin = d[0].Q;
-    in = job.F;
-    next = nullptr;
-    dirIndex = 0;
-    elo = 0;
-    ehi = d[0].nel;
-    gbase = 0;
-  }
-  const std::size_t r0 = std::min(R, TileBegin(begin)), r1 = std::min(R, TileBegin(end));
-  if (r0 >= r1) return;
-  const std::size_t inSize = Qin * R, outSize = Pout * R;
-  if (kStage == 0) {
-    // The point factors of the block's terms, for the share's points of every node along 2.
-    const Block& b = plan.block[job.b];
-    for (int k = 0; k < b.terms; ++k) {
-      double* F = job.F + k * inSize;
-      for (std::size_t g = 0; g < Qin; ++g) {
-        for (std::size_t r = r0; r < r1; ++r) {
-          F[g * R + r] = Factor(plan, b, b.term[k], job.P + (g * R + r) * kRecord);
-        }
+  const Block& b = plan.block[job.b];
+  const Stage& st = plan.stage[job.b][0];
+  const std::size_t R0 = d[1].Q * d[0].Q, Q0 = d[0].Q;
+  const std::size_t S2 = job.S / R0, P2 = job.P2;
+  double* F = job.work + static_cast<std::size_t>(t) * plan.perThread;
+  double* Y = F + Round(b.terms * S2 * kTile);
+  for (std::size_t tile = begin; tile < end; ++tile) {
+    const std::size_t r0 = tile * kTile, len = std::min(R0, r0 + kTile) - r0;
+    for (std::size_t g = 0; g < S2; ++g) {
+      const double* rec = job.P + (g * R0 + r0) * kRecord;
+      for (std::size_t x = 0; x < len; ++x, rec += kRecord) {
+        for (int k = 0; k < b.terms; ++k) F[(k * S2 + g) * len + x] = Factor(plan, b, b.term[k], rec);
+      }
+    }
+    std::memset(Y, 0, st.out * P2 * len * sizeof(double));
+    for (int k = 0; k < st.in; ++k) {
+      Contract(d[2], job.elo, job.ehi, job.gbase, job.pbase2, Kind0(plan.D, st.inKey[k].i, 2),
+               Kind0(plan.D, st.inKey[k].j, 2), F + k * S2 * len, len, Y + st.to[k] * P2 * len,
+               len, len);
+    }
+    for (int o = 0; o < st.out; ++o) {
+      double* T = job.T + o * P2 * R0;
+      const double* y = Y + o * P2 * len;
+      for (std::size_t x = 0; x < len; ++x) {
+        const std::size_t r = r0 + x, q1 = r / Q0, q0 = r % Q0;
+        double* to = T + q1 * P2 * Q0 + q0;
+        for (std::size_t p = 0; p < P2; ++p) to[p * Q0] = y[p * len + x];
       }
     }
   }
-  for (int o = 0; o < st.out; ++o) {
-    for (std::size_t p = 0; p < Pout; ++p) {
-      std::memset(out + o * outSize + p * R + r0, 0, (r1 - r0) * sizeof(double));
-    }
-  }
-  for (int k = 0; k < st.in; ++k) {
-    const int D = plan.D;
-    const int ki = Kind0(D, st.inKey[k].i, dirIndex), kj = Kind0(D, st.inKey[k].j, dirIndex);
-    Contract(d[dirIndex], elo, ehi, gbase, pbase, ki, kj, in + k * inSize, out + st.to[k] * outSize,
-             R, r0, r1);
-  }
-  if (next != nullptr) {
-    for (int o = 0; o < st.out; ++o) Transpose(out + o * outSize, Pout, R, r0, r1, next + o * outSize);
-  }
 }
 
-// The last stage's values into the matrix: Y[p0][p2 - pbase2][p1].
+// The last stage's values into the matrix: Y[p0][(p2 - p2a) P1 + p1] for p2 in p2a..p2b-1.
 template <typename Index>
-void Scatter(const Job& job, std::size_t r0, std::size_t r1) {
+void Scatter(const Job& job, const double* Y, std::size_t p2a, std::size_t p2b) {
   const Plan& plan = *job.plan;
   const Dir* d = plan.dir;
   const Block& b = plan.block[job.b];
   const Index* jc = static_cast<const Index*>(job.jc);
   const std::size_t P1 = d[1].pstart[d[1].N], P0 = d[0].pstart[d[0].N];
-  const std::size_t R = job.P2 * P1;
+  const std::size_t R = (p2b - p2a) * P1;
   const double* sw = plan.rational ? job.mesh->space.weights : nullptr;
-  for (std::size_t r = r0; r < r1; ++r) {
-    const std::size_t p2 = job.pbase2 + r / P1, p1 = r % P1;
+  for (std::size_t r = 0; r < R; ++r) {
+    const std::size_t p2 = job.pbase2 + p2a + r / P1, p1 = r % P1;
     const int a2 = d[2].pa[p2], b2 = d[2].pb[p2], a1 = d[1].pa[p1], b1 = d[1].pb[p1];
     const std::size_t l2 = static_cast<std::size_t>(d[2].nhi[b2] - d[2].nlo[b2] + 1);
     const std::size_t l1 = static_cast<std::size_t>(d[1].nhi[b1] - d[1].nlo[b1] + 1);
@@ -602,29 +547,60 @@ void Scatter(const Job& job, std::size_t r0, std::size_t r1) {
     const std::ptrdiff_t I21 = a1 * d[1].stride + a2 * d[2].stride;
     for (std::size_t p0 = 0; p0 < P0; ++p0) {
       const int a0 = d[0].pa[p0], b0 = d[0].pb[p0];
-      const std::size_t l0 = static_cast<std::size_t>(d[0].nhi[b0] - d[0].nlo[b0] + 1);
       const std::size_t J = static_cast<std::size_t>(J21 + b0 * d[0].stride);
+      const std::size_t I = static_cast<std::size_t>(I21 + a0 * d[0].stride);
+      // A symmetric form's entries below the diagonal are mirrored at the end.
+      if (plan.symmetric && b.k == b.l && I > J) continue;
+      const std::size_t l0 = static_cast<std::size_t>(d[0].nhi[b0] - d[0].nlo[b0] + 1);
       const std::size_t column = static_cast<std::size_t>(b.l) * job.ndof + J;
       const std::size_t offset = static_cast<std::size_t>(b.k) * l0 * l1 * l2 +
                                  static_cast<std::size_t>(a0 - d[0].nlo[b0]) + l0 * o21;
-      double v = job.Y[p0 * R + r];
-      if (sw) {
-        const std::size_t I = static_cast<std::size_t>(I21 + a0 * d[0].stride);
-        v *= sw[I] * sw[J];
-      }
+      double v = Y[p0 * R + r];
+      if (sw) v *= sw[I] * sw[J];
       job.pr[static_cast<std::size_t>(jc[column]) + offset] += v;
     }
   }
 }
 
+// The second pass, for chunks of plan.c pairs of direction 2: the first tables contracted along
+// 1, turned, contracted along 0 and added into the matrix.
 template <typename Index>
-void LastShare(void* context, int t, std::size_t begin, std::size_t end) {
-  StageShare<2>(context, t, begin, end);
+void SecondShare(void* context, int t, std::size_t begin, std::size_t end) {
   const Job& job = *static_cast<const Job*>(context);
-  const Dir* d = job.plan->dir;
-  const std::size_t R = job.P2 * d[1].pstart[d[1].N];
-  const std::size_t r0 = std::min(R, TileBegin(begin)), r1 = std::min(R, TileBegin(end));
-  if (r0 < r1) Scatter<Index>(job, r0, r1);
+  const Plan& plan = *job.plan;
+  const Dir* d = plan.dir;
+  const Stage* st = plan.stage[job.b];
+  const std::size_t Q0 = d[0].Q, Q1 = d[1].Q, P2 = job.P2;
+  const std::size_t P1 = d[1].pstart[d[1].N], P0 = d[0].pstart[d[0].N];
+  double* Y1 = job.work + static_cast<std::size_t>(t) * plan.perThread;
+  const std::size_t c = std::min(plan.c, P2);
+  double* X2 = Y1 + Round(st[1].out * P1 * c * Q0);
+  double* Y2 = X2 + Round(st[1].out * Q0 * c * P1);
+  for (std::size_t chunk = begin; chunk < end; ++chunk) {
+    const std::size_t p2a = chunk * c, p2b = std::min(P2, p2a + c);
+    const std::size_t len1 = (p2b - p2a) * Q0, len2 = (p2b - p2a) * P1;
+    std::memset(Y1, 0, st[1].out * P1 * len1 * sizeof(double));
+    for (int k = 0; k < st[1].in; ++k) {
+      Contract(d[1], 0, d[1].nel, 0, 0, Kind0(plan.D, st[1].inKey[k].i, 1),
+               Kind0(plan.D, st[1].inKey[k].j, 1), job.T + k * P2 * Q1 * Q0 + p2a * Q0, P2 * Q0,
+               Y1 + st[1].to[k] * P1 * len1, len1, len1);
+    }
+    for (int o = 0; o < st[1].out; ++o) {
+      const double* y = Y1 + o * P1 * len1;
+      double* x = X2 + o * Q0 * len2;
+      for (std::size_t p1 = 0; p1 < P1; ++p1) {
+        for (std::size_t p2 = 0; p2 < p2b - p2a; ++p2) {
+          for (std::size_t q0 = 0; q0 < Q0; ++q0) x[q0 * len2 + p2 * P1 + p1] = y[p1 * len1 + p2 * Q0 + q0];
+        }
+      }
+    }
+    std::memset(Y2, 0, P0 * len2 * sizeof(double));
+    for (int k = 0; k < st[2].in; ++k) {
+      Contract(d[0], 0, d[0].nel, 0, 0, Kind0(plan.D, st[2].inKey[k].i, 0),
+               Kind0(plan.D, st[2].inKey[k].j, 0), X2 + k * Q0 * len2, len2, Y2, len2, len2);
+    }
+    Scatter<Index>(job, Y2, p2a, p2b);
+  }
 }
 
 // Symmetric forms: every entry below the diagonal the one above it, for the share's columns.
@@ -803,25 +779,22 @@ void MakePlan(const Form& form, const Mesh& mesh, Plan* plan) {
 // The slab length and the sizes for it: the most elements along direction 2 within the bound.
 bool ChooseSlabs(Plan* plan, int threads) {
   const Dir* d = plan->dir;
-  plan->perThread = Round(ElementScratch(d));
+  plan->c = std::max<std::size_t>(1, kTile / d[0].Q);
   for (int L = d[2].nel; L >= 1; L = L == 1 ? 0 : (L + 1) / 2) {
-    std::size_t P = 0, F = 0, Y = 0, T = 0;
+    std::size_t P = 0, T = 0, own = Round(ElementScratch(d));
     for (int e = 0; e < d[2].nel; e += L) {
-      std::size_t p, f, y, t;
-      SlabSizes(*plan, e, std::min(d[2].nel, e + L), &p, &f, &y, &t);
+      std::size_t p, t, o;
+      SlabSizes(*plan, e, std::min(d[2].nel, e + L), &p, &t, &o);
       P = std::max(P, p);
-      F = std::max(F, f);
-      Y = std::max(Y, y);
       T = std::max(T, t);
+      own = std::max(own, o);
     }
-    const std::size_t bytes =
-        (P + F + Y + T + plan->perThread * static_cast<std::size_t>(threads)) * sizeof(double);
+    const std::size_t bytes = (P + T + own * static_cast<std::size_t>(threads)) * sizeof(double);
     if (bytes <= kBudget) {
       plan->L = L;
       plan->sizeP = P;
-      plan->sizeF = F;
-      plan->sizeY = Y;
       plan->sizeT = T;
+      plan->perThread = own;
       return true;
     }
     if (L == 1) break;
@@ -907,8 +880,8 @@ bool AssembleSumFactorised(const Form& form, const Mesh& mesh, int threads, cons
     std::free(tables);
     return false;
   }
-  const std::size_t total = plan.sizeP + plan.sizeF + plan.sizeY + plan.sizeT +
-                            plan.perThread * static_cast<std::size_t>(threads);
+  const std::size_t total =
+      plan.sizeP + plan.sizeT + plan.perThread * static_cast<std::size_t>(threads);
   double* at = static_cast<double*>(std::malloc(total * sizeof(double)));
   if (at == nullptr) {
     std::free(tables);
@@ -919,9 +892,7 @@ bool AssembleSumFactorised(const Form& form, const Mesh& mesh, int threads, cons
   job.form = &form;
   job.mesh = &mesh;
   job.P = at;
-  job.F = job.P + plan.sizeP;
-  job.Y = job.F + plan.sizeF;
-  job.T = job.Y + plan.sizeY;
+  job.T = job.P + plan.sizeP;
   job.work = job.T + plan.sizeT;
   job.pr = pr;
   job.jc = jc;
@@ -929,32 +900,28 @@ bool AssembleSumFactorised(const Form& form, const Mesh& mesh, int threads, cons
   for (int d = 0; d < mesh.d; ++d) ndof *= static_cast<std::size_t>(mesh.space.axis[d].n);
   job.ndof = ndof;
   const Dir* d = plan.dir;
-  const std::size_t P1 = d[1].pstart[d[1].N];
+  const auto run = [&](std::size_t count, evaluators::ShareFunction f) {
+    evaluators::Shares(count, static_cast<int>(std::min<std::size_t>(threads, count)), kStack, f,
+                       &job);
+  };
   for (int elo = 0; elo < d[2].nel; elo += plan.L) {
     job.elo = elo;
     job.ehi = std::min(d[2].nel, elo + plan.L);
     job.gbase = static_cast<std::size_t>(elo) * d[2].nq;
     PairRange(d[2], job.elo, job.ehi, &job.pbase2, &job.P2);
     job.S = static_cast<std::size_t>(job.ehi - elo) * d[2].nq * d[1].Q * d[0].Q;
-    const std::size_t elements =
-        static_cast<std::size_t>(d[0].nel) * d[1].nel * static_cast<std::size_t>(job.ehi - elo);
-    evaluators::Shares(elements, std::min<std::size_t>(threads, elements), kStack, PointsShare,
-                       &job);
-    const auto tiles = [](std::size_t R) { return (R + kTile - 1) / kTile; };
-    const auto run = [&](std::size_t R, evaluators::ShareFunction f) {
-      const std::size_t n = tiles(R);
-      evaluators::Shares(n, static_cast<int>(std::min<std::size_t>(threads, n)), kStack, f, &job);
-    };
+    run(static_cast<std::size_t>(d[0].nel) * d[1].nel * static_cast<std::size_t>(job.ehi - elo),
+        PointsShare);
+    const std::size_t c = std::min(plan.c, job.P2);
     for (int b = 0; b < plan.blocks; ++b) {
       job.b = b;
-      run(d[1].Q * d[0].Q, StageShare<0>);
-      run(d[0].Q * job.P2, StageShare<1>);
-      run(job.P2 * P1, LastShare<Index>);
+      run((d[1].Q * d[0].Q + kTile - 1) / kTile, FirstShare);
+      run((job.P2 + c - 1) / c, SecondShare<Index>);
     }
   }
   if (plan.symmetric) {
     const std::size_t columns = ndof * static_cast<std::size_t>(Components(form, mesh));
-    evaluators::Shares(columns, threads, kStack, MirrorShare<Index>, &job);
+    run(columns, MirrorShare<Index>);
   }
   std::free(at);
   std::free(tables);
