@@ -14,9 +14,12 @@ namespace {
 
 using mesh::Mesh;
 
-// Bytes of the slab's tables at most; a patch whose one layer of elements needs more takes the
-// element path.
-constexpr std::size_t kBudget = std::size_t{96} << 20;
+// Bytes of each of the slab's tables at most (the points', the first contraction's, the threads'
+// own): blocks of this size are reused from one call to the next by the C library's allocator
+// rather than mapped afresh (whose pages cost a fault each on their first touch). A patch whose one
+// layer of elements needs more takes the element path.
+constexpr std::size_t kBudget = std::size_t{30} << 20;
+constexpr std::size_t kLargest = std::size_t{256} << 20;
 // Doubles of one run of a contraction: the rows of an element's pairs stay in cache.
 constexpr std::size_t kTile = 128;
 constexpr std::size_t kStack = 256 * 1024;
@@ -78,7 +81,13 @@ struct Plan {
   int blocks;
   Block block[9];
   Stage stage[9][3];
+  // One block: its point factors are stored, one table for each distinct factor (F_ij = F_ji for
+  // a symmetric form), rather than the points' records.
+  bool direct;
+  int factors;
+  int factor[16];   // the table of each of the block's terms
   int L;            // elements of a slab along direction 2
+  std::size_t rows; // rows of nodes along direction 0 (Q0 each) in a run of the first pass
   std::size_t c;    // pairs of direction 2 a chunk of the second pass
   std::size_t sizeP, sizeT, perThread;
 };
@@ -145,6 +154,17 @@ void MakeBlocks(Plan* plan) {
       break;
   }
   for (int b = 0; b < plan->blocks; ++b) MakeStages(D, plan->block[b], plan->stage[b]);
+  plan->direct = plan->blocks == 1;
+  plan->factors = 0;
+  const Block& b = plan->block[0];
+  for (int k = 0; k < b.terms; ++k) {
+    int f = 0;
+    while (f < k && !(b.term[f].i == b.term[k].i && b.term[f].j == b.term[k].j) &&
+           !(plan->symmetric && b.term[f].i == b.term[k].j && b.term[f].j == b.term[k].i)) {
+      ++f;
+    }
+    plan->factor[k] = f < k ? plan->factor[f] : plan->factors++;
+  }
 }
 
 // The pairs of direction t whose functions b are those of elements elo..ehi-1.
@@ -166,12 +186,14 @@ void SlabSizes(const Plan& plan, int elo, int ehi, std::size_t* P, std::size_t* 
   const std::size_t R0 = d[1].Q * d[0].Q;
   const std::size_t S = S2 * R0;
   const std::size_t c = std::min(plan.c, P2);
-  *P = Round(kRecord * S);
+  const std::size_t run = plan.rows * d[0].Q;
+  *P = Round((plan.direct ? plan.factors : kRecord) * S);
   *T = *own = 0;
   for (int b = 0; b < plan.blocks; ++b) {
     const Stage* st = plan.stage[b];
     *T = std::max(*T, Round(st[0].out * P2 * R0));
-    const std::size_t first = Round(plan.block[b].terms * S2 * kTile) + Round(st[0].out * P2 * kTile);
+    const std::size_t first = (plan.direct ? 0 : Round(plan.block[b].terms * S2 * run)) +
+                              Round(st[0].out * P2 * run);
     const std::size_t second = Round(st[1].out * P1 * c * d[0].Q) +
                                Round(st[1].out * d[0].Q * c * P1) + Round(P0 * c * P1);
     *own = std::max({*own, first, second});
@@ -282,7 +304,9 @@ double Coefficient(const forms::Coefficient& c, int k, std::size_t q, std::size_
   return c.constant ? c.v[k] : c.v[k + c.components * (q + nqn * element)];
 }
 
-// The records of the slab's points, element by element.
+double Factor(const Plan& plan, const Block& b, const Term& term, const double* rec);
+
+// The records of the slab's points (or the block's point factors), element by element.
 void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
   const Job& job = *static_cast<const Job*>(context);
   const Plan& plan = *job.plan;
@@ -364,7 +388,9 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
           const std::size_t g0 = static_cast<std::size_t>(e[0]) * d[0].nq + q0;
           const std::size_t g1 = static_cast<std::size_t>(e[1]) * d[1].nq + q1;
           const std::size_t g2 = static_cast<std::size_t>(e[2]) * d[2].nq + q2;
-          double* rec = job.P + ((g2 - job.gbase) * R0 + g1 * d[0].Q + g0) * kRecord;
+          const std::size_t point = (g2 - job.gbase) * R0 + g1 * d[0].Q + g0;
+          double local[kRecord];
+          double* rec = plan.direct ? local : job.P + point * kRecord;
           const std::size_t node = q0 * nodeStep[0] + q1 * nodeStep[1] + q2 * nodeStep[2];
           const double* o = O + q * 4 * nc;
           // x, J: J[m][i] along the mesh's direction i.
@@ -399,7 +425,10 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
           }
           const double dx = d[0].w[g0] * d[1].w[g1] * d[2].w[g2] * std::fabs(det);
           for (int k = 0; k < kRecord; ++k) rec[k] = 0.0;
-          if (dx == 0.0) continue;  // contributes nothing, whatever its map
+          if (dx == 0.0) {  // contributes nothing, whatever its map
+            for (int f = 0; plan.direct && f < plan.factors; ++f) job.P[f * job.S + point] = 0.0;
+            continue;
+          }
           if (plan.rational) {
             const double* ow = Ow + q * 4;
             const double Ws = ow[0];
@@ -422,6 +451,14 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
             const forms::Coefficient& c = form.c[k];
             for (int m = 0; m < c.components; ++m) {
               rec[(k == 0 ? kC : kMu) + m] = Coefficient(c, m, node, nqn, element) * dx;
+            }
+          }
+          if (plan.direct) {
+            const Block& b = plan.block[0];
+            for (int k = 0; k < b.terms; ++k) {
+              if (k == 0 || plan.factor[k] > plan.factor[k - 1]) {
+                job.P[plan.factor[k] * job.S + point] = Factor(plan, b, b.term[k], rec);
+              }
             }
           }
         }
@@ -461,9 +498,90 @@ double Factor(const Plan& plan, const Block& b, const Term& term, const double* 
   }
 }
 
-void Axpy(std::size_t n, double c, const double* __restrict x, double* __restrict y) {
-  for (std::size_t i = 0; i < n; ++i) y[i] += c * x[i];
+// y[r] += sum_q c[q] x[q xs + r] for r in [0, n), q = 0..nq-1 in order: each y[r] read and
+// written once for all nq nodes, four vectors of them at a time in registers. Products and sums
+// apart (no fused multiply-add), so that every width gives the same bits.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define NURBS_SUMFACT_LANES 1
+#pragma GCC diagnostic ignored "-Wpsabi"
+typedef double V2 __attribute__((vector_size(16)));
+typedef double V4 __attribute__((vector_size(32)));
+
+// Unaligned: the rows start anywhere.
+template <class V>
+inline __attribute__((always_inline)) V Load(const double* p) {
+  V v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
 }
+
+template <class V>
+inline __attribute__((always_inline)) void Store(double* p, V v) {
+  __builtin_memcpy(p, &v, sizeof v);
+}
+
+template <class V>
+inline __attribute__((always_inline)) void AccumulateLanes(std::size_t n, int nq, const double* c,
+                                                           const double* __restrict x,
+                                                           std::size_t xs,
+                                                           double* __restrict y) {
+  constexpr std::size_t W = sizeof(V) / sizeof(double);
+  std::size_t r = 0;
+  for (; r + 4 * W <= n; r += 4 * W) {
+    V a0 = Load<V>(y + r), a1 = Load<V>(y + r + W);
+    V a2 = Load<V>(y + r + 2 * W), a3 = Load<V>(y + r + 3 * W);
+    for (int q = 0; q < nq; ++q) {
+      const double* xq = x + q * xs + r;
+      const V cq = V{} + c[q];
+      a0 += cq * Load<V>(xq);
+      a1 += cq * Load<V>(xq + W);
+      a2 += cq * Load<V>(xq + 2 * W);
+      a3 += cq * Load<V>(xq + 3 * W);
+    }
+    Store(y + r, a0);
+    Store(y + r + W, a1);
+    Store(y + r + 2 * W, a2);
+    Store(y + r + 3 * W, a3);
+  }
+  for (; r < n; ++r) {
+    double a = y[r];
+    for (int q = 0; q < nq; ++q) a += c[q] * x[q * xs + r];
+    y[r] = a;
+  }
+}
+
+void AccumulateSse2(std::size_t n, int nq, const double* c, const double* x, std::size_t xs,
+                    double* y) {
+  AccumulateLanes<V2>(n, nq, c, x, xs, y);
+}
+
+__attribute__((target("avx2"))) void AccumulateAvx2(std::size_t n, int nq, const double* c,
+                                                    const double* x, std::size_t xs, double* y) {
+  AccumulateLanes<V4>(n, nq, c, x, xs, y);
+}
+
+using AccumulateFunction = void (*)(std::size_t, int, const double*, const double*, std::size_t,
+                                    double*);
+
+AccumulateFunction Accumulator() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") ? AccumulateAvx2 : AccumulateSse2;
+}
+#else
+void Accumulate(std::size_t n, int nq, const double* c, const double* __restrict x,
+                std::size_t xs, double* __restrict y) {
+  for (std::size_t r = 0; r < n; ++r) {
+    double a = y[r];
+    for (int q = 0; q < nq; ++q) a += c[q] * x[q * xs + r];
+    y[r] = a;
+  }
+}
+
+using AccumulateFunction = void (*)(std::size_t, int, const double*, const double*, std::size_t,
+                                    double*);
+
+AccumulateFunction Accumulator() { return Accumulate; }
+#endif
 
 // Y[pair - pbase][0..len-1] (rows ys apart) += sum over the nodes g of elements elo..ehi-1 of
 // direction d of (D_ki N_a D_kj N_b)(g) X[g - gbase][0..len-1] (rows xs apart): each value's sum
@@ -472,55 +590,65 @@ void Contract(const Dir& d, int elo, int ehi, std::size_t gbase, std::size_t pba
               int kj, const double* X, std::size_t xs, double* Y, std::size_t ys,
               std::size_t len) {
   const int n = d.n;
+  static const AccumulateFunction accumulate = Accumulator();
+  double c[mesh::kMaxQuadrature];
   for (int e = elo; e < ehi; ++e) {
     const int f = d.first[e];
-    for (int q = 0; q < d.nq; ++q) {
-      const std::size_t g = static_cast<std::size_t>(e) * d.nq + q;
-      const double* x = X + (g - gbase) * xs;
-      const double* Bi = d.B + (g * 2 + ki) * n;
-      const double* Bj = d.B + (g * 2 + kj) * n;
-      for (int lb = 0; lb < n; ++lb) {
-        const int b = f + lb;
-        const std::size_t base = d.pstart[b] - pbase + static_cast<std::size_t>(f - d.nlo[b]);
-        for (int la = 0; la < n; ++la) Axpy(len, Bi[la] * Bj[lb], x, Y + (base + la) * ys);
+    const std::size_t g0 = static_cast<std::size_t>(e) * d.nq;
+    const double* x = X + (g0 - gbase) * xs;
+    for (int lb = 0; lb < n; ++lb) {
+      const int b = f + lb;
+      const std::size_t base = d.pstart[b] - pbase + static_cast<std::size_t>(f - d.nlo[b]);
+      for (int la = 0; la < n; ++la) {
+        for (int q = 0; q < d.nq; ++q) {
+          const double* B = d.B + (g0 + q) * 2 * n;
+          c[q] = B[ki * n + la] * B[kj * n + lb];
+        }
+        accumulate(len, d.nq, c, x, xs, Y + (base + la) * ys);
       }
     }
   }
 }
 
-// The first pass, for runs of kTile of the slab's (q1, q0): the block's point factors at every
-// node along 2, contracted along 2 into T[key][q1][p2][q0].
+// The first pass, for runs of plan.rows rows of nodes along direction 0 of the slab's (q1, q0):
+// the block's point factors at every node along 2, contracted along 2 into T[key][q1][p2][q0].
 void FirstShare(void* context, int t, std::size_t begin, std::size_t end) {
   const Job& job = *static_cast<const Job*>(context);
   const Plan& plan = *job.plan;
   const Dir* d = plan.dir;
   const Block& b = plan.block[job.b];
   const Stage& st = plan.stage[job.b][0];
-  const std::size_t R0 = d[1].Q * d[0].Q, Q0 = d[0].Q;
+  const std::size_t R0 = d[1].Q * d[0].Q, Q0 = d[0].Q, Q1 = d[1].Q;
   const std::size_t S2 = job.S / R0, P2 = job.P2;
   double* F = job.work + static_cast<std::size_t>(t) * plan.perThread;
-  double* Y = F + Round(b.terms * S2 * kTile);
+  double* Y = F + (plan.direct ? 0 : Round(b.terms * S2 * plan.rows * Q0));
   for (std::size_t tile = begin; tile < end; ++tile) {
-    const std::size_t r0 = tile * kTile, len = std::min(R0, r0 + kTile) - r0;
-    for (std::size_t g = 0; g < S2; ++g) {
-      const double* rec = job.P + (g * R0 + r0) * kRecord;
-      for (std::size_t x = 0; x < len; ++x, rec += kRecord) {
-        for (int k = 0; k < b.terms; ++k) F[(k * S2 + g) * len + x] = Factor(plan, b, b.term[k], rec);
+    const std::size_t q1a = tile * plan.rows, q1b = std::min(Q1, q1a + plan.rows);
+    const std::size_t r0 = q1a * Q0, len = (q1b - q1a) * Q0;
+    if (!plan.direct) {
+      for (std::size_t g = 0; g < S2; ++g) {
+        const double* rec = job.P + (g * R0 + r0) * kRecord;
+        for (std::size_t x = 0; x < len; ++x, rec += kRecord) {
+          for (int k = 0; k < b.terms; ++k) {
+            F[(k * S2 + g) * len + x] = Factor(plan, b, b.term[k], rec);
+          }
+        }
       }
     }
     std::memset(Y, 0, st.out * P2 * len * sizeof(double));
     for (int k = 0; k < st.in; ++k) {
+      const double* X = plan.direct ? job.P + plan.factor[k] * job.S + r0 : F + k * S2 * len;
       Contract(d[2], job.elo, job.ehi, job.gbase, job.pbase2, Kind0(plan.D, st.inKey[k].i, 2),
-               Kind0(plan.D, st.inKey[k].j, 2), F + k * S2 * len, len, Y + st.to[k] * P2 * len,
-               len, len);
+               Kind0(plan.D, st.inKey[k].j, 2), X, plan.direct ? R0 : len,
+               Y + st.to[k] * P2 * len, len, len);
     }
     for (int o = 0; o < st.out; ++o) {
       double* T = job.T + o * P2 * R0;
       const double* y = Y + o * P2 * len;
-      for (std::size_t x = 0; x < len; ++x) {
-        const std::size_t r = r0 + x, q1 = r / Q0, q0 = r % Q0;
-        double* to = T + q1 * P2 * Q0 + q0;
-        for (std::size_t p = 0; p < P2; ++p) to[p * Q0] = y[p * len + x];
+      for (std::size_t q1 = q1a; q1 < q1b; ++q1) {
+        for (std::size_t p = 0; p < P2; ++p) {
+          std::memcpy(T + (q1 * P2 + p) * Q0, y + p * len + (q1 - q1a) * Q0, Q0 * sizeof(double));
+        }
       }
     }
   }
@@ -776,11 +904,14 @@ void MakePlan(const Form& form, const Mesh& mesh, Plan* plan) {
   MakeBlocks(plan);
 }
 
-// The slab length and the sizes for it: the most elements along direction 2 within the bound.
+// The slab's length along direction 2, and the sizes for it: the most elements whose tables fit
+// blocks of kBudget, or where that leaves fewer than p + 1 elements (the pairs that span two slabs
+// are summed in each, up to (L + p) / L times the work of the second pass), of kLargest.
 bool ChooseSlabs(Plan* plan, int threads) {
   const Dir* d = plan->dir;
   plan->c = std::max<std::size_t>(1, kTile / d[0].Q);
-  for (int L = d[2].nel; L >= 1; L = L == 1 ? 0 : (L + 1) / 2) {
+  plan->rows = std::max<std::size_t>(1, kTile / d[0].Q);
+  const auto fits = [&](int L, std::size_t cap, bool keep) {
     std::size_t P = 0, T = 0, own = Round(ElementScratch(d));
     for (int e = 0; e < d[2].nel; e += L) {
       std::size_t p, t, o;
@@ -789,17 +920,25 @@ bool ChooseSlabs(Plan* plan, int threads) {
       T = std::max(T, t);
       own = std::max(own, o);
     }
-    const std::size_t bytes = (P + T + own * static_cast<std::size_t>(threads)) * sizeof(double);
-    if (bytes <= kBudget) {
+    const std::size_t most = std::max({P, T, own * static_cast<std::size_t>(threads)});
+    if (most * sizeof(double) > cap) return false;
+    if (keep) {
       plan->L = L;
       plan->sizeP = P;
       plan->sizeT = T;
       plan->perThread = own;
-      return true;
     }
-    if (L == 1) break;
-  }
-  return false;
+    return true;
+  };
+  const auto largest = [&](std::size_t cap) {
+    for (int L = d[2].nel; L >= 1; L = L == 1 ? 0 : (L + 1) / 2) {
+      if (fits(L, cap, false)) return L;
+    }
+    return 0;
+  };
+  int L = largest(kBudget);
+  if (L < std::min(d[2].nel, d[2].p + 1)) L = std::max(L, largest(kLargest));
+  return L > 0 && fits(L, kLargest, true);
 }
 
 const char* MethodFromEnvironment() {
@@ -880,10 +1019,14 @@ bool AssembleSumFactorised(const Form& form, const Mesh& mesh, int threads, cons
     std::free(tables);
     return false;
   }
-  const std::size_t total =
-      plan.sizeP + plan.sizeT + plan.perThread * static_cast<std::size_t>(threads);
-  double* at = static_cast<double*>(std::malloc(total * sizeof(double)));
-  if (at == nullptr) {
+  double* records = static_cast<double*>(std::malloc(plan.sizeP * sizeof(double)));
+  double* first = static_cast<double*>(std::malloc(plan.sizeT * sizeof(double)));
+  double* own = static_cast<double*>(
+      std::malloc(plan.perThread * static_cast<std::size_t>(threads) * sizeof(double)));
+  if (records == nullptr || first == nullptr || own == nullptr) {
+    std::free(records);
+    std::free(first);
+    std::free(own);
     std::free(tables);
     return false;
   }
@@ -891,9 +1034,9 @@ bool AssembleSumFactorised(const Form& form, const Mesh& mesh, int threads, cons
   job.plan = &plan;
   job.form = &form;
   job.mesh = &mesh;
-  job.P = at;
-  job.T = job.P + plan.sizeP;
-  job.work = job.T + plan.sizeT;
+  job.P = records;
+  job.T = first;
+  job.work = own;
   job.pr = pr;
   job.jc = jc;
   std::size_t ndof = 1;
@@ -915,7 +1058,7 @@ bool AssembleSumFactorised(const Form& form, const Mesh& mesh, int threads, cons
     const std::size_t c = std::min(plan.c, job.P2);
     for (int b = 0; b < plan.blocks; ++b) {
       job.b = b;
-      run((d[1].Q * d[0].Q + kTile - 1) / kTile, FirstShare);
+      run((d[1].Q + plan.rows - 1) / plan.rows, FirstShare);
       run((job.P2 + c - 1) / c, SecondShare<Index>);
     }
   }
@@ -923,7 +1066,9 @@ bool AssembleSumFactorised(const Form& form, const Mesh& mesh, int threads, cons
     const std::size_t columns = ndof * static_cast<std::size_t>(Components(form, mesh));
     run(columns, MirrorShare<Index>);
   }
-  std::free(at);
+  std::free(records);
+  std::free(first);
+  std::free(own);
   std::free(tables);
   return true;
 }
