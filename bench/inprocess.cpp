@@ -248,11 +248,8 @@ void MeshCompute(benchmark::State& state, bool volume) {
 // it, the zeros dropped, into arrays made once (no host), on `threads` threads.
 // The method: 0 element by element, 1 sum factorisation, 2 the output's floor (the pattern made
 // and filled, the zeros dropped; no sums), 3 the forms' own choice.
-void FormCompute(benchmark::State& state, bool volume, forms::Kind kind) {
-  const int p = static_cast<int>(state.range(0));
-  const int N = static_cast<int>(state.range(1));
-  const int threads = static_cast<int>(state.range(2));
-  const long method = state.range(3);
+void FormRun(benchmark::State& state, bool volume, forms::Kind kind, int p, int N, int threads,
+             long method) {
   MeshCase c = AnnulusCase(p, N, volume);
   const std::vector<Array> in = MeshInputs(c);
   std::vector<const mxArray*> handles;
@@ -296,6 +293,25 @@ void FormCompute(benchmark::State& state, bool volume, forms::Kind kind) {
       static_cast<double>(state.iterations() * points),
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["entries"] = static_cast<double>(jc[n]);
+  // The thread rule's estimates of one thread's time (forms::ElementCost), per point: sum
+  // factorisation's and the element path's; the forms take the lower.
+  form.method = forms::Method::SumFactorised;
+  const double elements = static_cast<double>(m.count);
+  state.counters["sumfact_estimate"] =
+      forms::ElementCost(form, m) * elements / static_cast<double>(points);
+  form.method = forms::Method::Elements;
+  state.counters["elements_estimate"] =
+      forms::ElementCost(form, m) * elements / static_cast<double>(points);
+}
+
+void FormCompute(benchmark::State& state, bool volume, forms::Kind kind) {
+  FormRun(state, volume, kind, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+          static_cast<int>(state.range(2)), 3);
+}
+
+void FormDegree(benchmark::State& state, bool volume, forms::Kind kind) {
+  FormRun(state, volume, kind, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+          static_cast<int>(state.range(2)), state.range(3));
 }
 
 int Register() {
@@ -374,24 +390,29 @@ int Register() {
           (std::string("Form/") + name + (volume ? "/ring" : "/annulus")).c_str(), FormCompute,
           volume, kind);
       for (int N : volume ? std::vector<int>{8, 16, 32} : std::vector<int>{16, 64, 256}) {
-        for (int threads : {1, 2}) b->Args({volume ? 2 : 3, N, threads, 3});
+        for (int threads : {1, 2}) b->Args({volume ? 2 : 3, N, threads});
+      }
+      b->ArgNames({"p", "N", "threads"})->UseRealTime()->Unit(benchmark::kMillisecond);
+    }
+  }
+  // The thick ring and the annulus by degree, C^(p-1), p + 1 Gauss nodes a direction: element
+  // by element (on fewer elements at high degree: the figure is a point's), by sum
+  // factorisation, and the output's floor; one thread and two.
+  for (bool volume : {true, false}) {
+    for (const auto& [name, kind] : kForms) {
+      auto* b = benchmark::RegisterBenchmark(
+          (std::string("Degree/") + name + (volume ? "/ring" : "/annulus")).c_str(), FormDegree,
+          volume, kind);
+      for (int p = 1; p <= 8; ++p) {
+        const int N = volume ? 8 : 64;
+        const int fewer = volume ? (p <= 5 ? 8 : p == 6 ? 4 : 2) : (p <= 5 ? 64 : 32);
+        for (int threads : {1, 2}) {
+          b->Args({p, fewer, threads, 0});
+          for (long method : {1, 2}) b->Args({p, N, threads, method});
+        }
       }
       b->ArgNames({"p", "N", "threads", "method"})->UseRealTime()->Unit(benchmark::kMillisecond);
     }
-  }
-  // The thick ring by degree, C^(p-1), p + 1 Gauss nodes a direction: element by element (on
-  // fewer elements at high degree: the figure is a point's), by sum factorisation, and the
-  // output's floor; one thread and two.
-  for (const auto& [name, kind] : kForms) {
-    auto* b = benchmark::RegisterBenchmark((std::string("Form/") + name + "/ring/degree").c_str(),
-                                           FormCompute, true, kind);
-    for (int p = 1; p <= 8; ++p) {
-      for (int threads : {1, 2}) {
-        b->Args({p, p <= 5 ? 8 : p == 6 ? 4 : 2, threads, 0});
-        for (long method : {1, 2}) b->Args({p, 8, threads, method});
-      }
-    }
-    b->ArgNames({"p", "N", "threads", "method"})->UseRealTime()->Unit(benchmark::kMillisecond);
   }
   return 0;
 }

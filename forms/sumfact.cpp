@@ -394,22 +394,25 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
           const std::size_t node = q0 * nodeStep[0] + q1 * nodeStep[1] + q2 * nodeStep[2];
           const double* o = O + q * 4 * nc;
           // x, J: J[m][i] along the mesh's direction i.
-          const double W = o[r];
+          // Reciprocals once a point: the forms are held to their sums' accuracy, not to the
+          // mesh's bits.
+          const double invW = 1.0 / o[r];
           double J[3][3] = {}, K[3][3] = {};
           for (int m = 0; m < r; ++m) {
-            const double xm = o[m] / W;
+            const double xm = o[m] * invW;
             for (int i = 0; i < D; ++i) {
               const double* dO = o + (1 + Internal(D, i + 1)) * nc;
-              J[m][i] = (dO[m] - xm * dO[r]) / W;
+              J[m][i] = (dO[m] - xm * dO[r]) * invW;
             }
           }
           double det;
           if (D == 2) {
             det = J[0][0] * J[1][1] - J[0][1] * J[1][0];
-            K[0][0] = J[1][1] / det;
-            K[0][1] = -J[1][0] / det;
-            K[1][0] = -J[0][1] / det;
-            K[1][1] = J[0][0] / det;
+            const double inv = 1.0 / det;
+            K[0][0] = J[1][1] * inv;
+            K[0][1] = -J[1][0] * inv;
+            K[1][0] = -J[0][1] * inv;
+            K[1][1] = J[0][0] * inv;
           } else {
             double Cf[3][3];
             for (int m = 0; m < 3; ++m) {
@@ -419,8 +422,9 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
               }
             }
             det = (J[0][0] * Cf[0][0] + J[0][1] * Cf[0][1]) + J[0][2] * Cf[0][2];
+            const double inv = 1.0 / det;
             for (int m = 0; m < 3; ++m) {
-              for (int i = 0; i < 3; ++i) K[m][i] = Cf[m][i] / det;
+              for (int i = 0; i < 3; ++i) K[m][i] = Cf[m][i] * inv;
             }
           }
           const double dx = d[0].w[g0] * d[1].w[g1] * d[2].w[g2] * std::fabs(det);
@@ -431,16 +435,16 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
           }
           if (plan.rational) {
             const double* ow = Ow + q * 4;
-            const double Ws = ow[0];
+            const double v = 1.0 / ow[0];
             for (int m = 0; m < r; ++m) {
               double g = 0.0;
               for (int i = 0; i < D; ++i) {
                 g += K[m][i] * ow[1 + Internal(D, i + 1)];
-                rec[m * 4 + 1 + i] = K[m][i] / Ws;
+                rec[m * 4 + 1 + i] = K[m][i] * v;
               }
-              rec[m * 4] = -g / (Ws * Ws);
+              rec[m * 4] = -g * (v * v);
             }
-            rec[kV] = 1.0 / Ws;
+            rec[kV] = v;
           } else {
             for (int m = 0; m < r; ++m) {
               for (int i = 0; i < D; ++i) rec[m * 4 + 1 + i] = K[m][i];
@@ -647,7 +651,9 @@ void FirstShare(void* context, int t, std::size_t begin, std::size_t end) {
       const double* y = Y + o * P2 * len;
       for (std::size_t q1 = q1a; q1 < q1b; ++q1) {
         for (std::size_t p = 0; p < P2; ++p) {
-          std::memcpy(T + (q1 * P2 + p) * Q0, y + p * len + (q1 - q1a) * Q0, Q0 * sizeof(double));
+          double* to = T + (q1 * P2 + p) * Q0;
+          const double* from = y + p * len + (q1 - q1a) * Q0;
+          for (std::size_t q0 = 0; q0 < Q0; ++q0) to[q0] = from[q0];
         }
       }
     }
