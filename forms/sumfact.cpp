@@ -944,6 +944,11 @@ bool ChooseSlabs(Plan* plan, int threads) {
   };
   int L = largest(kBudget);
   if (L < std::min(d[2].nel, d[2].p + 1)) L = std::max(L, largest(kLargest));
+  // Shorter slabs where NURBS_FORMS_SLAB asks (tests: the pairs that span slabs).
+  if (const char* most = std::getenv("NURBS_FORMS_SLAB")) {
+    const int cap = std::atoi(most);
+    if (cap > 0 && cap < L) L = cap;
+  }
   return L > 0 && fits(L, kLargest, true);
 }
 

@@ -15,7 +15,8 @@
 // thread over the same nodes in the same order.
 //
 // The patch is cut into slabs of elements along its last direction so that the tables fit a
-// bound; a slab's contributions are added in order. Symmetric forms are mirrored from their
+// bound (at most NURBS_FORMS_SLAB elements where that is set: a test's knob); a slab's
+// contributions are added in order. Symmetric forms are mirrored from their
 // upper triangle at the end, so that they are exactly symmetric.
 #ifndef NURBS_FORMS_SUMFACT_H_
 #define NURBS_FORMS_SUMFACT_H_
