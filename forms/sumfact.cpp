@@ -660,9 +660,11 @@ void FirstShare(void* context, int t, std::size_t begin, std::size_t end) {
   }
 }
 
-// The last stage's values into the matrix: Y[p0][(p2 - p2a) P1 + p1] for p2 in p2a..p2b-1.
+// The last stage's values into the matrix: Y[p0 s0 + (p2 - p2a) s2 + p1 s1] for p2 in
+// p2a..p2b-1.
 template <typename Index>
-void Scatter(const Job& job, const double* Y, std::size_t p2a, std::size_t p2b) {
+void Scatter(const Job& job, const double* Y, std::size_t p2a, std::size_t p2b, std::size_t s0,
+             std::size_t s2, std::size_t s1) {
   const Plan& plan = *job.plan;
   const Dir* d = plan.dir;
   const Block& b = plan.block[job.b];
@@ -689,7 +691,7 @@ void Scatter(const Job& job, const double* Y, std::size_t p2a, std::size_t p2b) 
       const std::size_t column = static_cast<std::size_t>(b.l) * job.ndof + J;
       const std::size_t offset = static_cast<std::size_t>(b.k) * l0 * l1 * l2 +
                                  static_cast<std::size_t>(a0 - d[0].nlo[b0]) + l0 * o21;
-      double v = Y[p0 * R + r];
+      double v = Y[p0 * s0 + (r / P1) * s2 + p1 * s1];
       if (sw) v *= sw[I] * sw[J];
       job.pr[static_cast<std::size_t>(jc[column]) + offset] += v;
     }
@@ -719,6 +721,11 @@ void SecondShare(void* context, int t, std::size_t begin, std::size_t end) {
                Kind0(plan.D, st[1].inKey[k].j, 1), job.T + k * P2 * Q1 * Q0 + p2a * Q0, P2 * Q0,
                Y1 + st[1].to[k] * P1 * len1, len1, len1);
     }
+    if (d[0].real < 0) {
+      // A 2-D patch: its one table is the matrix's, Y1[p1][p2 - p2a].
+      Scatter<Index>(job, Y1, p2a, p2b, 0, 1, len1);
+      continue;
+    }
     for (int o = 0; o < st[1].out; ++o) {
       const double* y = Y1 + o * P1 * len1;
       double* x = X2 + o * Q0 * len2;
@@ -733,7 +740,7 @@ void SecondShare(void* context, int t, std::size_t begin, std::size_t end) {
       Contract(d[0], 0, d[0].nel, 0, 0, Kind0(plan.D, st[2].inKey[k].i, 0),
                Kind0(plan.D, st[2].inKey[k].j, 0), X2 + k * Q0 * len2, len2, Y2, len2, len2);
     }
-    Scatter<Index>(job, Y2, p2a, p2b);
+    Scatter<Index>(job, Y2, p2a, p2b, len2, P1, 1);
   }
 }
 
