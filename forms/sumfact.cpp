@@ -16,8 +16,9 @@ using mesh::Mesh;
 
 // Bytes of each of the slab's tables at most (the points', the first contraction's, the threads'
 // own): blocks of this size are reused from one call to the next by the C library's allocator
-// rather than mapped afresh (whose pages cost a fault each on their first touch). A patch whose one
-// layer of elements needs more takes the element path.
+// rather than mapped afresh (whose pages cost a fault each on their first touch); up to kLargest
+// where kBudget would cut slabs of fewer than p + 1 elements. A patch whose one layer of elements
+// needs more takes the element path.
 constexpr std::size_t kBudget = std::size_t{30} << 20;
 constexpr std::size_t kLargest = std::size_t{256} << 20;
 // Doubles of one run of a contraction: the rows of an element's pairs stay in cache.
@@ -94,7 +95,8 @@ struct Plan {
 
 int Internal(int D, int i) { return i - 1 + (3 - D); }  // derivative index i's direction
 
-bool Kind0(int D, int i, int t) { return i >= 1 && Internal(D, i) == t; }
+// Whether derivative index i differentiates along direction t.
+bool Differentiates(int D, int i, int t) { return i >= 1 && Internal(D, i) == t; }
 
 void MakeStages(int D, const Block& b, Stage st[3]) {
   Term in[16];
@@ -642,8 +644,8 @@ void FirstShare(void* context, int t, std::size_t begin, std::size_t end) {
     std::memset(Y, 0, st.out * P2 * len * sizeof(double));
     for (int k = 0; k < st.in; ++k) {
       const double* X = plan.direct ? job.P + plan.factor[k] * job.S + r0 : F + k * S2 * len;
-      Contract(d[2], job.elo, job.ehi, job.gbase, job.pbase2, Kind0(plan.D, st.inKey[k].i, 2),
-               Kind0(plan.D, st.inKey[k].j, 2), X, plan.direct ? R0 : len,
+      Contract(d[2], job.elo, job.ehi, job.gbase, job.pbase2, Differentiates(plan.D, st.inKey[k].i, 2),
+               Differentiates(plan.D, st.inKey[k].j, 2), X, plan.direct ? R0 : len,
                Y + st.to[k] * P2 * len, len, len);
     }
     for (int o = 0; o < st.out; ++o) {
@@ -717,8 +719,8 @@ void SecondShare(void* context, int t, std::size_t begin, std::size_t end) {
     const std::size_t len1 = (p2b - p2a) * Q0, len2 = (p2b - p2a) * P1;
     std::memset(Y1, 0, st[1].out * P1 * len1 * sizeof(double));
     for (int k = 0; k < st[1].in; ++k) {
-      Contract(d[1], 0, d[1].nel, 0, 0, Kind0(plan.D, st[1].inKey[k].i, 1),
-               Kind0(plan.D, st[1].inKey[k].j, 1), job.T + k * P2 * Q1 * Q0 + p2a * Q0, P2 * Q0,
+      Contract(d[1], 0, d[1].nel, 0, 0, Differentiates(plan.D, st[1].inKey[k].i, 1),
+               Differentiates(plan.D, st[1].inKey[k].j, 1), job.T + k * P2 * Q1 * Q0 + p2a * Q0, P2 * Q0,
                Y1 + st[1].to[k] * P1 * len1, len1, len1);
     }
     if (d[0].real < 0) {
@@ -737,8 +739,8 @@ void SecondShare(void* context, int t, std::size_t begin, std::size_t end) {
     }
     std::memset(Y2, 0, P0 * len2 * sizeof(double));
     for (int k = 0; k < st[2].in; ++k) {
-      Contract(d[0], 0, d[0].nel, 0, 0, Kind0(plan.D, st[2].inKey[k].i, 0),
-               Kind0(plan.D, st[2].inKey[k].j, 0), X2 + k * Q0 * len2, len2, Y2, len2, len2);
+      Contract(d[0], 0, d[0].nel, 0, 0, Differentiates(plan.D, st[2].inKey[k].i, 0),
+               Differentiates(plan.D, st[2].inKey[k].j, 0), X2 + k * Q0 * len2, len2, Y2, len2, len2);
     }
     Scatter<Index>(job, Y2, p2a, p2b, len2, P1, 1);
   }

@@ -14,6 +14,8 @@
 #      floor and the native work in process (read from the in-process benchmark's CSV, run
 #      first); and the forms (stiffness, mass, elasticity) against m-code assembly on the twins
 #      and on MeshEval, the host's floor and its triplet route: octave_mesh.txt, octave_forms.txt;
+#      the forms by degree 1 to 8, element by element and by sum factorisation, against their
+#      output's floor, in process and in Octave: inprocess_degree.txt, octave_degree.txt;
 #   5. in Octave, a domain of 8 patches: its stiffness and load in one call each against the
 #      single-patch calls and the m-code that sums them (octave_multipatch.txt).
 # Results go to build/bench/.
@@ -54,5 +56,9 @@ octave "octave_mesh_bench('$PWD/$out/mesh.dat', 'full', '$PWD/$out/inprocess_mes
   tee "$out/octave_mesh.txt"
 octave "octave_forms_bench('$PWD/$out/forms.dat', 'full', '$PWD/$out/inprocess_forms.csv')" |
   tee "$out/octave_forms.txt"
+echo "== the forms by degree: element by element and by sum factorisation"
+$build/bench/bench_inprocess --benchmark_filter='^Degree/' --benchmark_min_time=0.2 2>/dev/null |
+  tee "$out/inprocess_degree.txt"
+octave "octave_degree_bench('$PWD/$out/degree.dat')" | tee "$out/octave_degree.txt"
 echo "== in Octave, a domain of several patches"
 octave "octave_multipatch_bench" | tee "$out/octave_multipatch.txt"
