@@ -86,10 +86,10 @@ struct Plan {
   // a symmetric form), rather than the points' records.
   bool direct;
   int factors;
-  int factor[16];   // the table of each of the block's terms
-  int L;            // elements of a slab along direction 2
-  std::size_t rows; // rows of nodes along direction 0 (Q0 each) in a run of the first pass
-  std::size_t c;    // pairs of direction 2 a chunk of the second pass
+  int factor[16];    // the table of each of the block's terms
+  int L;             // elements of a slab along direction 2
+  std::size_t rows;  // rows of nodes along direction 0 (Q0 each) in a run of the first pass
+  std::size_t c;     // pairs of direction 2 a chunk of the second pass
   std::size_t sizeP, sizeT, perThread;
 };
 
@@ -194,8 +194,8 @@ void SlabSizes(const Plan& plan, int elo, int ehi, std::size_t* P, std::size_t* 
   for (int b = 0; b < plan.blocks; ++b) {
     const Stage* st = plan.stage[b];
     *T = std::max(*T, Round(st[0].out * P2 * R0));
-    const std::size_t first = (plan.direct ? 0 : Round(plan.block[b].terms * S2 * run)) +
-                              Round(st[0].out * P2 * run);
+    const std::size_t first =
+        (plan.direct ? 0 : Round(plan.block[b].terms * S2 * run)) + Round(st[0].out * P2 * run);
     const std::size_t second = Round(st[1].out * P1 * c * d[0].Q) +
                                Round(st[1].out * d[0].Q * c * P1) + Round(P0 * c * P1);
     *own = std::max({*own, first, second});
@@ -206,8 +206,8 @@ void SlabSizes(const Plan& plan, int elo, int ehi, std::size_t* P, std::size_t* 
 // fastest), m = 0 the value and 1 + t the derivative along direction t, of the nc components of
 // coefficients C[((a2 n1 + a1) n0 + a0) nc + c] against the tables (space: B, n; geometry: G,
 // gn). scratch: ElementScratch.
-void ElementField(const Dir* d, const int e[3], bool geometry, int nc, const double* C,
-                  double* S1, double* S2, double* O) {
+void ElementField(const Dir* d, const int e[3], bool geometry, int nc, const double* C, double* S1,
+                  double* S2, double* O) {
   int n[3], nq[3];
   const double* T[3];
   for (int t = 0; t < 3; ++t) {
@@ -237,8 +237,7 @@ void ElementField(const Dir* d, const int e[3], bool geometry, int nc, const dou
         double* s = S2 + ((static_cast<std::size_t>(a2) * nq[1] + q1) * nq[0] + q0) * 3 * nc;
         for (int x = 0; x < 3 * nc; ++x) s[x] = 0.0;
         for (int a1 = 0; a1 < n[1]; ++a1) {
-          const double* u =
-              S1 + ((static_cast<std::size_t>(a2 * n[1] + a1) * nq[0] + q0) * 2) * nc;
+          const double* u = S1 + ((static_cast<std::size_t>(a2 * n[1] + a1) * nq[0] + q0) * 2) * nc;
           for (int x = 0; x < nc; ++x) {
             s[x] += t1[a1] * u[x];
             s[nc + x] += t1[a1] * u[nc + x];
@@ -330,7 +329,8 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
   double* O = S2 + Round(n3[2] * nq3[1] * nq3[0] * 3 * 4);
   double* Ow = O + Round(nqn * 4 * 4);
 
-  const std::size_t nel0 = static_cast<std::size_t>(d[0].nel), nel1 = static_cast<std::size_t>(d[1].nel);
+  const std::size_t nel0 = static_cast<std::size_t>(d[0].nel),
+                    nel1 = static_cast<std::size_t>(d[1].nel);
   const std::size_t R0 = d[1].Q * d[0].Q;
   // The mesh's element and node numbering: each real direction's step.
   std::size_t elStep[3] = {0, 0, 0}, nodeStep[3] = {0, 0, 0};
@@ -529,8 +529,7 @@ inline __attribute__((always_inline)) void Store(double* p, V v) {
 template <class V>
 inline __attribute__((always_inline)) void AccumulateLanes(std::size_t n, int nq, const double* c,
                                                            const double* __restrict x,
-                                                           std::size_t xs,
-                                                           double* __restrict y) {
+                                                           std::size_t xs, double* __restrict y) {
   constexpr std::size_t W = sizeof(V) / sizeof(double);
   std::size_t r = 0;
   for (; r + 4 * W <= n; r += 4 * W) {
@@ -574,8 +573,8 @@ AccumulateFunction Accumulator() {
   return __builtin_cpu_supports("avx2") ? AccumulateAvx2 : AccumulateSse2;
 }
 #else
-void Accumulate(std::size_t n, int nq, const double* c, const double* __restrict x,
-                std::size_t xs, double* __restrict y) {
+void Accumulate(std::size_t n, int nq, const double* c, const double* __restrict x, std::size_t xs,
+                double* __restrict y) {
   for (std::size_t r = 0; r < n; ++r) {
     double a = y[r];
     for (int q = 0; q < nq; ++q) a += c[q] * x[q * xs + r];
@@ -592,9 +591,8 @@ AccumulateFunction Accumulator() { return Accumulate; }
 // Y[pair - pbase][0..len-1] (rows ys apart) += sum over the nodes g of elements elo..ehi-1 of
 // direction d of (D_ki N_a D_kj N_b)(g) X[g - gbase][0..len-1] (rows xs apart): each value's sum
 // in node order.
-void Contract(const Dir& d, int elo, int ehi, std::size_t gbase, std::size_t pbase, int ki,
-              int kj, const double* X, std::size_t xs, double* Y, std::size_t ys,
-              std::size_t len) {
+void Contract(const Dir& d, int elo, int ehi, std::size_t gbase, std::size_t pbase, int ki, int kj,
+              const double* X, std::size_t xs, double* Y, std::size_t ys, std::size_t len) {
   const int n = d.n;
   static const AccumulateFunction accumulate = Accumulator();
   double c[mesh::kMaxQuadrature];
@@ -644,9 +642,9 @@ void FirstShare(void* context, int t, std::size_t begin, std::size_t end) {
     std::memset(Y, 0, st.out * P2 * len * sizeof(double));
     for (int k = 0; k < st.in; ++k) {
       const double* X = plan.direct ? job.P + plan.factor[k] * job.S + r0 : F + k * S2 * len;
-      Contract(d[2], job.elo, job.ehi, job.gbase, job.pbase2, Differentiates(plan.D, st.inKey[k].i, 2),
-               Differentiates(plan.D, st.inKey[k].j, 2), X, plan.direct ? R0 : len,
-               Y + st.to[k] * P2 * len, len, len);
+      Contract(d[2], job.elo, job.ehi, job.gbase, job.pbase2,
+               Differentiates(plan.D, st.inKey[k].i, 2), Differentiates(plan.D, st.inKey[k].j, 2),
+               X, plan.direct ? R0 : len, Y + st.to[k] * P2 * len, len, len);
     }
     for (int o = 0; o < st.out; ++o) {
       double* T = job.T + o * P2 * R0;
@@ -720,8 +718,8 @@ void SecondShare(void* context, int t, std::size_t begin, std::size_t end) {
     std::memset(Y1, 0, st[1].out * P1 * len1 * sizeof(double));
     for (int k = 0; k < st[1].in; ++k) {
       Contract(d[1], 0, d[1].nel, 0, 0, Differentiates(plan.D, st[1].inKey[k].i, 1),
-               Differentiates(plan.D, st[1].inKey[k].j, 1), job.T + k * P2 * Q1 * Q0 + p2a * Q0, P2 * Q0,
-               Y1 + st[1].to[k] * P1 * len1, len1, len1);
+               Differentiates(plan.D, st[1].inKey[k].j, 1), job.T + k * P2 * Q1 * Q0 + p2a * Q0,
+               P2 * Q0, Y1 + st[1].to[k] * P1 * len1, len1, len1);
     }
     if (d[0].real < 0) {
       // A 2-D patch: its one table is the matrix's, Y1[p1][p2 - p2a].
@@ -733,14 +731,16 @@ void SecondShare(void* context, int t, std::size_t begin, std::size_t end) {
       double* x = X2 + o * Q0 * len2;
       for (std::size_t p1 = 0; p1 < P1; ++p1) {
         for (std::size_t p2 = 0; p2 < p2b - p2a; ++p2) {
-          for (std::size_t q0 = 0; q0 < Q0; ++q0) x[q0 * len2 + p2 * P1 + p1] = y[p1 * len1 + p2 * Q0 + q0];
+          for (std::size_t q0 = 0; q0 < Q0; ++q0)
+            x[q0 * len2 + p2 * P1 + p1] = y[p1 * len1 + p2 * Q0 + q0];
         }
       }
     }
     std::memset(Y2, 0, P0 * len2 * sizeof(double));
     for (int k = 0; k < st[2].in; ++k) {
       Contract(d[0], 0, d[0].nel, 0, 0, Differentiates(plan.D, st[2].inKey[k].i, 0),
-               Differentiates(plan.D, st[2].inKey[k].j, 0), X2 + k * Q0 * len2, len2, Y2, len2, len2);
+               Differentiates(plan.D, st[2].inKey[k].j, 0), X2 + k * Q0 * len2, len2, Y2, len2,
+               len2);
     }
     Scatter<Index>(job, Y2, p2a, p2b, len2, P1, 1);
   }
@@ -768,7 +768,8 @@ void MirrorShare(void* context, int, std::size_t begin, std::size_t end) {
     int b[3];
     Split(J, b);
     std::size_t l[3];
-    for (int t = 0; t < 3; ++t) l[t] = static_cast<std::size_t>(d[t].nhi[b[t]] - d[t].nlo[b[t]] + 1);
+    for (int t = 0; t < 3; ++t)
+      l[t] = static_cast<std::size_t>(d[t].nhi[b[t]] - d[t].nlo[b[t]] + 1);
     const std::size_t count = l[0] * l[1] * l[2];
     std::size_t at = static_cast<std::size_t>(jc[col]);
     const std::size_t stored = static_cast<std::size_t>(jc[col + 1]) - at;
@@ -777,8 +778,8 @@ void MirrorShare(void* context, int, std::size_t begin, std::size_t end) {
       for (int a2 = d[2].nlo[b[2]]; a2 <= d[2].nhi[b[2]]; ++a2) {
         for (int a1 = d[1].nlo[b[1]]; a1 <= d[1].nhi[b[1]]; ++a1) {
           for (int a0 = d[0].nlo[b[0]]; a0 <= d[0].nhi[b[0]]; ++a0, ++at) {
-            const std::size_t I = static_cast<std::size_t>(a0 * d[0].stride + a1 * d[1].stride +
-                                                            a2 * d[2].stride);
+            const std::size_t I =
+                static_cast<std::size_t>(a0 * d[0].stride + a1 * d[1].stride + a2 * d[2].stride);
             const std::size_t row = ca * ndof + I;
             if (row <= col) continue;
             // Entry (col, row): column row, rows of component cb, function J in I's reach.
@@ -858,7 +859,8 @@ std::size_t Directions(const Mesh& mesh, Dir dir[3], double* at) {
             d.nhi[b] = std::min(d.N - 1, span[ehi]);
           }
         }
-        d.pstart[b + 1] = d.pstart[b] + static_cast<std::size_t>(std::max(0, d.nhi[b] - d.nlo[b] + 1));
+        d.pstart[b + 1] =
+            d.pstart[b] + static_cast<std::size_t>(std::max(0, d.nhi[b] - d.nlo[b] + 1));
       }
       pairs = d.pstart[d.N];
     } else {
@@ -1023,13 +1025,13 @@ bool UseSumFactorised(const Form& form, const Mesh& mesh) {
   const char* m = MethodFromEnvironment();
   if (std::strcmp(m, "elements") == 0) return false;
   if (std::strcmp(m, "sumfact") == 0) return true;
-  // Measured on the ring and the annulus (one thread, the same load for both): in 3-D sum
-  // factorisation is 1.2 to 3 times faster from degree 2, in 2-D from degree 3 (at degree 2 the
-  // mass matrix was 1.1 times slower); at degree 1 either way by up to 2 times. Below those
-  // degrees, or where a direction has a lower one, the element path.
+  // Measured on the ring and the annulus (one thread, the best of five interleaved runs): from
+  // degree 2 sum factorisation is 1.2 to 4 times faster in 2-D and 3-D alike, and more with the
+  // degree; at degree 1 it ranges from 1.7 times faster to 2 times slower. Below degree 2, or
+  // where a direction has a lower one, the element path.
   int lowest = mesh.space.axis[0].p;
   for (int d = 1; d < mesh.d; ++d) lowest = std::min(lowest, mesh.space.axis[d].p);
-  return lowest >= (mesh.d == 3 ? 2 : 3);
+  return lowest >= 2;
 }
 
 template <typename Index>
@@ -1102,7 +1104,7 @@ bool AssembleSumFactorised(const Form& form, const Mesh& mesh, int threads, cons
 template bool AssembleSumFactorised<std::int64_t>(const Form&, const Mesh&, int,
                                                   const std::int64_t*, const std::int64_t*,
                                                   double*);
-template bool AssembleSumFactorised<std::size_t>(const Form&, const Mesh&, int,
-                                                 const std::size_t*, const std::size_t*, double*);
+template bool AssembleSumFactorised<std::size_t>(const Form&, const Mesh&, int, const std::size_t*,
+                                                 const std::size_t*, double*);
 
 }  // namespace forms

@@ -47,8 +47,8 @@ double SumFactorisedCost(const Form& form, const mesh::Mesh& mesh);
 // false, with pr untouched, where its tables could not be had (more than the bound, or no
 // memory): the caller takes the element path.
 template <typename Index>
-bool AssembleSumFactorised(const Form& form, const mesh::Mesh& mesh, int threads,
-                           const Index* jc, const Index* ir, double* pr);
+bool AssembleSumFactorised(const Form& form, const mesh::Mesh& mesh, int threads, const Index* jc,
+                           const Index* ir, double* pr);
 
 }  // namespace forms
 

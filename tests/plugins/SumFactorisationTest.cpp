@@ -66,8 +66,8 @@ std::vector<double> Knots(std::mt19937& rng, int p, int elements) {
 // direction; the space of degrees p with `elements` elements a direction: the map's own basis
 // where `isoparametric` (then pg = p), else B-splines or (rational) NURBS of random weights.
 // Gauss rules of p + 1 nodes, one more along the first direction where `extra`.
-MeshCase Case(std::mt19937& rng, int d, const int p[3], const int elements[3],
-              bool isoparametric, bool rational, bool extra) {
+MeshCase Case(std::mt19937& rng, int d, const int p[3], const int elements[3], bool isoparametric,
+              bool rational, bool extra) {
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   MeshCase c;
   c.d = d;
@@ -169,8 +169,8 @@ class SumFactorisation : public ::testing::TestWithParam<const char*> {
 };
 
 // Degrees 1 to 8 along every direction of a 2-D patch, along one direction of a 3-D one (the
-// others of degrees 1 to 3, to 2 from degree 6) and in all three up to 3 (the element path's reference grows as
-// (p + 1)^9 an element); one or two elements a direction.
+// others of degrees 1 to 3, to 2 from degree 6) and in all three up to 3 (the element path's
+// reference grows as (p + 1)^9 an element); one or two elements a direction.
 TEST_P(SumFactorisation, MatchesTheElementPath) {
   std::mt19937 rng(31);
   for (int d = 2; d <= 3; ++d) {
@@ -186,7 +186,9 @@ TEST_P(SumFactorisation, MatchesTheElementPath) {
         const int elements[3] = {1 + p % 2, 1 + (p + space) % 2, 1 + (p + 1) % 2};
         SCOPED_TRACE("d = " + std::to_string(d) + ", degrees " + std::to_string(degree[0]) + " " +
                      std::to_string(degree[1]) + " " + std::to_string(degree[2]) +
-                     (isoparametric ? ", isoparametric" : rational ? ", NURBS" : ", B-splines"));
+                     (isoparametric ? ", isoparametric"
+                      : rational    ? ", NURBS"
+                                    : ", B-splines"));
         const MeshCase c = Case(rng, d, degree, elements, isoparametric, rational, p == 3);
         Compare(c, Coefficients(c, elements, (p + space) % 3 != 0, rng));
       }
