@@ -64,7 +64,8 @@ std::vector<double> Knots(std::mt19937& rng, int p, int elements) {
 // A curved rational map of degrees pg over a grid sheared and perturbed from the unit cube (a
 // regular map: no fold), one element a
 // direction; the space of degrees p with `elements` elements a direction: the map's own basis
-// where `isoparametric` (then pg = p), else B-splines or (rational) NURBS of random weights.
+// where `isoparametric` (then pg = p), else B-splines or (rational) NURBS of random weights, with
+// a doubled knot along the first direction where it has two elements.
 // Gauss rules of p + 1 nodes, one more along the first direction where `extra`.
 MeshCase Case(std::mt19937& rng, int d, const int p[3], const int elements[3], bool isoparametric,
               bool rational, bool extra) {
@@ -94,6 +95,11 @@ MeshCase Case(std::mt19937& rng, int d, const int p[3], const int elements[3], b
     for (int k = 0; k < d; ++k) {
       c.spaceOrder.push_back(p[k] + 1);
       c.spaceKnots[k] = Knots(rng, p[k], elements[k]);
+      // A doubled interior knot along the first direction: C^(p-2) there, pairs of functions
+      // that meet on fewer elements.
+      if (k == 0 && p[k] >= 2 && elements[k] >= 2) {
+        c.spaceKnots[k].insert(c.spaceKnots[k].begin() + p[k] + 1, c.spaceKnots[k][p[k] + 1]);
+      }
       ns *= static_cast<int>(c.spaceKnots[k].size()) - p[k] - 1;
     }
     if (rational) c.spaceWeights = RandomWeights(rng, ns);
