@@ -176,12 +176,15 @@ class SumFactorisation : public ::testing::TestWithParam<const char*> {
 
 // Degrees 1 to 8 along every direction of a 2-D patch, along one direction of a 3-D one (the
 // others of degrees 1 to 3, to 2 from degree 6) and in all three up to 3 (the element path's
-// reference grows as (p + 1)^9 an element); one or two elements a direction.
+// reference grows as (p + 1)^9 an element); one or two elements a direction; isoparametric,
+// B-spline and NURBS spaces at every degree to 3, one of them at each degree from 4.
 TEST_P(SumFactorisation, MatchesTheElementPath) {
   std::mt19937 rng(31);
   for (int d = 2; d <= 3; ++d) {
     for (int p = 1; p <= 8; ++p) {
       for (int space = 0; space < 3; ++space) {
+        // Every space at the low degrees, one of them in turn from degree 4.
+        if (p >= 4 && space != p % 3) continue;
         const bool isoparametric = space == 0, rational = space != 1;
         int degree[3] = {p, p, p};
         if (d == 3 && (p > 3 || space == 1)) {
@@ -207,7 +210,7 @@ TEST_P(SumFactorisation, MatchesTheElementPath) {
 // threaded, and the slabs' sums in agreement with the one slab's.
 TEST_P(SumFactorisation, ThreadsAndSlabs) {
   std::mt19937 rng(32);
-  const int degree[3] = {3, 2, 3}, elements[3] = {4, 3, 8};
+  const int degree[3] = {3, 2, 2}, elements[3] = {3, 3, 6};
   const MeshCase c = Case(rng, 3, degree, elements, false, true, false);
   const std::vector<Array> coefficients = Coefficients(c, elements, true, rng);
   std::vector<double> whole;
