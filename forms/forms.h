@@ -16,7 +16,8 @@
 // I indexes rows (the test function), J columns. The symmetric forms are exactly symmetric:
 // each element matrix is computed on and above its diagonal and mirrored, and every entry of the
 // global matrix sums its elements' contributions in the order of the evaluated elements, the
-// same whichever thread owns its column. Entries that sum to exactly 0 are not stored, as the
+// same whichever thread owns its column. (A whole patch by sum factorisation, Method below: its
+// own fixed order, the same for any thread count, mirrored from above the diagonal.) Entries that sum to exactly 0 are not stored, as the
 // host's own sparse() leaves them.
 #ifndef NURBS_FORMS_FORMS_H_
 #define NURBS_FORMS_FORMS_H_
@@ -40,9 +41,10 @@ struct Coefficient {
 
 // How a patch's matrix is summed: element by element (the reference: every element's matrix from
 // the mesh's fields), by sum factorisation over the whole patch (sumfact.h; the same Gauss sums
-// grouped otherwise, equal to about 1e-14 relative), or (Auto) by sum factorisation where it
-// applies and is estimated faster. Auto takes the environment's NURBS_FORMS_METHOD ("elements"
-// or "sumfact") where it is set, so that the two can be compared through a host.
+// grouped otherwise, equal to about 1e-15 relative), or (Auto) by sum factorisation where it
+// applies and was measured faster (every direction of degree 2 or more). Auto takes the
+// environment's NURBS_FORMS_METHOD ("elements" or "sumfact") where it is set, so that the two can
+// be compared through a host.
 enum class Method { Auto, Elements, SumFactorised };
 
 struct Form {
