@@ -293,6 +293,7 @@ struct Job {
   double* work;  // perThread doubles a thread
   int elo, ehi;  // the slab
   std::size_t gbase, pbase2, P2, S;
+  std::size_t c;  // pairs of direction 2 a chunk of the second pass, at most plan.c
   double *P, *T;  // the slab's records and first tables
   int b;          // the block
   double* pr;
@@ -709,9 +710,9 @@ void SecondShare(void* context, int t, std::size_t begin, std::size_t end) {
   const std::size_t Q0 = d[0].Q, Q1 = d[1].Q, P2 = job.P2;
   const std::size_t P1 = d[1].pstart[d[1].N], P0 = d[0].pstart[d[0].N];
   double* Y1 = job.work + static_cast<std::size_t>(t) * plan.perThread;
-  const std::size_t c = std::min(plan.c, P2);
-  double* X2 = Y1 + Round(st[1].out * P1 * c * Q0);
-  double* Y2 = X2 + Round(st[1].out * Q0 * c * P1);
+  const std::size_t c = job.c, most = std::min(plan.c, P2);
+  double* X2 = Y1 + Round(st[1].out * P1 * most * Q0);
+  double* Y2 = X2 + Round(st[1].out * Q0 * most * P1);
   for (std::size_t chunk = begin; chunk < end; ++chunk) {
     const std::size_t p2a = chunk * c, p2b = std::min(P2, p2a + c);
     const std::size_t len1 = (p2b - p2a) * Q0, len2 = (p2b - p2a) * P1;
@@ -926,8 +927,11 @@ void MakePlan(const Form& form, const Mesh& mesh, Plan* plan) {
 // are summed in each, up to (L + p) / L times the work of the second pass), of kLargest.
 bool ChooseSlabs(Plan* plan, int threads) {
   const Dir* d = plan->dir;
-  plan->c = std::max<std::size_t>(1, kTile / d[0].Q);
-  plan->rows = std::max<std::size_t>(1, kTile / d[0].Q);
+  // Runs of about kTile values, and at least some 16 of them a pass, so that two or more threads
+  // share a pass evenly (no value's sum depends on the runs).
+  const std::size_t run = std::max<std::size_t>(1, kTile / d[0].Q);
+  plan->rows = std::max<std::size_t>(1, std::min(run, (d[1].Q + 15) / 16));
+  plan->c = run;  // at most; each slab's chunks cut like the rows (Job::c)
   const auto fits = [&](int L, std::size_t cap, bool keep) {
     std::size_t P = 0, T = 0, own = Round(ElementScratch(d));
     for (int e = 0; e < d[2].nel; e += L) {
@@ -1083,7 +1087,8 @@ bool AssembleSumFactorised(const Form& form, const Mesh& mesh, int threads, cons
     job.S = static_cast<std::size_t>(job.ehi - elo) * d[2].nq * d[1].Q * d[0].Q;
     run(static_cast<std::size_t>(d[0].nel) * d[1].nel * static_cast<std::size_t>(job.ehi - elo),
         PointsShare);
-    const std::size_t c = std::min(plan.c, job.P2);
+    const std::size_t c = std::max<std::size_t>(1, std::min(plan.c, (job.P2 + 15) / 16));
+    job.c = c;
     for (int b = 0; b < plan.blocks; ++b) {
       job.b = b;
       run((d[1].Q + plan.rows - 1) / plan.rows, FirstShare);
