@@ -112,6 +112,7 @@ class SumFactorisation : public ::testing::TestWithParam<const char*> {
   SumFactorisation() : call_(Find(GetParam())), core_(PluginPath(call_.core)) {}
   void TearDown() override {
     SetEnvironment("NURBS_FORMS_METHOD", nullptr);
+    SetEnvironment("NURBS_FORMS_SLAB", nullptr);
     SetThreads(nullptr);
   }
 
@@ -234,7 +235,6 @@ TEST_P(SumFactorisation, ThreadsAndSlabs) {
     }
     EXPECT_LT(std::sqrt(d / n), 1e-14);
   }
-  SetEnvironment("NURBS_FORMS_SLAB", nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Registry, SumFactorisation, ::testing::ValuesIn(SumFactorisedForms()),
