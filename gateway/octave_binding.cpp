@@ -239,7 +239,15 @@ octave_value_list Enter(const char* name, Entry entry, const octave_value_list& 
   int returned = 0;
   for (int k = 0; k < slots && plhs[k] != nullptr; ++k) {
     Result& r = ResultOf(plhs[k]);
-    out(k) = r.sparse ? octave_value(r.Sparse()) : octave_value(r.Dense());
+    if (r.sparse) {
+      // Room the entries did not take (those that summed to 0) is given back, as the MEX
+      // interface's copy does: the same nzmax from either build.
+      SparseMatrix& sp = r.Sparse();
+      if (sp.nnz() < sp.nzmax()) sp.maybe_compress(false);
+      out(k) = octave_value(sp);
+    } else {
+      out(k) = octave_value(r.Dense());
+    }
     returned = k + 1;
   }
   out.resize(returned);
