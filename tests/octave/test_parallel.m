@@ -70,8 +70,10 @@ function s = start_servers (shim, limit)
       error ('octave-pserver failed to start (status %d): %s', status, ...
              fileread (sprintf ('%s/server%d.log', s.home, k)));
     end
-    [~, out] = system (sprintf (['(sleep %d; [ -f %s ] && kill $(cat %s)) > /dev/null 2>&1 ' ...
-                                 '< /dev/null & echo $!'], limit, s.pidfiles{k}, s.pidfiles{k}));
+    % The watchdog in a process group of its own, so that stopping it stops its sleep too.
+    [~, out] = system (sprintf (['setsid sh -c ''sleep %d; [ -f %s ] && kill $(cat %s)'' ' ...
+                                 '> /dev/null 2>&1 < /dev/null & echo $!'], limit, ...
+                                s.pidfiles{k}, s.pidfiles{k}));
     s.watchdogs(k) = str2double (out);
   end
   % The servers daemonise: wait for their pid files (their sockets are bound before).
@@ -87,7 +89,7 @@ function stop_servers (s)
       system (sprintf ('kill $(cat %s) > /dev/null 2>&1', s.pidfiles{k}));
     end
     if (s.watchdogs(k) > 0)
-      system (sprintf ('kill %d > /dev/null 2>&1', s.watchdogs(k)));
+      system (sprintf ('kill -- -%d > /dev/null 2>&1', s.watchdogs(k)));
     end
   end
   for wait = 1:100
