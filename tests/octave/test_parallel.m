@@ -2,7 +2,7 @@
 % and a 2-D domain, assembled by parcellfun on 2 processes and by netcellfun on two servers of
 % the parallel package on loopback addresses, sum to the one-call matrix; uneven parts, empty
 % parts and a part per element sum to it too; the split's balance and faults. The servers are
-% started and stopped here, bounded in time; without the parallel package the in-process checks
+% started and stopped here, bounded in time. examples/parallel_assembly.m runs on both pools. without the parallel package the in-process checks
 % run and the test reports itself skipped (exit code 77).
 %   octave-cli --eval "shim = '.../libpserver_loopback.so'; toolbox = '...'; test_parallel"
 1;  % a script: its helper functions first
@@ -238,6 +238,9 @@ results = parcellfun (2, assemble, {jobs.geometry}, {jobs.options}, 'UniformOutp
                       'VerboseLevel', 0);
 printf ('parcellfun, 2 processes: %d parts in %.1f s\n', numel (jobs), toc);
 t = check_sums (t, jobs, results, whole, names, counts, 'parcellfun');
+r = parallel_assembly (4, 2);
+t = expect (t, ~r.skipped && r.difference < 1e-14 && r.l2 < 1e-2 && r.parts == 4, ...
+            'the example on parcellfun: the parts sum to the one call, the solution converges');
 
 % netcellfun over two servers on loopback addresses, one process each. Without
 % authentication: Debian's build of the package has no TLS (parallel_generate_srp_data is
@@ -254,6 +257,7 @@ try
   % Which server ran a part: both must have.
   pids = netcellfun (connections, @(k) getpid (), num2cell (1:4), 'VerboseLevel', 0);
   sclose (connections);
+  example = parallel_assembly (4, 2, servers.hosts);
   stop_servers (servers);
 catch err
   stop_servers (servers);
@@ -263,6 +267,8 @@ printf ('netcellfun, two servers: %d parts in %.1f s with the servers'' start an
         numel (jobs), toc);
 t = expect (t, numel (info) == 3 && numel (unique (pids)) == 2, 'both servers took parts');
 t = check_sums (t, jobs, results, whole, names, counts, 'netcellfun');
+t = expect (t, ~example.skipped && example.difference < 1e-14 && example.l2 == r.l2, ...
+            'the example on netcellfun: the same solution as on parcellfun');
 t = expect (t, ~any (cellfun (@(f) exist (f, 'file') == 2, servers.pidfiles)), ...
             'the servers stopped');
 report (t);
