@@ -22,7 +22,8 @@
 %             parts{k} = {'patches', list, 'elements', {e1, ..., enpatch}}: the patches the
 %             part touches, ascending, and each patch's elements in the part (none for the
 %             others).
-%   n         the number of parts, a whole number of at least 1.
+%   n         the number of parts, a whole number from 1 to the number of elements (or to
+%             65536 where the elements are fewer).
 %
 %   The elements are taken in order, patch by patch, and cut where the running estimate of
 %   the work reaches a multiple of its total over n: an element costs nqn x nsh^2 (nodes x
@@ -31,8 +32,8 @@
 %   degree differ by at most one element. Where n exceeds the elements, some parts are empty
 %   ('elements', [] over a patch, no patches over a domain): their forms are zero.
 %
-%   Errors (identifier SplitElements:<mnemonic>): usage, partCount (n not a whole number of
-%   at least 1), notStruct, missingField, fieldType (the geometry's, the space's or a patch's
+%   Errors (identifier SplitElements:<mnemonic>): usage, partCount (n not a whole number in
+%   that range), notStruct, missingField, fieldType (the geometry's, the space's or a patch's
 %   knots or order unreadable), unknownOption, optionValue.
 %
 %   Example, the quarter annulus of MeshEval's help refined to 4 x 3 elements, in 3 parts:
@@ -117,6 +118,13 @@ function parts = SplitElements (geometry, n, varargin)
     if (domain), what = sprintf ('patch %d', p); elseif (~isempty (space)), what = 'space'; end
     [counts(p), local] = element_count (fail, spaces{p}, what);
     cost(p) = local ^ 3;
+  end
+
+  % Parts past the elements are empty: some are a convenience (one a worker), millions a fault.
+  limit = max (sum (counts), 65536);
+  if (n > limit)
+    fail ('partCount', ['n must be at most %d parts (the elements, or 65536 where they are ' ...
+                        'fewer); found %g.'], limit, n);
   end
 
   % Element j of the whole (patch by patch) goes to the part where the middle of its work
