@@ -6,9 +6,9 @@
 %
 %   parts is a 1 x n cell; parts{k} is a cell of name, value options that every form (and
 %   MeshEval over a patch) takes after its coefficients, so that the forms of the parts sum to
-%   the form of the whole:
-%     K = 0;
-%     for k = 1:n
+%   the form of the whole (start the sum from a sparse part: 0 + sparse is full):
+%     K = StiffnessMatrix (geometry, c, parts{1}{:});
+%     for k = 2:n
 %       K = K + StiffnessMatrix (geometry, c, parts{k}{:});
 %     end
 %   Each call is independent: hand the parts to other processes or machines (parcellfun,
@@ -43,8 +43,8 @@
 %     space = struct ('knots', {{[0 0 0 1/4 1/2 3/4 1 1 1], [0 0 1/3 2/3 1 1]}}, ...
 %                     'order', [3 2]);
 %     parts = SplitElements (g, 3, 'space', space);
-%     K = 0;
-%     for k = 1:3
+%     K = StiffnessMatrix (g, 1, 'space', space, parts{1}{:});
+%     for k = 2:3
 %       K = K + StiffnessMatrix (g, 1, 'space', space, parts{k}{:});
 %     end
 %     norm (K - StiffnessMatrix (g, 1, 'space', space), 1) / norm (K, 1)
