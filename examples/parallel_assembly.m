@@ -18,7 +18,8 @@
 % then pass their names. Debian's build of the package has no TLS (no
 % parallel_generate_srp_data): without authentication, anyone who reaches ports 12501 and
 % 12502 of a node runs commands there, so only on a network closed to everyone else. Each
-% worker caps its threads at its share of its machine's cores (NURBS_NUM_THREADS).
+% worker caps its threads at its share of its machine's cores (NURBS_NUM_THREADS) in the
+% function it runs.
 %
 % MATLAB (Parallel Computing Toolbox; a cluster profile for machines), the same parts:
 %     pool = gcp ();
@@ -58,42 +59,36 @@ function results = parallel_assembly (n, p, hosts)
   ring = nrbdegelev (ring, p - (ring.order - 1));
   ring = nrbkntins (ring, repmat ({(1:n - 1) / n}, 1, 3));
 
-  % The pool: processes here, or servers elsewhere, each with its share of its cores.
+  % The pool: processes here, or servers elsewhere.
   if (isempty (hosts))
     workers = min (2, nproc ());
+    here = workers;                                  % processes a machine
     where = sprintf ('parcellfun, %d processes', workers);
   else
     connections = pconnect (hosts, struct ('use_tls', false));
-    info = network_get_info (connections);
-    cores = [info(~[info.local_machine]).nproc];
     network_set (connections, 'nlocaljobs', 1);     % one process a node, its cores as threads
     workers = numel (hosts);
-    toolbox = fileparts (which ('StiffnessMatrix'));
-    for k = 1:workers
-      reval (sprintf ('addpath (''%s''); setenv (''NURBS_NUM_THREADS'', ''%d'');', toolbox, ...
-                      cores(k)), connections(k + 1));
-    end
+    here = 1;
+    reval (sprintf ('addpath (''%s'');', fileparts (which ('StiffnessMatrix'))), ...
+           connections(2:end));
     where = sprintf ('netcellfun, %d servers', workers);
   end
   parts = SplitElements (ring, 2 * workers);
-  % A part's matrix comes back as its entries, linear indices and values: the package moves
-  % dense arrays fast and a sparse matrix an entry at a time, some 40 times slower.
+  % Each worker caps its threads at its share of its machine's cores before its calls (the
+  % package keeps its processes from one call to the next, with the environment they started
+  % with: the client's setenv reaches them only before the first call). evalc runs the
+  % statement and returns its (empty) output, so that it fits in an anonymous function.
+  cap = sprintf ('setenv (''NURBS_NUM_THREADS'', num2str (max (1, floor (nproc () / %d))));', ...
+                 here);
+  % A part's matrix comes back as its entries, linear indices and values: the package moved a
+  % sparse matrix 9 times slower than these two dense columns.
   entries = @(A) {find(A), nonzeros(A)};
-  work = @(options) deal (entries (StiffnessMatrix (ring, 1, options{:})), ...
+  work = @(options) deal ({evalc(cap), entries(StiffnessMatrix (ring, 1, options{:}))}{2}, ...
                           LoadVector (ring, f, options{:}));
 
   clock = tic;
   if (isempty (hosts))
-    % parcellfun's processes are fresh Octave sessions with this one's environment and path.
-    saved = getenv ('NURBS_NUM_THREADS');
-    setenv ('NURBS_NUM_THREADS', sprintf ('%d', max (1, floor (nproc () / workers))));
-    try
-      [Es, Fs] = parcellfun (workers, work, parts, 'UniformOutput', false, 'VerboseLevel', 0);
-    catch err
-      setenv ('NURBS_NUM_THREADS', saved);
-      rethrow (err);
-    end
-    setenv ('NURBS_NUM_THREADS', saved);
+    [Es, Fs] = parcellfun (workers, work, parts, 'UniformOutput', false, 'VerboseLevel', 0);
   else
     [Es, Fs] = netcellfun (connections, work, parts, 'UniformOutput', false, 'VerboseLevel', 0);
     sclose (connections);
