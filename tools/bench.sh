@@ -15,7 +15,10 @@
 #      first); and the forms (stiffness, mass, elasticity) against m-code assembly on the twins
 #      and on MeshEval, the host's floor and its triplet route: octave_mesh.txt, octave_forms.txt;
 #   5. in Octave, a domain of 8 patches: its stiffness and load in one call each against the
-#      single-patch calls and the m-code that sums them (octave_multipatch.txt).
+#      single-patch calls and the m-code that sums them (octave_multipatch.txt);
+#   6. in Octave, a large 3-D stiffness matrix in one call on 2 threads against its parts on 2
+#      processes of 1 thread (the parallel package's parcellfun), with the client's summing
+#      (octave_parallel.txt).
 # Results go to build/bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -56,3 +59,5 @@ octave "octave_forms_bench('$PWD/$out/forms.dat', 'full', '$PWD/$out/inprocess_f
   tee "$out/octave_forms.txt"
 echo "== in Octave, a domain of several patches"
 octave "octave_multipatch_bench" | tee "$out/octave_multipatch.txt"
+echo "== in Octave, parts on 2 processes against one call on 2 threads"
+octave "octave_parallel_bench" | tee "$out/octave_parallel.txt"
