@@ -73,43 +73,21 @@ function(nurbs_toolbox_file source destination)
   endif()
 endfunction()
 
-# The Octave-native entry of plug-in `name`: a source that installs it under its name with the
-# help file's text (its first comment block, the comment signs taken off) as its help, and calls
-# the plug-in's mexFunction through Octave's binding. Written at configure time, and only when
-# its text changes.
+# The Octave-native entry of plug-in `name` (packaging/octave/octave_entry.sh, which the Octave
+# package's build runs too): it installs the plug-in under its name with its help file's text as
+# its help. Written at configure time, and only when its text changes.
 function(nurbs_octave_entry name source out)
   get_filename_component(path ${source} ABSOLUTE)
   get_filename_component(dir ${path} DIRECTORY)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dir}/${name}.m)
-  file(STRINGS ${dir}/${name}.m lines)
-  set(doc "")
-  set(started OFF)
-  foreach(line IN LISTS lines)
-    if(line MATCHES "^[ \t]*%(.*)$")
-      set(text "${CMAKE_MATCH_1}")
-      string(REPLACE "\\" "\\\\" text "${text}")
-      string(REPLACE "\"" "\\\"" text "${text}")
-      string(APPEND doc "\"${text}\\n\"\n")
-      set(started ON)
-    elseif(started)
-      break()
-    endif()
-  endforeach()
-  if(doc STREQUAL "")
-    set(doc "\"\"")
-  endif()
+  set(script ${PROJECT_SOURCE_DIR}/packaging/octave/octave_entry.sh)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dir}/${name}.m ${script})
   set(file ${CMAKE_BINARY_DIR}/octave-entries/${name}.cc)
-  file(WRITE ${file}.new "// ${name} as an Octave-native function (made from ${name}.m by the build).
-#include \"octave_binding.h\"
-
-#pragma GCC visibility push(default)  // the installer, which Octave looks up by name
-DEFUN_DLD(${name}, args, nargout,
-${doc})
-{
-  return octave_binding::Enter(\"${name}\", mexFunction, args, nargout);
-}
-#pragma GCC visibility pop
-")
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/octave-entries)
+  execute_process(COMMAND sh ${script} ${name} ${dir}/${name}.m OUTPUT_FILE ${file}.new
+                  RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "cannot write the Octave entry of ${name}")
+  endif()
   configure_file(${file}.new ${file} COPYONLY)
   set(${out} ${file} PARENT_SCOPE)
 endfunction()
