@@ -18,7 +18,10 @@
 #      single-patch calls and the m-code that sums them (octave_multipatch.txt);
 #   6. in Octave, a large 3-D stiffness matrix in one call on 2 threads against its parts on 2
 #      processes of 1 thread (the parallel package's parcellfun), with the client's summing
-#      (octave_parallel.txt).
+#      (octave_parallel.txt);
+#   7. in Octave, the two Octave builds side by side: the Octave-native functions (.oct) against
+#      the MEX files (.mex) on one-point calls, a twin, MeshEval whole and in chunks, a form
+#      (octave_bindings.txt).
 # Results go to build/bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -61,3 +64,5 @@ echo "== in Octave, a domain of several patches"
 octave "octave_multipatch_bench" | tee "$out/octave_multipatch.txt"
 echo "== in Octave, parts on 2 processes against one call on 2 threads"
 octave "octave_parallel_bench" | tee "$out/octave_parallel.txt"
+echo "== in Octave, the Octave-native functions against the MEX files"
+octave "octave_bindings_bench('$PWD/$build/octave-mex')" | tee "$out/octave_bindings.txt"
