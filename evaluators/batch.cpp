@@ -70,6 +70,7 @@ void Share(const Batch& b, const Lanes& lanes, double* rows, std::size_t begin, 
     SpanHint hint{};
     for (int k = 0; k < call.directions; ++k) hint.span[k] = call.axis[k].p;
     for (; end - j >= width; j += width) {
+      if (((j - begin) & 4095) == 0 && Stopping()) return;
       if (b.spans) {
         for (std::size_t l = 0; l < width; ++l) sites[l] = locate(j + l);
       } else {
@@ -82,6 +83,7 @@ void Share(const Batch& b, const Lanes& lanes, double* rows, std::size_t begin, 
     }
   }
   for (; j < end; ++j) {
+    if (((j - begin) & 4095) == 0 && Stopping()) return;
     const Site site = locate(j);
     Point(b, dest, rows, cols, j, site);
     if (b.idx) BasisIndices(call, site, b.idx + j, static_cast<std::ptrdiff_t>(P));

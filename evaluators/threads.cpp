@@ -5,6 +5,7 @@
 #else
 #include <pthread.h>
 #include <sched.h>
+#include <time.h>
 #include <unistd.h>
 #endif
 
@@ -21,12 +22,61 @@ __asm__(".symver pthread_attr_setstacksize,pthread_attr_setstacksize@GLIBC_2.2.5
 
 namespace evaluators {
 
+namespace {
+
+// The interruptible call: the host's poll, the thread that installed it, and whether it stopped.
+Poll g_poll = nullptr;
+std::atomic<bool> g_stopped{false};
+
+#if defined(_WIN32)
+DWORD g_caller = 0;
+bool OnCaller() { return GetCurrentThreadId() == g_caller; }
+void Nap() { Sleep(1); }
+#else
+pthread_t g_caller;
+bool OnCaller() { return pthread_equal(pthread_self(), g_caller) != 0; }
+void Nap() {
+  const timespec ms{0, 1000 * 1000};
+  nanosleep(&ms, nullptr);
+}
+#endif
+
+void Finish(Thread* t) {
+  t->run(t->arg);
+  t->finished.store(true, std::memory_order_release);
+}
+
+}  // namespace
+
+void BeginInterruptible(Poll poll) {
+#if defined(_WIN32)
+  g_caller = GetCurrentThreadId();
+#else
+  g_caller = pthread_self();
+#endif
+  g_stopped.store(false, std::memory_order_relaxed);
+  g_poll = poll;
+}
+
+void EndInterruptible() {
+  g_poll = nullptr;
+  g_stopped.store(false, std::memory_order_relaxed);
+}
+
+bool Stopping() {
+  if (g_stopped.load(std::memory_order_relaxed)) return true;
+  if (g_poll == nullptr || !OnCaller() || !g_poll()) return false;
+  g_stopped.store(true, std::memory_order_relaxed);
+  return true;
+}
+
+bool Interrupted() { return g_stopped.load(std::memory_order_relaxed); }
+
 #if defined(_WIN32)
 
 namespace {
 DWORD WINAPI Trampoline(LPVOID p) {
-  Thread* t = static_cast<Thread*>(p);
-  t->run(t->arg);
+  Finish(static_cast<Thread*>(p));
   return 0;
 }
 }  // namespace
@@ -34,6 +84,7 @@ DWORD WINAPI Trampoline(LPVOID p) {
 bool Start(Thread* t, void (*run)(void*), void* arg, std::size_t stackBytes) {
   t->run = run;
   t->arg = arg;
+  t->finished.store(false, std::memory_order_relaxed);
   t->handle =
       CreateThread(nullptr, stackBytes, Trampoline, t, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   t->started = t->handle != nullptr;
@@ -42,6 +93,12 @@ bool Start(Thread* t, void (*run)(void*), void* arg, std::size_t stackBytes) {
 
 void Join(Thread* t) {
   if (!t->started) return;
+  if (g_poll != nullptr && OnCaller()) {
+    while (!t->finished.load(std::memory_order_acquire)) {
+      Stopping();
+      Nap();
+    }
+  }
   WaitForSingleObject(static_cast<HANDLE>(t->handle), INFINITE);
   CloseHandle(static_cast<HANDLE>(t->handle));
   t->started = false;
@@ -63,8 +120,7 @@ int HardwareThreads() {
 
 namespace {
 void* Trampoline(void* p) {
-  Thread* t = static_cast<Thread*>(p);
-  t->run(t->arg);
+  Finish(static_cast<Thread*>(p));
   return nullptr;
 }
 }  // namespace
@@ -73,6 +129,7 @@ bool Start(Thread* t, void (*run)(void*), void* arg, std::size_t stackBytes) {
   t->run = run;
   t->arg = arg;
   t->started = false;
+  t->finished.store(false, std::memory_order_relaxed);
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0) return false;
   std::size_t size = 0;
@@ -89,6 +146,12 @@ bool Start(Thread* t, void (*run)(void*), void* arg, std::size_t stackBytes) {
 
 void Join(Thread* t) {
   if (!t->started) return;
+  if (g_poll != nullptr && OnCaller()) {
+    while (!t->finished.load(std::memory_order_acquire)) {
+      Stopping();
+      Nap();
+    }
+  }
   pthread_join(reinterpret_cast<pthread_t>(t->handle), nullptr);
   t->started = false;
 }

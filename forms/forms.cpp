@@ -778,6 +778,7 @@ void Work(void* context, int t, std::size_t, std::size_t) {
     const bool vector = IsVector(form.kind);
     const std::size_t run = static_cast<std::size_t>(mesh.space.axis[0].p) + 1;
     for (std::size_t k = 0; k < mesh.count; ++k) {
+      if (evaluators::Stopping()) return;
       const std::size_t element = mesh::ElementAt(mesh, k);
       if (!Touches(mesh, piece.gnum, element, lo, hi)) continue;
       mesh::EvaluateElement(mesh, piece.scratch[t], element, el.fields);

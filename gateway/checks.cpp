@@ -8,6 +8,10 @@
 
 #include "mex_api.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -51,10 +55,23 @@ OrderFault FirstOrderFault(const double* U, int first, int last) {
 }
 
 std::size_t MaxOutputElements() {
-#if defined(NURBS_HOST_OCTAVE)
+#if defined(NURBS_HOST_OCTAVE) || defined(NURBS_HOST_OCT)
   return PTRDIFF_MAX / sizeof(double);
 #else
   return INT_MAX;
+#endif
+}
+
+void AdviseHugePages(void* data, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
+  if (data == nullptr || bytes < 2 * kHuge) return;
+  const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
 #endif
 }
 

@@ -15,6 +15,7 @@
 #include "forms.h"
 #include "gateway.h"
 #include "mesh_gateway.h"
+#include "threads.h"
 
 namespace gateway {
 namespace {
@@ -404,6 +405,7 @@ void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs,
   } else {
     RunPatchForm(call, coefficients, nlhs, plhs, prhs);
   }
+  if (evaluators::Interrupted()) Interrupt();
 }
 
 }  // namespace gateway

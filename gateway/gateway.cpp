@@ -227,7 +227,7 @@ void ReadBatchSpans(const Plugin& who, const char* name, const mxArray* a, const
 
 double* Outputs::Matrix(int slot, size_t rows, size_t cols, Fill fill) {
   if (!Wanted(slot)) return nullptr;
-#if defined(NURBS_HOST_OCTAVE)
+#if defined(NURBS_HOST_OCTAVE) || defined(NURBS_HOST_OCT)
   // Octave zeroes a new matrix, one pass over fresh pages on the calling thread, before the
   // batch's threads write it again.
   const mwSize m = static_cast<mwSize>(rows), n = static_cast<mwSize>(cols);
@@ -237,7 +237,11 @@ double* Outputs::Matrix(int slot, size_t rows, size_t cols, Fill fill) {
   (void)fill;
   plhs_[slot] = mxCreateDoubleMatrix(static_cast<int>(rows), static_cast<int>(cols), mxREAL);
 #endif
-  return mxGetPr(plhs_[slot]);
+  double* data = mxGetPr(plhs_[slot]);
+#if !defined(NURBS_HOST_OCT)  // Octave's own binding advises as it makes them
+  AdviseHugePages(data, rows * cols * sizeof(double));
+#endif
+  return data;
 }
 
 Request Read(const Signature& sig, Form form, int nlhs, int nrhs, const mxArray* prhs[]) {
@@ -374,6 +378,14 @@ void OutOfMemory(const Signature& sig, Form form, size_t bytes) {
   Fail(Plugin{sig, form}, Fault::OutOfMemory,
        "The call needs %zu bytes of scratch memory, which the system could not give.", bytes);
 }
+
+#if !defined(NURBS_HOST_OCT)
+// Nothing installs a poll through the MEX interface, so no call is ever stopped.
+void Interrupt() {
+  mexErrMsgTxt("The call was interrupted.");
+  std::abort();
+}
+#endif
 
 void RunPoint(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   const Plugin who{sig, Form::Point};

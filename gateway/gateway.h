@@ -70,6 +70,11 @@ void RunBatch(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const m
 // the plug-in's own is held: the host leaves by a non-local jump and frees only its arrays.
 [[noreturn]] void OutOfMemory(const Signature& sig, Form form, std::size_t bytes);
 
+// Ends a call that the host's interrupt stopped (evaluators::Interrupted()), once nothing of the
+// plug-in's own is held: the host discards its outputs and goes back to its prompt. Only a host
+// binding that installs a poll (Octave's own) can get here.
+[[noreturn]] void Interrupt();
+
 }  // namespace gateway
 
 #endif  // NURBS_GATEWAY_GATEWAY_H_

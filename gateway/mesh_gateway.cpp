@@ -660,6 +660,7 @@ void RunMeshEval(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   share.memory = &memory;
   evaluators::Shares(nel, memory.threads(), 256 * 1024, RunShare, &share);
   memory.Release();
+  if (evaluators::Interrupted()) Interrupt();
 }
 
 }  // namespace gateway

@@ -1,6 +1,7 @@
 // The batch form apart from the one-point form, so that a one-point plug-in holds no thread code.
 #include "batch.h"
 #include "gateway.h"
+#include "threads.h"
 
 namespace gateway {
 
@@ -28,6 +29,7 @@ void RunBatch(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const m
   if (!evaluators::Run(batch, evaluators::Threads(batch))) {
     OutOfMemory(sig, Form::Batch, evaluators::RowBytes(batch));
   }
+  if (evaluators::Interrupted()) Interrupt();
 }
 
 }  // namespace gateway

@@ -6,6 +6,7 @@
 
 #include "NURBS.h"
 #include "lanes.h"
+#include "threads.h"
 
 namespace mesh {
 namespace {
@@ -771,6 +772,7 @@ Fields Column(const Mesh& mesh, const Fields& base, std::size_t k) {
 void EvaluateElements(const Mesh& mesh, Scratch* scratch, const Fields& base, std::size_t begin,
                       std::size_t end) {
   for (std::size_t k = begin; k < end; ++k) {
+    if (evaluators::Stopping()) return;
     EvaluateElement(mesh, scratch, ElementAt(mesh, k), Column(mesh, base, k));
   }
 }

@@ -1,5 +1,6 @@
-// The host operations the plug-ins call. Built for GNU Octave, this is Octave's own mex.h. Built
-// for MATLAB's binary interface, these are MATLAB's C symbols as a .mexa64/.mexw64 built with the
+// The host operations the plug-ins call. Built for GNU Octave's MEX interface, this is Octave's own
+// mex.h; built as Octave-native functions (.oct), the same operations over Octave's own arrays
+// (gateway/octave_api.h). Built for MATLAB's binary interface, these are MATLAB's C symbols as a .mexa64/.mexw64 built with the
 // 32-bit-dimension ("_700") interface imports them from libmx and libmex; the project's stand-in
 // host implements exactly these.
 #ifndef NURBS_GATEWAY_MEX_API_H_
@@ -7,6 +8,8 @@
 
 #if defined(_WIN32)
 #define NURBS_MEX_EXPORT __declspec(dllexport)
+#elif defined(NURBS_HOST_OCT)
+#define NURBS_MEX_EXPORT  // the entry is the module's own; Octave enters through its installer
 #else
 #define NURBS_MEX_EXPORT __attribute__((visibility("default")))
 #endif
@@ -14,6 +17,33 @@
 #if defined(NURBS_HOST_OCTAVE)
 
 #include <mex.h>
+
+#elif defined(NURBS_HOST_OCT)
+
+#include "octave_api.h"
+
+typedef octave_binding::Array mxArray;
+typedef octave_binding::Index mwIndex;
+typedef octave_binding::Index mwSize;
+using octave_binding::mxCOMPLEX;
+using octave_binding::mxCreateDoubleMatrix;
+using octave_binding::mxCreateDoubleScalar;
+using octave_binding::mxCreateSparse;
+using octave_binding::mxCreateUninitNumericMatrix;
+using octave_binding::mxDOUBLE_CLASS;
+using octave_binding::mexErrMsgIdAndTxt;
+using octave_binding::mexErrMsgTxt;
+using octave_binding::mxGetClassName;
+using octave_binding::mxGetIr;
+using octave_binding::mxGetJc;
+using octave_binding::mxGetM;
+using octave_binding::mxGetN;
+using octave_binding::mxGetNumberOfElements;
+using octave_binding::mxGetPr;
+using octave_binding::mxIsComplex;
+using octave_binding::mxIsDouble;
+using octave_binding::mxIsSparse;
+using octave_binding::mxREAL;
 
 #else
 

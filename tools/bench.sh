@@ -17,7 +17,13 @@
 #      the forms by degree 1 to 8, element by element and by sum factorisation, against their
 #      output's floor, in process and in Octave: inprocess_degree.txt, octave_degree.txt;
 #   5. in Octave, a domain of 8 patches: its stiffness and load in one call each against the
-#      single-patch calls and the m-code that sums them (octave_multipatch.txt).
+#      single-patch calls and the m-code that sums them (octave_multipatch.txt);
+#   6. in Octave, a large 3-D stiffness matrix in one call on 2 threads against its parts on 2
+#      processes of 1 thread (the parallel package's parcellfun), with the client's summing
+#      (octave_parallel.txt);
+#   7. in Octave, the two Octave builds side by side: the Octave-native functions (.oct) against
+#      the MEX files (.mex) on one-point calls, a twin, MeshEval whole and in chunks, a form
+#      (octave_bindings.txt).
 # Results go to build/bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -62,3 +68,7 @@ $build/bench/bench_inprocess --benchmark_filter='^Degree/' --benchmark_min_time=
 octave "octave_degree_bench('$PWD/$out/degree.dat')" | tee "$out/octave_degree.txt"
 echo "== in Octave, a domain of several patches"
 octave "octave_multipatch_bench" | tee "$out/octave_multipatch.txt"
+echo "== in Octave, parts on 2 processes against one call on 2 threads"
+octave "octave_parallel_bench" | tee "$out/octave_parallel.txt"
+echo "== in Octave, the Octave-native functions against the MEX files"
+octave "octave_bindings_bench('$PWD/$build/octave-mex')" | tee "$out/octave_bindings.txt"

@@ -75,7 +75,7 @@ mkdir -p "$pkgdir/inst/private"
 cp $(help_files) $(mfunctions) "$pkgdir/inst/"
 cp $(private_files) "$pkgdir/inst/private/"
 sources "$pkgdir/src"
-cp packaging/octave/Makefile "$pkgdir/src/"
+cp packaging/octave/Makefile packaging/octave/octave_entry.sh "$pkgdir/src/"
 cp LICENSE "$pkgdir/COPYING"
 cp NEWS.md "$pkgdir/NEWS"
 cat > "$pkgdir/DESCRIPTION" <<DESC

@@ -41,6 +41,7 @@ cleanup = onCleanup (@() remove_dir (objdir));
 common = {};
 for d = {'kernel', 'evaluators', 'mesh', 'domain', 'forms', 'gateway'}
   files = dir (fullfile (src, d{1}, '*.cpp'));
+  files = files(! strcmp ({files.name}, 'octave_binding.cpp'));  % Octave-native functions' own
   for k = 1:numel (files)
     source = fullfile (src, d{1}, files(k).name);
     [~, base] = fileparts (files(k).name);

@@ -276,12 +276,15 @@ TEST(CallerStackMesh, EveryCoreKeepsToTheBound) {
   const auto refuse = Control<void (*)(bool)>("nurbs_refuse_allocations");
   ASSERT_NE(refuse, nullptr) << "run with LD_PRELOAD naming the plugin_faults library";
   const long live = standin::LiveArrays();
+  // Under valgrind (NURBS_VALGRIND set), which looks for invalid accesses and leaks rather than
+  // the stack's depth, lower degrees take the same paths in a fraction of its time.
+  const bool valgrind = std::getenv("NURBS_VALGRIND") != nullptr;
   for (const gateway::MeshCall* call : registry::kMeshCalls) {
     const standin::Plugin core(PluginPath(call->core));
     const int outputs = gateway::ListCount(call->outputs);
     for (int d : {2, 3}) {
       const std::string label = std::string(call->core) + " in " + std::to_string(d) + "-D";
-      const int p = d == 2 ? kMaxDegree : 6;
+      const int p = d == 2 ? (valgrind ? 8 : kMaxDegree) : (valgrind ? 3 : 6);
       MeshCase c = AnnulusCase(p, 2, d == 3);
       c.options[1] = c.options[2] = 1;
       const bool face = call->kind == gateway::MeshKind::Fields ||

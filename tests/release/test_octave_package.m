@@ -46,12 +46,12 @@ function t = install_test_uninstall (t, tarball, built, A, B)
   package = list{1}.dir;
   arch = fileparts (which ('RatSurfShapeGrad'));
   t = expect (t, under (arch, B) && strcmp (which ('RatSurfShapeGrad'), ...
-                 fullfile (arch, 'RatSurfShapeGrad.mex')), [label ': plug-ins with the compiled files']);
+                 fullfile (arch, 'RatSurfShapeGrad.oct')), [label ': Octave-native plug-ins with the compiled files']);
   % The compiled functions' help files beside them; in the package's own folder only the
   % m-functions over the cores (which call, not are, compiled functions).
   [~, meshes, mfunctions] = plugin_registry ();
   left = sort ({dir(fullfile (package, '*.m*')).name});
-  t = expect (t, numel (dir (fullfile (arch, '*.m'))) == numel (dir (fullfile (arch, '*.mex'))) ...
+  t = expect (t, numel (dir (fullfile (arch, '*.m'))) == numel (dir (fullfile (arch, '*.oct'))) ...
                  && isequal (left, sort (strcat ([{meshes.name}, mfunctions], '.m'))), ...
               [label ': help files beside them']);
   t = expect (t, numel (MeshEval (annulus_struct ()).jacdet) > 0, [label ': MeshEval runs']);

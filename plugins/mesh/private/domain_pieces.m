@@ -75,6 +75,13 @@ function [args, pieces] = domain_pieces (who, mp, options, flags)
       fail ('optionValue', 'elements must be a 1 x %d cell of each patch''s elements.', mp.npatch);
     end
   end
+  % Nothing chosen (no patches, or faces on none of them): the full-size zero result, as the
+  % first patch with none of its elements, since the core reads at least one piece.
+  if (isempty (patch))
+    patch = 1;
+    side = 0;
+    elements = repmat ({zeros(1, 0)}, 1, mp.npatch);
+  end
 
   args = cell (1, 1 + 16 * numel (patch));
   args{1} = [mp.ndof, patch];

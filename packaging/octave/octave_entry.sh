@@ -1,0 +1,18 @@
+#!/bin/sh
+# octave_entry.sh Name help.m: the source of plug-in Name as an Octave-native function, on
+# standard output. It installs Name with the help file's text as its help (the file's first
+# comment block, each line's comment sign taken off) and enters the plug-in's mexFunction through
+# Octave's binding of the gateway. Used by the CMake build and by the Octave package's Makefile.
+set -eu
+name=$1
+help=$2
+printf '// %s as an Octave-native function (made from %s.m by the build).\n' "$name" "$name"
+printf '#include "octave_binding.h"\n\n'
+printf '#pragma GCC visibility push(default)  // the installer, which Octave looks up by name\n'
+printf 'DEFUN_DLD(%s, args, nargout,\n' "$name"
+awk '/^[ \t]*%/ { started = 1; sub(/^[ \t]*%/, ""); gsub(/\\/, "\\\\"); gsub(/"/, "\\\"");
+                  printf "\"%s\\n\"\n", $0; next }
+     started { exit }
+     END { if (!started) print "\"\"" }' "$help"
+printf ')\n{\n  return octave_binding::Enter("%s", mexFunction, args, nargout);\n}\n' "$name"
+printf '#pragma GCC visibility pop\n'
