@@ -348,6 +348,7 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
   const double* sw = mesh.space.weights;
   const double* gw = mesh.geometry.weights;
   for (std::size_t x = begin; x < end; ++x) {
+    if (evaluators::Stopping()) return;
     const int e[3] = {static_cast<int>(x % nel0), static_cast<int>(x / nel0 % nel1),
                       job.elo + static_cast<int>(x / (nel0 * nel1))};
     // The geometry's control points, w P and w.
@@ -628,6 +629,7 @@ void FirstShare(void* context, int t, std::size_t begin, std::size_t end) {
   double* F = job.work + static_cast<std::size_t>(t) * plan.perThread;
   double* Y = F + (plan.direct ? 0 : Round(b.terms * S2 * plan.rows * Q0));
   for (std::size_t tile = begin; tile < end; ++tile) {
+    if (evaluators::Stopping()) return;
     const std::size_t q1a = tile * plan.rows, q1b = std::min(Q1, q1a + plan.rows);
     const std::size_t r0 = q1a * Q0, len = (q1b - q1a) * Q0;
     if (!plan.direct) {
@@ -714,6 +716,7 @@ void SecondShare(void* context, int t, std::size_t begin, std::size_t end) {
   double* X2 = Y1 + Round(st[1].out * P1 * most * Q0);
   double* Y2 = X2 + Round(st[1].out * Q0 * most * P1);
   for (std::size_t chunk = begin; chunk < end; ++chunk) {
+    if (evaluators::Stopping()) return;
     const std::size_t p2a = chunk * c, p2b = std::min(P2, p2a + c);
     const std::size_t len1 = (p2b - p2a) * Q0, len2 = (p2b - p2a) * P1;
     std::memset(Y1, 0, st[1].out * P1 * len1 * sizeof(double));
@@ -765,6 +768,7 @@ void MirrorShare(void* context, int, std::size_t begin, std::size_t end) {
     }
   };
   for (std::size_t col = begin; col < end; ++col) {
+    if (((col - begin) & 1023) == 0 && evaluators::Stopping()) return;
     const std::size_t cb = col / ndof, J = col % ndof;
     int b[3];
     Split(J, b);
@@ -975,7 +979,10 @@ const char* MethodFromEnvironment() {
 }  // namespace
 
 bool SumFactorisable(const Form& form, const Mesh& mesh) {
+  // Every element: no list, and as many evaluated as the mesh has (an empty list may come as no
+  // list with a count of 0).
   if (mesh.side != 0 || mesh.elements != nullptr) return false;
+  if (mesh.count != mesh::MeshElements(mesh)) return false;
   if (mesh.d < 2 || mesh.d != mesh.rdim) return false;
   switch (form.kind) {
     case Kind::Stiffness:
@@ -1089,13 +1096,15 @@ bool AssembleSumFactorised(const Form& form, const Mesh& mesh, int threads, cons
         PointsShare);
     const std::size_t c = std::max<std::size_t>(1, std::min(plan.c, (job.P2 + 15) / 16));
     job.c = c;
-    for (int b = 0; b < plan.blocks; ++b) {
+    for (int b = 0; b < plan.blocks && !evaluators::Stopping(); ++b) {
       job.b = b;
       run((d[1].Q + plan.rows - 1) / plan.rows, FirstShare);
       run((job.P2 + c - 1) / c, SecondShare<Index>);
     }
+    // A stopped call's result is discarded by its caller: nothing more to sum.
+    if (evaluators::Stopping()) break;
   }
-  if (plan.symmetric) {
+  if (plan.symmetric && !evaluators::Stopping()) {
     const std::size_t columns = ndof * static_cast<std::size_t>(Components(form, mesh));
     run(columns, MirrorShare<Index>);
   }
