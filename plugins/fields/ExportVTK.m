@@ -226,13 +226,13 @@ function write_grid (file, piece, fail)
                      '  <StructuredGrid WholeExtent="%s">\n    <Piece Extent="%s">\n' ...
                      '      <PointData>\n'], extent, extent);
   offset = 0;
-  for a = 1:rows (arrays)
-    if (a == rows (arrays))
+  for a = 1:size (arrays, 1)
+    if (a == size (arrays, 1))
       header = [header '      </PointData>\n      <Points>\n'];
     end
     header = [header, sprintf(['        <DataArray type="Float64" Name="%s" ' ...
                                'NumberOfComponents="%d" format="appended" offset="%d"/>\n'], ...
-                              arrays{a, 1}, rows (arrays{a, 2}), offset)];
+                              arrays{a, 1}, size(arrays{a, 2}, 1), offset)];
     offset = offset + 8 + 8 * numel (arrays{a, 2});
   end
   header = [header '      </Points>\n    </Piece>\n  </StructuredGrid>\n' ...
@@ -242,7 +242,7 @@ function write_grid (file, piece, fail)
     fail ('fileOpen', 'cannot open ''%s'' for writing.', file);
   end
   ok = fwrite (fid, sprintf (header), 'char') > 0;
-  for a = 1:rows (arrays)
+  for a = 1:size (arrays, 1)
     ok = ok && fwrite (fid, 8 * numel (arrays{a, 2}), 'uint64') == 1;
     ok = ok && fwrite (fid, arrays{a, 2}, 'double') == numel (arrays{a, 2});
   end

@@ -188,18 +188,29 @@ function [u, gradu, x, hessu] = FieldEval (geometry, coefs, points, varargin)
   iso = isempty (opt.space);
   Cg = reshape (geometry.coefs, 4, []);
   Cg = (Cg(1:rdim, :) ./ Cg(4, :))';
-  [B, idx] = basis_at (xi, sorder, sknots, space_weights (opt.space, geometry, iso), opt.hessian);
+  % Each call's rows are contracted and dropped before the next call makes its own.
+  if (nargout < 2)
+    % The values alone: no geometry.
+    [B, idx] = basis_at (xi, sorder, sknots, space_weights (opt.space, geometry, iso), false);
+    v = contract (B(1), idx, C);
+    u = shaped (v{1}.', ncomp, grid);
+    return;
+  end
   if (iso)
+    [B, idx] = basis_at (xi, sorder, sknots, space_weights ([], geometry, true), opt.hessian);
     v = contract (B, idx, [Cg, C]);
+    clear B idx;
     vx = cellfun (@(a) a(:, 1:rdim), v, 'UniformOutput', false);
     vu = cellfun (@(a) a(:, rdim + 1:end), v, 'UniformOutput', false);
   else
-    vu = contract (B, idx, C);
-    clear B idx;
     [B, idx] = basis_at (xi, gorder, gknots, space_weights ([], geometry, true), opt.hessian);
     vx = contract (B, idx, Cg);
+    clear B idx;
+    [B, idx] = basis_at (xi, sorder, sknots, space_weights (opt.space, geometry, false), ...
+                         opt.hessian);
+    vu = contract (B, idx, C);
+    clear B idx;
   end
-  clear B idx;
 
   % Physical gradients: grad u = grad_xi u K, K = J^-1 (rdim = d) or (J'J)^-1 J'.
   J = cat (3, vx{2:d + 1});                          % P x rdim x d
@@ -239,13 +250,16 @@ function [u, gradu, x, hessu] = FieldEval (geometry, coefs, points, varargin)
     end
     hessu = permute (H, [2 3 4 1]);
   end
+  u = shaped (u, ncomp, grid);
+  gradu = shaped (gradu, [ncomp, rdim], grid);
+  x = shaped (x, rdim, grid);
+  if (opt.hessian), hessu = shaped (hessu, [ncomp, rdim, rdim], grid); end
+end
+
+% An output of leading dimensions lead at every point, shaped by the grid where there is one.
+function a = shaped (a, lead, grid)
   if (~isempty (grid))
-    shape = [grid, 1];
-    if (d > 1), shape = grid; end
-    u = reshape (u, [ncomp, shape]);
-    gradu = reshape (gradu, [ncomp, rdim, shape]);
-    x = reshape (x, [rdim, shape]);
-    if (opt.hessian), hessu = reshape (hessu, [ncomp, rdim, rdim, shape]); end
+    a = reshape (a, [lead, grid, 1]);
   end
 end
 
@@ -290,17 +304,25 @@ function [B, idx] = basis_at (xi, order, knots, w, hessian)
   [B{:}, idx] = twins{d} (args{:});
 end
 
-% sum_e B{b}(:, e) .* C(idx(:, e), :) for every b: a column of functions at a time, so that the
-% temporaries are P x columns rather than P x functions.
+% sum_e B{b}(:, e) .* C(idx(:, e), :) for every b, one column of C at a time: operations on
+% P x 1 columns alone, which Octave runs several times faster than the broadcasting ones of
+% P x n, and no temporaries of P x functions.
 function v = contract (B, idx, C)
-  v = cell (size (B));
-  for b = 1:numel (B)
-    acc = zeros (size (idx, 1), size (C, 2));
-    for e = 1:size (idx, 2)
-      acc = acc + B{b}(:, e) .* C(idx(:, e), :);
+  P = size (idx, 1);
+  acc = repmat ({zeros(P, 1)}, numel (B), size (C, 2));
+  Be = cell (1, numel (B));
+  for e = 1:size (idx, 2)
+    ie = idx(:, e);
+    for b = 1:numel (B), Be{b} = B{b}(:, e); end
+    for j = 1:size (C, 2)
+      g = C(ie, j);
+      for b = 1:numel (B)
+        acc{b, j} = acc{b, j} + Be{b} .* g;
+      end
     end
-    v{b} = acc;
   end
+  v = cell (1, numel (B));
+  for b = 1:numel (B), v{b} = [acc{b, :}]; end
 end
 
 % The (a, b) of each second-derivative output of the Hessian twins.
