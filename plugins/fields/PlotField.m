@@ -16,6 +16,9 @@
 %   Options (name, value pairs; names in any case; given twice, the last wins):
 %     'component'     for a vector field, the component to colour by (default 0: the
 %                     magnitude)
+%     'value'         a handle f(u, gradu, x) of FieldEval's outputs at P points (ncomp x P,
+%                     ncomp x rdim x P, rdim x P) returning P values to colour by instead: a
+%                     stress, a flux, an error
 %     'deform'        scale s: for a vector field of as many components as physical
 %                     coordinates, draw the deformed shape x + s u (default 0: undeformed)
 %     'subdivisions'  intervals an element edge, as ExportVTK's (default as there)
@@ -39,7 +42,7 @@ function h = PlotField (geometry, coefs, varargin)
   if (nargin < 2)
     fail ('usage', 'usage: h = PlotField (geometry_or_mp, coefs, Name, Value, ...)');
   end
-  component = 0; deform = 0; subdivisions = []; space = {};
+  component = 0; deform = 0; subdivisions = []; space = {}; value = [];
   if (mod (numel (varargin), 2) ~= 0)
     fail ('unknownOption', 'options must come in name, value pairs; found %d arguments.', ...
           numel (varargin));
@@ -53,6 +56,11 @@ function h = PlotField (geometry, coefs, varargin)
           fail ('optionValue', 'component must be a component''s index, or 0 for the magnitude.');
         end
         component = double (v);
+      case 'value'
+        if (~isa (v, 'function_handle'))
+          fail ('optionValue', 'value must be a function handle f(u, gradu, x).');
+        end
+        value = v;
       case 'deform'
         if (~isnumeric (v) || ~isscalar (v) || ~isreal (v) || ~isfinite (v))
           fail ('optionValue', 'deform must be a finite scale.');
@@ -67,7 +75,8 @@ function h = PlotField (geometry, coefs, varargin)
       case 'space'
         space = {'space', v};
       otherwise
-        fail ('unknownOption', 'option %d must be one of component, deform, subdivisions, space.', ...
+        fail ('unknownOption', ['option %d must be one of component, value, deform, ' ...
+                                  'subdivisions, space.'], ...
               (k + 1) / 2);
     end
   end
@@ -102,10 +111,10 @@ function h = PlotField (geometry, coefs, varargin)
         k = ceil (side / 2);
         face = grid;
         face{k} = grid{k}(1 + (numel (grid{k}) - 1) * (mod (side, 2) == 0));
-        pieces{end + 1} = evaluate (target, coefs, face, at, component, deform, fail);
+        pieces{end + 1} = evaluate (target, coefs, face, at, component, value, deform, fail);
       end
     else
-      pieces{end + 1} = evaluate (target, coefs, grid, at, component, deform, fail);
+      pieces{end + 1} = evaluate (target, coefs, grid, at, component, value, deform, fail);
     end
   end
 
@@ -137,9 +146,17 @@ function h = PlotField (geometry, coefs, varargin)
 end
 
 % The points and colours of a grid of one patch (or face: one coordinate fixed), as 2-D arrays.
-function p = evaluate (target, coefs, grid, at, component, deform, fail)
-  [u, ~, x] = FieldEval (target, coefs, grid, at{:});
+function p = evaluate (target, coefs, grid, at, component, value, deform, fail)
+  [u, gradu, x] = FieldEval (target, coefs, grid, at{:});
   ncomp = size (u, 1); rdim = size (x, 1);
+  N = prod (cellfun (@numel, grid));
+  if (~isempty (value))
+    c = value (reshape (u, ncomp, N), reshape (gradu, ncomp, rdim, N), reshape (x, rdim, N));
+    if (~isnumeric (c) || ~isreal (c) || numel (c) ~= N)
+      fail ('optionValue', 'value must return one real value a point (%d); found %d.', N, ...
+            numel (c));
+    end
+  end
   shape = cellfun (@numel, grid);
   shape = shape(shape > 1 | numel (grid) == 1);
   if (numel (shape) == 1), shape(2) = 1; end
@@ -155,7 +172,9 @@ function p = evaluate (target, coefs, grid, at, component, deform, fail)
     end
     x = x + deform * u;
   end
-  if (component > 0)
+  if (~isempty (value))
+    % c as the handle gave it
+  elseif (component > 0)
     c = u(component, :, :);
   elseif (ncomp == 1)
     c = u;
