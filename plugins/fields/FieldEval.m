@@ -198,10 +198,8 @@ function [u, gradu, x, hessu] = FieldEval (geometry, coefs, points, varargin)
   end
   if (iso)
     [B, idx] = basis_at (xi, sorder, sknots, space_weights ([], geometry, true), opt.hessian);
-    v = contract (B, idx, [Cg, C]);
+    [vx, vu] = contract (B, idx, [Cg, C], rdim);
     clear B idx;
-    vx = cellfun (@(a) a(:, 1:rdim), v, 'UniformOutput', false);
-    vu = cellfun (@(a) a(:, rdim + 1:end), v, 'UniformOutput', false);
   else
     [B, idx] = basis_at (xi, gorder, gknots, space_weights ([], geometry, true), opt.hessian);
     vx = contract (B, idx, Cg);
@@ -307,7 +305,8 @@ end
 % sum_e B{b}(:, e) .* C(idx(:, e), :) for every b, one column of C at a time: operations on
 % P x 1 columns alone, which Octave runs several times faster than the broadcasting ones of
 % P x n, and no temporaries of P x functions.
-function v = contract (B, idx, C)
+% With `first`, v{b} holds the first columns' sums and w{b} the others'.
+function [v, w] = contract (B, idx, C, first)
   P = size (idx, 1);
   acc = repmat ({zeros(P, 1)}, numel (B), size (C, 2));
   Be = cell (1, numel (B));
@@ -321,8 +320,12 @@ function v = contract (B, idx, C)
       end
     end
   end
-  v = cell (1, numel (B));
-  for b = 1:numel (B), v{b} = [acc{b, :}]; end
+  if (nargin < 4), first = size (C, 2); end
+  v = cell (1, numel (B)); w = v;
+  for b = 1:numel (B)
+    v{b} = [acc{b, 1:first}];
+    w{b} = [acc{b, first + 1:end}];
+  end
 end
 
 % The (a, b) of each second-derivative output of the Hessian twins.
