@@ -283,13 +283,26 @@ function w = space_weights (space, geometry, iso)
 end
 
 % The twin's rows at the points: B = {R, dR/dxi_k (k = 1..d), second derivatives in the twin's
-% order}, each P x nen, and idx the functions' positions.
+% order}, each P x nen, and idx the functions' positions. The twins read first (second)
+% derivatives from at least 2 (3) functions a direction; a direction with fewer gets p + 1 or
+% more knots below its first, whose functions vanish on the domain: the others keep their knots,
+% and so their values bit for bit, and FindSpan still puts the domain's first point in the first
+% non-empty span. idx is mapped back to the unpadded functions.
 function [B, idx] = basis_at (xi, order, knots, w, hessian)
   d = numel (order);
   p = order - 1;
   n = cellfun (@numel, knots) - order;
   if (isempty (w)), w = ones (prod (n), 1); end
   w = reshape (w, [n, 1]);
+  least = 2 + hessian;
+  shift = zeros (1, d);
+  for k = find (n < least)
+    shift(k) = max (p(k) + 1, least - n(k));
+    a = knots{k}(1);
+    knots{k} = [a - (knots{k}(end) - a) * (shift(k):-1:1), knots{k}];
+    grid = size (w); grid(end + 1:d) = 1; grid(k) = shift(k);
+    w = cat (k, ones (grid), w);
+  end
   if (hessian)
     nout = 1 + d + d * (d + 1) / 2;
     twins = {@RatCurveShapeHessBatch, @RatSurfShapeHessBatch, @RatVolShapeHessBatch};
@@ -299,7 +312,20 @@ function [B, idx] = basis_at (xi, order, knots, w, hessian)
   end
   B = cell (1, nout);
   args = [{xi}, num2cell(p), knots, {w}];
-  [B{:}, idx] = twins{d} (args{:});
+  try
+    [B{:}, idx] = twins{d} (args{:});
+  catch err
+    % The twin's own faults (too many points, no memory) under this call's name.
+    id = regexprep (err.identifier, '^\w+Batch:', 'FieldEval:');
+    error (struct ('identifier', id, 'message', ...
+                   regexprep (err.message, '^\w+Batch:', 'FieldEval:'), 'stack', err.stack));
+  end
+  if (any (shift))
+    sub = cell (1, max (d, 2));
+    [sub{:}] = ind2sub ([n + shift, 1], idx);
+    for k = 1:d, sub{k} = sub{k} - shift(k); end
+    idx = sub2ind ([n, 1], sub{:});
+  end
 end
 
 % sum_e B{b}(:, e) .* C(idx(:, e), :) for every b, one column of C at a time: operations on
