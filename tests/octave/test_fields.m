@@ -197,6 +197,23 @@ for geo = {fine, vol, ring, line}
   t = expect (t, worst < 1e-6 && relative_error (hess, permute (hess, [1 3 2 4])) < 1e-12, ...
               sprintf ('%d-D Hessian against differences of the gradient, symmetric', d));
 end
+% Values, gradients and Hessians at MeshEval's nodes against its shape functions' (a native
+% code of its own): plane, volume, and the cylinder's surface Hessian.
+for geo = {fine, vol, cyl}
+  g = geo{1};
+  m = MeshEval (g, 'hessian', true, 'quadrature', 2, 'elements', 1:3);
+  cf = rand (prod (g.number), 1);
+  C = reshape (cf(m.connectivity), 1, m.nsh_max, m.nel);
+  ue = sum (reshape (m.shape_functions, m.nqn, m.nsh_max, m.nel) .* C, 2);
+  ge = sum (m.shape_function_gradients .* reshape (C, 1, 1, m.nsh_max, m.nel), 3);
+  he = sum (m.shape_function_hessians .* reshape (C, 1, 1, 1, m.nsh_max, m.nel), 4);
+  [u, gradu, ~, hess] = FieldEval (g, cf, reshape (m.quad_nodes, m.ndim, []), 'hessian', true);
+  r = m.rdim;
+  t = expect (t, relative_error (u, ue(:)') < 1e-13 && ...
+              relative_error (gradu(:), ge(:)) < 1e-12 && relative_error (hess(:), he(:)) < 1e-10, ...
+              sprintf ('%d-D in %d-D: values, gradients, Hessians as MeshEval''s', m.ndim, r));
+end
+
 % The annulus has 2 functions across, fewer than the Hessian twin reads: its knots are padded.
 cr = rand (6, 1);
 [u1, g1] = FieldEval (ring, cr, xi);
@@ -351,6 +368,10 @@ png = fullfile (folder, 'field.png');
 print (fig, '-dpngcairo', png);
 info = dir (png);
 t = expect (t, numel (info) == 1 && info.bytes > 1000, 'printed to a PNG');
+clf (fig);
+h = PlotField (vmp, Xg(:), 'component', 3, 'subdivisions', 1);
+t = expect (t, numel (h) == numel (vmp.boundaries) + 1 && numel (vmp.boundaries) == 10, ...
+            'a 3-D domain: its ten boundary faces');
 clf (fig);
 h = PlotField (curve, cc);
 t = expect (t, numel (h) == 2, 'a curve as a coloured line');
