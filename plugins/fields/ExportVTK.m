@@ -121,19 +121,18 @@ function files = ExportVTK (filename, geometry, fields, varargin)
       FieldEval (target, 0, 0, at{:});
     end
     grid = grid_of (g, s, subdivisions, fail);
-    ndof = prod (cellfun (@numel, knots_of (s)) - double (s.order(:)'));
-    if (domain), ndof = geometry.ndof; end
-    [~, ~, x] = call (@() FieldEval (target, zeros (ndof, 1), grid, at{:}), '', who);
+    if (isempty (names))
+      % The geometry alone, through a zero field.
+      ndof = prod (cellfun (@numel, knots_of (s)) - double (s.order(:)'));
+      if (domain), ndof = geometry.ndof; end
+      [~, ~, x] = call (@() FieldEval (target, zeros (ndof, 1), grid, at{:}), '', who);
+    end
     N = prod (cellfun (@numel, grid));
-    rdim = size (x, 1);
     data = {};
     for f = 1:numel (names)
       c = fields.(names{f});
-      if (gradient)
-        [u, du] = call (@() FieldEval (target, c, grid, at{:}), names{f}, who);
-      else
-        u = call (@() FieldEval (target, c, grid, at{:}), names{f}, who);
-      end
+      [u, du, x] = call (@() FieldEval (target, c, grid, at{:}), names{f}, who);
+      rdim = size (x, 1);
       ncomp = size (u, 1);
       u = reshape (u, ncomp, N);
       if (ncomp == 2), u(3, :) = 0; end
@@ -145,7 +144,7 @@ function files = ExportVTK (filename, geometry, fields, varargin)
         data(end + 1, :) = {[names{f} '_gradient'], reshape(permute(du, [2 1 3]), [], N)};
       end
     end
-    x = reshape (x, rdim, N);
+    x = reshape (x, [], N);
     x(end + 1:3, :) = 0;
     pieces{i} = struct ('extent', cellfun (@numel, grid), 'points', x, 'data', {data});
   end
