@@ -95,6 +95,9 @@ function files = ExportVTK (filename, geometry, fields, varargin)
            isfield (geometry, 'npatch');
   if (domain)
     npatch = geometry.npatch;
+    if (~isempty (space))
+      fail ('optionValue', 'space is the domain''s own over a domain (Multipatch).');
+    end
   else
     npatch = 1;
   end

@@ -158,10 +158,10 @@ function [u, gradu, x, hessu] = FieldEval (geometry, coefs, points, varargin)
       fail ('pointsShape', 'points must be a 1 x %d cell of vectors of coordinates.', d);
     end
     grid = cellfun (@numel, points(:)');
-    axes = cell (1, d);
-    [axes{:}] = ndgrid (points{:});
+    coords = cell (1, d);
+    [coords{:}] = ndgrid (points{:});
     xi = zeros (d, prod (grid));
-    for k = 1:d, xi(k, :) = axes{k}(:)'; end
+    for k = 1:d, xi(k, :) = coords{k}(:)'; end
   else
     if (~isnumeric (points) || ~isreal (points) || issparse (points) || ndims (points) > 2)
       fail ('pointsShape', 'points must be a real %d x P matrix or a cell of vectors.', d);

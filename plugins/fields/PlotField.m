@@ -85,6 +85,9 @@ function h = PlotField (geometry, coefs, varargin)
            isfield (geometry, 'npatch');
   if (domain)
     npatch = geometry.npatch;
+    if (~isempty (space))
+      fail ('optionValue', 'space is the domain''s own over a domain (Multipatch).');
+    end
   else
     npatch = 1;
   end

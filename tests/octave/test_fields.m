@@ -353,6 +353,8 @@ after = dir (folder);
 t = expect (t, isequal (sort ({after.name}), sort ([{before.name}, {'taken.vtm'}])), ...
             'failed calls leave no file behind');
 t = expect_error (t, @() ExportVTK (3, ring, struct ()), 'ExportVTK:fileName', 'a numeric name');
+t = expect_error (t, @() ExportVTK ('x', mp, struct (), 'space', fine), 'ExportVTK:optionValue', ...
+                  'a space over a domain');
 t = expect_error (t, @() ExportVTK ('x', ring, {c}), 'ExportVTK:fieldsType', 'fields a cell');
 
 % --- PlotField without a display ---------------------------------------------------------------
