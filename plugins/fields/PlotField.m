@@ -122,18 +122,18 @@ function h = PlotField (geometry, coefs, varargin)
   end
 
   held = ishold ();
-  h = zeros (1, numel (pieces));
+  h = [];                                 % numbers in Octave, graphics objects in MATLAB
   for k = 1:numel (pieces)
     p = pieces{k};
     X = p.x;
     X(end + 1:3, :, :) = 0;
     if (size (p.c, 1) == 1 || size (p.c, 2) == 1)
       % A curve: a coloured line, as a degenerate surface.
-      h(k) = surface ([X(1, :); X(1, :)], [X(2, :); X(2, :)], [X(3, :); X(3, :)], ...
+      h(end + 1) = surface ([X(1, :); X(1, :)], [X(2, :); X(2, :)], [X(3, :); X(3, :)], ...
                       [p.c(:)'; p.c(:)'], 'FaceColor', 'none', 'EdgeColor', 'interp', ...
                       'LineWidth', 2);
     else
-      h(k) = surface (squeeze (X(1, :, :)), squeeze (X(2, :, :)), squeeze (X(3, :, :)), p.c, ...
+      h(end + 1) = surface (squeeze (X(1, :, :)), squeeze (X(2, :, :)), squeeze (X(3, :, :)), p.c, ...
                       'EdgeColor', 'none', 'FaceColor', 'interp');
     end
     hold on;
