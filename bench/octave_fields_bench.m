@@ -8,8 +8,9 @@
 % in that space at P random points. Isoparametric: FieldEval's one twin call
 % (RatSurfShapeGradBatch) gives the field and the geometry; on the coarse geometry (degree 2 x 1,
 % one element) with the refined space as 'space', a second, cheaper call gives the geometry.
-% "twin alone" is RatSurfShapeGradBatch on the cubic space at those points. ExportVTK writes the patch at 4 subdivisions with the field and
-% its gradient; "fwrite" writes a file of as many bytes in the same number of fwrite calls.
+% "twin alone" is RatSurfShapeGradBatch on the cubic space at those points. ExportVTK writes the
+% patch at 4 subdivisions with the field and its gradient; "fwrite" writes a file of as many
+% bytes in the same number of fwrite calls.
 function octave_fields_bench (mode)
   if (nargin < 1), mode = 'full'; end
   pkg load nurbs

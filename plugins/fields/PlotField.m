@@ -133,8 +133,8 @@ function h = PlotField (geometry, coefs, varargin)
                       [p.c(:)'; p.c(:)'], 'FaceColor', 'none', 'EdgeColor', 'interp', ...
                       'LineWidth', 2);
     else
-      h(end + 1) = surface (squeeze (X(1, :, :)), squeeze (X(2, :, :)), squeeze (X(3, :, :)), p.c, ...
-                      'EdgeColor', 'none', 'FaceColor', 'interp');
+      h(end + 1) = surface (squeeze (X(1, :, :)), squeeze (X(2, :, :)), squeeze (X(3, :, :)), ...
+                            p.c, 'EdgeColor', 'none', 'FaceColor', 'interp');
     end
     hold on;
   end

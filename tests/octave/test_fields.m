@@ -135,8 +135,9 @@ t = expect (t, isequal (size (ug), [1 4 3]) && isequal (size (gg), [1 2 4 3]) &&
 % The coordinates as a field: x itself, the identity as gradient, no Hessian.
 X = reshape (fine.coefs(1:2, :) ./ fine.coefs(4, :), 2, [])';
 [u, gradu, x, hess] = FieldEval (fine, X(:), xi, 'hessian', true);
-t = expect (t, relative_error (u, x) < 1e-14 && relative_error (gradu, repmat (eye (2), 1, 1, 44)) ...
-            < 1e-13 && max (abs (hess(:))) < 1e-11, 'coordinates reproduce x, identity gradient');
+t = expect (t, relative_error (u, x) < 1e-14 && ...
+            relative_error (gradu, repmat (eye (2), 1, 1, 44)) < 1e-13 && ...
+            max (abs (hess(:))) < 1e-11, 'coordinates reproduce x, identity gradient');
 
 % 3-D: the annulus extruded, cubic in every direction, a vector field of 3 components.
 vol = nrbkntins (nrbdegelev (nrbextrude (ring, [0 0.5 2]), [1 2 2]), {0.4, 0.5, [0.3 0.6]});
@@ -160,7 +161,8 @@ cs = rand (prod (cyl.number), 1);
 [ur, gr, xr] = oracle (cyl, cyl, cs, xi, 3);
 t = expect (t, relative_error (u, ur) < tol && relative_error (gradu, gr) < tol && ...
             relative_error (x, xr) < tol, 'surface in 3-D');
-t = expect (t, max (abs (sum (gradu .* reshape ([x(1:2, :); zeros(1, 44)], 1, 3, 44), 2))) < 1e-12, ...
+radial = reshape ([x(1:2, :); zeros(1, 44)], 1, 3, 44);
+t = expect (t, max (abs (sum (gradu .* radial, 2))) < 1e-12, ...
             'a surface gradient is tangential');
 curve = nrbkntins (nrbdegelev (arc, 1), [0.2 0.6]);
 cc = rand (curve.number, 1);
@@ -210,7 +212,8 @@ for geo = {fine, vol, cyl}
   [u, gradu, ~, hess] = FieldEval (g, cf, reshape (m.quad_nodes, m.ndim, []), 'hessian', true);
   r = m.rdim;
   t = expect (t, relative_error (u, ue(:)') < 1e-13 && ...
-              relative_error (gradu(:), ge(:)) < 1e-12 && relative_error (hess(:), he(:)) < 1e-10, ...
+              relative_error (gradu(:), ge(:)) < 1e-12 && ...
+              relative_error (hess(:), he(:)) < 1e-10, ...
               sprintf ('%d-D in %d-D: values, gradients, Hessians as MeshEval''s', m.ndim, r));
 end
 
@@ -227,7 +230,8 @@ sq = nrbdegelev (nrbmak (cat (1, permute (cat (3, [0 2; 1 3.5], [0 0.5; 1.5 2.2]
                               zeros (1, 2, 2), ones (1, 2, 2)), {[0 0 1 1], [0 0 1 1]}), [1 1]);
 sq = nrbkntins (sq, {0.5, 0.5});
 pts = rand (2, 200);
-[R, ~, ~, idx] = RatSurfShapeGradBatch (pts, 2, 2, sq.knots{:}, reshape (sq.coefs(4, :), sq.number));
+[R, ~, ~, idx] = RatSurfShapeGradBatch (pts, 2, 2, sq.knots{:}, ...
+                                        reshape (sq.coefs(4, :), sq.number));
 M = zeros (200, prod (sq.number));
 for j = 1:200, M(j, idx(j, :)) = R(j, :); end
 p = nrbeval (sq, pts);
@@ -250,7 +254,8 @@ cg(mp.gnum{2}) = cb(:);
 eta = rand (1, 6);
 u1 = FieldEval (mp, cg, [ones(1, 6); eta], 'patch', 1);
 u2 = FieldEval (mp, cg, [zeros(1, 6); eta], 'patch', 2);
-t = expect (t, relative_error (u1, u2) < 1e-12, 'a domain field is continuous across the interface');
+t = expect (t, relative_error (u1, u2) < 1e-12, ...
+            'a domain field is continuous across the interface');
 xi2 = rand (2, 6);
 [u2, g2] = FieldEval (mp, cg, xi2, 'patch', 2);
 [uw, gw] = FieldEval (fine, c, [0.5 + 0.5 * xi2(1, :); xi2(2, :)]);
@@ -258,26 +263,33 @@ t = expect (t, relative_error (u2, uw) < 1e-13 && relative_error (g2, gw) < 1e-1
             'a patch of the domain gives the unsplit field');
 
 % --- Faults --------------------------------------------------------------------------------------
-t = expect_error (t, @() FieldEval (fine, c(1:end - 1), xi), 'FieldEval:coefsLength', 'short coefs');
+t = expect_error (t, @() FieldEval (fine, c(1:end - 1), xi), 'FieldEval:coefsLength', ...
+                  'short coefs');
 t = expect_error (t, @() FieldEval (fine, c2, xi, 'components', 3), 'FieldEval:coefsLength', ...
                   'components not matching');
 t = expect_error (t, @() FieldEval (fine, c, [0.5; 1.5]), 'FieldEval:pointsOutOfRange', ...
                   'a point outside the domain');
-t = expect_error (t, @() FieldEval (fine, c, [NaN; 0.5]), 'FieldEval:pointsOutOfRange', 'a NaN point');
-t = expect_error (t, @() FieldEval (fine, c, rand (3, 2)), 'FieldEval:pointsShape', '3 x P on a surface');
-t = expect_error (t, @() FieldEval (fine, c, {0.5}), 'FieldEval:pointsShape', 'a grid of 1 direction');
+t = expect_error (t, @() FieldEval (fine, c, [NaN; 0.5]), 'FieldEval:pointsOutOfRange', ...
+                  'a NaN point');
+t = expect_error (t, @() FieldEval (fine, c, rand (3, 2)), 'FieldEval:pointsShape', ...
+                  '3 x P on a surface');
+t = expect_error (t, @() FieldEval (fine, c, {0.5}), 'FieldEval:pointsShape', ...
+                  'a grid of 1 direction');
 t = expect_error (t, @() FieldEval (fine, {c}, xi), 'FieldEval:coefsType', 'coefs a cell');
 t = expect_error (t, @() FieldEval (fine, c), 'FieldEval:usage', 'no points');
 t = expect_error (t, @() FieldEval (fine, c, xi, 'hesian', true), 'FieldEval:unknownOption', ...
                   'misspelt option');
 t = expect_error (t, @() FieldEval (mp, cg, xi), 'FieldEval:optionValue', 'a domain without patch');
-t = expect_error (t, @() FieldEval (mp, cg, xi, 'patch', 3), 'FieldEval:optionValue', 'patch 3 of 2');
+t = expect_error (t, @() FieldEval (mp, cg, xi, 'patch', 3), 'FieldEval:optionValue', ...
+                  'patch 3 of 2');
 t = expect_error (t, @() FieldEval (mp, cg, xi, 'patch', 1, 'space', fine), ...
                   'FieldEval:optionValue', 'a space over a domain');
 bad = fine; bad.knots{1}([2 3]) = bad.knots{1}([3 2]) + [0.1 0];
-t = expect_error (t, @() FieldEval (bad, c, xi), 'FieldEval:knotsDecreasing', 'a geometry''s fault');
-t = expect_error (t, @() FieldEval (ring, c, xi, 'space', struct ('knots', {{[0 0 1 1], ...
-                  [0 0 2 2]}}, 'order', [2 2])), 'FieldEval:notRefinement', 'a space on another domain');
+t = expect_error (t, @() FieldEval (bad, c, xi), 'FieldEval:knotsDecreasing', ...
+                  'a geometry''s fault');
+other = struct ('knots', {{[0 0 1 1], [0 0 2 2]}}, 'order', [2 2]);
+t = expect_error (t, @() FieldEval (ring, c, xi, 'space', other), 'FieldEval:notRefinement', ...
+                  'a space on another domain');
 
 % --- ExportVTK, read back by VTK ------------------------------------------------------------------
 folder = tempname ();
@@ -295,7 +307,8 @@ A = blocks.arrays;
 t = expect (t, isequal (blocks.counts, [100 81]) && isequal (blocks.dims, [10 10 1]), ...
             'a patch''s grid: points and cells');
 t = expect (t, isequal (files, {fullfile(folder, 'ring.vts')}), 'the .vts named');
-t = expect (t, relative_error (A.Points, [reshape(x, 2, N); zeros(1, N)]) < tol, 'points read back');
+t = expect (t, relative_error (A.Points, [reshape(x, 2, N); zeros(1, N)]) < tol, ...
+            'points read back');
 t = expect (t, relative_error (A.u, reshape (u, 1, N)) < tol && ...
             relative_error (A.v, [reshape(v, 2, N); zeros(1, N)]) < tol, 'fields read back');
 gv = zeros (3, 3, N); gv(1:2, 1:2, :) = reshape (gradv, 2, 2, N);
