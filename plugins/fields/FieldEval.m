@@ -36,6 +36,8 @@
 %   (J (J'J)^-1 grad_xi u')', and the Hessian the surface's, as MeshEval's. A singular map gives
 %   Inf or NaN gradients there, not an error. As in the twins, a coordinate within 2.2e-14 of
 %   its direction's last knot is evaluated that far below it (the end clamp).
+%   A call makes the twin's rows of all its points at once (P x functions, 3 or 4 arrays): of
+%   10^6 points or more, chunks of some 10^5 a call are faster, the host reusing their memory.
 %
 %   Errors (identifier FieldEval:<mnemonic>): usage, unknownOption, optionValue, coefsType,
 %   coefsLength (coefs not a whole number of fields of the space's functions, or not the
