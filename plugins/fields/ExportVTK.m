@@ -19,8 +19,11 @@
 %     'gradient'      true: also each field's physical gradient, as NAME_gradient (default false)
 %     'subdivisions'  k, or 1 x d: each element's parametric edge cut into k equal intervals,
 %                     the grid of a patch being, per direction, the points of every element,
-%                     shared at the breakpoints. Default: twice the highest degree of the
-%                     geometry and the space, and at least 16 intervals a direction.
+%                     shared at the breakpoints. Default: twice the higher degree of the
+%                     geometry and the space, fewer where a direction has many elements (at
+%                     most 64 intervals a direction from this rule), and at least 16 intervals
+%                     a direction: curved elements look smooth, and a fine mesh costs little
+%                     more than its elements' corners.
 %     'space'         for a patch, the fields' space as FieldEval's (default the geometry's
 %                     basis); a domain has its own.
 %
@@ -123,7 +126,7 @@ function files = ExportVTK (filename, geometry, fields, varargin)
       % FieldEval names the fault.
       FieldEval (target, 0, 0, at{:});
     end
-    grid = grid_of (g, s, subdivisions, fail);
+    grid = field_grid (g, s, subdivisions, fail);
     if (isempty (names))
       % The geometry alone, through a zero field.
       ndof = prod (cellfun (@numel, knots_of (s)) - double (s.order(:)'));
@@ -195,28 +198,6 @@ function knots = knots_of (s)
   if (~iscell (knots)), knots = {knots}; end
 end
 
-% The points of every element a direction: k equal intervals an element, shared at breakpoints.
-function grid = grid_of (g, s, subdivisions, fail)
-  sk = knots_of (s);
-  d = numel (sk);
-  if (~isempty (subdivisions) && ~any (numel (subdivisions) == [1 d]))
-    fail ('optionValue', 'subdivisions must be a number, or one a direction (1 x %d).', d);
-  end
-  grid = cell (1, d);
-  for k = 1:d
-    b = unique (double (sk{k}));
-    nel = numel (b) - 1;
-    if (isempty (subdivisions))
-      degree = max (double ([g.order(k), s.order(k)])) - 1;
-      m = max ([2 * degree, ceil(16 / max(nel, 1)), 1]);
-    else
-      m = subdivisions(min (k, end));
-    end
-    t = (0:m - 1)' / m;
-    v = b(1:end - 1) + (b(2:end) - b(1:end - 1)) .* t;
-    grid{k} = [v(:)', b(end)];
-  end
-end
 
 function write_grid (file, piece, fail)
   e = piece.extent; e(end + 1:3) = 1;

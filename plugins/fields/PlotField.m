@@ -106,7 +106,7 @@ function h = PlotField (geometry, coefs, varargin)
         ~isfield (s, 'knots'))
       FieldEval (target, coefs, 0, at{:});              % names the fault
     end
-    grid = grid_of (g, s, subdivisions, fail);
+    grid = field_grid (g, s, subdivisions, fail);
     d = numel (grid);
     if (d == 3)
       if (~domain), faces = 1:6; end
@@ -187,33 +187,6 @@ function p = evaluate (target, coefs, grid, at, component, value, deform, fail)
   p = struct ('x', x, 'c', reshape (c, shape), 'rdim', rdim);
 end
 
-function knots = knots_of (s)
-  knots = s.knots;
-  if (~iscell (knots)), knots = {knots}; end
-end
-
-% ExportVTK's grid: k equal intervals an element a direction, shared at the breakpoints.
-function grid = grid_of (g, s, subdivisions, fail)
-  sk = knots_of (s);
-  d = numel (sk);
-  if (~isempty (subdivisions) && ~any (numel (subdivisions) == [1 d]))
-    fail ('optionValue', 'subdivisions must be a number, or one a direction (1 x %d).', d);
-  end
-  grid = cell (1, d);
-  for k = 1:d
-    b = unique (double (sk{k}));
-    nel = numel (b) - 1;
-    if (isempty (subdivisions))
-      degree = max (double ([g.order(k), s.order(k)])) - 1;
-      m = max ([2 * degree, ceil(16 / max(nel, 1)), 1]);
-    else
-      m = subdivisions(min (k, end));
-    end
-    t = (0:m - 1)' / m;
-    v = b(1:end - 1) + (b(2:end) - b(1:end - 1)) .* t;
-    grid{k} = [v(:)', b(end)];
-  end
-end
 
 %!error id=PlotField:usage PlotField (1)
 %!error id=PlotField:unknownOption PlotField (1, 1, 'colour', 1)
