@@ -212,28 +212,47 @@ function [u, gradu, x, hessu] = FieldEval (geometry, coefs, points, varargin)
     clear B idx;
   end
 
-  % Physical gradients: grad u = grad_xi u K, K = J^-1 (rdim = d) or (J'J)^-1 J'.
-  J = cat (3, vx{2:d + 1});                          % P x rdim x d
-  dU = cat (3, vu{2:d + 1});                         % P x ncomp x d
+  % Physical gradients: grad u = grad_xi u K, K = J^-1 (rdim = d) or (J'J)^-1 J', on P x 1
+  % columns (Jc{m, k} = d x_m / d xi_k, Kc{k, m}), which Octave runs faster than broadcasting.
+  Jc = cell (rdim, d);
+  for k = 1:d
+    for m = 1:rdim, Jc{m, k} = vx{1 + k}(:, m); end
+  end
   if (rdim == d)
-    K = inverse (J);                                 % P x d x rdim
+    Kc = inverse (Jc);
   else
-    G = zeros (P, d, d);
+    Gc = cell (d, d);
     for a = 1:d
       for b = 1:d
-        G(:, a, b) = sum (J(:, :, a) .* J(:, :, b), 2);
+        Gc{a, b} = Jc{1, a} .* Jc{1, b};
+        for m = 2:rdim, Gc{a, b} = Gc{a, b} + Jc{m, a} .* Jc{m, b}; end
       end
     end
-    K = product (inverse (G), permute (J, [1 3 2]));
+    Gi = inverse (Gc);
+    Kc = cell (d, rdim);
+    for a = 1:d
+      for m = 1:rdim
+        Kc{a, m} = Gi{a, 1} .* Jc{m, 1};
+        for b = 2:d, Kc{a, m} = Kc{a, m} + Gi{a, b} .* Jc{m, b}; end
+      end
+    end
   end
-  grad = product (dU, K);                            % P x ncomp x rdim
+  gc = cell (ncomp, rdim);
+  for c = 1:ncomp
+    for m = 1:rdim
+      gc{c, m} = vu{2}(:, c) .* Kc{1, m};
+      for k = 2:d, gc{c, m} = gc{c, m} + vu{1 + k}(:, c) .* Kc{k, m}; end
+    end
+  end
 
   u = vu{1}.';
-  gradu = permute (grad, [2 3 1]);
+  gradu = reshape ([gc{:}].', ncomp, rdim, P);
   x = vx{1}.';
   hessu = [];
   if (opt.hessian)
     % H = K' (hess_xi u - sum_m (grad u)_m hess_xi x_m) K, a component at a time.
+    K = reshape ([Kc{:}], P, d, rdim);
+    grad = reshape ([gc{:}], P, ncomp, rdim);
     pairs = second_pairs (d);
     H = zeros (P, ncomp, rdim, rdim);
     for c = 1:ncomp
@@ -344,7 +363,11 @@ function [v, w] = contract (B, idx, C, first)
     for j = 1:size (C, 2)
       g = C(ie, j);
       for b = 1:numel (B)
-        acc{b, j} = acc{b, j} + Be{b} .* g;
+        if (e == 1)
+          acc{b, j} = Be{b} .* g;
+        else
+          acc{b, j} = acc{b, j} + Be{b} .* g;
+        end
       end
     end
   end
@@ -370,26 +393,26 @@ function C = product (A, B)
   end
 end
 
-% Per-point inverses of P x n x n arrays, n <= 3, by cofactors.
+% Per-point inverses of an n x n cell of P x 1 columns, n <= 3, by cofactors.
 function X = inverse (A)
-  n = size (A, 2);
-  X = zeros (size (A));
+  n = size (A, 1);
+  X = cell (n);
   if (n == 1)
-    X = 1 ./ A;
+    X{1} = 1 ./ A{1};
   elseif (n == 2)
-    det = A(:, 1, 1) .* A(:, 2, 2) - A(:, 1, 2) .* A(:, 2, 1);
-    X(:, 1, 1) = A(:, 2, 2) ./ det;  X(:, 1, 2) = -A(:, 1, 2) ./ det;
-    X(:, 2, 1) = -A(:, 2, 1) ./ det; X(:, 2, 2) = A(:, 1, 1) ./ det;
+    det = A{1, 1} .* A{2, 2} - A{1, 2} .* A{2, 1};
+    X{1, 1} = A{2, 2} ./ det;  X{1, 2} = -A{1, 2} ./ det;
+    X{2, 1} = -A{2, 1} ./ det; X{2, 2} = A{1, 1} ./ det;
   else
     for i = 1:3
       for j = 1:3
         r = setdiff (1:3, j); c = setdiff (1:3, i);
-        X(:, i, j) = (-1) ^ (i + j) * (A(:, r(1), c(1)) .* A(:, r(2), c(2)) - ...
-                                       A(:, r(1), c(2)) .* A(:, r(2), c(1)));
+        X{i, j} = (-1) ^ (i + j) * (A{r(1), c(1)} .* A{r(2), c(2)} - ...
+                                    A{r(1), c(2)} .* A{r(2), c(1)});
       end
     end
-    det = A(:, 1, 1) .* X(:, 1, 1) + A(:, 1, 2) .* X(:, 2, 1) + A(:, 1, 3) .* X(:, 3, 1);
-    X = X ./ det;
+    det = A{1, 1} .* X{1, 1} + A{1, 2} .* X{2, 1} + A{1, 3} .* X{3, 1};
+    for k = 1:9, X{k} = X{k} ./ det; end
   end
 end
 
