@@ -5,9 +5,10 @@
 %   octave_fields_bench ('quick')   10^4 points, one round (a test)
 %
 % The patch: the quarter annulus refined to cubic C^2 NURBS of 64 x 64 elements, a scalar field
-% in that space at P random points. Isoparametric: FieldEval's one twin call
-% (RatSurfShapeGradBatch) gives the field and the geometry; on the coarse geometry (degree 2 x 1,
-% one element) with the refined space as 'space', a second, cheaper call gives the geometry.
+% in that space at P random points. Isoparametric: FieldEval's twin calls (RatSurfShapeGradBatch,
+% 65536 points each by default, or one for all with 'chunk', Inf) give the field and the
+% geometry; on the coarse geometry (degree 2 x 1, one element) with the refined space as
+% 'space', a second, cheaper call a chunk gives the geometry.
 % "twin alone" is RatSurfShapeGradBatch on the cubic space at those points. ExportVTK writes the
 % patch at 4 subdivisions with the field and its gradient; "fwrite" writes a file of as many
 % bytes in the same number of fwrite calls.
@@ -26,7 +27,7 @@ function octave_fields_bench (mode)
   c = rand (prod (space.number), 1);
   xi = rand (2, P);
   FieldEval (g, c, xi(:, 1:10), 'space', space);       % load the plug-ins before timing
-  times = zeros (rounds, 5);
+  times = zeros (rounds, 7);
   for r = 1:rounds
     tic; [R, dRdxi, dRdeta, idx] = RatSurfShapeGradBatch (xi, 3, 3, space.knots{:}, ws);
     times(r, 1) = toc;
@@ -34,6 +35,10 @@ function octave_fields_bench (mode)
     tic; [u, gradu, p] = FieldEval (space, c, xi); times(r, 2) = toc;
     clear u gradu p;
     tic; [u, gradu, p] = FieldEval (g, c, xi, 'space', space); times(r, 5) = toc;
+    clear u gradu p;
+    tic; [u, gradu, p] = FieldEval (space, c, xi, 'chunk', Inf); times(r, 6) = toc;
+    clear u gradu p;
+    tic; [u, gradu, p] = FieldEval (g, c, xi, 'space', space, 'chunk', Inf); times(r, 7) = toc;
     clear u gradu p;
     name = tempname ();
     tic; files = ExportVTK (name, g, struct ('u', c), 'space', space, 'subdivisions', 4, ...
@@ -59,10 +64,13 @@ function octave_fields_bench (mode)
   t = median (times, 1) * 1e3;
   printf ('FieldEval, cubic NURBS field, 64 x 64 elements, %d points (ms, median of %d):\n', ...
           P, rounds);
-  printf ('  twin alone %9.1f   FieldEval %9.1f   ratio %5.2f   (isoparametric)\n', t(1), ...
-          t(2), t(2) / t(1));
-  printf (['  twin alone %9.1f   FieldEval %9.1f   ratio %5.2f   (the space on the coarse ' ...
-           'geometry)\n'], t(1), t(5), t(5) / t(1));
+  printf ('  twin alone %9.1f (one call)\n', t(1));
+  rows = {'FieldEval, isoparametric', t(2); 'FieldEval, the space on a coarse geometry', t(5);
+          'the same, isoparametric, one call (''chunk'', Inf)', t(6);
+          'the same, coarse geometry, one call a twin', t(7)};
+  for k = 1:4
+    printf ('  %-50s %9.1f   ratio %5.2f\n', rows{k, 1}, rows{k, 2}, rows{k, 2} / t(1));
+  end
   printf ('ExportVTK, 257 x 257 points, field and gradient, %d bytes (ms):\n', bytes);
   printf ('  ExportVTK %9.1f   fwrite of as many bytes %9.1f   ratio %5.1f\n', t(3), t(4), ...
           t(3) / t(4));

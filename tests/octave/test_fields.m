@@ -132,6 +132,15 @@ t = expect (t, isequal (size (ug), [1 4 3]) && isequal (size (gg), [1 2 4 3]) &&
             isequal (size (xg), [2 4 3]) && isequal (ug(:), u(:)) && isequal (gg(:), gradu(:)) ...
             && isequal (xg(:), x(:)), 'a tensor grid as its points');
 
+% Points in chunks (a call of the twin each): the same bits as one call, grids and values alone too.
+out1 = cell (1, 4); out2 = out1;
+[out1{:}] = FieldEval (ring, c2, xi, 'space', fine, 'hessian', true, 'chunk', 7);
+[out2{:}] = FieldEval (ring, c2, xi, 'space', fine, 'hessian', true, 'chunk', Inf);
+ug = FieldEval (fine, c, grid, 'chunk', 5);
+t = expect (t, isequal (out1, out2) && isequal (ug, FieldEval (fine, c, grid)) && ...
+            isequal (size (out1{4}), [2 2 2 44]), 'chunks of points give the same bits');
+t = expect_error (t, @() FieldEval (fine, c, xi, 'chunk', 0), 'FieldEval:optionValue', 'chunk 0');
+
 % The coordinates as a field: x itself, the identity as gradient, no Hessian.
 X = reshape (fine.coefs(1:2, :) ./ fine.coefs(4, :), 2, [])';
 [u, gradu, x, hess] = FieldEval (fine, X(:), xi, 'hessian', true);
