@@ -5,10 +5,11 @@
 %   [...] = FieldEval(mp, coefs, points, 'patch', i, ...)
 %
 %   Evaluates the field sum_a coefs(a) R_a of a patch's discrete space, with its gradient (and
-%   Hessian) in physical space, at any parametric points: the basis functions of all the points
-%   come from one call of the batch twin of the space's dimension (RatCurveShapeGradBatch,
-%   RatSurfShapeGradBatch, RatVolShapeGradBatch, or their Hessian twins), and the geometry map
-%   from the same call where the space is the geometry's own basis (from a second one where not).
+%   Hessian) in physical space, at any parametric points: the basis functions come from the batch
+%   twin of the space's dimension (RatCurveShapeGradBatch, RatSurfShapeGradBatch,
+%   RatVolShapeGradBatch, or their Hessian twins), one call for every 'chunk' points, and the
+%   geometry map from the same calls where the space is the geometry's own basis (from a second
+%   call a chunk where not). The results are the same bits whatever the chunk.
 %
 %   geometry  a NURBS patch as nrbmak makes it (MeshEval's help builds one by hand).
 %   mp        a domain of several patches (Multipatch), with 'patch', i: the points are patch
@@ -29,8 +30,8 @@
 %     'chunk'       the most points a call of a twin takes (default 65536; Inf: all at once).
 %                   A call's rows are arrays of P x functions the host makes afresh, whose
 %                   pages cost more than the evaluation where P is large: 10^6 points on a
-%                   cubic patch took 0.4 to 0.7 s in chunks of 65536 and 2.3 to 3.5 s in one
-%                   call, whose twin alone took 1.5 to 2.7.
+%                   cubic patch took 0.5 to 1.0 s in chunks of 65536 and 2.3 to 3.2 s in one
+%                   call, whose twin alone took 1.5 to 1.9.
 %
 %   Outputs, for P points (for a grid of n1 x ... x nd points, P is replaced by n1, ..., nd):
 %     u      ncomp x P          the field's values
