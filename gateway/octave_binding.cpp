@@ -15,6 +15,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -86,16 +87,22 @@ Array* NewResult(bool sparse) {
   return &g_call->arrays[k];
 }
 
+// A dense result on memory of our own, which the array adopts (it frees it with operator delete,
+// as its allocator would): Octave's own constructor writes every element first, and the pages it
+// touches are then 4 KB ones. Here they are advised before anything touches them, and only a
+// result asked for as zeros is written before the plug-in writes it.
 Array* NewDense(std::size_t m, std::size_t n, bool zero) {
   Array* a = NewResult(false);
   Result& r = g_call->results[a->result];
-  NDArray* made = new (r.dense) NDArray(dim_vector(static_cast<octave_idx_type>(m),
-                                                   static_cast<octave_idx_type>(n)));
+  const std::size_t count = m * n;
+  double* data = std::allocator<double>().allocate(count);
+  gateway::AdviseHugePages(data, count * sizeof(double));
+  if (zero) std::fill_n(data, count, 0.0);
+  // From a temporary, so that the array is the memory's only owner and fortran_vec() no copy.
+  NDArray* made = new (r.dense) NDArray(::Array<double>(
+      data, dim_vector(static_cast<octave_idx_type>(m), static_cast<octave_idx_type>(n))));
   ++g_call->made;
   r.pr = made->fortran_vec();
-  const std::size_t count = m * n;
-  gateway::AdviseHugePages(r.pr, count * sizeof(double));
-  if (zero) std::fill_n(r.pr, count, 0.0);
   return a;
 }
 

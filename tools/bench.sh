@@ -23,7 +23,9 @@
 #      (octave_parallel.txt);
 #   7. in Octave, the two Octave builds side by side: the Octave-native functions (.oct) against
 #      the MEX files (.mex) on one-point calls, a twin, MeshEval whole and in chunks, a form
-#      (octave_bindings.txt).
+#      (octave_bindings.txt);
+#   8. in Octave, a solution field: FieldEval at 10^6 points against the twin alone, ExportVTK
+#      against fwrite of as many bytes (octave_fields.txt).
 # Results go to build/bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -72,3 +74,5 @@ echo "== in Octave, parts on 2 processes against one call on 2 threads"
 octave "octave_parallel_bench" | tee "$out/octave_parallel.txt"
 echo "== in Octave, the Octave-native functions against the MEX files"
 octave "octave_bindings_bench('$PWD/$build/octave-mex')" | tee "$out/octave_bindings.txt"
+echo "== in Octave, a solution field"
+octave "octave_fields_bench" | tee "$out/octave_fields.txt"

@@ -41,4 +41,17 @@ for p = [2 3]
   t = expect (t, abs (rows(end).l2_rate - 4 / 3) < 0.2, ...
               sprintf ('L-shape, p = %d: L2 rate %.2f, expected 4/3', p, rows(end).l2_rate));
 end
+folder = tempname ();
+mkdir (folder);
+warning ('off', 'all');                                   % gnuplot's notices
+v = fields_example (folder);
+t = expect (t, v.annulus_error < 1e-4 && v.annulus_gradient_error < 1e-2, ...
+            sprintf ('fields: annulus errors %g, %g', v.annulus_error, v.annulus_gradient_error));
+t = expect (t, v.plate_stress_error < 0.05, sprintf ('fields: plate stress error %g', ...
+                                                      v.plate_stress_error));
+t = expect (t, v.lshape_jump < 1e-12, sprintf ('fields: L-shape jump %g', v.lshape_jump));
+t = expect (t, all (cellfun (@(f) exist (f, 'file') == 2, v.pictures)) && ...
+            numel (v.vtk_files) == 4, 'fields: three pictures, four VTK files');
+confirm_recursive_rmdir (false);
+rmdir (folder, 's');
 report (t);
