@@ -482,7 +482,10 @@ MeshRequest ReadMesh(const char* call, const mxArray* const prhs[], const char* 
              mesh.side ? " of the side" : "", v);
       }
     }
-    mesh.elements = elements.v;
+    // An empty list is no element, not every one (a null list's meaning to the mesh layer): a
+    // host may give an empty array no data at all.
+    static const double kNoElement = 0;
+    mesh.elements = elements.count > 0 ? elements.v : &kNoElement;
     mesh.count = elements.count;
   }
   return rq;

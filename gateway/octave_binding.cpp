@@ -77,6 +77,25 @@ struct Call {
 
 Call* g_call = nullptr;
 
+// Memory as an Octave array's allocator gives it, freed unless handed over to the array.
+template <typename T>
+struct Owned {
+  explicit Owned(std::size_t count) : n(count), p(std::allocator<T>().allocate(count)) {}
+  ~Owned() {
+    if (p != nullptr) std::allocator<T>().deallocate(p, n);
+  }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  T* get() const { return p; }
+  T* release() {
+    T* q = p;
+    p = nullptr;
+    return q;
+  }
+  std::size_t n;
+  T* p;
+};
+
 Result& ResultOf(const Array* a) { return g_call->results[a->result]; }
 
 Array* NewResult(bool sparse) {
@@ -173,11 +192,21 @@ Array* mxCreateDoubleScalar(double value) {
 }
 
 Array* mxCreateSparse(std::size_t m, std::size_t n, std::size_t nzmax, Complexity) {
+  // On memory of our own too, as NewDense's: the values and rows advised and left for the
+  // plug-in to write (what it leaves past its entries is given back on return), the column
+  // starts zeroed.
   Array* a = NewResult(true);
   Result& r = g_call->results[a->result];
-  SparseMatrix* made = new (r.matrix) SparseMatrix(static_cast<octave_idx_type>(m),
-                                                    static_cast<octave_idx_type>(n),
-                                                    static_cast<octave_idx_type>(nzmax));
+  const std::size_t room = nzmax > 0 ? nzmax : 1;
+  Owned<double> values(room);
+  Owned<Index> rows(room);
+  Index* starts = std::allocator<Index>().allocate(n + 1);
+  std::fill_n(starts, n + 1, Index{0});
+  gateway::AdviseHugePages(values.get(), room * sizeof(double));
+  gateway::AdviseHugePages(rows.get(), room * sizeof(Index));
+  SparseMatrix* made = new (r.matrix) SparseMatrix(::Sparse<double>(
+      dim_vector(static_cast<octave_idx_type>(m), static_cast<octave_idx_type>(n)),
+      static_cast<octave_idx_type>(room), values.release(), rows.release(), starts));
   ++g_call->made;
   r.pr = made->data();
   r.ir = made->ridx();

@@ -63,6 +63,7 @@ function calls = core_calls (meshes)
     record (@() ElasticityMatrix (g, 1, 2));
     record (@() BilaplacianMatrix (g, 1));
     record (@() StiffnessMatrix (g, 1, 'elements', [2 1]));
+    record (@() MassMatrix (g, 1, 'elements', []));
     record (@() Multipatch ({square(0, 0), square(1, 0)}));
     record (@() StiffnessMatrix (mp, 1));
     record (@() LoadVector (mp, 1, 'boundary', 1));
