@@ -596,7 +596,9 @@ AccumulateFunction Accumulator() { return Accumulate; }
 void Contract(const Dir& d, int elo, int ehi, std::size_t gbase, std::size_t pbase, int ki, int kj,
               const double* X, std::size_t xs, double* Y, std::size_t ys, std::size_t len) {
   const int n = d.n;
-  static const AccumulateFunction accumulate = Accumulator();
+  // Asked each time, not kept in a static: a static's guard needs the C++ runtime's threads,
+  // which a plug-in must not import.
+  const AccumulateFunction accumulate = Accumulator();
   double c[mesh::kMaxQuadrature];
   for (int e = elo; e < ehi; ++e) {
     const int f = d.first[e];
