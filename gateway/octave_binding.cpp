@@ -11,6 +11,8 @@
 #include "octave_binding.h"
 
 #include <octave/oct.h>
+#include <octave/defun-int.h>
+#include <octave/ov-dld-fcn.h>
 #include <octave/quit.h>
 
 #include <cstdarg>
@@ -230,6 +232,10 @@ void mexErrMsgIdAndTxt(const char* id, const char* format, ...) {
   error_with_id(id, "%s: %s", g_call != nullptr ? g_call->name : "nurbsbasis", message);
 }
 
+namespace {
+
+// Calls entry as the MEX interface would (max(nargout, 1) result slots) and returns the results
+// it made, the values themselves. name is the function's, for messages.
 octave_value_list Enter(const char* name, Entry entry, const octave_value_list& args,
                         int nargout) {
   const int nrhs = static_cast<int>(args.length());
@@ -288,6 +294,26 @@ octave_value_list Enter(const char* name, Entry entry, const octave_value_list& 
   }
   out.resize(returned);
   return out;
+}
+
+// The module's plug-in, as its installer gave it.
+const char* g_name = nullptr;
+Entry g_entry = nullptr;
+
+octave_value_list Dispatch(const octave_value_list& args, int nargout) {
+  return Enter(g_name, g_entry, args, nargout);
+}
+
+}  // namespace
+
+octave_function* Install(const char* name, const char* doc, Entry entry,
+                         const octave::dynamic_library& library, bool relative) {
+  check_version(OCTAVE_API_VERSION, name);
+  g_name = name;
+  g_entry = entry;
+  octave_dld_function* function = octave_dld_function::create(Dispatch, library, name, doc);
+  if (relative) function->mark_relative();
+  return function;
 }
 
 }  // namespace octave_binding

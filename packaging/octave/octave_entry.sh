@@ -8,11 +8,11 @@ name=$1
 help=$2
 printf '// %s as an Octave-native function (made from %s.m by the build).\n' "$name" "$name"
 printf '#include "octave_binding.h"\n\n'
-printf '#pragma GCC visibility push(default)  // the installer, which Octave looks up by name\n'
-printf 'DEFUN_DLD(%s, args, nargout,\n' "$name"
+printf 'extern "C" __attribute__((visibility("default")))  // what Octave looks up by name\n'
+printf 'octave_function* G%s(const octave::dynamic_library& library, bool relative) {\n' "$name"
+printf '  return octave_binding::Install("%s",\n' "$name"
 awk '/^[ \t]*%/ { started = 1; sub(/^[ \t]*%/, ""); gsub(/\\/, "\\\\"); gsub(/"/, "\\\"");
                   printf "\"%s\\n\"\n", $0; next }
      started { exit }
      END { if (!started) print "\"\"" }' "$help"
-printf ')\n{\n  return octave_binding::Enter("%s", mexFunction, args, nargout);\n}\n' "$name"
-printf '#pragma GCC visibility pop\n'
+printf '  , mexFunction, library, relative);\n}\n'

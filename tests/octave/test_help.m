@@ -65,9 +65,9 @@ unwind_protect
       t = expect (t, ! isempty (strfind (text, [name{1} '('])), [name{1} ' unbuilt: help']);
     end
   end
-  copyfile (fullfile (toolbox, 'RatCurveShapeGrad.mex'), scratch);
+  copyfile (fullfile (toolbox, 'RatCurveShapeGrad.oct'), scratch);
   rehash ();
-  t = expect (t, strcmp (which ('RatCurveShapeGrad'), fullfile (scratch, 'RatCurveShapeGrad.mex')), ...
+  t = expect (t, strcmp (which ('RatCurveShapeGrad'), fullfile (scratch, 'RatCurveShapeGrad.oct')), ...
               'a plug-in built beside its help file is the one called');
   t = expect (t, isequal (RatCurveShapeGrad (0.5, 2, [0 0 0 1 1 1], [1 1 1]), [0.25 0.5 0.25]), ...
               'and it runs');
