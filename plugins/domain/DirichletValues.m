@@ -53,8 +53,7 @@ function [dofs, values] = DirichletValues (geometry, faces, g, varargin)
       rest = [rest, pair];
     end
   end
-  domain = isstruct (geometry) && isscalar (geometry) && isfield (geometry, 'gnum') && ...
-           isfield (geometry, 'npatch');
+  domain = is_domain (geometry);
   if (domain)
     if (any (faces > numel (geometry.boundaries)))
       fail ('optionValue', 'faces must be indices into mp.boundaries, from 1 to %d.', ...

@@ -62,8 +62,7 @@ function parts = SplitElements (geometry, n, varargin)
           describe (n));
   end
   n = double (n);
-  domain = isstruct (geometry) && isscalar (geometry) && isfield (geometry, 'gnum') && ...
-           isfield (geometry, 'npatch');
+  domain = is_domain (geometry);
   space = [];
   if (mod (numel (varargin), 2) ~= 0)
     fail ('unknownOption', 'options must come in name, value pairs; found %d arguments.', ...

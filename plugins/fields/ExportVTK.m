@@ -94,8 +94,7 @@ function files = ExportVTK (filename, geometry, fields, varargin)
     end
   end
 
-  domain = isstruct (geometry) && isscalar (geometry) && isfield (geometry, 'gnum') && ...
-           isfield (geometry, 'npatch');
+  domain = is_domain (geometry);
   if (domain)
     npatch = geometry.npatch;
     if (~isempty (space))

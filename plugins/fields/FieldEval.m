@@ -94,8 +94,7 @@ function [u, gradu, x, hessu] = FieldEval (geometry, coefs, points, varargin)
   end
 
   % The patch, its space, and where its coefficients are in the given ones.
-  domain = isstruct (geometry) && isscalar (geometry) && isfield (geometry, 'gnum') && ...
-           isfield (geometry, 'npatch');
+  domain = is_domain (geometry);
   gnum = [];
   if (domain)
     mp = geometry;

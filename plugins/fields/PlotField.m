@@ -81,8 +81,7 @@ function h = PlotField (geometry, coefs, varargin)
     end
   end
 
-  domain = isstruct (geometry) && isscalar (geometry) && isfield (geometry, 'gnum') && ...
-           isfield (geometry, 'npatch');
+  domain = is_domain (geometry);
   if (domain)
     npatch = geometry.npatch;
     if (~isempty (space))

@@ -109,8 +109,7 @@ function msh = MeshEval (geometry, varargin)
     error ('MeshEval:usage', 'usage: msh = MeshEval (geometry, Name, Value, ...)');
   end
   flags = {'gradient', 'hessian', 'laplacian'};
-  if (isstruct (geometry) && isscalar (geometry) && isfield (geometry, 'gnum') && ...
-      isfield (geometry, 'npatch'))
+  if (is_domain (geometry))
     msh = domain_mesh (geometry, varargin, flags);
     return;
   end

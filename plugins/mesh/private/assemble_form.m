@@ -23,8 +23,7 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
       coefficients{k} = double (c);
     end
   end
-  domain = isstruct (geometry) && isscalar (geometry) && isfield (geometry, 'gnum') && ...
-           isfield (geometry, 'npatch');
+  domain = is_domain (geometry);
   if (domain)
     [args, pieces] = domain_pieces (who, geometry, options, {});
     meshes = {pieces.mesh};

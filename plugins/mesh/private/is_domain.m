@@ -1,0 +1,7 @@
+% IS_DOMAIN  Whether the calls' geometry argument is a domain of several patches (Multipatch's
+% struct) rather than one patch.
+%   tf = is_domain (geometry)
+function tf = is_domain (geometry)
+  tf = isstruct (geometry) && isscalar (geometry) && isfield (geometry, 'gnum') && ...
+       isfield (geometry, 'npatch');
+end
