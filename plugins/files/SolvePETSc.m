@@ -114,8 +114,9 @@ function [u, report] = SolvePETSc (geometry, form, varargin)
   if (isempty (program))
     fail ('notBuilt', ['nurbsbasis-mpi is not built: it needs PETSc and MPI at the build ' ...
                        '(Debian: apt-get install petsc-dev openmpi-bin, then tools/build.sh, ' ...
-                       'or cmake -DNURBS_MPI=ON where PETSc is found); it is looked for beside ' ...
-                       'SolvePETSc.m, in NURBS_MPI_PROGRAM and on the PATH.']);
+                       'or cmake -DNURBS_MPI=ON where PETSc is found); it is looked for in ' ...
+                       'NURBS_MPI_PROGRAM where that is set, else beside SolvePETSc.m and on ' ...
+                       'the PATH.']);
   end
 
   % The problem as the program reads it: the header, then each patch's inputs, numbering and
@@ -246,10 +247,14 @@ function t = tail_of (log)
   t = log(max (1, end - 1500):end);
 end
 
-% The program: NURBS_MPI_PROGRAM, beside this file, or on the PATH.
+% The program: NURBS_MPI_PROGRAM where it is set (and nowhere else), else beside this file or
+% on the PATH.
 function program = find_program ()
   program = getenv ('NURBS_MPI_PROGRAM');
-  if (~isempty (program) && exist (program, 'file')), return; end
+  if (~isempty (program))
+    if (~exist (program, 'file')), program = ''; end
+    return;
+  end
   program = fullfile (fileparts (mfilename ('fullpath')), 'nurbsbasis-mpi');
   if (exist (program, 'file') && ~ispc ()), return; end
   program = '';
