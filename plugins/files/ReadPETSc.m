@@ -31,7 +31,17 @@ function varargout = ReadPETSc (filename)
   if (nargin ~= 1)
     error ('ReadPETSc:usage', 'usage: [A1, A2, ...] = ReadPETSc (filename)');
   end
-  [varargout{1:max (nargout, 1)}] = ReadPETScCore (file_name_bytes ('ReadPETSc', filename));
+  try
+    [varargout{1:max (nargout, 1)}] = ReadPETScCore (file_name_bytes ('ReadPETSc', filename));
+  catch err
+    % The host's own failure to make a result (a matrix of very many columns needs a start a
+    % column), as ReadPETSc's.
+    if (any (strcmp (err.identifier, {'Octave:bad-alloc', 'MATLAB:nomem'})) || ...
+        ~isempty (regexp (err.message, 'out of memory|failed to allocate', 'once')))
+      error ('ReadPETSc:outOfMemory', 'ReadPETSc: %s', err.message);
+    end
+    rethrow (err);
+  end
 end
 
 %!test
