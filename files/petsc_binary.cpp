@@ -73,9 +73,8 @@ class In {
   // The next element's bytes, or nullptr where the file could not be read.
   const unsigned char* Next() {
     if (pos_ == fill_) {
-      const std::size_t n = left_ < static_cast<std::int64_t>(kChunk)
-                                ? static_cast<std::size_t>(left_)
-                                : kChunk;
+      const std::size_t n =
+          left_ < static_cast<std::int64_t>(kChunk) ? static_cast<std::size_t>(left_) : kChunk;
       if (n == 0 || !Seek(f_, at_) ||
           std::fread(buffer_, static_cast<std::size_t>(width_), n, f_) != n) {
         return nullptr;
@@ -126,16 +125,22 @@ class Out {
   std::size_t fill_ = 0;
 };
 
-// Buffers of `streams` streams of 8-byte elements, freed on leaving the scope.
+// Buffers of `streams` streams of 8-byte elements for f(buffers), freed after it. By hand, not
+// by a destructor: a destructor would bring the C++ unwinder into every plug-in that reads.
 struct Buffers {
-  explicit Buffers(int streams) : block(static_cast<unsigned char*>(
-                                      std::malloc(static_cast<std::size_t>(streams) * kChunk * 8))) {}
-  ~Buffers() { std::free(block); }
-  Buffers(const Buffers&) = delete;
-  Buffers& operator=(const Buffers&) = delete;
-  unsigned char* at(int k) const { return block + static_cast<std::size_t>(k) * kChunk * 8; }
   unsigned char* block;
+  unsigned char* at(int k) const { return block + static_cast<std::size_t>(k) * kChunk * 8; }
 };
+
+template <typename F>
+Status WithBuffers(int streams, F f) {
+  Buffers b{
+      static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(streams) * kChunk * 8))};
+  if (b.block == nullptr) return Failed(Fault::OutOfMemory);
+  const Status s = f(b);
+  std::free(b.block);
+  return s;
+}
 
 // A matrix's three arrays as streams.
 struct MatrixStreams {
@@ -152,9 +157,7 @@ struct MatrixStreams {
 
 // Every entry of a checked matrix in the file's order, row by row: visit(row, column, value).
 template <typename Visit>
-Status ForEachEntry(const File& file, const Object& o, Visit visit) {
-  Buffers buffers(3);
-  if (buffers.block == nullptr) return Failed(Fault::OutOfMemory);
+Status ForEachEntryWith(const File& file, const Object& o, Visit visit, const Buffers& buffers) {
   MatrixStreams s(file, o, buffers);
   for (std::int64_t i = 0; i < o.rows; ++i) {
     const unsigned char* l = s.lengths.Next();
@@ -168,6 +171,11 @@ Status ForEachEntry(const File& file, const Object& o, Visit visit) {
     }
   }
   return kOk;
+}
+
+template <typename Visit>
+Status ForEachEntry(const File& file, const Object& o, Visit visit) {
+  return WithBuffers(3, [&](const Buffers& b) { return ForEachEntryWith(file, o, visit, b); });
 }
 
 }  // namespace
@@ -267,20 +275,21 @@ Status ReadHeader(const File& file, std::uint64_t offset, Object* o) {
 }
 
 Status ReadVector(const File& file, const Object& o, double* x) {
-  Buffers buffers(1);
-  if (buffers.block == nullptr) return Failed(Fault::OutOfMemory);
-  In values(file, o.offset + 8, o.entries, 8, buffers.at(0));
-  for (std::int64_t k = 0; k < o.entries; ++k) {
-    const unsigned char* v = values.Next();
-    if (v == nullptr) return Failed(Fault::Read);
-    x[k] = GetDouble(v);
-  }
-  return kOk;
+  return WithBuffers(1, [&](const Buffers& buffers) {
+    In values(file, o.offset + 8, o.entries, 8, buffers.at(0));
+    for (std::int64_t k = 0; k < o.entries; ++k) {
+      const unsigned char* v = values.Next();
+      if (v == nullptr) return Failed(Fault::Read);
+      x[k] = GetDouble(v);
+    }
+    return kOk;
+  });
 }
 
-Status CheckMatrix(const File& file, const Object& o, std::int64_t* nonzeros) {
-  Buffers buffers(3);
-  if (buffers.block == nullptr) return Failed(Fault::OutOfMemory);
+namespace {
+
+Status CheckMatrixWith(const File& file, const Object& o, std::int64_t* nonzeros,
+                       const Buffers& buffers) {
   MatrixStreams s(file, o, buffers);
   std::int64_t entry = 0, count = 0;
   for (std::int64_t i = 0; i < o.rows; ++i) {
@@ -307,6 +316,12 @@ Status CheckMatrix(const File& file, const Object& o, std::int64_t* nonzeros) {
   if (entry != o.entries) return Failed(Fault::RowTotal, 0, entry);
   if (nonzeros != nullptr) *nonzeros = count;
   return kOk;
+}
+
+}  // namespace
+
+Status CheckMatrix(const File& file, const Object& o, std::int64_t* nonzeros) {
+  return WithBuffers(3, [&](const Buffers& b) { return CheckMatrixWith(file, o, nonzeros, b); });
 }
 
 template <typename Index>
@@ -341,30 +356,30 @@ Status ReadMatrix(const File& file, const Object& o, Index* jc, Index* ir, doubl
 
 template Status ReadMatrix<std::size_t>(const File&, const Object&, std::size_t*, std::size_t*,
                                         double*);
-template Status ReadMatrix<std::int64_t>(const File&, const Object&, std::int64_t*,
-                                         std::int64_t*, double*);
-template Status ReadMatrix<std::int32_t>(const File&, const Object&, std::int32_t*,
-                                         std::int32_t*, double*);
+template Status ReadMatrix<std::int64_t>(const File&, const Object&, std::int64_t*, std::int64_t*,
+                                         double*);
+template Status ReadMatrix<std::int32_t>(const File&, const Object&, std::int32_t*, std::int32_t*,
+                                         double*);
 
 Status WriteVector(File* file, const double* x, std::size_t n) {
   if (n > static_cast<std::size_t>(kMaxIndex)) {
     return Failed(Fault::TooLarge, 1, static_cast<std::int64_t>(n));
   }
-  Buffers buffers(1);
-  if (buffers.block == nullptr) return Failed(Fault::OutOfMemory);
-  Out out(file, file->size, 4, buffers.at(0));
-  unsigned char* b;
-  if ((b = out.Next()) == nullptr) return Failed(Fault::Write, 0, errno);
-  PutInt(kVectorClass, b);
-  if ((b = out.Next()) == nullptr) return Failed(Fault::Write, 0, errno);
-  PutInt(static_cast<std::int64_t>(n), b);
-  if (!out.Flush()) return Failed(Fault::Write, 0, errno);
-  Out values(file, file->size, 8, buffers.at(0));
-  for (std::size_t k = 0; k < n; ++k) {
-    if ((b = values.Next()) == nullptr) return Failed(Fault::Write, 0, errno);
-    PutDouble(x[k], b);
-  }
-  return values.Flush() ? kOk : Failed(Fault::Write, 0, errno);
+  return WithBuffers(1, [&](const Buffers& buffers) {
+    Out out(file, file->size, 4, buffers.at(0));
+    unsigned char* b;
+    if ((b = out.Next()) == nullptr) return Failed(Fault::Write, 0, errno);
+    PutInt(kVectorClass, b);
+    if ((b = out.Next()) == nullptr) return Failed(Fault::Write, 0, errno);
+    PutInt(static_cast<std::int64_t>(n), b);
+    if (!out.Flush()) return Failed(Fault::Write, 0, errno);
+    Out values(file, file->size, 8, buffers.at(0));
+    for (std::size_t k = 0; k < n; ++k) {
+      if ((b = values.Next()) == nullptr) return Failed(Fault::Write, 0, errno);
+      PutDouble(x[k], b);
+    }
+    return values.Flush() ? kOk : Failed(Fault::Write, 0, errno);
+  });
 }
 
 namespace {
@@ -415,11 +430,12 @@ Status WriteSparse(File* file, std::size_t m, std::size_t n, const Index* jc, co
     chunk /= 2;
     block = static_cast<unsigned char*>(std::malloc(chunk * (4 + 8 + 4)));
   }
-  Buffers buffers(2);
+  const Buffers buffers{static_cast<unsigned char*>(std::malloc(2 * kChunk * 8))};
   if (counts == nullptr || cursor == nullptr || block == nullptr || buffers.block == nullptr) {
     std::free(counts);
     std::free(cursor);
     std::free(block);
+    std::free(buffers.block);
     return Failed(Fault::OutOfMemory);
   }
   std::int32_t* columns = reinterpret_cast<std::int32_t*>(block);
@@ -483,6 +499,7 @@ Status WriteSparse(File* file, std::size_t m, std::size_t n, const Index* jc, co
   std::free(counts);
   std::free(cursor);
   std::free(block);
+  std::free(buffers.block);
   if (s.fault != Fault::None) return s;
   return ok ? kOk : Failed(Fault::Write, 0, error);
 }
@@ -497,41 +514,46 @@ template Status WriteSparse<std::int32_t>(File*, std::size_t, std::size_t, const
 Status WriteFull(File* file, std::size_t m, std::size_t n, const double* a) {
   Status s = CheckSizes(m, n, 0);
   if (s.fault != Fault::None) return s;
-  std::int32_t* counts = static_cast<std::int32_t*>(std::malloc((m + 1) * sizeof(std::int32_t)));
-  Buffers buffers(2);
+  std::size_t nnz = 0;
+  for (std::size_t k = 0; k < m * n; ++k) nnz += a[k] != 0.0;
+  s = CheckSizes(m, n, nnz);
+  if (s.fault != Fault::None) return s;
+  std::int32_t* counts = static_cast<std::int32_t*>(std::calloc(m + 1, sizeof(std::int32_t)));
+  const Buffers buffers{static_cast<unsigned char*>(std::malloc(2 * kChunk * 8))};
   if (counts == nullptr || buffers.block == nullptr) {
     std::free(counts);
+    std::free(buffers.block);
     return Failed(Fault::OutOfMemory);
   }
-  std::size_t nnz = 0;
   for (std::size_t i = 0; i < m; ++i) {
-    std::size_t c = 0;
+    std::int32_t c = 0;
     for (std::size_t j = 0; j < n; ++j) c += a[i + m * j] != 0.0;
-    counts[i] = static_cast<std::int32_t>(c);
-    nnz += c;
-    if (nnz > static_cast<std::size_t>(kMaxIndex)) {
-      std::free(counts);
-      return Failed(Fault::TooLarge, 3, static_cast<std::int64_t>(nnz));
-    }
+    counts[i] = c;
   }
   s = WriteMatrixHead(file, m, n, nnz, counts, buffers.at(0));
   std::free(counts);
-  if (s.fault != Fault::None) return s;
   const std::uint64_t start = file->size;
   Out indices(file, start, 4, buffers.at(0));
   Out entries(file, start + 4 * static_cast<std::uint64_t>(nnz), 8, buffers.at(1));
-  for (std::size_t i = 0; i < m; ++i) {
-    for (std::size_t j = 0; j < n; ++j) {
+  bool ok = s.fault == Fault::None;
+  for (std::size_t i = 0; ok && i < m; ++i) {
+    for (std::size_t j = 0; ok && j < n; ++j) {
       const double v = a[i + m * j];
       if (v == 0.0) continue;
       unsigned char* c = indices.Next();
       unsigned char* e = entries.Next();
-      if (c == nullptr || e == nullptr) return Failed(Fault::Write, 0, errno);
-      PutInt(static_cast<std::int64_t>(j), c);
-      PutDouble(v, e);
+      ok = c != nullptr && e != nullptr;
+      if (ok) {
+        PutInt(static_cast<std::int64_t>(j), c);
+        PutDouble(v, e);
+      }
     }
   }
-  return indices.Flush() && entries.Flush() ? kOk : Failed(Fault::Write, 0, errno);
+  ok = ok && indices.Flush() && entries.Flush();
+  const int error = errno;
+  std::free(buffers.block);
+  if (s.fault != Fault::None) return s;
+  return ok ? kOk : Failed(Fault::Write, 0, error);
 }
 
 }  // namespace petsc_binary

@@ -29,21 +29,21 @@ constexpr std::int64_t kMaxIndex = 2147483647;
 
 enum class Fault {
   None,
-  Open,            // the file could not be opened (detail: errno)
-  Read,            // a read failed
-  Write,           // a write failed (a full disk: detail errno)
-  Truncated,       // the file ends inside an object: at, what it holds; value, what it needs
-  ClassId,         // not an object of this format: value, the class id found
-  Unsupported,     // an object of the format this reader does not take: value, the class id,
-                   // or -1 for a matrix stored dense
-  NegativeSize,    // a size below 0: at, which field (1 rows, 2 columns, 3 entries); value
-  RowLength,       // row `at` has `value` entries: below 0, more than the columns, or past nz
-  RowTotal,        // the row lengths sum to `value`, not nz
-  Column,          // entry `at` (0-based, in the file's order) has column `value`: outside
-                   // 0..N-1, or not above the one before it in its row
-  TooLarge,        // a size, or the entries, above kMaxIndex: at, which (1 rows, 2 columns,
-                   // 3 entries); value, the size
-  OutOfMemory,     // the buffer could not be had
+  Open,          // the file could not be opened (detail: errno)
+  Read,          // a read failed
+  Write,         // a write failed (a full disk: detail errno)
+  Truncated,     // the file ends inside an object: at, what it holds; value, what it needs
+  ClassId,       // not an object of this format: value, the class id found
+  Unsupported,   // an object of the format this reader does not take: value, the class id,
+                 // or -1 for a matrix stored dense
+  NegativeSize,  // a size below 0: at, which field (1 rows, 2 columns, 3 entries); value
+  RowLength,     // row `at` has `value` entries: below 0, more than the columns, or past nz
+  RowTotal,      // the row lengths sum to `value`, not nz
+  Column,        // entry `at` (0-based, in the file's order) has column `value`: outside
+                 // 0..N-1, or not above the one before it in its row
+  TooLarge,      // a size, or the entries, above kMaxIndex: at, which (1 rows, 2 columns,
+                 // 3 entries); value, the size
+  OutOfMemory,   // the buffer could not be had
 };
 
 struct Status {

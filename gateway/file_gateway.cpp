@@ -7,6 +7,8 @@
 // double (unicode2native (name, 'UTF-8'))). The file is opened only once every input is checked,
 // and never while an output is made (the host may leave by a non-local jump then): each object is
 // checked with the file open, the file closed, the output made, the file opened again and read.
+#include "file_gateway.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -15,7 +17,6 @@
 #include <cstring>
 
 #include "checks.h"
-#include "file_gateway.h"
 #include "gateway.h"
 #include "petsc_binary.h"
 
@@ -38,8 +39,10 @@ struct Name {
 
 Name ReadName(const char* who, const mxArray* a) {
   if (!mxIsDouble(a) || mxIsComplex(a) || mxIsSparse(a)) {
-    Fail(who, "fileName", "filename must be a character row; its core takes its UTF-8 bytes as "
-         "real doubles, found %s.", mxGetClassName(a));
+    Fail(who, "fileName",
+         "filename must be a character row; its core takes its UTF-8 bytes as "
+         "real doubles, found %s.",
+         mxGetClassName(a));
   }
   const std::size_t n = mxGetNumberOfElements(a);
   if (n == 0 || n > kMaxName || (mxGetM(a) != 1 && mxGetN(a) != 1)) {
@@ -83,9 +86,10 @@ Name ReadName(const char* who, const mxArray* a) {
            "id of a vector (1211214) or a matrix (1211216).",
            name.text, object, value);
     case Fault::Unsupported:
-      Fail(who, "unsupported",
-           "%s: object %d is %s; vectors and sparse (AIJ) matrices are read.", name.text, object,
-           value == -1 ? "a matrix stored dense" : "of a PETSc class other than a vector or a matrix");
+      Fail(who, "unsupported", "%s: object %d is %s; vectors and sparse (AIJ) matrices are read.",
+           name.text, object,
+           value == -1 ? "a matrix stored dense"
+                       : "of a PETSc class other than a vector or a matrix");
     case Fault::NegativeSize:
       Fail(who, "badHeader", "%s: object %d has %lld %s.", name.text, object, value, field);
     case Fault::RowLength:
@@ -141,10 +145,13 @@ void RunReadPETSc(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     petsc_binary::Close(&file);
     if (s.fault != Fault::None) FailRead(name, k + 1, s);
     const std::size_t most = MaxOutputElements();
-    const std::size_t rows = static_cast<std::size_t>(o.rows), cols = static_cast<std::size_t>(o.cols);
+    const std::size_t rows = static_cast<std::size_t>(o.rows),
+                      cols = static_cast<std::size_t>(o.cols);
     if (rows > most || cols > most || static_cast<std::size_t>(o.entries) > most) {
-      Fail(who, "tooLarge", "%s: object %d (%zu x %zu, %lld entries) is larger than this host's "
-           "arrays.", name.text, k + 1, rows, cols, static_cast<long long>(o.entries));
+      Fail(who, "tooLarge",
+           "%s: object %d (%zu x %zu, %lld entries) is larger than this host's "
+           "arrays.",
+           name.text, k + 1, rows, cols, static_cast<long long>(o.entries));
     }
     // The output, with the file closed.
     double* x = nullptr;
@@ -174,7 +181,8 @@ void RunWritePETSc(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   if (nrhs < 2) {
     mexErrMsgTxt("2 or more inputs expected, as in WritePETScCore(name, A1, A2, ...)");
   }
-  if (nlhs > 0) Fail(who, "tooManyOutputs", "%d outputs were requested; WritePETSc has none.", nlhs);
+  if (nlhs > 0)
+    Fail(who, "tooManyOutputs", "%d outputs were requested; WritePETSc has none.", nlhs);
   const Name name = ReadName(who, prhs[0]);
   const std::size_t most = static_cast<std::size_t>(petsc_binary::kMaxIndex);
   for (int k = 1; k < nrhs; ++k) {
@@ -188,8 +196,9 @@ void RunWritePETSc(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
            k + 1);
     }
     const std::size_t m = mxGetM(a), n = mxGetN(a);
-    const std::size_t entries = mxIsSparse(a) ? static_cast<std::size_t>(mxGetJc(a)[n])
-                                : (m == 1 || n == 1) ? m * n : 0;
+    const std::size_t entries = mxIsSparse(a)        ? static_cast<std::size_t>(mxGetJc(a)[n])
+                                : (m == 1 || n == 1) ? m * n
+                                                     : 0;
     if (m > most || n > most || entries > most) {
       Fail(who, "tooLarge",
            "argument %d (%zu x %zu, %zu entries) does not fit PETSc's 32-bit indices: sizes and "

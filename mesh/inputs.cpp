@@ -75,15 +75,15 @@ bool ReadOrders(Error* e, const char* name, const Input& a, int d, int* p) {
     const double v = a.v[k];
     if (!std::isfinite(v) || v != std::trunc(v)) {
       return Fail(e, "orderNotInteger", "%s(%d) must be an integer order (degree + 1), found %g.",
-           name, k + 1, v);
+                  name, k + 1, v);
     }
     if (v < 1) {
       return Fail(e, "orderTooSmall", "%s(%d) must be an order of at least 1, found %g.", name,
-           k + 1, v);
+                  k + 1, v);
     }
     if (v > kMaxDegree + 1) {
       return Fail(e, "orderTooLarge", "%s(%d) must be an order of at most %d, found %g.", name,
-           k + 1, kMaxDegree + 1, v);
+                  k + 1, kMaxDegree + 1, v);
     }
     p[k] = static_cast<int>(v) - 1;
   }
@@ -95,45 +95,45 @@ bool ReadOrders(Error* e, const char* name, const Input& a, int d, int* p) {
 bool ReadKnots(Error* e, const char* name, const Input& a, Axis* axis) {
   if (a.rows != 1) {
     return Fail(e, "knotsNotRow", "%s must be a row vector of knots, found a %zux%zu array.", name,
-         a.rows, a.cols);
+                a.rows, a.cols);
   }
   if (a.cols > static_cast<std::size_t>(INT_MAX)) {
     return Fail(e, "knotsTooLong", "%s must hold at most %d knots, found %zu.", name, INT_MAX,
-         a.cols);
+                a.cols);
   }
   const int m = static_cast<int>(a.cols);
   const int needed = 2 * axis->p + 2;
   if (m < needed) {
     return Fail(e, "knotsTooShort", "%s needs at least %d knots for degree %d, found %d.", name,
-         needed, axis->p, m);
+                needed, axis->p, m);
   }
   const OrderFault f = FirstOrderFault(a.v, m);
   if (f.k >= 0) {
     if (f.isNaN) {
       return Fail(e, "knotsNaN", "%s must not hold NaN, found %s(%d) = NaN.", name, name,
-           f.nan + 1);
+                  f.nan + 1);
     }
     return Fail(e, "knotsDecreasing", "%s must be non-decreasing, found %s(%d) < %s(%d).", name,
-         name, f.k + 1, name, f.k);
+                name, f.k + 1, name, f.k);
   }
   // In order, so the ends bound every knot; their difference bounds every span and support, which
   // the basis divides by: it must not overflow.
   if (!std::isfinite(a.v[0]) || !std::isfinite(a.v[m - 1])) {
     return Fail(e, "knotsNotFinite", "%s must be finite, found %s(%d) = %g.", name, name,
-         std::isfinite(a.v[0]) ? m : 1, std::isfinite(a.v[0]) ? a.v[m - 1] : a.v[0]);
+                std::isfinite(a.v[0]) ? m : 1, std::isfinite(a.v[0]) ? a.v[m - 1] : a.v[0]);
   }
   if (!std::isfinite(a.v[m - 1] - a.v[0])) {
     return Fail(e, "knotsNotFinite",
-         "%s must span a finite length: %s(%d) - %s(1) = %g - %g overflows.", name, name, m, name,
-         a.v[m - 1], a.v[0]);
+                "%s must span a finite length: %s(%d) - %s(1) = %g - %g overflows.", name, name, m,
+                name, a.v[m - 1], a.v[0]);
   }
   axis->U = a.v;
   axis->m = m;
   axis->n = m - axis->p - 1;
   if (!(a.v[axis->p] < a.v[axis->n])) {
     return Fail(e, "domainEmpty",
-         "%s must span a domain of positive length: %s(%d) = %s(%d) = %g for degree %d.", name,
-         name, axis->p + 1, name, axis->n + 1, a.v[axis->p], axis->p);
+                "%s must span a domain of positive length: %s(%d) = %s(%d) = %g for degree %d.",
+                name, name, axis->p + 1, name, axis->n + 1, a.v[axis->p], axis->p);
   }
   return true;
 }
@@ -141,8 +141,8 @@ bool ReadKnots(Error* e, const char* name, const Input& a, Axis* axis) {
 // An input that must be empty beyond the patch's directions.
 bool ExpectEmpty(Error* e, const char* name, const Input& a, int d) {
   if (a.count != 0) {
-    return Fail(e, "dimensions", "%s must be empty for a patch of %d parametric direction%s.",
-         name, d, d == 1 ? "" : "s");
+    return Fail(e, "dimensions", "%s must be empty for a patch of %d parametric direction%s.", name,
+                d, d == 1 ? "" : "s");
   }
   return true;
 }
@@ -166,8 +166,8 @@ bool CheckWeights(Error* e, const char* name, const double* w, std::size_t count
   for (std::size_t k = 0; k < count; ++k) {
     const double v = w[k * step];
     if (!(v > 0.0 && v < INFINITY)) {
-      return Fail(e, "weightsNotPositive", "%s must be positive and finite, found %g at %zu.",
-           name, v, k + 1);
+      return Fail(e, "weightsNotPositive", "%s must be positive and finite, found %g at %zu.", name,
+                  v, k + 1);
     }
   }
   return true;
@@ -178,9 +178,8 @@ bool CheckWeights(Error* e, const char* name, const double* w, std::size_t count
 bool CheckRefinement(Error* e, const char* space, const char* geometry, const Axis& s,
                      const Axis& g) {
   if (s.U[s.p] != g.U[g.p] || s.U[s.n] != g.U[g.n]) {
-    return Fail(e, "notRefinement",
-         "%s must have the domain of %s, [%g, %g]; found [%g, %g].", space, geometry, g.U[g.p],
-         g.U[g.n], s.U[s.p], s.U[s.n]);
+    return Fail(e, "notRefinement", "%s must have the domain of %s, [%g, %g]; found [%g, %g].",
+                space, geometry, g.U[g.p], g.U[g.n], s.U[s.p], s.U[s.n]);
   }
   int k = s.p;
   for (int j = g.p + 1; j < g.n; ++j) {
@@ -189,8 +188,8 @@ bool CheckRefinement(Error* e, const char* space, const char* geometry, const Ax
     while (k < s.n && s.U[k] < v) ++k;
     if (s.U[k] != v) {
       return Fail(e, "notRefinement",
-           "%s must refine %s: its breakpoint %.17g is not one of the space's.", space, geometry,
-           v);
+                  "%s must refine %s: its breakpoint %.17g is not one of the space's.", space,
+                  geometry, v);
     }
   }
   return true;
@@ -201,31 +200,32 @@ bool ReadRule(Error* e, const char* name, const Input& a, Rule* rule) {
     const double v = a.v[0];
     if (!std::isfinite(v) || v != std::trunc(v) || v < 1 || v > kMaxQuadrature) {
       return Fail(e, "quadratureCount", "%s must be a number of nodes from 1 to %d, found %g.",
-           name, kMaxQuadrature, v);
+                  name, kMaxQuadrature, v);
     }
     rule->n = static_cast<int>(v);
     GaussLegendre(rule->n, rule->node, rule->weight);
     return true;
   }
   if (a.rows != 2) {
-    return Fail(e, "quadratureRule",
-         "%s must be a number of nodes or a 2 x n rule [nodes; weights], found a %zux%zu array.",
-         name, a.rows, a.cols);
+    return Fail(
+        e, "quadratureRule",
+        "%s must be a number of nodes or a 2 x n rule [nodes; weights], found a %zux%zu array.",
+        name, a.rows, a.cols);
   }
   if (a.cols < 1 || a.cols > static_cast<std::size_t>(kMaxQuadrature)) {
     return Fail(e, "quadratureCount", "%s must hold from 1 to %d nodes, found %zu.", name,
-         kMaxQuadrature, a.cols);
+                kMaxQuadrature, a.cols);
   }
   rule->n = static_cast<int>(a.cols);
   for (int q = 0; q < rule->n; ++q) {
     const double t = a.v[2 * q], w = a.v[2 * q + 1];
     if (!(t >= 0.0 && t <= 1.0)) {
       return Fail(e, "quadratureRule", "%s(1,%d) must be a node in [0, 1], found %g.", name, q + 1,
-           t);
+                  t);
     }
     if (!std::isfinite(w)) {
       return Fail(e, "quadratureRule", "%s(2,%d) must be a finite weight, found %g.", name, q + 1,
-           w);
+                  w);
     }
     rule->node[q] = t;
     rule->weight[q] = w;
@@ -237,16 +237,19 @@ bool ReadRule(Error* e, const char* name, const Input& a, Rule* rule) {
 
 bool ReadInputs(const Input in[kInputs], Mesh* out, std::size_t* controlPoints, Error* e) {
   static const char* const kNames[kInputs] = {
-      "geometry.coefs", "geometry.order", "geometry.knots{1}", "geometry.knots{2}",
-      "geometry.knots{3}", "space.order", "space.knots{1}", "space.knots{2}", "space.knots{3}",
-      "space.weights", "quadrature{1}", "quadrature{2}", "quadrature{3}", "elements", "options"};
+      "geometry.coefs",    "geometry.order",    "geometry.knots{1}",
+      "geometry.knots{2}", "geometry.knots{3}", "space.order",
+      "space.knots{1}",    "space.knots{2}",    "space.knots{3}",
+      "space.weights",     "quadrature{1}",     "quadrature{2}",
+      "quadrature{3}",     "elements",          "options"};
   *out = Mesh{};
   Mesh& mesh = *out;
   const Input& order = in[kOrder];
   if (order.count < 1 || order.count > kMaxDirections) {
-    return Fail(e, "dimensions",
-         "geometry.order must hold 1, 2 or 3 orders, one per parametric direction, found %zu.",
-         order.count);
+    return Fail(
+        e, "dimensions",
+        "geometry.order must hold 1, 2 or 3 orders, one per parametric direction, found %zu.",
+        order.count);
   }
   const int d = static_cast<int>(order.count);
   mesh.d = d;
@@ -267,25 +270,27 @@ bool ReadInputs(const Input in[kInputs], Mesh* out, std::size_t* controlPoints, 
   const Input& coefs = in[kCoefs];
   const bool sized = Strides(&g, &ng);
   if (!sized || coefs.rows != 4 || coefs.count / 4 != ng || coefs.count % 4 != 0) {
-    return Fail(e, "coefsSize",
-         "geometry.coefs must be 4 x %d x %d x %d for its knots and orders (w x, w y, w z, w of "
-         "every control point), found %zu elements in %zu rows.",
-         g.axis[0].n, d > 1 ? g.axis[1].n : 1, d > 2 ? g.axis[2].n : 1, coefs.count, coefs.rows);
+    return Fail(
+        e, "coefsSize",
+        "geometry.coefs must be 4 x %d x %d x %d for its knots and orders (w x, w y, w z, w of "
+        "every control point), found %zu elements in %zu rows.",
+        g.axis[0].n, d > 1 ? g.axis[1].n : 1, d > 2 ? g.axis[2].n : 1, coefs.count, coefs.rows);
   }
   for (std::size_t k = 0; k < coefs.count; ++k) {
     if (!std::isfinite(coefs.v[k])) {
       return Fail(e, "coefsNotFinite", "geometry.coefs must be finite, found %g at (%zu,%zu).",
-           coefs.v[k], k % 4 + 1, k / 4 + 1);
+                  coefs.v[k], k % 4 + 1, k / 4 + 1);
     }
   }
   if (!CheckWeights(e, "geometry.coefs(4,:), the weights,", coefs.v + 3, ng, 4)) return false;
   // The control points themselves, w x / w: a tiny weight overflows them.
   for (std::size_t k = 0; k < coefs.count; ++k) {
     if (k % 4 != 3 && !std::isfinite(coefs.v[k] / coefs.v[k | 3])) {
-      return Fail(e, "coefsNotFinite",
-           "geometry.coefs(%zu,%zu) / geometry.coefs(4,%zu), a control point's coordinate, must "
-           "be finite, found %g / %g.",
-           k % 4 + 1, k / 4 + 1, k / 4 + 1, coefs.v[k], coefs.v[k | 3]);
+      return Fail(
+          e, "coefsNotFinite",
+          "geometry.coefs(%zu,%zu) / geometry.coefs(4,%zu), a control point's coordinate, must "
+          "be finite, found %g / %g.",
+          k % 4 + 1, k / 4 + 1, k / 4 + 1, coefs.v[k], coefs.v[k | 3]);
     }
   }
   mesh.coefs = coefs.v;
@@ -304,7 +309,7 @@ bool ReadInputs(const Input in[kInputs], Mesh* out, std::size_t* controlPoints, 
   } else {
     if (spaceOrder.count != static_cast<std::size_t>(d)) {
       return Fail(e, "dimensions", "space.order must hold %d order%s, as the geometry, found %zu.",
-           d, d == 1 ? "" : "s", spaceOrder.count);
+                  d, d == 1 ? "" : "s", spaceOrder.count);
     }
     s.directions = d;
     int sp[kMaxDirections] = {0, 0, 0};
@@ -317,14 +322,17 @@ bool ReadInputs(const Input in[kInputs], Mesh* out, std::size_t* controlPoints, 
       }
       s.axis[k].p = sp[k];
       if (!ReadKnots(e, name.text, in[kSpaceKnots + k], &s.axis[k])) return false;
-      if (!CheckRefinement(e, name.text, Indexed("geometry.knots", k, d).text, s.axis[k], g.axis[k])) return false;
+      if (!CheckRefinement(e, name.text, Indexed("geometry.knots", k, d).text, s.axis[k],
+                           g.axis[k]))
+        return false;
     }
     std::size_t ns = 0;
     const Input& w = in[kSpaceWeights];
     if (!Strides(&s, &ns) || (w.count != 0 && w.count != ns)) {
-      return Fail(e, "coefsSize",
-           "space.weights must hold one weight per function, %d x %d x %d, or none; found %zu.",
-           s.axis[0].n, d > 1 ? s.axis[1].n : 1, d > 2 ? s.axis[2].n : 1, w.count);
+      return Fail(
+          e, "coefsSize",
+          "space.weights must hold one weight per function, %d x %d x %d, or none; found %zu.",
+          s.axis[0].n, d > 1 ? s.axis[1].n : 1, d > 2 ? s.axis[2].n : 1, w.count);
     }
     if (w.count != 0 && !CheckWeights(e, "space.weights", w.v, w.count, 1)) return false;
     s.weights = w.count != 0 ? w.v : nullptr;
@@ -343,8 +351,8 @@ bool ReadInputs(const Input in[kInputs], Mesh* out, std::size_t* controlPoints, 
   const Input& options = in[kOptions];
   if (options.count != 5) {
     return Fail(e, "optionValue",
-         "options must be [gradient hessian laplacian side rdim], found %zu values.",
-         options.count);
+                "options must be [gradient hessian laplacian side rdim], found %zu values.",
+                options.count);
   }
   static const char* const kFlags[] = {"gradient", "hessian", "laplacian"};
   bool flag[3];
@@ -360,7 +368,7 @@ bool ReadInputs(const Input in[kInputs], Mesh* out, std::size_t* controlPoints, 
   const double side = options.v[3];
   if (!(side >= 0 && side <= 2 * d && side == std::trunc(side))) {
     return Fail(e, "sideOutOfRange", "side must be a face from 1 to %d (or 0: none), found %g.",
-         2 * d, side);
+                2 * d, side);
   }
   mesh.side = static_cast<int>(side);
   // The physical coordinates: every one up to the last not zero at some control point.
@@ -375,10 +383,11 @@ bool ReadInputs(const Input in[kInputs], Mesh* out, std::size_t* controlPoints, 
   }
   const double rdim = options.v[4];
   if (rdim != 0 && !(rdim >= used && rdim <= 3 && rdim == std::trunc(rdim))) {
-    return Fail(e, "optionValue",
-         "rdim must be %d to 3 for this geometry (its coordinates up to %d are not all zero), or "
-         "0; found %g.",
-         used, used, rdim);
+    return Fail(
+        e, "optionValue",
+        "rdim must be %d to 3 for this geometry (its coordinates up to %d are not all zero), or "
+        "0; found %g.",
+        used, used, rdim);
   }
   mesh.rdim = rdim == 0 ? used : static_cast<int>(rdim);
 
@@ -393,8 +402,8 @@ bool ReadInputs(const Input in[kInputs], Mesh* out, std::size_t* controlPoints, 
       const double v = elements.v[k];
       if (!(v >= 1 && v <= static_cast<double>(available) && v == std::trunc(v))) {
         return Fail(e, "elementOutOfRange",
-             "elements(%zu) must be an element from 1 to %zu%s, found %g.", k + 1, available,
-             mesh.side ? " of the side" : "", v);
+                    "elements(%zu) must be an element from 1 to %zu%s, found %g.", k + 1, available,
+                    mesh.side ? " of the side" : "", v);
       }
     }
     // An empty list is no element, not every one (a null list's meaning to the mesh layer): a

@@ -20,7 +20,6 @@
 // A fault is a line "nurbsbasis-mpi: SolvePETSc:mnemonic: message" on standard error, and the
 // exit status 1 (every process aborted with it).
 #include <petscksp.h>
-
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -64,8 +63,8 @@ void Check(PetscErrorCode code, const char* mnemonic, const char* what) {
   const char* text = nullptr;
   PetscErrorMessage(code, &text, nullptr);
   Fatal(std::string("SolvePETSc:") + mnemonic,
-        std::string(what) + ": " + (g_petscMessage.empty() ? (text ? text : "PETSc error")
-                                                             : g_petscMessage));
+        std::string(what) + ": " +
+            (g_petscMessage.empty() ? (text ? text : "PETSc error") : g_petscMessage));
 }
 
 // A whole file of rank 0's, on every rank.
@@ -101,7 +100,8 @@ std::vector<char> Broadcast(const std::string& path) {
 // A file's bytes as a stream the format's reader reads.
 std::FILE* Memory(std::vector<char>* bytes) {
   static char empty[1];
-  std::FILE* f = bytes->empty() ? fmemopen(empty, 1, "rb") : fmemopen(bytes->data(), bytes->size(), "rb");
+  std::FILE* f =
+      bytes->empty() ? fmemopen(empty, 1, "rb") : fmemopen(bytes->data(), bytes->size(), "rb");
   if (f == nullptr) Fatal("SolvePETSc:outOfMemory", "no memory for the problem's stream.");
   if (bytes->empty()) {
     // fmemopen of no bytes is not allowed: a one-byte stream read as empty by its size.
@@ -110,7 +110,8 @@ std::FILE* Memory(std::vector<char>* bytes) {
 }
 
 // The vectors of dirichlet.dat.
-void ReadDirichlet(std::vector<char>* bytes, std::vector<double>* dofs, std::vector<double>* values) {
+void ReadDirichlet(std::vector<char>* bytes, std::vector<double>* dofs,
+                   std::vector<double>* values) {
   if (bytes->empty()) return;
   std::FILE* f = Memory(bytes);
   petsc_binary::File file{f, bytes->size()};
@@ -127,7 +128,8 @@ void ReadDirichlet(std::vector<char>* bytes, std::vector<double>* dofs, std::vec
       s = petsc_binary::ReadVector(file, o, out[k]->data());
     }
     if (s.fault != petsc_binary::Fault::None) {
-      Fatal("SolvePETSc:badProblem", "dirichlet.dat must hold two vectors, the unknowns and their values.");
+      Fatal("SolvePETSc:badProblem",
+            "dirichlet.dat must hold two vectors, the unknowns and their values.");
     }
     offset += o.bytes;
   }
@@ -166,8 +168,8 @@ void MakePieces(const problem::Problem& pb, int part, std::vector<std::vector<do
     m.elements = out->elements[p].data();
     m.count = out->elements[p].size();
     m.wanted = forms::Needs(pb.kinds[part]);
-    const forms::Form form = problem::PartForm(pb, part, pb.patches[p], out->elements[p],
-                                               &out->values[2 * p]);
+    const forms::Form form =
+        problem::PartForm(pb, part, pb.patches[p], out->elements[p], &out->values[2 * p]);
     if (threads > 0) {
       const std::size_t scratch = (mesh::ScratchBytes(m) + 63) / 64 * 64;
       const std::size_t extra = (forms::ElementBytes(form, m) + 63) / 64 * 64;
@@ -200,8 +202,8 @@ void PatternOf(const problem::Problem& pb, const Pieces& pieces, Csc* a) {
   }
   const std::size_t bound = forms::DomainPatternBound(pieces.pieces.data(), count);
   std::vector<char> scratch(forms::DomainPatternBytes(pieces.pieces.data(), count, pb.ndof) + 64);
-  void* aligned = reinterpret_cast<void*>(
-      (reinterpret_cast<std::uintptr_t>(scratch.data()) + 63) / 64 * 64);
+  void* aligned =
+      reinterpret_cast<void*>((reinterpret_cast<std::uintptr_t>(scratch.data()) + 63) / 64 * 64);
   a->ir.resize(bound > 0 ? bound : 1);
   const std::size_t nnz = forms::DomainPattern(pieces.pieces.data(), count, pb.ndof, aligned,
                                                a->jc.data(), a->ir.data());
@@ -227,8 +229,8 @@ PetscViewer Viewer(const std::string& path, PetscFileMode mode) {
   Check(PetscViewerSetType(v, PETSCVIEWERBINARY), "writeFailed", path.c_str());
   Check(PetscViewerBinarySetSkipInfo(v, PETSC_TRUE), "writeFailed", path.c_str());
   Check(PetscViewerFileSetMode(v, mode), "writeFailed", path.c_str());
-  Check(PetscViewerFileSetName(v, path.c_str()), mode == FILE_MODE_READ ? "badProblem" : "writeFailed",
-        path.c_str());
+  Check(PetscViewerFileSetName(v, path.c_str()),
+        mode == FILE_MODE_READ ? "badProblem" : "writeFailed", path.c_str());
   return v;
 }
 
@@ -252,7 +254,8 @@ void CheckOptionsUsed() {
   }
   PetscOptionsLeftRestore(nullptr, &n, &names, &values);
   if (!unused.empty()) {
-    Fatal("SolvePETSc:badOptions", "options that nothing read (misspelt, or of another solver): " + unused + ".");
+    Fatal("SolvePETSc:badOptions",
+          "options that nothing read (misspelt, or of another solver): " + unused + ".");
   }
 }
 
@@ -304,7 +307,8 @@ int main(int argc, char** argv) {
   std::vector<double> dofs, values;
   ReadDirichlet(&fixedBytes, &dofs, &values);
   for (double d : dofs) {
-    if (!(d >= 1 && d <= static_cast<double>(pb.unknowns) && d == static_cast<double>(static_cast<std::int64_t>(d)))) {
+    if (!(d >= 1 && d <= static_cast<double>(pb.unknowns) &&
+          d == static_cast<double>(static_cast<std::int64_t>(d)))) {
       Fatal("SolvePETSc:badDirichlet", "the Dirichlet unknowns must be whole numbers from 1 to " +
                                            std::to_string(pb.unknowns) + ".");
     }
@@ -328,14 +332,16 @@ int main(int argc, char** argv) {
         partition, pb, p, partition.first[g_rank], partition.first[g_rank + 1]);
     std::vector<double> unused[2];
     work += forms::ElementCost(problem::PartForm(pb, 0, pb.patches[p], {}, unused),
-                               pb.patches[p].mesh) * static_cast<double>(mine.size());
+                               pb.patches[p].mesh) *
+            static_cast<double>(mine.size());
   }
   const int threads = evaluators::ThreadsFor(work);
   done("partition");
 
   // Exact preallocation: the pattern of every element that touches the rows this process owns.
   MaybeDie("pattern");
-  std::vector<PetscInt> dnz(static_cast<std::size_t>(local), 0), onz(static_cast<std::size_t>(local), 0);
+  std::vector<PetscInt> dnz(static_cast<std::size_t>(local), 0),
+      onz(static_cast<std::size_t>(local), 0);
   {
     std::vector<std::vector<double>> touching(static_cast<std::size_t>(npatch));
     for (int p = 0; p < npatch; ++p) touching[p] = problem::TouchingElements(pb, p, r0, r1);
@@ -390,7 +396,8 @@ int main(int argc, char** argv) {
       if (from == to) continue;
       columns.resize(static_cast<std::size_t>(to - from));
       for (std::int64_t k = from; k < to; ++k) {
-        columns[static_cast<std::size_t>(k - from)] = static_cast<PetscInt>(a.ir[static_cast<std::size_t>(k)]);
+        columns[static_cast<std::size_t>(k - from)] =
+            static_cast<PetscInt>(a.ir[static_cast<std::size_t>(k)]);
       }
       const PetscInt row = static_cast<PetscInt>(j);
       Check(MatSetValues(A, 1, &row, static_cast<PetscInt>(to - from), columns.data(),
@@ -418,7 +425,8 @@ int main(int argc, char** argv) {
   // The right-hand side, in this process's rows; the Dirichlet unknowns it owns.
   Vec b, u;
   Check(VecCreate(PETSC_COMM_WORLD, &b), "outOfMemory", "the right-hand side");
-  Check(VecSetSizes(b, local, static_cast<PetscInt>(pb.unknowns)), "outOfMemory", "the right-hand side");
+  Check(VecSetSizes(b, local, static_cast<PetscInt>(pb.unknowns)), "outOfMemory",
+        "the right-hand side");
   Check(VecSetFromOptions(b), "petscFailed", "the right-hand side");
   {
     PetscViewer v = Viewer(dir + "/rhs.dat", FILE_MODE_READ);
@@ -517,8 +525,10 @@ int main(int argc, char** argv) {
                  bnorm > 0 ? static_cast<double>(rnorm / bnorm) : static_cast<double>(rnorm));
     const char* counts[4] = {"elements", "rows", "entries", "memory_mb"};
     for (int k = 0; k < per; ++k) {
-      std::fprintf(out, "%s%s", k < nphase ? "time_" : "", k < nphase ? phases[k].name : counts[k - nphase]);
-      for (int q = 0; q < size; ++q) std::fprintf(out, " %.9g", all[static_cast<std::size_t>(q * per + k)]);
+      std::fprintf(out, "%s%s", k < nphase ? "time_" : "",
+                   k < nphase ? phases[k].name : counts[k - nphase]);
+      for (int q = 0; q < size; ++q)
+        std::fprintf(out, " %.9g", all[static_cast<std::size_t>(q * per + k)]);
       std::fprintf(out, "\n");
     }
     if (std::fclose(out) != 0) Fatal("SolvePETSc:writeFailed", path);

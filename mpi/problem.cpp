@@ -1,8 +1,8 @@
 #include "problem.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
-#include <algorithm>
 #include <cstdint>
 
 #include "domain.h"
@@ -45,8 +45,8 @@ struct Objects {
     }
     if (s.fault != petsc_binary::Fault::None) {
       return Fail(id, message, "badProblem",
-                  "object %d of the problem (%s) could not be read: fault %d at %lld (%lld).",
-                  read, what, static_cast<int>(s.fault), static_cast<long long>(s.at),
+                  "object %d of the problem (%s) could not be read: fault %d at %lld (%lld).", read,
+                  what, static_cast<int>(s.fault), static_cast<long long>(s.at),
                   static_cast<long long>(s.value));
     }
     offset += o.bytes;
@@ -73,7 +73,8 @@ mesh::Input Shape(int k, const std::vector<double>& v) {
 bool Read(std::FILE* f, Problem* pb, std::string* id, std::string* message) {
   Objects objects;
   objects.file.f = f;
-  if (fseeko(f, 0, SEEK_END) != 0) return Fail(id, message, "badProblem", "the problem cannot be read.");
+  if (fseeko(f, 0, SEEK_END) != 0)
+    return Fail(id, message, "badProblem", "the problem cannot be read.");
   objects.file.size = static_cast<std::uint64_t>(ftello(f));
   std::vector<double> header;
   if (!objects.Next(&header, "the header", id, message)) return false;
@@ -86,11 +87,21 @@ bool Read(std::FILE* f, Problem* pb, std::string* id, std::string* message) {
   pb->form = static_cast<FormKind>(static_cast<int>(header[1]));
   const int npatch = static_cast<int>(header[2]);
   pb->ndof = static_cast<std::size_t>(header[3]);
-  const int coefficients = pb->form == FormKind::Elasticity || pb->form == FormKind::StiffnessMass ? 2 : 1;
+  const int coefficients =
+      pb->form == FormKind::Elasticity || pb->form == FormKind::StiffnessMass ? 2 : 1;
   switch (pb->form) {
-    case FormKind::Stiffness: pb->parts = 1; pb->kinds[0] = forms::Kind::Stiffness; break;
-    case FormKind::Mass: pb->parts = 1; pb->kinds[0] = forms::Kind::Mass; break;
-    case FormKind::Elasticity: pb->parts = 1; pb->kinds[0] = forms::Kind::Elasticity; break;
+    case FormKind::Stiffness:
+      pb->parts = 1;
+      pb->kinds[0] = forms::Kind::Stiffness;
+      break;
+    case FormKind::Mass:
+      pb->parts = 1;
+      pb->kinds[0] = forms::Kind::Mass;
+      break;
+    case FormKind::Elasticity:
+      pb->parts = 1;
+      pb->kinds[0] = forms::Kind::Elasticity;
+      break;
     default:
       pb->parts = 2;
       pb->kinds[0] = forms::Kind::Stiffness;
@@ -121,7 +132,8 @@ bool Read(std::FILE* f, Problem* pb, std::string* id, std::string* message) {
     if (p > 0 && (m.d != pb->patches[0].mesh.d || m.rdim != pb->patches[0].mesh.rdim)) {
       return Fail(id, message, "dimensions",
                   "patch %d: every patch must have the first's parametric and physical "
-                  "dimensions.", p + 1);
+                  "dimensions.",
+                  p + 1);
     }
     patch.weights.resize(controlPoints);
     for (std::size_t a = 0; a < controlPoints; ++a) patch.weights[a] = m.coefs[3 + 4 * a];
@@ -144,8 +156,7 @@ bool Read(std::FILE* f, Problem* pb, std::string* id, std::string* message) {
                     a + 1, pb->ndof, patch.gnum[a]);
       }
     }
-    const std::size_t nodes =
-        static_cast<std::size_t>(mesh::Nodes(m)) * mesh::MeshElements(m);
+    const std::size_t nodes = static_cast<std::size_t>(mesh::Nodes(m)) * mesh::MeshElements(m);
     for (int c = 0; c < coefficients; ++c) {
       std::snprintf(what, sizeof what, "patch %d, coefficient %d", p + 1, c + 1);
       if (!objects.Next(&patch.coefficient[c], what, id, message)) return false;
@@ -246,8 +257,7 @@ std::vector<double> PatchElements(const Partition& partition, const Problem&, in
   return list;
 }
 
-std::vector<double> TouchingElements(const Problem& pb, int p, std::size_t begin,
-                                     std::size_t end) {
+std::vector<double> TouchingElements(const Problem& pb, int p, std::size_t begin, std::size_t end) {
   const Patch& patch = pb.patches[static_cast<std::size_t>(p)];
   const mesh::Mesh& m = patch.mesh;
   std::vector<double> list;
@@ -261,8 +271,8 @@ std::vector<double> TouchingElements(const Problem& pb, int p, std::size_t begin
       for (int i1 = first[1]; i1 <= last[1] && !touches; ++i1) {
         for (int i0 = first[0]; i0 <= last[0] && !touches; ++i0) {
           const std::size_t a = static_cast<std::size_t>(i0) +
-                                static_cast<std::size_t>(n0) *
-                                    (static_cast<std::size_t>(i1) + static_cast<std::size_t>(n1) * i2);
+                                static_cast<std::size_t>(n0) * (static_cast<std::size_t>(i1) +
+                                                                static_cast<std::size_t>(n1) * i2);
           const std::size_t g = static_cast<std::size_t>(patch.gnum[a]) - 1;
           for (int k = 0; k < pb.components && !touches; ++k) {
             const std::size_t u = g + pb.ndof * static_cast<std::size_t>(k);

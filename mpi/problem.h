@@ -39,8 +39,8 @@ struct Patch {
 
 struct Problem {
   FormKind form;
-  std::size_t ndof;     // global functions
-  int components;       // unknowns a function
+  std::size_t ndof;      // global functions
+  int components;        // unknowns a function
   std::size_t unknowns;  // ndof components
   std::vector<Patch> patches;
   // The forms summed into the one matrix: one, or the stiffness then the mass.

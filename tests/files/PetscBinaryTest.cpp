@@ -1,12 +1,12 @@
 // PETSc's binary format without a host: the 32-bit guard before anything is written, every
 // truncation and corrupt field of a file refused with its fault, round trips through memory.
-#include "petsc_binary.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <vector>
+
+#include "petsc_binary.h"
 
 namespace {
 
@@ -80,7 +80,8 @@ TEST(PetscBinary, EntriesBeyond32BitsRefusedBeforeWriting) {
   std::size_t size = 0;
   std::FILE* f = open_memstream(&data, &size);
   petsc_binary::File file{f, 0};
-  const petsc_binary::Status s = petsc_binary::WriteSparse<std::size_t>(&file, 4, 1, jc, nullptr, nullptr);
+  const petsc_binary::Status s =
+      petsc_binary::WriteSparse<std::size_t>(&file, 4, 1, jc, nullptr, nullptr);
   std::fclose(f);
   EXPECT_EQ(s.fault, Fault::TooLarge);
   EXPECT_EQ(s.at, 3);
@@ -117,7 +118,7 @@ petsc_binary::Status Corrupt(std::size_t at, std::uint32_t v) {
 
 TEST(PetscBinary, CorruptFieldsRefused) {
   EXPECT_EQ(Corrupt(0, 42).fault, Fault::ClassId);
-  EXPECT_EQ(Corrupt(0, 1211218).fault, Fault::Unsupported);  // an index set
+  EXPECT_EQ(Corrupt(0, 1211218).fault, Fault::Unsupported);       // an index set
   EXPECT_EQ(Corrupt(12, 0xffffffffu).fault, Fault::Unsupported);  // dense
   EXPECT_EQ(Corrupt(4, 0x80000000u).fault, Fault::NegativeSize);
   EXPECT_EQ(Corrupt(8, 0xfffffffeu).fault, Fault::NegativeSize);
@@ -125,7 +126,7 @@ TEST(PetscBinary, CorruptFieldsRefused) {
   EXPECT_EQ(Corrupt(16, 5).fault, Fault::RowLength);            // more than the columns
   EXPECT_EQ(Corrupt(16, 0xffffffffu).fault, Fault::RowLength);
   EXPECT_EQ(Corrupt(24, 1).fault, Fault::RowTotal);
-  const petsc_binary::Status c = Corrupt(28, 4);                  // column 4 of 4
+  const petsc_binary::Status c = Corrupt(28, 4);  // column 4 of 4
   EXPECT_EQ(c.fault, Fault::Column);
   EXPECT_EQ(c.at, 0);
   EXPECT_EQ(Corrupt(36, 0).fault, Fault::Column);  // row 2: columns 1 then 0

@@ -6,14 +6,13 @@
 // the core's identifier; a read of what was written must give it back (less its zeros); no array
 // may be left alive. The file is this process's own, in the temporary folder.
 #include <fuzzer/FuzzedDataProvider.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "standin.h"
 
@@ -81,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const standin::Result r = plugin.Call(static_cast<int>(bytes.size() % 3) + 1, {name.get()});
       Expect(r, "ReadPETSc");
     } else {
-      const size_t m = in.ConsumeIntegralInRange<size_t>(0, 8), n = in.ConsumeIntegralInRange<size_t>(0, 8);
+      const size_t m = in.ConsumeIntegralInRange<size_t>(0, 8),
+                   n = in.ConsumeIntegralInRange<size_t>(0, 8);
       std::vector<double> full(m * n, 0.0);
       for (double& v : full) {
         if (in.ConsumeIntegralInRange(0, 2) == 0) v = in.ConsumeFloatingPointInRange(-4.0, 4.0);
