@@ -1,6 +1,7 @@
 // The host operations the plug-ins call. Built for GNU Octave's MEX interface, this is Octave's own
 // mex.h; built as Octave-native functions (.oct), the same operations over Octave's own arrays
-// (gateway/octave_api.h). Built for MATLAB's binary interface, these are MATLAB's C symbols as a .mexa64/.mexw64 built with the
+// (octave_api.h beside this file, which the gateway's Octave binding implements). Built for
+// MATLAB's binary interface, these are MATLAB's C symbols as a .mexa64/.mexw64 built with the
 // 32-bit-dimension ("_700") interface imports them from libmx and libmex; the project's stand-in
 // host implements exactly these.
 #ifndef NURBS_GATEWAY_MEX_API_H_
