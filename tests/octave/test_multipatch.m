@@ -362,6 +362,66 @@ t = expect (t, ~isempty (err) && ~isempty (strfind (err.message, '''boundary''')
             sprintf ('boundary faces of a stiffness: the message names the option (%s)', ...
                      ifelse_message (err)));
 
+% Dirichlet values on faces collapsed to a point: a disk of four sectors (the centre a side of
+% each), one sector alone, and the disk extruded (faces collapsed to the axis). The centre's
+% functions had 0 where u = 1; now every value is that of a linear g at its control point (the
+% space reproduces it), and the projection is never solved singular.
+sector = @(a, b) nrbkntins (nrbdegelev (nrbruled (nrbcirc (0, [0 0 0], a, b), ...
+                                                  nrbcirc (1, [0 0 0], a, b)), [0 1]), {0.5, 0.5});
+disk = arrayfun (@(i) sector ((i - 1) * pi / 2, i * pi / 2), 1:4, 'UniformOutput', false);
+cylinder = cellfun (@(g) nrbkntins (nrbdegelev (nrbextrude (g, [0 0 1]), [0 0 1]), ...
+                                    {[], [], 0.5}), disk, 'UniformOutput', false);
+lin2 = @(x, y) 2 + x - 3 * y;
+lin3 = @(x, y, z) 2 + x - 3 * y + z;
+cases = {Multipatch(disk), lin2; disk{1}, lin2; Multipatch(cylinder), lin3};
+for k = 1:rows (cases)
+  [g, u] = cases{k, :};
+  domain = isfield (g, 'npatch');
+  if (domain)
+    faces = 1:numel (g.boundaries);
+    X = zeros (g.ndof, 3);
+    for i = 1:g.npatch
+      C = reshape (g.patches{i}.coefs, 4, []);
+      X(g.gnum{i}, :) = (C(1:3, :) ./ C(4, :))';
+    end
+  else
+    faces = 1:4;
+    C = reshape (g.coefs, 4, []);
+    X = (C(1:3, :) ./ C(4, :))';
+  end
+  lastwarn ('');
+  try
+    [dofs, values] = DirichletValues (g, faces, u);
+    x = num2cell (X(dofs, 1:nargin (u)), 1);
+    e = max (abs (values - u (x{:})));
+    [~, id] = lastwarn ();
+    [d1, v1] = DirichletValues (g, faces, 1);
+    ok = e < 1e-12 && max (abs (v1 - 1)) < 1e-12 && isequal (d1, dofs) && isempty (id);
+  catch err
+    ok = false; e = NaN;
+    printf ('  %s\n', err.message);
+  end
+  t = expect (t, ok, sprintf ('Dirichlet values with collapsed faces, case %d (%.2g)', k, e));
+end
+% A function with no measure on the faces (a boundary's dofs tampered): refused, not solved.
+tampered = Multipatch (disk);
+tampered.boundaries(2).dofs(end + 1) = setdiff (1:tampered.ndof, ...
+                                                vertcat (tampered.boundaries.dofs))(1);
+t = expect_error (t, @() DirichletValues (tampered, 2, 1), 'DirichletValues:singularProjection', ...
+                  'a function with no measure on the faces');
+% Options it does not take, faces listed twice, faces that are not indices.
+for o = {{'patches', 1}, {'boundary', 2}, {'elements', {1, 1, 1}}, {'rdim', 3}, {'components'}, ...
+         {3, 1}}
+  t = expect_error (t, @() DirichletValues (mp, 1:3, 1, o{1}{:}), ...
+                    'DirichletValues:unknownOption', 'an option DirichletValues does not take');
+end
+[d1, v1] = DirichletValues (mp, [3 1 3 1], @(x, y) x + y);
+[d2, v2] = DirichletValues (mp, [1 3], @(x, y) x + y);
+t = expect (t, isequal (d1, d2) && isequal (v1, v2), 'DirichletValues: a face given twice counts once');
+t = expect_error (t, @() DirichletValues (mp, 1 + 1i, 1), 'DirichletValues:optionValue', ...
+                  'complex faces');
+t = expect_error (t, @() DirichletValues (mp, NaN, 1), 'DirichletValues:optionValue', 'NaN faces');
+
 % Faults.
 t = expect_error (t, @() Multipatch (3), 'Multipatch:notStruct', 'not a struct');
 t = expect_error (t, @() Multipatch (L, 'tolerance', 2), 'Multipatch:optionValue', 'tolerance');
