@@ -37,9 +37,13 @@
 %          before the first file is opened; a file that cannot be written raises an error and
 %          removes the files this call has written.
 %
-%   Errors (identifier ExportVTK:<mnemonic>): usage, fileName, fileOpen, writeFailed,
-%   fieldsType, unknownOption, optionValue, coefsLength (a field of the wrong length, the
-%   message naming it), and those of FieldEval.
+%   Field and file names are written as they are, escaped where XML needs it (& < > " and line
+%   breaks); a name with another control character is refused.
+%
+%   Errors (identifier ExportVTK:<mnemonic>): usage, fileName (not a row of characters, or one
+%   holding a control character), fileOpen, writeFailed, fieldsType (also a field name holding a
+%   control character other than a tab or a line break), unknownOption, optionValue, coefsLength
+%   (a field of the wrong length, the message naming it), and those of FieldEval.
 %
 %   Example: the coordinate x on the quarter annulus of MeshEval's help.
 %     s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
@@ -54,8 +58,14 @@ function files = ExportVTK (filename, geometry, fields, varargin)
   if (nargin < 3)
     fail ('usage', 'usage: files = ExportVTK (filename, geometry_or_mp, fields, Name, Value, ...)');
   end
-  if (~ischar (filename) || ~isrow (filename) || any (filename == 0))
+  if (~ischar (filename) || ~isrow (filename))
     fail ('fileName', 'filename must be a file name, a row of characters.');
+  end
+  control = find (double (filename) < 32 | double (filename) == 127, 1);
+  if (~isempty (control))
+    fail ('fileName', ['filename must be a file name: character %d is a control character ' ...
+                       '(code %d), which no file name of the multiblock file may hold.'], ...
+          control, double (filename(control)));
   end
   base = regexprep (filename, '\.(vts|vtm)$', '', 'ignorecase');
   [folder, stem] = fileparts (base);
@@ -108,6 +118,12 @@ function files = ExportVTK (filename, geometry, fields, varargin)
     v = fields.(names{f});
     if (~(isnumeric (v) || islogical (v)) || (~isvector (v) && ~isempty (v)))
       fail ('fieldsType', 'fields.%s must be a vector of coefficients.', names{f});
+    end
+    % Names are written escaped as XML's attributes, which hold no other control character.
+    code = double (names{f});
+    if (any (code < 32 & code ~= 9 & code ~= 10 & code ~= 13) || any (code == 127))
+      fail ('fieldsType', ['field %d''s name holds a control character, which a VTK file ' ...
+                           'cannot name an array with.'], f);
     end
   end
 
@@ -198,6 +214,14 @@ function knots = knots_of (s)
 end
 
 
+% Text as an XML attribute's value: the markup characters and line breaks as references. Names
+% are arguments of the formats, never formats themselves.
+function t = xml_text (t)
+  t = strrep (t, '&', '&amp;');
+  t = strrep (strrep (strrep (t, '<', '&lt;'), '>', '&gt;'), '"', '&quot;');
+  t = strrep (strrep (strrep (t, char (10), '&#10;'), char (13), '&#13;'), char (9), '&#9;');
+end
+
 function write_grid (file, piece, fail)
   e = piece.extent; e(end + 1:3) = 1;
   extent = sprintf ('0 %d 0 %d 0 %d', e - 1);
@@ -210,20 +234,20 @@ function write_grid (file, piece, fail)
   offset = 0;
   for a = 1:size (arrays, 1)
     if (a == size (arrays, 1))
-      header = [header '      </PointData>\n      <Points>\n'];
+      header = [header sprintf('      </PointData>\n      <Points>\n')];
     end
     header = [header, sprintf(['        <DataArray type="Float64" Name="%s" ' ...
                                'NumberOfComponents="%d" format="appended" offset="%d"/>\n'], ...
-                              arrays{a, 1}, size(arrays{a, 2}, 1), offset)];
+                              xml_text (arrays{a, 1}), size(arrays{a, 2}, 1), offset)];
     offset = offset + 8 + 8 * numel (arrays{a, 2});
   end
-  header = [header '      </Points>\n    </Piece>\n  </StructuredGrid>\n' ...
-            '  <AppendedData encoding="raw">\n   _'];
+  header = [header sprintf(['      </Points>\n    </Piece>\n  </StructuredGrid>\n' ...
+                            '  <AppendedData encoding="raw">\n   _'])];
   fid = fopen (file, 'w', 'ieee-le');
   if (fid < 0)
     fail ('fileOpen', 'cannot open ''%s'' for writing.', file);
   end
-  ok = fwrite (fid, sprintf (header), 'char') > 0;
+  ok = fwrite (fid, header, 'char') > 0;
   for a = 1:size (arrays, 1)
     ok = ok && fwrite (fid, 8 * numel (arrays{a, 2}), 'uint64') == 1;
     ok = ok && fwrite (fid, arrays{a, 2}, 'double') == numel (arrays{a, 2});
@@ -237,19 +261,19 @@ function write_grid (file, piece, fail)
 end
 
 function write_blocks (file, pieces, fail)
-  text = ['<?xml version="1.0"?>\n<VTKFile type="vtkMultiBlockDataSet" version="1.0" ' ...
-          'byte_order="LittleEndian" header_type="UInt64">\n  <vtkMultiBlockDataSet>\n'];
+  text = sprintf (['<?xml version="1.0"?>\n<VTKFile type="vtkMultiBlockDataSet" version="1.0" ' ...
+                   'byte_order="LittleEndian" header_type="UInt64">\n  <vtkMultiBlockDataSet>\n']);
   for i = 1:numel (pieces)
     [~, stem, ext] = fileparts (pieces{i});
     text = [text, sprintf('    <DataSet index="%d" name="patch %d" file="%s"/>\n', i - 1, i, ...
-                          [stem ext])];
+                          xml_text ([stem ext]))];
   end
-  text = [text '  </vtkMultiBlockDataSet>\n</VTKFile>\n'];
+  text = [text sprintf('  </vtkMultiBlockDataSet>\n</VTKFile>\n')];
   fid = fopen (file, 'w');
   if (fid < 0)
     fail ('fileOpen', 'cannot open ''%s'' for writing.', file);
   end
-  ok = fwrite (fid, sprintf (text), 'char') > 0;
+  ok = fwrite (fid, text, 'char') > 0;
   ok = (fclose (fid) == 0) && ok;
   if (~ok)
     delete (file);
