@@ -93,4 +93,13 @@ void mexErrMsgIdAndTxt(const char* id, const char* format, ...);
 extern "C" NURBS_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                                              const mxArray* prhs[]);
 
+// Copies of a result the host holds at once as a call returns: Octave's MEX interface copies
+// every output into an array of its own before it frees the call's, so that an output of b
+// bytes needs 2 b then; MATLAB, and Octave's own binding, return the array as it was made.
+#if defined(NURBS_HOST_OCTAVE)
+constexpr int kResultCopies = 2;
+#else
+constexpr int kResultCopies = 1;
+#endif
+
 #endif  // NURBS_GATEWAY_MEX_API_H_

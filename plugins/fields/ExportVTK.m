@@ -43,7 +43,8 @@
 %   Errors (identifier ExportVTK:<mnemonic>): usage, fileName (not a row of characters, or one
 %   holding a control character), fileOpen, writeFailed, fieldsType (also a field name holding a
 %   control character other than a tab or a line break), unknownOption, optionValue, coefsLength
-%   (a field of the wrong length, the message naming it), and those of FieldEval.
+%   (a field of the wrong length, the message naming it), outOfMemory (a grid whose points and
+%   data the memory does not hold: fewer subdivisions), and those of FieldEval.
 %
 %   Example: the coordinate x on the quarter annulus of MeshEval's help.
 %     s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
@@ -129,45 +130,54 @@ function files = ExportVTK (filename, geometry, fields, varargin)
 
   % Every patch's grid and data, checked and evaluated before any file is opened.
   pieces = cell (1, npatch);
-  for i = 1:npatch
-    if (domain)
-      g = geometry.patches{i}; s = geometry.spaces{i}; at = {'patch', i}; target = geometry;
-    else
-      g = geometry; s = g; at = space; target = g;
-      if (~isempty (space)), s = space{2}; end
-    end
-    if (~isstruct (g) || ~isfield (g, 'knots') || ~isfield (g, 'order') || ...
-        ~isstruct (s) || ~isfield (s, 'knots') || ~isfield (s, 'order'))
-      % FieldEval names the fault.
-      FieldEval (target, 0, 0, at{:});
-    end
-    grid = field_grid (g, s, subdivisions, fail);
-    if (isempty (names))
-      % The geometry alone, through a zero field.
-      ndof = prod (cellfun (@numel, knots_of (s)) - double (s.order(:)'));
-      if (domain), ndof = geometry.ndof; end
-      [~, ~, x] = call (@() FieldEval (target, zeros (ndof, 1), grid, at{:}), '', who);
-    end
-    N = prod (cellfun (@numel, grid));
-    data = {};
-    for f = 1:numel (names)
-      c = fields.(names{f});
-      [u, du, x] = call (@() FieldEval (target, c, grid, at{:}), names{f}, who);
-      rdim = size (x, 1);
-      ncomp = size (u, 1);
-      u = reshape (u, ncomp, N);
-      if (ncomp == 2), u(3, :) = 0; end
-      data(end + 1, :) = {names{f}, u};
-      if (gradient)
-        du = reshape (du, ncomp, rdim, N);
-        du(:, end + 1:3, :) = 0;
-        if (ncomp == 2), du(3, :, :) = 0; end
-        data(end + 1, :) = {[names{f} '_gradient'], reshape(permute(du, [2 1 3]), [], N)};
+  try
+    for i = 1:npatch
+      if (domain)
+        g = geometry.patches{i}; s = geometry.spaces{i}; at = {'patch', i}; target = geometry;
+      else
+        g = geometry; s = g; at = space; target = g;
+        if (~isempty (space)), s = space{2}; end
       end
+      if (~isstruct (g) || ~isfield (g, 'knots') || ~isfield (g, 'order') || ...
+          ~isstruct (s) || ~isfield (s, 'knots') || ~isfield (s, 'order'))
+        % FieldEval names the fault.
+        FieldEval (target, 0, 0, at{:});
+      end
+      grid = field_grid (g, s, subdivisions, fail);
+      if (isempty (names))
+        % The geometry alone, through a zero field.
+        ndof = prod (cellfun (@numel, knots_of (s)) - double (s.order(:)'));
+        if (domain), ndof = geometry.ndof; end
+        [~, ~, x] = call (@() FieldEval (target, zeros (ndof, 1), grid, at{:}), '', who);
+      end
+      N = prod (cellfun (@numel, grid));
+      data = {};
+      for f = 1:numel (names)
+        c = fields.(names{f});
+        [u, du, x] = call (@() FieldEval (target, c, grid, at{:}), names{f}, who);
+        rdim = size (x, 1);
+        ncomp = size (u, 1);
+        u = reshape (u, ncomp, N);
+        if (ncomp == 2), u(3, :) = 0; end
+        data(end + 1, :) = {names{f}, u};
+        if (gradient)
+          du = reshape (du, ncomp, rdim, N);
+          du(:, end + 1:3, :) = 0;
+          if (ncomp == 2), du(3, :, :) = 0; end
+          data(end + 1, :) = {[names{f} '_gradient'], reshape(permute(du, [2 1 3]), [], N)};
+        end
+      end
+      x = reshape (x, [], N);
+      x(end + 1:3, :) = 0;
+      pieces{i} = struct ('extent', cellfun (@numel, grid), 'points', x, 'data', {data});
     end
-    x = reshape (x, [], N);
-    x(end + 1:3, :) = 0;
-    pieces{i} = struct ('extent', cellfun (@numel, grid), 'points', x, 'data', {data});
+  catch err
+    % The memory the evaluation or the data needed, as this call's: fewer subdivisions.
+    if (out_of_memory (err))
+      error ('ExportVTK:outOfMemory', 'ExportVTK: %s (fewer subdivisions)', ...
+             regexprep (err.message, '^\w+: ', ''));
+    end
+    rethrow (err);
   end
 
   if (npatch == 1)

@@ -290,6 +290,10 @@ t = expect_error (t, @() FieldEval (fine, c, [0.5; 1.5]), 'FieldEval:pointsOutOf
                   'a point outside the domain');
 t = expect_error (t, @() FieldEval (fine, c, [NaN; 0.5]), 'FieldEval:pointsOutOfRange', ...
                   'a NaN point');
+[t, err] = expect_error (t, @() FieldEval (fine, c, [0.5; 1.0000001]), ...
+                         'FieldEval:pointsOutOfRange', 'a point just past the end');
+t = expect (t, ~isempty (err) && ~isempty (strfind (err.message, 'is 1.0000001,')), ...
+            'a point just past the end: printed with the digits that show it is');
 t = expect_error (t, @() FieldEval (fine, c, rand (3, 2)), 'FieldEval:pointsShape', ...
                   '3 x P on a surface');
 t = expect_error (t, @() FieldEval (fine, c, {0.5}), 'FieldEval:pointsShape', ...
@@ -453,6 +457,21 @@ t = expect_error (t, @() PlotField (vol, c3, 'component', 4), 'PlotField:optionV
                   'a component beyond the field''s');
 t = expect_error (t, @() PlotField (fine, c, 'deform', 1), 'PlotField:optionValue', ...
                   'deforming by a scalar field');
+clf (fig);
+try
+  h = PlotField (fine, c, 'value', @(u, g, x) u > 0.5, 'subdivisions', 2);
+  ok = numel (h) == 2;
+catch err
+  ok = false;
+  printf ('  %s\n', err.message);
+end
+t = expect (t, ok, 'a logical value: a region coloured 0 and 1');
+for v = {{@(u, g, x) u + 1i, 'complex'}, {@(u, g, x) repmat ('a', size (u)), 'char'}}
+  [t, err] = expect_error (t, @() PlotField (fine, c, 'value', v{1}{1}), ...
+                           'PlotField:optionValue', ['a ' v{1}{2} ' value']);
+  t = expect (t, ~isempty (err) && ~isempty (strfind (err.message, v{1}{2})), ...
+              ['a ' v{1}{2} ' value: the message says what it is, not a count']);
+end
 close (fig);
 confirm_recursive_rmdir (false);
 rmdir (folder, 's');

@@ -130,8 +130,7 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
     end
     % The host's own failure to make the result, as the call's outOfMemory: a caller may assemble
     % in chunks of elements instead.
-    if (any (strcmp (err.identifier, {'Octave:bad-alloc', 'MATLAB:nomem'})) || ...
-        ~isempty (regexp (err.message, 'out of memory|failed to allocate', 'once')))
+    if (out_of_memory (err))
       error ([who ':outOfMemory'], '%s: %s (assemble fewer elements a call)', who, err.message);
     end
     rethrow (err);
