@@ -578,6 +578,17 @@ function [t, calls] = multipatch_m_cases (t, calls)
     [t, calls] = run_cases (t, str2func (e.name), e.name, cases, calls);
   end
 
+  id = @(m) ['DirichletValues:' m];
+  cases = {{mp, 1:faces, 1}, 2, 'ok'; {mp, [2 2 1], @(x, y) x}, 2, 'ok'; {mp, [], 1}, 2, 'ok';
+           {mp, zeros(1, 0), 1}, 2, 'ok'; {mp, 1, 1, 'Quadrature', 4}, 2, 'ok';
+           {mp, 1 + 1i, 1}, 1, id('optionValue'); {mp, NaN, 1}, 1, id('optionValue');
+           {mp, faces + 1, 1}, 1, id('optionValue'); {mp, 'a', 1}, 1, id('optionValue');
+           {mp, 1, 1, 'patches', 1}, 1, id('unknownOption');
+           {mp, 1, 1, 'boundary', 2}, 1, id('unknownOption');
+           {mp, 1, 1, 'components'}, 1, id('unknownOption'); {mp, 1, 1, 2, 3}, 1, id('unknownOption');
+           {mp, 1, 1, 'components', 3}, 1, id('optionValue'); {mp, 1}, 1, id('usage')};
+  [t, calls] = run_cases (t, @DirichletValues, 'DirichletValues', cases, calls);
+
   id = @(m) ['MeshEval:' m];
   cases = {{mp, 'patch', 2}, 1, 'ok'; {mp, 'boundary', faces}, 1, 'ok';
            {mp}, 1, id('optionValue'); {mp, 'gradient', true}, 1, id('optionValue');
