@@ -151,11 +151,13 @@ function [dofs, values] = DirichletValues (geometry, faces, g, varargin)
             'function %d has no measure on the faces given (a face of no area that is not ' ...
             'collapsed to a point or a curve?).'], strong(singular));
     end
-    B = reshape (full (F), ndof, ncomp)(strong, components);
+    B = reshape (full (F), ndof, ncomp);
+    B = B(strong, components);
     X(strong, :) = A \ B;
   end
   if (~isempty (alone))
-    Fp = reshape (Fp, ndof, [])(:, components);
+    Fp = reshape (Fp, ndof, []);
+    Fp = Fp(:, components);
     A = Mp(alone, alone);
     [~, singular] = chol (A);
     if (singular)
@@ -189,7 +191,8 @@ function tf = is_collapsed (patch, side, tol)
   tf = false;
   if (d == 1), return; end
   c = double (patch.coefs);
-  grid = size (c)(2:end); grid(end + 1:d) = 1;
+  grid = size (c);
+  grid = grid(2:end); grid(end + 1:d) = 1;
   x = reshape (c(1:3, :) ./ c(4, :), [3, grid]);
   index = repmat ({':'}, 1, d);
   fixed = ceil (side / 2);
@@ -238,7 +241,7 @@ function [M, F] = collapsed_load (geometry, domain, faces, g, rest, ndof, who)
       rows = [rows; a]; values = [values; Fe];
     end
   end
-  ncomp = columns (values);
+  ncomp = size (values, 2);
   F = zeros (ndof, ncomp);
   for c = 1:ncomp
     F(:, c) = accumarray (rows, values(:, c), [ndof 1]);

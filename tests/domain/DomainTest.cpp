@@ -801,7 +801,7 @@ TEST(GlueFault, FacesOverlappingInPartWithNoCornerOnTheOther) {
     SCOPED_TRACE("a cube on a cube turned 45 degrees: an octagon");
     auto below = Box(3, 1, {-0.5, -0.5, -1}, {0, 1, 2}, {false, false, false}, linear);
     auto above = Box(3, 1, {-0.5, -0.5, 0}, {0, 1, 2}, {false, false, false}, linear);
-    const double c = std::cos(M_PI / 4), s = std::sin(M_PI / 4);
+    const double c = std::sqrt(0.5), s = c;  // 45 degrees
     for (std::size_t k = 0; k < above->coefs.size() / 4; ++k) {
       double* q = above->coefs.data() + 4 * k;
       const double x = q[0], y = q[1];

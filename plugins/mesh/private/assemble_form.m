@@ -54,7 +54,7 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
       mesh{15}(1:3) = 0;
       [~, w, xk] = MeshEvalCore (mesh{:});
       rdim = size (xk, 1) / max (size (w, 1), 1);     % also of no elements: w is nqn x 0
-      if (rows (w) == 0), rdim = max (mesh{15}(5), 1); end
+      if (size (w, 1) == 0), rdim = max (mesh{15}(5), 1); end
       x{k} = reshape (xk, rdim, []);
     end
     x = [x{:}];
