@@ -853,13 +853,6 @@ std::size_t ElementBytes(const Form& form, const Mesh& mesh) {
 // Measured per pair of functions, node and unit of depth (one thread, this machine's cores):
 // 0.3 to 0.45 ns for the stiffness (depth rdim) and mass, 0.3 to 0.4 for elasticity at depth
 // 3.6 in two and three dimensions.
-double ElementCost(const Form& form, const Mesh& mesh) {
-  if (UseSumFactorised(form, mesh)) {
-    return SumFactorisedCost(form, mesh) / static_cast<double>(mesh::MeshElements(mesh));
-  }
-  return ElementPathCost(form, mesh);
-}
-
 double ElementPathCost(const Form& form, const Mesh& mesh) {
   const Sizes s = SizesOf(form, mesh);
   const double nloc = static_cast<double>(s.nloc);
@@ -872,17 +865,21 @@ double ElementPathCost(const Form& form, const Mesh& mesh) {
   return mesh::ElementCost(mesh) + 0.4 * pairs * static_cast<double>(s.nqn) * depth;
 }
 
+namespace {
+
+// The element path over pieces: every thread its share of the unknowns, every piece's elements
+// that touch them.
 template <typename Index>
-void AssembleDomain(const Piece pieces[], int count, std::size_t ndof, int threads,
-                    const Index* jc, const Index* ir, double* pr) {
+void AssembleElements(const Piece pieces[], int count, std::size_t ndof, int threads,
+                      const Index* jc, const Index* ir, double* pr) {
   std::size_t cut[65];
   Cut(jc, ndof, threads, cut);
   Job<Index> job{pieces, count, ndof, jc, ir, pr, cut};
   evaluators::Shares(static_cast<std::size_t>(threads), threads, 256 * 1024, Work<Index>, &job);
 }
 
-void AssembleDomainVector(const Piece pieces[], int count, std::size_t ndof, int threads,
-                          double* out) {
+void AssembleElementsVector(const Piece pieces[], int count, std::size_t ndof, int threads,
+                            double* out) {
   std::size_t cut[65];
   Cut<std::size_t>(nullptr, ndof, threads, cut);
   Job<std::size_t> job{pieces, count, ndof, nullptr, nullptr, out, cut};
@@ -890,13 +887,155 @@ void AssembleDomainVector(const Piece pieces[], int count, std::size_t ndof, int
                      Work<std::size_t>, &job);
 }
 
+// How a piece is summed: by sum factorisation over boxes of its elements, or element by element.
+struct Way {
+  bool boxes;
+  bool own;  // one box that is every evaluated element: the piece's own pattern, if a patch's
+  Cover cover;
+  Box one;
+  double cost;  // estimated nanoseconds, one thread
+  const Box* list() const { return cover.count > 0 ? cover.boxes : &one; }
+  int count() const { return cover.count > 0 ? cover.count : 1; }
+};
+
+// The lowest degree of the space's directions.
+int LowestDegree(const Mesh& mesh) {
+  int lowest = mesh.space.axis[0].p;
+  for (int d = 1; d < mesh.d; ++d) lowest = std::min(lowest, mesh.space.axis[d].p);
+  return lowest;
+}
+
+// The way of a piece: the whole mesh, or a side, as one box; a chunk as the boxes it is made of,
+// where it is one (no element twice, not scattered far apart). Forced by form.method or
+// NURBS_FORMS_METHOD where both apply; otherwise the sum factorisation where it is estimated
+// cheaper, and for a matrix over elements only from degree 2 (where it was measured faster).
+Way Choose(const Form& form, const Mesh& mesh) {
+  Way w{};
+  w.cost = ElementPathCost(form, mesh) * static_cast<double>(mesh.count);
+  if (mesh.count == 0 || !SumFactorisable(form, mesh)) return w;
+  const Method method = Forced(form);
+  if (method == Method::Elements) return w;
+  const bool matrix = !IsVector(form.kind) && mesh.side == 0;
+  if (method == Method::Auto && matrix && LowestDegree(mesh) < 2) return w;
+  if (mesh.elements == nullptr) {
+    w.one = WholeBox(mesh);
+    w.own = true;
+    // Every element of a patch: the sum factorisation as measured (UseSumFactorised).
+    const double cost = BoxCost(form, mesh, w.one);
+    if (method == Method::Auto && !(matrix || cost < w.cost)) return w;
+    w.boxes = true;
+    w.cost = cost;
+    return w;
+  }
+  Cover cover{};
+  if (!CoverElements(mesh, &cover)) return w;
+  double cost = 0.0;
+  for (int k = 0; k < cover.count; ++k) cost += BoxCost(form, mesh, cover.boxes[k]);
+  if (method == Method::Auto && !(cost < w.cost)) {
+    FreeCover(&cover);
+    return w;
+  }
+  w.boxes = true;
+  w.cost = cost;
+  w.own = cover.count == 1;
+  w.cover = cover;
+  return w;
+}
+
+void Release(Way* w) {
+  FreeCover(&w->cover);
+  w->boxes = false;
+}
+
+// Whether gnum maps two of the patch's functions to one index (a patch glued to itself): then two
+// threads could add into one entry, and the piece is summed on one.
+bool Repeats(const Mesh& mesh, const double* gnum, std::size_t ndof) {
+  if (gnum == nullptr) return false;
+  std::uint64_t* seen = static_cast<std::uint64_t*>(std::calloc(ndof / 64 + 1, sizeof(std::uint64_t)));
+  if (seen == nullptr) return true;
+  bool repeats = false;
+  for (std::size_t a = 0, n = SpaceFunctions(mesh); a < n && !repeats; ++a) {
+    const std::size_t g = static_cast<std::size_t>(gnum[a]) - 1;
+    repeats = (seen[g / 64] >> (g % 64)) & 1u;
+    seen[g / 64] |= std::uint64_t{1} << (g % 64);
+  }
+  std::free(seen);
+  return repeats;
+}
+
+}  // namespace
+
+double ElementCost(const Form& form, const Mesh& mesh) {
+  if (mesh.count == 0) return ElementPathCost(form, mesh);
+  Way w = Choose(form, mesh);
+  const double cost = w.cost / static_cast<double>(mesh.count);
+  Release(&w);
+  return cost;
+}
+
+template <typename Index>
+void AssembleDomain(const Piece pieces[], int count, std::size_t ndof, int threads,
+                    const Index* jc, const Index* ir, double* pr) {
+  // The pieces summed by sum factorisation first, one after another, then the others element by
+  // element; a symmetric form's lower triangle from its upper one where any piece was looked up.
+  Piece* rest = static_cast<Piece*>(std::malloc(static_cast<std::size_t>(count) * sizeof(Piece)));
+  int others = 0;
+  bool mirror = false;
+  const bool single = count == 1 && pieces[0].gnum == nullptr;
+  for (int i = 0; i < count; ++i) {
+    const Piece& piece = pieces[i];
+    Way w = rest != nullptr ? Choose(piece.form, *piece.mesh) : Way{};
+    bool done = false;
+    if (w.boxes && !evaluators::Stopping()) {
+      Target target{single && w.own && piece.mesh->side == 0, piece.gnum, ndof, false};
+      target.serial = !target.own && threads > 1 && Repeats(*piece.mesh, piece.gnum, ndof);
+      done = AssembleSumFactorised(piece.form, *piece.mesh, w.list(), w.count(), target, threads,
+                                   jc, ir, pr);
+      mirror = mirror || (done && !target.own);
+    }
+    Release(&w);
+    if (!done && rest != nullptr) rest[others++] = piece;
+  }
+  if (rest == nullptr) {
+    AssembleElements(pieces, count, ndof, threads, jc, ir, pr);
+  } else if (others > 0) {
+    AssembleElements(rest, others, ndof, threads, jc, ir, pr);
+  }
+  std::free(rest);
+  if (mirror && Symmetric(pieces[0].form.kind) && !evaluators::Stopping()) {
+    const std::size_t columns =
+        ndof * static_cast<std::size_t>(Components(pieces[0].form, *pieces[0].mesh));
+    MirrorUpper(columns, jc, ir, pr, threads);
+  }
+}
+
+void AssembleDomainVector(const Piece pieces[], int count, std::size_t ndof, int threads,
+                          double* out) {
+  Piece* rest = static_cast<Piece*>(std::malloc(static_cast<std::size_t>(count) * sizeof(Piece)));
+  int others = 0;
+  for (int i = 0; i < count; ++i) {
+    const Piece& piece = pieces[i];
+    Way w = rest != nullptr ? Choose(piece.form, *piece.mesh) : Way{};
+    bool done = false;
+    if (w.boxes && !evaluators::Stopping()) {
+      const Target target{false, piece.gnum, ndof, false};
+      done = AssembleSumFactorisedVector(piece.form, *piece.mesh, w.list(), w.count(), target,
+                                         threads, out);
+    }
+    Release(&w);
+    if (!done && rest != nullptr) rest[others++] = piece;
+  }
+  if (rest == nullptr) {
+    AssembleElementsVector(pieces, count, ndof, threads, out);
+  } else if (others > 0) {
+    AssembleElementsVector(rest, others, ndof, threads, out);
+  }
+  std::free(rest);
+}
+
 template <typename Index>
 void Assemble(const Form& form, const Mesh& mesh, mesh::Scratch* const scratch[],
               void* const extra[], int threads, const Index* jc, const Index* ir, double* pr) {
-  if (UseSumFactorised(form, mesh) &&
-      AssembleSumFactorised(form, mesh, threads, jc, ir, pr)) {
-    return;
-  }
   const Piece piece{&mesh, form, nullptr, scratch, extra};
   AssembleDomain(&piece, 1, SpaceFunctions(mesh), threads, jc, ir, pr);
 }
