@@ -183,29 +183,38 @@ std::size_t PatternBytes(const Mesh& mesh) {
 
 namespace {
 
-// The pattern of C components a function.
-template <typename Index>
-std::size_t ComponentPattern(int C, const Mesh& mesh, void* scratch, Index* jc, Index* ir) {
+// A mesh's columns as its pattern sees them: each direction's reach, and where fewer elements
+// are evaluated, the table of the chosen ones. Made in PatternBytes of scratch.
+struct Columns {
+  const Reach* reach[kMaxDirections];
+  int n[kMaxDirections];
+  std::ptrdiff_t stride[kMaxDirections];
+  Chosen chosen;
+  bool all;
+};
+
+Columns MakeColumns(const Mesh& mesh, void* scratch) {
   char* at = static_cast<char*>(scratch);
-  const Reach* reach[kMaxDirections] = {nullptr, nullptr, nullptr};
-  int n[kMaxDirections] = {1, 1, 1};
-  std::ptrdiff_t stride[kMaxDirections] = {0, 0, 0};
+  Columns c{};
   static const Reach kOne = {0, 0, 0, 0};
   for (int d = 0; d < kMaxDirections; ++d) {
+    c.n[d] = 1;
+    c.stride[d] = 0;
     if (d >= mesh.d) {
-      reach[d] = &kOne;
+      c.reach[d] = &kOne;
       continue;
     }
-    n[d] = mesh.space.axis[d].n;
-    stride[d] = mesh.space.stride[d];
+    c.n[d] = mesh.space.axis[d].n;
+    c.stride[d] = mesh.space.stride[d];
     Reach* r = reinterpret_cast<Reach*>(at);
-    for (int i = 0; i < n[d]; ++i) r[i] = ReachOf(mesh, d, i);
-    reach[d] = r;
-    at += Round(static_cast<std::size_t>(n[d]) * sizeof(Reach));
+    for (int i = 0; i < c.n[d]; ++i) r[i] = ReachOf(mesh, d, i);
+    c.reach[d] = r;
+    at += Round(static_cast<std::size_t>(c.n[d]) * sizeof(Reach));
   }
-  Chosen chosen{nullptr, {2, 2, 2}};
-  const bool all = AllElements(mesh);
-  if (!all) {
+  c.chosen = Chosen{nullptr, {2, 2, 2}};
+  c.all = AllElements(mesh);
+  if (!c.all) {
+    Chosen& chosen = c.chosen;
     for (int d = 0; d < mesh.d; ++d) chosen.n[d] = mesh.nel[d] + 1;
     chosen.sum = reinterpret_cast<std::int64_t*>(at);
     std::memset(chosen.sum, 0, GridSize(mesh) * sizeof(std::int64_t));
@@ -230,44 +239,63 @@ std::size_t ComponentPattern(int C, const Mesh& mesh, void* scratch, Index* jc, 
       }
     }
   }
+  return c;
+}
 
-  const std::size_t ndof = static_cast<std::size_t>(n[0]) * n[1] * n[2];
+// Whether column (j0, j1, j2) is empty: none of its elements is chosen. A column is skipped
+// without visiting its neighbours, so that a chunk costs its unknowns and its own pairs.
+bool EmptyColumn(const Columns& c, const int j[3]) {
+  if (c.all) return false;
+  const Reach* rj[3] = {&c.reach[0][j[0]], &c.reach[1][j[1]], &c.reach[2][j[2]]};
+  const int lo[3] = {rj[0]->elo, rj[1]->elo, rj[2]->elo};
+  const int hi[3] = {rj[0]->ehi, rj[1]->ehi, rj[2]->ehi};
+  return lo[0] > hi[0] || lo[1] > hi[1] || lo[2] > hi[2] || c.chosen.Count(lo, hi) == 0;
+}
+
+// Column j's rows (one component), ascending in the mesh's numbering, base + row (or gnum of the
+// row minus 1, where gnum is given) into out; returns how many.
+template <typename Index>
+std::size_t ColumnRows(const Columns& c, const int j[3], std::size_t base, const double* gnum,
+                       Index* out) {
+  const Reach* rj[3] = {&c.reach[0][j[0]], &c.reach[1][j[1]], &c.reach[2][j[2]]};
+  std::size_t count = 0;
+  for (int r2 = rj[2]->nlo; r2 <= rj[2]->nhi; ++r2) {
+    for (int r1 = rj[1]->nlo; r1 <= rj[1]->nhi; ++r1) {
+      for (int r0 = rj[0]->nlo; r0 <= rj[0]->nhi; ++r0) {
+        if (!c.all) {
+          const Reach* rr[3] = {&c.reach[0][r0], &c.reach[1][r1], &c.reach[2][r2]};
+          int lo[3], hi[3];
+          for (int d = 0; d < 3; ++d) {
+            lo[d] = std::max(rj[d]->elo, rr[d]->elo);
+            hi[d] = std::min(rj[d]->ehi, rr[d]->ehi);
+          }
+          if (lo[0] > hi[0] || lo[1] > hi[1] || lo[2] > hi[2]) continue;
+          if (c.chosen.Count(lo, hi) == 0) continue;
+        }
+        const std::size_t row = static_cast<std::size_t>(r0 + r1 * c.stride[1] + r2 * c.stride[2]);
+        out[count++] = static_cast<Index>(gnum ? static_cast<std::size_t>(gnum[row]) - 1 : base + row);
+      }
+    }
+  }
+  return count;
+}
+
+// The pattern of C components a function.
+template <typename Index>
+std::size_t ComponentPattern(int C, const Mesh& mesh, void* scratch, Index* jc, Index* ir) {
+  const Columns c = MakeColumns(mesh, scratch);
+  const std::size_t ndof = static_cast<std::size_t>(c.n[0]) * c.n[1] * c.n[2];
   std::size_t nnz = 0;
   jc[0] = 0;
   Index column = 0;
   for (int c2 = 0; c2 < C; ++c2) {
-    for (int j2 = 0; j2 < n[2]; ++j2) {
-      for (int j1 = 0; j1 < n[1]; ++j1) {
-        for (int j0 = 0; j0 < n[0]; ++j0) {
-          const Reach* rj[3] = {&reach[0][j0], &reach[1][j1], &reach[2][j2]};
-          // A column none of whose elements is chosen is empty: skipped without visiting its
-          // neighbours, so that a chunk costs its unknowns and its own pairs.
-          if (!all) {
-            const int lo[3] = {rj[0]->elo, rj[1]->elo, rj[2]->elo};
-            const int hi[3] = {rj[0]->ehi, rj[1]->ehi, rj[2]->ehi};
-            if (lo[0] > hi[0] || lo[1] > hi[1] || lo[2] > hi[2] || chosen.Count(lo, hi) == 0) {
-              jc[++column] = static_cast<Index>(nnz);
-              continue;
-            }
-          }
-          for (int c1 = 0; c1 < C; ++c1) {
-            const std::size_t base = static_cast<std::size_t>(c1) * ndof;
-            for (int r2 = rj[2]->nlo; r2 <= rj[2]->nhi; ++r2) {
-              for (int r1 = rj[1]->nlo; r1 <= rj[1]->nhi; ++r1) {
-                for (int r0 = rj[0]->nlo; r0 <= rj[0]->nhi; ++r0) {
-                  if (!all) {
-                    const Reach* rr[3] = {&reach[0][r0], &reach[1][r1], &reach[2][r2]};
-                    int lo[3], hi[3];
-                    for (int d = 0; d < 3; ++d) {
-                      lo[d] = std::max(rj[d]->elo, rr[d]->elo);
-                      hi[d] = std::min(rj[d]->ehi, rr[d]->ehi);
-                    }
-                    if (lo[0] > hi[0] || lo[1] > hi[1] || lo[2] > hi[2]) continue;
-                    if (chosen.Count(lo, hi) == 0) continue;
-                  }
-                  ir[nnz++] = static_cast<Index>(base + r0 + r1 * stride[1] + r2 * stride[2]);
-                }
-              }
+    for (int j2 = 0; j2 < c.n[2]; ++j2) {
+      for (int j1 = 0; j1 < c.n[1]; ++j1) {
+        for (int j0 = 0; j0 < c.n[0]; ++j0) {
+          const int j[3] = {j0, j1, j2};
+          if (!EmptyColumn(c, j)) {
+            for (int c1 = 0; c1 < C; ++c1) {
+              nnz += ColumnRows(c, j, static_cast<std::size_t>(c1) * ndof, nullptr, ir + nnz);
             }
           }
           jc[++column] = static_cast<Index>(nnz);
@@ -303,16 +331,9 @@ std::size_t SpaceFunctions(const Mesh& mesh) {
   return n;
 }
 
-// Bytes of one piece's part of a domain pattern's scratch: its own pattern's scratch, column
-// starts and rows.
-template <typename Index>
-std::size_t PieceBytes(const Mesh& mesh) {
-  return Round(PatternBytes(mesh)) + Round((SpaceFunctions(mesh) + 1) * sizeof(Index)) +
-         Round(PairBound(mesh) * sizeof(Index));
-}
-
-// The scratch of a domain pattern, in order: every piece's offset, the pieces' parts, the
-// global columns' starts and sources (piece, local column), the merged scalar pattern.
+// The scratch of a domain pattern, in order: every piece's offset, the pieces' columns
+// (PatternBytes each), the global columns' starts and sources (piece, local column), and for
+// several components a function the merged pattern of one.
 struct DomainLayout {
   std::size_t pieces, starts, sources, merged, mergedRows, total;
 };
@@ -324,7 +345,7 @@ DomainLayout DomainLayoutOf(const Piece pieces[], int count, std::size_t ndof) {
   std::size_t rows = 0, columns = 0;
   l.pieces = at;
   for (int i = 0; i < count; ++i) {
-    at += PieceBytes<Index>(*pieces[i].mesh);
+    at += Round(PatternBytes(*pieces[i].mesh));
     rows += PairBound(*pieces[i].mesh);
     columns += SpaceFunctions(*pieces[i].mesh);
   }
@@ -332,12 +353,20 @@ DomainLayout DomainLayoutOf(const Piece pieces[], int count, std::size_t ndof) {
   at += Round((ndof + 1) * sizeof(std::size_t));
   l.sources = at;
   at += Round(columns * 2 * sizeof(int));
+  const bool components = count > 0 && Components(pieces[0].form, *pieces[0].mesh) > 1;
   l.merged = at;
-  at += Round((ndof + 1) * sizeof(Index));
+  if (components) at += Round((ndof + 1) * sizeof(Index));
   l.mergedRows = at;
-  at += Round(rows * sizeof(Index));
+  if (components) at += Round(rows * sizeof(Index));
   l.total = at;
   return l;
+}
+
+// A local column's index in each direction.
+void Split(const Columns& c, std::size_t b, int j[3]) {
+  j[0] = static_cast<int>(b % static_cast<std::size_t>(c.n[0]));
+  j[1] = static_cast<int>(b / static_cast<std::size_t>(c.n[0]) % static_cast<std::size_t>(c.n[1]));
+  j[2] = static_cast<int>(b / (static_cast<std::size_t>(c.n[0]) * static_cast<std::size_t>(c.n[1])));
 }
 
 }  // namespace
@@ -355,35 +384,37 @@ std::size_t DomainPattern(const Piece pieces[], int count, std::size_t ndof, voi
   std::size_t* offset = reinterpret_cast<std::size_t*>(base);
   std::size_t* start = reinterpret_cast<std::size_t*>(base + l.starts);
   int* source = reinterpret_cast<int*>(base + l.sources);
-  Index* mjc = reinterpret_cast<Index*>(base + l.merged);
-  Index* mir = reinterpret_cast<Index*>(base + l.mergedRows);
-  // Piece i's pattern: its columns' starts and its rows, in its own numbering.
-  const auto Columns = [&](int i) {
-    return reinterpret_cast<Index*>(base + offset[i] + Round(PatternBytes(*pieces[i].mesh)));
-  };
-  const auto Rows = [&](int i) {
-    return Columns(i) + Round((SpaceFunctions(*pieces[i].mesh) + 1) * sizeof(Index)) / sizeof(Index);
-  };
+  const int C = Components(pieces[0].form, *pieces[0].mesh);
+  // One component's merged pattern: the result's own where there is one component a function.
+  Index* mjc = C > 1 ? reinterpret_cast<Index*>(base + l.merged) : jc;
+  Index* mir = C > 1 ? reinterpret_cast<Index*>(base + l.mergedRows) : ir;
 
-  // Each piece's scalar pattern, and how many of its columns each global column takes.
+  // Each piece's columns, and how many of its columns each global column takes.
   offset[0] = l.pieces;
   std::memset(start, 0, (ndof + 1) * sizeof(std::size_t));
+  Columns* columns = static_cast<Columns*>(std::malloc(static_cast<std::size_t>(count) * sizeof(Columns)));
+  Columns one;
   for (int i = 0; i < count; ++i) {
     const Mesh& mesh = *pieces[i].mesh;
-    offset[i + 1] = offset[i] + PieceBytes<Index>(mesh);
-    const Index* ljc = Columns(i);
-    ComponentPattern(1, mesh, base + offset[i], Columns(i), Rows(i));
+    offset[i + 1] = offset[i] + Round(PatternBytes(mesh));
+    Columns& c = columns ? columns[i] : one;
+    c = MakeColumns(mesh, base + offset[i]);
     const double* gnum = pieces[i].gnum;
     for (std::size_t b = 0, n = SpaceFunctions(mesh); b < n; ++b) {
-      if (ljc[b + 1] > ljc[b]) ++start[static_cast<std::size_t>(gnum[b])];
+      int j[3];
+      Split(c, b, j);
+      if (!EmptyColumn(c, j)) ++start[static_cast<std::size_t>(gnum[b])];
     }
   }
   for (std::size_t J = 0; J < ndof; ++J) start[J + 1] += start[J];
   for (int i = 0; i < count; ++i) {
-    const Index* ljc = Columns(i);
+    const Mesh& mesh = *pieces[i].mesh;
+    const Columns c = columns ? columns[i] : MakeColumns(mesh, base + offset[i]);
     const double* gnum = pieces[i].gnum;
-    for (std::size_t b = 0, n = SpaceFunctions(*pieces[i].mesh); b < n; ++b) {
-      if (ljc[b + 1] == ljc[b]) continue;
+    for (std::size_t b = 0, n = SpaceFunctions(mesh); b < n; ++b) {
+      int j[3];
+      Split(c, b, j);
+      if (EmptyColumn(c, j)) continue;
       int* s = source + 2 * start[static_cast<std::size_t>(gnum[b]) - 1]++;
       s[0] = i;
       s[1] = static_cast<int>(b);
@@ -402,13 +433,13 @@ std::size_t DomainPattern(const Piece pieces[], int count, std::size_t ndof, voi
     for (std::size_t k = start[J]; k < start[J + 1]; ++k) {
       const int i = source[2 * k];
       const std::size_t b = static_cast<std::size_t>(source[2 * k + 1]);
-      const Index* ljc = Columns(i);
-      const Index* lir = Rows(i);
-      const double* gnum = pieces[i].gnum;
-      for (Index r = ljc[b]; r < ljc[b + 1]; ++r) {
-        const Index row = static_cast<Index>(gnum[static_cast<std::size_t>(lir[r])]) - 1;
-        if (nnz > first && row <= mir[nnz - 1]) sorted = false;
-        mir[nnz++] = row;
+      const Columns c = columns ? columns[i] : MakeColumns(*pieces[i].mesh, base + offset[i]);
+      int j[3];
+      Split(c, b, j);
+      const std::size_t from = nnz;
+      nnz += ColumnRows(c, j, 0, pieces[i].gnum, mir + nnz);
+      for (std::size_t r = from > first ? from : first + 1; r < nnz; ++r) {
+        if (mir[r] <= mir[r - 1]) sorted = false;
       }
     }
     if (!sorted) {
@@ -417,9 +448,10 @@ std::size_t DomainPattern(const Piece pieces[], int count, std::size_t ndof, voi
     }
     mjc[J + 1] = static_cast<Index>(nnz);
   }
+  std::free(columns);
+  if (C == 1) return nnz;
 
   // Every component pair: component c of global function J at c ndof + J.
-  const int C = Components(pieces[0].form, *pieces[0].mesh);
   std::size_t out = 0, column = 0;
   jc[0] = 0;
   for (int c2 = 0; c2 < C; ++c2) {

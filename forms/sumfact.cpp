@@ -970,24 +970,43 @@ struct Mirror {
   const Index* jc;
   const Index* ir;
   double* pr;
+  std::size_t columns;
 };
 
 template <typename Index>
 void MirrorUpperShare(void* context, int, std::size_t begin, std::size_t end) {
   const Mirror<Index>& m = *static_cast<const Mirror<Index>*>(context);
+  // Column i's next entry above the diagonal to be read, for every i from begin on: the columns
+  // are taken in order, so each column's rows come in order too (the pattern is symmetric).
+  const std::size_t n = m.columns - begin;
+  std::size_t* next = static_cast<std::size_t*>(std::malloc(std::max<std::size_t>(n, 1) * sizeof(std::size_t)));
+  if (next != nullptr) {
+    for (std::size_t i = begin; i < m.columns; ++i) {
+      next[i - begin] = static_cast<std::size_t>(
+          std::lower_bound(m.ir + m.jc[i], m.ir + m.jc[i + 1], static_cast<Index>(begin)) - m.ir);
+    }
+  }
   for (std::size_t col = begin; col < end; ++col) {
-    if (((col - begin) & 1023) == 0 && evaluators::Stopping()) return;
+    if (((col - begin) & 1023) == 0 && evaluators::Stopping()) break;
     const std::size_t last = static_cast<std::size_t>(m.jc[col + 1]);
     std::size_t k = static_cast<std::size_t>(
         std::upper_bound(m.ir + m.jc[col], m.ir + last, static_cast<Index>(col)) - m.ir);
     for (; k < last; ++k) {
       const std::size_t row = static_cast<std::size_t>(m.ir[k]);
+      if (next != nullptr) {
+        std::size_t& at = next[row - begin];
+        if (at < static_cast<std::size_t>(m.jc[row + 1]) && static_cast<std::size_t>(m.ir[at]) == col) {
+          m.pr[k] = m.pr[at++];
+          continue;
+        }
+      }
       const Index* first = m.ir + m.jc[row];
       const Index* end2 = m.ir + m.jc[row + 1];
       const Index* at = std::lower_bound(first, end2, static_cast<Index>(col));
       if (at != end2 && static_cast<std::size_t>(*at) == col) m.pr[k] = m.pr[at - m.ir];
     }
   }
+  std::free(next);
 }
 
 // A load's first pass, for runs of plan.rows rows of nodes along direction 0: each component's
@@ -1606,7 +1625,7 @@ bool AssembleSumFactorisedVector(const Form& form, const Mesh& mesh, const Box b
 
 template <typename Index>
 void MirrorUpper(std::size_t columns, const Index* jc, const Index* ir, double* pr, int threads) {
-  Mirror<Index> m{jc, ir, pr};
+  Mirror<Index> m{jc, ir, pr, columns};
   evaluators::Shares(columns, static_cast<int>(std::min<std::size_t>(threads, columns)), kStack,
                      MirrorUpperShare<Index>, &m);
 }
