@@ -81,6 +81,11 @@ void RunMeshEval(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
 void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
+// MeshNodesCore: the physical coordinates of the evaluated nodes (rdim x nodes, MeshEval's
+// order), of a patch (the mesh's inputs) or of every piece of a domain in turn (as a form's
+// core takes a domain, without coefficients), from the geometry's own sum factorisation.
+void RunNodes(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
 // MultipatchCore: a domain's interfaces, numbering and boundary faces (domain/domain.h).
 void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
