@@ -154,9 +154,14 @@ std::size_t PairBound(const Mesh& mesh) {
     }
     if (mesh.count == 0) return 0;
   }
+  // On a side, the fixed direction's functions that vanish there are in no pair.
+  int keepFirst = 0, keepLast = -1;
+  const int fixed = mesh::SideRange(mesh, &keepFirst, &keepLast);
   std::size_t pairs = 1;
   for (int d = 0; d < mesh.d; ++d) {
-    pairs = Times(pairs, NeighbourPairs(mesh.space.axis[d], first[d], last[d]));
+    const std::size_t kept = static_cast<std::size_t>(std::max(0, keepLast - keepFirst + 1));
+    pairs = Times(pairs, d == fixed ? kept * kept
+                                    : NeighbourPairs(mesh.space.axis[d], first[d], last[d]));
   }
   if (!all) {
     const std::size_t nsh = static_cast<std::size_t>(mesh::Functions(mesh));
@@ -191,6 +196,12 @@ struct Columns {
   std::ptrdiff_t stride[kMaxDirections];
   Chosen chosen;
   bool all;
+  // The functions in the pattern along each direction: all of them, but on a side the fixed
+  // direction's that do not vanish there (the others' contributions are 0).
+  int keepFirst[kMaxDirections], keepLast[kMaxDirections];
+  // Chosen elements that are a box, every element of it once: each function's reach within the
+  // box (no table to consult a pair).
+  bool box;
 };
 
 Columns MakeColumns(const Mesh& mesh, void* scratch) {
@@ -211,8 +222,19 @@ Columns MakeColumns(const Mesh& mesh, void* scratch) {
     c.reach[d] = r;
     at += Round(static_cast<std::size_t>(c.n[d]) * sizeof(Reach));
   }
+  for (int d = 0; d < kMaxDirections; ++d) {
+    c.keepFirst[d] = 0;
+    c.keepLast[d] = c.n[d] - 1;
+  }
+  int first = 0, last = -1;
+  const int fixed = mesh::SideRange(mesh, &first, &last);
+  if (fixed >= 0) {
+    c.keepFirst[fixed] = first;
+    c.keepLast[fixed] = last;
+  }
   c.chosen = Chosen{nullptr, {2, 2, 2}};
   c.all = AllElements(mesh);
+  c.box = false;
   if (!c.all) {
     Chosen& chosen = c.chosen;
     for (int d = 0; d < mesh.d; ++d) chosen.n[d] = mesh.nel[d] + 1;
@@ -238,6 +260,56 @@ Columns MakeColumns(const Mesh& mesh, void* scratch) {
         }
       }
     }
+    // A box: as many chosen as its volume, and as many cells with one as that.
+    int lo[kMaxDirections] = {0, 0, 0}, hi[kMaxDirections] = {0, 0, 0};
+    for (int d = 0; d < mesh.d; ++d) {
+      lo[d] = mesh.nel[d];
+      hi[d] = -1;
+    }
+    for (std::size_t k = 0; k < mesh.count; ++k) {
+      int e[kMaxDirections];
+      mesh::ElementIndex(mesh, mesh::ElementAt(mesh, k), e);
+      for (int d = 0; d < mesh.d; ++d) {
+        lo[d] = std::min(lo[d], e[d]);
+        hi[d] = std::max(hi[d], e[d]);
+      }
+    }
+    std::size_t volume = mesh.count > 0 ? 1 : 0;
+    for (int d = 0; d < mesh.d; ++d) volume *= static_cast<std::size_t>(hi[d] - lo[d] + 1);
+    if (volume == mesh.count && static_cast<std::size_t>(chosen.Count(lo, hi)) == volume) {
+      bool once = true;
+      for (int k = lo[2]; k <= hi[2] && once; ++k) {
+        for (int j = lo[1]; j <= hi[1] && once; ++j) {
+          for (int i = lo[0]; i <= hi[0] && once; ++i) {
+            const int a[3] = {i, j, k};
+            once = chosen.Count(a, a) == 1;
+          }
+        }
+      }
+      if (once) {
+        // Each direction's reach cut to the box: its elements there and their functions.
+        c.box = true;
+        at = static_cast<char*>(scratch);
+        for (int d = 0; d < mesh.d; ++d) {
+          Reach* r = reinterpret_cast<Reach*>(at);
+          const int* span = mesh.span[d];
+          const int p = mesh.space.axis[d].p;
+          for (int i = 0; i < c.n[d]; ++i) {
+            Reach q = r[i];
+            q.elo = std::max(q.elo, lo[d]);
+            q.ehi = std::min(q.ehi, hi[d]);
+            if (q.elo > q.ehi) {
+              q = {1, 0, 1, 0};
+            } else {
+              q.nlo = std::max(0, span[q.elo] - p);
+              q.nhi = std::min(c.n[d] - 1, span[q.ehi]);
+            }
+            r[i] = q;
+          }
+          at += Round(static_cast<std::size_t>(c.n[d]) * sizeof(Reach));
+        }
+      }
+    }
   }
   return c;
 }
@@ -245,11 +317,15 @@ Columns MakeColumns(const Mesh& mesh, void* scratch) {
 // Whether column (j0, j1, j2) is empty: none of its elements is chosen. A column is skipped
 // without visiting its neighbours, so that a chunk costs its unknowns and its own pairs.
 bool EmptyColumn(const Columns& c, const int j[3]) {
+  for (int d = 0; d < kMaxDirections; ++d) {
+    if (j[d] < c.keepFirst[d] || j[d] > c.keepLast[d]) return true;
+  }
   if (c.all) return false;
   const Reach* rj[3] = {&c.reach[0][j[0]], &c.reach[1][j[1]], &c.reach[2][j[2]]};
   const int lo[3] = {rj[0]->elo, rj[1]->elo, rj[2]->elo};
   const int hi[3] = {rj[0]->ehi, rj[1]->ehi, rj[2]->ehi};
-  return lo[0] > hi[0] || lo[1] > hi[1] || lo[2] > hi[2] || c.chosen.Count(lo, hi) == 0;
+  if (lo[0] > hi[0] || lo[1] > hi[1] || lo[2] > hi[2]) return true;
+  return !c.box && c.chosen.Count(lo, hi) == 0;
 }
 
 // Column j's rows (one component), ascending in the mesh's numbering, base + row (or gnum of the
@@ -259,10 +335,15 @@ std::size_t ColumnRows(const Columns& c, const int j[3], std::size_t base, const
                        Index* out) {
   const Reach* rj[3] = {&c.reach[0][j[0]], &c.reach[1][j[1]], &c.reach[2][j[2]]};
   std::size_t count = 0;
-  for (int r2 = rj[2]->nlo; r2 <= rj[2]->nhi; ++r2) {
-    for (int r1 = rj[1]->nlo; r1 <= rj[1]->nhi; ++r1) {
-      for (int r0 = rj[0]->nlo; r0 <= rj[0]->nhi; ++r0) {
-        if (!c.all) {
+  int from[3], to[3];
+  for (int d = 0; d < 3; ++d) {
+    from[d] = std::max(rj[d]->nlo, c.keepFirst[d]);
+    to[d] = std::min(rj[d]->nhi, c.keepLast[d]);
+  }
+  for (int r2 = from[2]; r2 <= to[2]; ++r2) {
+    for (int r1 = from[1]; r1 <= to[1]; ++r1) {
+      for (int r0 = from[0]; r0 <= to[0]; ++r0) {
+        if (!c.all && !c.box) {
           const Reach* rr[3] = {&c.reach[0][r0], &c.reach[1][r1], &c.reach[2][r2]};
           int lo[3], hi[3];
           for (int d = 0; d < 3; ++d) {
@@ -809,6 +890,19 @@ void Work(void* context, int t, std::size_t, std::size_t) {
     const Element el = Carve(form, mesh, piece.extra[t]);
     const bool vector = IsVector(form.kind);
     const std::size_t run = static_cast<std::size_t>(mesh.space.axis[0].p) + 1;
+    // On a side, a matrix's rows and columns of the functions that vanish there are not in its
+    // pattern: their contributions are 0, and left out.
+    int keepFirst = 0, keepLast = -1;
+    const int fixed = vector ? -1 : mesh::SideRange(mesh, &keepFirst, &keepLast);
+    const std::size_t fixedStride = fixed < 0 ? 1 : static_cast<std::size_t>(mesh.space.stride[fixed]);
+    const std::size_t fixedCount =
+        fixed < 0 ? 1 : static_cast<std::size_t>(mesh.space.axis[fixed].n);
+    const auto kept = [&](std::size_t a) {
+      if (fixed < 0) return true;
+      const std::size_t local = static_cast<std::size_t>(el.fields.connectivity[a]) - 1;
+      const int f = static_cast<int>(local / fixedStride % fixedCount);
+      return f >= keepFirst && f <= keepLast;
+    };
     for (std::size_t k = 0; k < mesh.count; ++k) {
       if (evaluators::Stopping()) return;
       const std::size_t element = mesh::ElementAt(mesh, k);
@@ -828,6 +922,7 @@ void Work(void* context, int t, std::size_t, std::size_t) {
         const std::size_t J = static_cast<std::size_t>(el.row[B]);
         const std::size_t b = J % ndof;
         if (b < lo || b >= hi) continue;
+        if (!kept(B % s.nsh)) continue;
         const Index* first = job.ir + job.jc[J];
         const Index* last = job.ir + job.jc[J + 1];
         double* column = job.out + job.jc[J];
@@ -836,6 +931,17 @@ void Work(void* context, int t, std::size_t, std::size_t) {
         // elsewhere each row is found on its own.
         for (std::size_t A = 0; A < s.nloc; A += run) {
           const std::ptrdiff_t row = el.row[A];
+          if (fixed == 0) {
+            // The side's direction is the run's: row by row.
+            for (std::size_t i = 0; i < run; ++i) {
+              if (!kept((A + i) % s.nsh)) continue;
+              const std::size_t at = static_cast<std::size_t>(
+                  std::lower_bound(first, last, static_cast<Index>(el.row[A + i])) - first);
+              column[at] += el.Ke[(A + i) + s.nloc * B];
+            }
+            continue;
+          }
+          if (!kept(A % s.nsh)) continue;
           bool consecutive = true;
           for (std::size_t i = 1; i < run; ++i) {
             consecutive = consecutive && el.row[A + i] == row + static_cast<std::ptrdiff_t>(i);

@@ -68,21 +68,22 @@ function [dofs, values] = DirichletValues (geometry, faces, g, varargin)
     F = LoadVector (geometry, g, 'boundary', faces, rest{:});
     on = unique (vertcat (geometry.boundaries(faces).dofs));
   else
-    M = 0; F = 0; on = zeros (0, 1);
-    for side = faces
-      M = M + MassMatrix (geometry, 1, 'side', side, rest{:});
-      F = F + LoadVector (geometry, g, 'side', side, rest{:});
-      space = {};
-      at = find (strcmpi (rest(1:2:end), 'space'), 1, 'last');
-      if (~isempty (at)), space = rest(2 * at - 1:2 * at); end
-      m = MeshEval (geometry, 'side', side, 'gradient', false, 'quadrature', 1, space{:});
-      on = union (on, m.dofs(:));
-    end
-    ndof = rows (M);
     if (isempty (faces))
       dofs = zeros (0, 1); values = zeros (0, 1);
       return;
     end
+    [mp, on, rest] = patch_faces (geometry, faces, rest);
+    if (isempty (mp))
+      % A fault of the patch or the options: raised by the forms, as the sides' own calls do.
+      for side = faces
+        MassMatrix (geometry, 1, 'side', side, rest{:});
+        LoadVector (geometry, g, 'side', side, rest{:});
+      end
+      fail ('optionValue', 'the patch or its options cannot be read.');
+    end
+    M = MassMatrix (mp, 1, 'boundary', faces, rest{:});
+    F = LoadVector (mp, g, 'boundary', faces, rest{:});
+    ndof = mp.ndof;
   end
   ncomp = numel (F) / ndof;
   if (isempty (components))
@@ -96,6 +97,50 @@ function [dofs, values] = DirichletValues (geometry, faces, g, varargin)
   X = M(on, on) \ B;
   dofs = reshape (on + ndof * (components - 1), [], 1);
   values = reshape (X, [], 1);
+end
+
+% A patch as a domain of one patch whose boundary faces are its sides, so that the projection's
+% mass and load over all the faces are one call each; on: the functions that do not vanish on
+% the faces, ascending. mp empty where the patch or the options cannot be read (the forms then
+% name the fault).
+function [mp, on, rest] = patch_faces (geometry, faces, rest)
+  mp = []; on = zeros (0, 1);
+  space = []; rdim = 0;
+  keep = true (1, numel (rest));
+  for k = 1:2:numel (rest) - 1
+    if (ischar (rest{k}) && any (strcmpi (rest{k}, {'space', 'rdim'})))
+      if (strcmpi (rest{k}, 'space')), space = rest{k + 1}; else, rdim = rest{k + 1}; end
+      keep(k:k + 1) = false;
+    end
+  end
+  options = rest;
+  if (~isempty (space)), options = [options, {'space', space}]; end
+  if (~isequal (rdim, 0)), options = [options, {'rdim', rdim}]; end
+  try
+    args = mesh_arguments ('MassMatrix', geometry, [options, {'side', faces(1)}], {});
+    if (any (faces > 2 * numel (args{2}))), return; end
+    % The sides' functions, and the counts, from one element of each side at one node.
+    a = args;
+    a{14} = 1;
+    for k = 11:13
+      if (~isempty (a{k})), a{k} = 1; end
+    end
+    on = cell (numel (faces), 1);
+    for j = 1:numel (faces)
+      a{15} = [0 0 0 faces(j) double(rdim)];
+      [~, ~, ~, ~, ~, ~, ~, ~, ~, ~, ~, ~, on{j}, ~, counts] = MeshEvalCore (a{:});
+    end
+  catch
+    return;
+  end
+  on = unique (vertcat (on{:})(:));
+  n = counts(5);
+  sides = 2 * numel (args{2});
+  mp = struct ('npatch', 1, 'patches', {{geometry}}, 'spaces', {{space}}, ...
+               'isoparametric', isempty (space), 'gnum', {{(1:n)'}}, 'ndof', n, ...
+               'rdim', counts(2), 'boundaries', struct ('patch', num2cell (ones (1, sides)), ...
+                                                        'side', num2cell (1:sides)));
+  rest = rest(keep);
 end
 
 %!test
