@@ -23,6 +23,7 @@ constexpr std::size_t kBudget = std::size_t{30} << 20;
 constexpr std::size_t kLargest = std::size_t{256} << 20;
 // Doubles of one run of a contraction: the rows of an element's pairs stay in cache.
 constexpr std::size_t kTile = 128;
+constexpr std::size_t kRun = 64;
 constexpr std::size_t kStack = 256 * 1024;
 
 std::size_t Round(std::size_t doubles) { return (doubles + 7) / 8 * 8; }
@@ -94,6 +95,7 @@ struct Plan {
   int C;        // a load's components
   Fixed fixed;  // a face's fixed direction (fixed.dir -1 over the elements)
   Dir dir[3];
+  int dirOf[3];  // the box's direction of each of the mesh's, -1 for none (the fixed one, or d < 3)
   int blocks;
   Block block[9];
   Stage stage[9][3];
@@ -407,6 +409,14 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
   const double* sw = mesh.space.weights;
   const double* gw = mesh.geometry.weights;
   const std::int64_t* order = job.box->order;
+  // A box's element (its own numbering, the mesh's order of directions, the first fastest).
+  std::size_t orderStep[3] = {0, 0, 0};
+  for (int m = 0, step = 1; m < 3; ++m) {
+    const int k = plan.dirOf[m];
+    if (k < 0) continue;
+    orderStep[k] = static_cast<std::size_t>(step);
+    step *= d[k].nel;
+  }
   for (std::size_t x = begin; x < end; ++x) {
     if (evaluators::Stopping()) return;
     const int e[3] = {static_cast<int>(x % nel0), static_cast<int>(x / nel0 % nel1),
@@ -463,9 +473,9 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
     }
     std::size_t element = 0;
     if (order != nullptr) {
-      element = static_cast<std::size_t>(
-          order[static_cast<std::size_t>(e[0]) +
-                nel0 * (static_cast<std::size_t>(e[1]) + nel1 * static_cast<std::size_t>(e[2]))]);
+      std::size_t at = 0;
+      for (int k = 0; k < 3; ++k) at += static_cast<std::size_t>(e[k]) * orderStep[k];
+      element = static_cast<std::size_t>(order[at]);
     } else {
       for (int k = 0; k < 3; ++k) {
         element += static_cast<std::size_t>(e[k] + d[k].e0) * elStep[k];
@@ -798,10 +808,13 @@ void Scatter(const Job& job, const double* Y, std::size_t p2a, std::size_t p2b, 
   for (std::size_t r = 0; r < R; ++r) {
     const std::size_t p2 = job.pbase2 + p2a + r / P1, p1 = r % P1;
     const int a2 = d[2].pa[p2], b2 = d[2].pb[p2], a1 = d[1].pa[p1], b1 = d[1].pb[p1];
-    const std::size_t l2 = static_cast<std::size_t>(d[2].nhi[b2] - d[2].nlo[b2] + 1);
-    const std::size_t l1 = static_cast<std::size_t>(d[1].nhi[b1] - d[1].nlo[b1] + 1);
-    const std::size_t o21 = static_cast<std::size_t>(a1 - d[1].nlo[b1]) +
-                            l1 * static_cast<std::size_t>(a2 - d[2].nlo[b2]);
+    // The entry's offset in its column of the box's own pattern, whose rows are in the mesh's
+    // order: each direction's place and length there.
+    std::size_t l[3] = {1, 1, 1}, o[3] = {0, 0, 0};
+    l[2] = static_cast<std::size_t>(d[2].nhi[b2] - d[2].nlo[b2] + 1);
+    l[1] = static_cast<std::size_t>(d[1].nhi[b1] - d[1].nlo[b1] + 1);
+    o[2] = static_cast<std::size_t>(a2 - d[2].nlo[b2]);
+    o[1] = static_cast<std::size_t>(a1 - d[1].nlo[b1]);
     const std::ptrdiff_t J21 = b1 * d[1].stride + b2 * d[2].stride;
     const std::ptrdiff_t I21 = a1 * d[1].stride + a2 * d[2].stride;
     for (std::size_t p0 = 0; p0 < P0; ++p0) {
@@ -812,10 +825,17 @@ void Scatter(const Job& job, const double* Y, std::size_t p2a, std::size_t p2b, 
         const std::size_t I = static_cast<std::size_t>(I21 + a0 * d[0].stride);
         // A symmetric form's entries below the diagonal are mirrored at the end.
         if (plan.symmetric && b.k == b.l && I > J) continue;
-        const std::size_t l0 = static_cast<std::size_t>(d[0].nhi[b0] - d[0].nlo[b0] + 1);
+        l[0] = static_cast<std::size_t>(d[0].nhi[b0] - d[0].nlo[b0] + 1);
+        o[0] = static_cast<std::size_t>(a0 - d[0].nlo[b0]);
+        const int* m = plan.dirOf;
         const std::size_t column = static_cast<std::size_t>(b.l) * job.ndof + J;
-        const std::size_t offset = static_cast<std::size_t>(b.k) * l0 * l1 * l2 +
-                                   static_cast<std::size_t>(a0 - d[0].nlo[b0]) + l0 * o21;
+        std::size_t offset = 0, step = 1;
+        for (int k = 0; k < 3; ++k) {
+          if (m[k] < 0) continue;
+          offset += o[m[k]] * step;
+          step *= l[m[k]];
+        }
+        offset += static_cast<std::size_t>(b.k) * step;
         double v = y;
         if (sw) v *= sw[I] * sw[J];
         job.pr[static_cast<std::size_t>(jc[column]) + offset] += v;
@@ -912,17 +932,22 @@ void SecondShare(void* context, int t, std::size_t begin, std::size_t end) {
 template <typename Index>
 void MirrorShare(void* context, int, std::size_t begin, std::size_t end) {
   const Job& job = *static_cast<const Job*>(context);
-  const Dir* d = job.plan->dir;
+  // The box's directions in the mesh's order (its pattern's), a dummy one beyond d.
+  const Dir* d[3];
+  for (int m = 0; m < 3; ++m) {
+    const int t = job.plan->dirOf[m];
+    d[m] = t >= 0 ? &job.plan->dir[t] : &job.plan->dir[0];
+  }
   const Index* jc = static_cast<const Index*>(job.jc);
   const std::size_t ndof = job.ndof;
   const auto Split = [&](std::size_t f, int x[3]) {
     for (int t = 0; t < 3; ++t) {
-      if (d[t].real < 0) {
+      if (d[t]->real < 0) {
         x[t] = 0;
         continue;
       }
-      x[t] = static_cast<int>(f % static_cast<std::size_t>(d[t].N));
-      f /= static_cast<std::size_t>(d[t].N);
+      x[t] = static_cast<int>(f % static_cast<std::size_t>(d[t]->N));
+      f /= static_cast<std::size_t>(d[t]->N);
     }
   };
   for (std::size_t col = begin; col < end; ++col) {
@@ -932,29 +957,29 @@ void MirrorShare(void* context, int, std::size_t begin, std::size_t end) {
     Split(J, b);
     std::size_t l[3];
     for (int t = 0; t < 3; ++t)
-      l[t] = static_cast<std::size_t>(d[t].nhi[b[t]] - d[t].nlo[b[t]] + 1);
+      l[t] = static_cast<std::size_t>(d[t]->nhi[b[t]] - d[t]->nlo[b[t]] + 1);
     const std::size_t count = l[0] * l[1] * l[2];
     std::size_t at = static_cast<std::size_t>(jc[col]);
     const std::size_t stored = static_cast<std::size_t>(jc[col + 1]) - at;
     if (count == 0) continue;
     for (std::size_t ca = 0; ca * count < stored; ++ca) {
-      for (int a2 = d[2].nlo[b[2]]; a2 <= d[2].nhi[b[2]]; ++a2) {
-        for (int a1 = d[1].nlo[b[1]]; a1 <= d[1].nhi[b[1]]; ++a1) {
-          for (int a0 = d[0].nlo[b[0]]; a0 <= d[0].nhi[b[0]]; ++a0, ++at) {
+      for (int a2 = d[2]->nlo[b[2]]; a2 <= d[2]->nhi[b[2]]; ++a2) {
+        for (int a1 = d[1]->nlo[b[1]]; a1 <= d[1]->nhi[b[1]]; ++a1) {
+          for (int a0 = d[0]->nlo[b[0]]; a0 <= d[0]->nhi[b[0]]; ++a0, ++at) {
             const std::size_t I =
-                static_cast<std::size_t>(a0 * d[0].stride + a1 * d[1].stride + a2 * d[2].stride);
+                static_cast<std::size_t>(a0 * d[0]->stride + a1 * d[1]->stride + a2 * d[2]->stride);
             const std::size_t row = ca * ndof + I;
             if (row <= col) continue;
             // Entry (col, row): column row, rows of component cb, function J in I's reach.
             const int a[3] = {a0, a1, a2};
             std::size_t m[3];
             for (int t = 0; t < 3; ++t) {
-              m[t] = static_cast<std::size_t>(d[t].nhi[a[t]] - d[t].nlo[a[t]] + 1);
+              m[t] = static_cast<std::size_t>(d[t]->nhi[a[t]] - d[t]->nlo[a[t]] + 1);
             }
             const std::size_t offset =
-                cb * m[0] * m[1] * m[2] + static_cast<std::size_t>(b[0] - d[0].nlo[a0]) +
-                m[0] * (static_cast<std::size_t>(b[1] - d[1].nlo[a1]) +
-                        m[1] * static_cast<std::size_t>(b[2] - d[2].nlo[a2]));
+                cb * m[0] * m[1] * m[2] + static_cast<std::size_t>(b[0] - d[0]->nlo[a0]) +
+                m[0] * (static_cast<std::size_t>(b[1] - d[1]->nlo[a1]) +
+                        m[1] * static_cast<std::size_t>(b[2] - d[2]->nlo[a2]));
             job.pr[at] = job.pr[static_cast<std::size_t>(jc[row]) + offset];
           }
         }
@@ -1092,23 +1117,53 @@ void LoadThirdShare(void* context, int, std::size_t begin, std::size_t end) {
 // The fixed direction of a side, or -1.
 int SideDirection(const Mesh& mesh) { return mesh.side > 0 ? (mesh.side - 1) / 2 : -1; }
 
+// Estimated pairs a node of a box's direction m: a direction of few elements has (p + 1)^2 pairs
+// to its p + 1 nodes an element, a long one about 2.
+double PairsPerNode(const Mesh& mesh, const Box& box, int m) {
+  const double p = mesh.space.axis[m].p, nel = box.hi[m] - box.lo[m];
+  const double functions = std::min<double>(mesh.space.axis[m].n, nel + p);
+  return functions * std::min(2 * p + 1, nel + p) / (nel * mesh.rule[m].n);
+}
+
+// The order in which a box's directions are summed: the mesh's (but a side's fixed one) into
+// reals[0..D-1], the one with the most pairs a node first, since the last is contracted first and
+// its pairs multiply the tables that the others' contractions take (a slab one element thick is
+// contracted last); ties keep the mesh's order. Returns D.
+int BoxOrder(const Mesh& mesh, const Box& box, int reals[3]) {
+  const int fixed = SideDirection(mesh);
+  int D = 0;
+  double r[3];
+  for (int m = 0; m < mesh.d; ++m) {
+    if (m == fixed) continue;
+    r[D] = PairsPerNode(mesh, box, m);
+    reals[D++] = m;
+  }
+  for (int i = 1; i < D; ++i) {
+    for (int j = i; j > 0 && r[j] > r[j - 1]; --j) {
+      std::swap(r[j], r[j - 1]);
+      std::swap(reals[j], reals[j - 1]);
+    }
+  }
+  return D;
+}
+
 // The box's directions' tables into memory from `at`; returns the doubles used (at nullptr:
-// counts). The directions are the mesh's but a side's fixed one, in order, the last ones.
-std::size_t Directions(const Mesh& mesh, const Box& box, Dir dir[3], double* at) {
+// counts). The directions are the mesh's but a side's fixed one, in BoxOrder's order, the last
+// ones; dirOf: the box's direction of each of the mesh's.
+std::size_t Directions(const Mesh& mesh, const Box& box, Dir dir[3], int dirOf[3], double* at) {
   std::size_t used = 0;
   const auto take = [&](std::size_t doubles) {
     double* here = at ? at + used : nullptr;
     used += Round(doubles);
     return here;
   };
-  const int fixed = SideDirection(mesh);
-  int reals[3], D = 0;
-  for (int m = 0; m < mesh.d; ++m) {
-    if (m != fixed) reals[D++] = m;
-  }
+  int reals[3];
+  const int D = BoxOrder(mesh, box, reals);
+  for (int m = 0; m < 3; ++m) dirOf[m] = -1;
   for (int t = 0; t < 3; ++t) {
     Dir& d = dir[t];
     const int r = t - (3 - D) < 0 ? -1 : reals[t - (3 - D)];
+    if (r >= 0) dirOf[r] = t;
     d.real = r;
     const bool dummy = r < 0;
     d.e0 = dummy ? 0 : box.lo[r];
@@ -1265,8 +1320,11 @@ bool ChooseSlabs(Plan* plan, int threads) {
   const Dir* d = plan->dir;
   // Runs of about kTile values, and at least some 16 of them a pass, so that two or more threads
   // share a pass evenly (no value's sum depends on the runs).
+  // Runs of at least kRun values where direction 0 has few nodes (a box thin along it), so that
+  // the contractions keep their vector lanes busy.
   const std::size_t run = std::max<std::size_t>(1, kTile / d[0].Q);
-  plan->rows = std::max<std::size_t>(1, std::min(run, (d[1].Q + 15) / 16));
+  plan->rows = std::max<std::size_t>(
+      1, std::min(run, std::max((d[1].Q + 15) / 16, (kRun + d[0].Q - 1) / d[0].Q)));
   plan->c = run;  // at most; each slab's chunks cut like the rows (Job::c)
   const auto fits = [&](int L, std::size_t cap, bool keep) {
     std::size_t P = 0, T = 0, own = Round(ElementScratch(d));
@@ -1344,14 +1402,14 @@ bool Allocate(const Form& form, const Mesh& mesh, const Box boxes[], int count, 
   *m = Memory{};
   std::size_t dirDoubles = 0;
   for (int k = 0; k < count; ++k) {
-    dirDoubles = std::max(dirDoubles, Directions(mesh, boxes[k], plan->dir, nullptr));
+    dirDoubles = std::max(dirDoubles, Directions(mesh, boxes[k], plan->dir, plan->dirOf, nullptr));
   }
   m->tables = static_cast<double*>(std::malloc(std::max<std::size_t>(dirDoubles, 1) * sizeof(double)));
   if (m->tables == nullptr) return false;
   std::size_t P = 1, T = 1, own = 1, vector = 1;
   for (int k = 0; k < count; ++k) {
     if (!NonEmpty(mesh, boxes[k])) continue;
-    Directions(mesh, boxes[k], plan->dir, m->tables);
+    Directions(mesh, boxes[k], plan->dir, plan->dirOf, m->tables);
     if (!ChooseSlabs(plan, threads)) {
       Free(m);
       return false;
@@ -1397,7 +1455,8 @@ void MatrixBox(Job* job, int threads) {
     job->S = static_cast<std::size_t>(job->ehi - elo) * d[2].nq * d[1].Q * d[0].Q;
     run(static_cast<std::size_t>(d[0].nel) * d[1].nel * static_cast<std::size_t>(job->ehi - elo),
         PointsShare);
-    const std::size_t c = std::max<std::size_t>(1, std::min(plan.c, (job->P2 + 15) / 16));
+    const std::size_t c = std::max<std::size_t>(
+        1, std::min(plan.c, std::max((job->P2 + 15) / 16, (kRun + d[0].Q - 1) / d[0].Q)));
     job->c = c;
     for (int b = 0; b < plan.blocks && !evaluators::Stopping(); ++b) {
       job->b = b;
@@ -1497,7 +1556,7 @@ bool Run(const Form& form, const Mesh& mesh, const Box boxes[], int count, const
   for (int k = 0; k < count && !evaluators::Stopping(); ++k) {
     if (!NonEmpty(mesh, boxes[k])) continue;
     job.box = &boxes[k];
-    Directions(mesh, boxes[k], plan.dir, m.tables);
+    Directions(mesh, boxes[k], plan.dir, plan.dirOf, m.tables);
     ChooseSlabs(&plan, threads);  // as Allocate found it: it fits
     if (form.kind == Kind::Load) {
       VectorBox(&job, threads, pr);
@@ -1547,13 +1606,10 @@ double BoxCost(const Form& form, const Mesh& mesh, const Box& box) {
   // for the box at its largest slab.
   Plan plan{};
   MakePlan(form, mesh, &plan, false);
-  const int fixed = SideDirection(mesh);
   double points = 1.0, pairs[3] = {1.0, 1.0, 1.0}, Q[3] = {1.0, 1.0, 1.0}, n2[3] = {1, 1, 1};
   double nel[3] = {1, 1, 1}, nq[3] = {1, 1, 1}, fn[3] = {1, 1, 1}, p1[3] = {1, 1, 1};
-  int D = 0, reals[3];
-  for (int m = 0; m < mesh.d; ++m) {
-    if (m != fixed) reals[D++] = m;
-  }
+  int reals[3];
+  const int D = BoxOrder(mesh, box, reals);
   for (int t = 0; t < 3; ++t) {
     const int i = t - (3 - D);
     if (i < 0) continue;
