@@ -25,11 +25,14 @@
 %   n         the number of parts, a whole number from 1 to the number of elements (or to
 %             65536 where the elements are fewer).
 %
-%   The elements are taken in order, patch by patch, and cut where the running estimate of
-%   the work reaches a multiple of its total over n: an element costs nqn x nsh^2 (nodes x
-%   functions squared), prod (order) for both with the forms' default quadrature, so over a
-%   domain a patch of higher degree gives fewer elements a part. Parts of a patch of uniform
-%   degree differ by at most one element. Where n exceeds the elements, some parts are empty
+%   The elements are taken patch by patch, each patch's in slabs along its direction of the
+%   most elements (the last of them where several have as many: the elements' own order), and
+%   cut where the running estimate of the work reaches a multiple of its total over n: an
+%   element costs nqn x nsh^2 (nodes x functions squared), prod (order) for both with the forms'
+%   default quadrature, so over a domain a patch of higher degree gives fewer elements a part.
+%   Parts of a patch of uniform degree differ by at most one element; each is a few boxes of
+%   elements (a slab, or rows of one, and the next's first rows), which the forms sum by sum
+%   factorisation box by box. Where n exceeds the elements, some parts are empty
 %   ('elements', [] over a patch, no patches over a domain): their forms are zero.
 %
 %   Errors (identifier SplitElements:<mnemonic>): usage, partCount (n not a whole number in
@@ -112,10 +115,11 @@ function parts = SplitElements (geometry, n, varargin)
   end
   counts = zeros (1, npatch);
   cost = zeros (1, npatch);
+  sequence = cell (1, npatch);
   for p = 1:npatch
     what = 'geometry';
     if (domain), what = sprintf ('patch %d', p); elseif (~isempty (space)), what = 'space'; end
-    [counts(p), local] = element_count (fail, spaces{p}, what);
+    [counts(p), local, sequence{p}] = element_count (fail, spaces{p}, what);
     cost(p) = local ^ 3;
   end
 
@@ -126,38 +130,38 @@ function parts = SplitElements (geometry, n, varargin)
                         'fewer); found %g.'], limit, n);
   end
 
-  % Element j of the whole (patch by patch) goes to the part where the middle of its work
-  % falls: cut points at multiples of total / n.
+  % Element j of the whole (patch by patch, each patch's in slabs along its direction of the most
+  % elements) goes to the part where the middle of its work falls: cut points at multiples of
+  % total / n.
   patch = repelem (1:npatch, counts);
   work = cost(patch);
   total = sum (work);
   ends = cumsum (work);
   owner = min (n, floor ((ends - work / 2) / total * n) + 1);
-  local = [];
-  for p = 1:npatch
-    local = [local, 1:counts(p)];
-  end
+  local = [sequence{:}];
   first = [0, cumsum(accumarray (owner(:), 1, [n 1]))'];
 
   parts = cell (1, n);
   for k = 1:n
     at = first(k) + 1:first(k + 1);
     if (~domain)
-      parts{k} = {'elements', local(at)};
+      parts{k} = {'elements', sort(local(at))};
       continue;
     end
     elements = repmat ({zeros(1, 0)}, 1, npatch);
     touched = reshape (unique (patch(at)), 1, []);
     for p = touched
-      elements{p} = local(at(patch(at) == p));
+      elements{p} = sort (local(at(patch(at) == p)));
     end
     parts{k} = {'patches', touched, 'elements', elements};
   end
 end
 
-% The non-empty knot spans of a basis in all its directions, and its functions an element:
-% span s (0-based) from p to nfun - 1 with U(s) < U(s + 1), as the mesh counts them.
-function [count, local] = element_count (fail, s, what)
+% The non-empty knot spans of a basis in all its directions, its functions an element, and its
+% elements (1-based, the first direction fastest) in slabs: the direction of the most elements
+% (the last of them where several have as many) slowest, then the others from the last; span s
+% (0-based) from p to nfun - 1 with U(s) < U(s + 1), as the mesh counts them.
+function [count, local, sequence] = element_count (fail, s, what)
   if (~isstruct (s) || ~isscalar (s))
     fail ('notStruct', '%s must be a struct with fields knots and order; found %s.', what, ...
           describe (s));
@@ -179,19 +183,27 @@ function [count, local] = element_count (fail, s, what)
     fail ('fieldType', '%s.knots must hold %d knot vectors, one per order; found %d.', what, ...
           numel (order), numel (knots));
   end
-  count = 1;
-  for d = 1:numel (order)
-    U = knots{d};
-    p = double (order(d)) - 1;
+  d = numel (order);
+  nel = ones (1, d);
+  for k = 1:d
+    U = knots{k};
+    p = double (order(k)) - 1;
     nfun = numel (U) - p - 1;
     if (~isnumeric (U) || ~isreal (U) || ~isvector (U) || any (isnan (U)) || ...
         any (diff (U(:)) < 0) || nfun < p + 1)
       fail ('fieldType', ['%s.knots{%d} must be a real non-decreasing row of at least %d ' ...
-                          'knots for order %d.'], what, d, 2 * (p + 1), p + 1);
+                          'knots for order %d.'], what, k, 2 * (p + 1), p + 1);
     end
-    count = count * sum (diff (double (U(p + 1:nfun + 1))) > 0);
+    nel(k) = sum (diff (double (U(p + 1:nfun + 1))) > 0);
   end
+  count = prod (nel);
   local = prod (double (order));
+  % Slowest first: the direction of the most elements, then the others, the last first.
+  [~, outer] = max (fliplr (nel));
+  outer = d + 1 - outer;
+  slow = [outer, fliplr(setdiff (1:d, outer))];
+  index = reshape (1:count, [nel, 1]);
+  sequence = reshape (permute (index, [fliplr(slow), d + 1:3]), 1, []);
 end
 
 function d = describe (v)
@@ -213,7 +225,8 @@ end
 %!test
 %! parts = SplitElements (g, 5, 'space', space);
 %! assert (cellfun (@(c) numel (c{2}), parts), [2 3 2 3 2]);
-%! assert ([cellfun(@(c) c{2}, parts, 'UniformOutput', false){:}], 1:12);
+%! assert (sort ([cellfun(@(c) c{2}, parts, 'UniformOutput', false){:}]), 1:12);
+%! assert (parts{1}{2}, [1 5]);                % slabs along the first direction, of 4 elements
 %!error id=SplitElements:partCount SplitElements (g, 0)
 %!error id=SplitElements:partCount SplitElements (g, 2.5)
 %!error id=SplitElements:fieldType SplitElements (struct ('knots', {{[1 0]}}, 'order', 1), 2)
