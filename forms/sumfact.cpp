@@ -880,9 +880,10 @@ void ScatterOwn(const Job& job, const double* Y, std::size_t p2a, std::size_t p2
 
 // The same values looked up in the result's pattern through the target's numbering (job.g, the
 // global row of each of the patch's functions), symmetric forms on and above the result's
-// diagonal, a face's entries once for each pair of the fixed direction's functions there. Each
-// column's rows come in order along direction 0 (a few apart where the box's directions are not
-// the mesh's order): searched forward from the last one found, in steps that double.
+// diagonal, a face's entries once for each pair of the fixed direction's functions there. The
+// innermost loop runs along the mesh's first direction (of the box's), whose rows come one after
+// another in a column: each column found once a run, its rows searched forward from the last one
+// found (the next, mostly; else in steps that double).
 template <typename Index>
 void ScatterLookup(const Job& job, const double* Y, std::size_t p2a, std::size_t p2b,
                    std::size_t s0, std::size_t s2, std::size_t s1) {
@@ -891,8 +892,6 @@ void ScatterLookup(const Job& job, const double* Y, std::size_t p2a, std::size_t
   const Block& b = plan.block[job.b];
   const Index* jc = static_cast<const Index*>(job.jc);
   const Index* ir = static_cast<const Index*>(job.ir);
-  const std::size_t P1 = d[1].pstart[d[1].N];
-  const std::size_t R = (p2b - p2a) * P1;
   const double* sw = plan.rational ? job.mesh->space.weights : nullptr;
   const Fixed& fx = plan.fixed;
   const bool face = fx.dir >= 0;
@@ -901,55 +900,65 @@ void ScatterLookup(const Job& job, const double* Y, std::size_t p2a, std::size_t
   const std::size_t ndof = job.target->ndof;
   const std::size_t rowBase = static_cast<std::size_t>(b.k) * ndof;
   const std::size_t columnBase = static_cast<std::size_t>(b.l) * ndof;
-  for (std::size_t r = 0; r < R; ++r) {
-    const std::size_t p2 = job.pbase2 + p2a + r / P1, p1 = r % P1;
-    const int a2 = d[2].pa[p2], b2 = d[2].pb[p2], a1 = d[1].pa[p1], b1 = d[1].pb[p1];
-    const std::ptrdiff_t J21 = b1 * d[1].stride + b2 * d[2].stride;
-    const std::ptrdiff_t I21 = a1 * d[1].stride + a2 * d[2].stride;
-    const double* y = Y + (r / P1) * s2 + p1 * s1;
-    for (int b0 = 0; b0 < d[0].N; ++b0) {
-      if (d[0].nlo[b0] > d[0].nhi[b0]) continue;
-      const std::size_t p0 = d[0].pstart[b0];
-      for (int kb = 0; kb < fixedCount; ++kb) {
-        const std::ptrdiff_t J =
-            J21 + b0 * d[0].stride + (face ? (fx.first + kb) * fx.stride : 0);
-        const std::size_t column = columnBase + static_cast<std::size_t>(g[J]);
-        const std::size_t from = static_cast<std::size_t>(jc[column]);
-        const std::size_t n = static_cast<std::size_t>(jc[column + 1]) - from;
-        const Index* rows = ir + from;
-        double* out = job.pr + from;
-        std::size_t hint = SIZE_MAX;  // the column's last entry found
-        for (int a0 = d[0].nlo[b0]; a0 <= d[0].nhi[b0]; ++a0) {
-          const double value = y[(p0 + static_cast<std::size_t>(a0 - d[0].nlo[b0])) * s0];
-          for (int ka = 0; ka < fixedCount; ++ka) {
-            const std::ptrdiff_t I =
-                I21 + a0 * d[0].stride + (face ? (fx.first + ka) * fx.stride : 0);
-            const std::size_t row = rowBase + static_cast<std::size_t>(g[I]);
-            if (plan.symmetric && row > column) continue;
-            double v = value;
-            if (face) v *= fx.N[ka] * fx.N[kb];
-            if (sw) v *= sw[I] * sw[J];
-            std::size_t at;
-            if (hint + 1 < n && static_cast<std::size_t>(rows[hint + 1]) == row) {
-              at = hint + 1;  // the next row (hint + 1 is 0 before the first is found)
-            } else if (hint != SIZE_MAX && static_cast<std::size_t>(rows[hint]) < row) {
-              std::size_t lo = hint + 1, step = 1;
-              while (lo + step < n && static_cast<std::size_t>(rows[lo + step]) < row) {
-                lo += step;
-                step *= 2;
+  // Each direction's pairs in this chunk, and their step in Y.
+  const std::size_t lo[3] = {0, 0, job.pbase2 + p2a};
+  const std::size_t hi[3] = {d[0].pstart[d[0].N], d[1].pstart[d[1].N], job.pbase2 + p2b};
+  const std::size_t step[3] = {s0, s1, s2};
+  int in = 0;
+  for (int m = 2; m >= 0; --m) {
+    if (plan.dirOf[m] >= 0) in = plan.dirOf[m];
+  }
+  const int u = in == 0 ? 1 : 0, v = in == 2 ? 1 : 2;  // the other two, outer first
+  const Dir& di = d[in];
+  for (std::size_t ku = lo[u]; ku < hi[u]; ++ku) {
+    for (std::size_t kv = lo[v]; kv < hi[v]; ++kv) {
+      const std::ptrdiff_t I2 = d[u].pa[ku] * d[u].stride + d[v].pa[kv] * d[v].stride;
+      const std::ptrdiff_t J2 = d[u].pb[ku] * d[u].stride + d[v].pb[kv] * d[v].stride;
+      const double* y = Y + (ku - lo[u]) * step[u] + (kv - lo[v]) * step[v];
+      for (std::size_t k = lo[in]; k < hi[in];) {
+        const int bi = di.pb[k];
+        const std::size_t end = std::min(hi[in], di.pstart[bi + 1]);
+        for (int kb = 0; kb < fixedCount; ++kb) {
+          const std::ptrdiff_t J = J2 + bi * di.stride + (face ? (fx.first + kb) * fx.stride : 0);
+          const std::size_t column = columnBase + static_cast<std::size_t>(g[J]);
+          const std::size_t from = static_cast<std::size_t>(jc[column]);
+          const std::size_t n = static_cast<std::size_t>(jc[column + 1]) - from;
+          const Index* rows = ir + from;
+          double* out = job.pr + from;
+          std::size_t hint = SIZE_MAX;  // the column's last entry found
+          for (std::size_t kk = k; kk < end; ++kk) {
+            const double value = y[(kk - lo[in]) * step[in]];
+            for (int ka = 0; ka < fixedCount; ++ka) {
+              const std::ptrdiff_t I =
+                  I2 + di.pa[kk] * di.stride + (face ? (fx.first + ka) * fx.stride : 0);
+              const std::size_t row = rowBase + static_cast<std::size_t>(g[I]);
+              if (plan.symmetric && row > column) continue;
+              double x = value;
+              if (face) x *= fx.N[ka] * fx.N[kb];
+              if (sw) x *= sw[I] * sw[J];
+              std::size_t at;
+              if (hint + 1 < n && static_cast<std::size_t>(rows[hint + 1]) == row) {
+                at = hint + 1;  // the next row (hint + 1 is 0 before the first is found)
+              } else if (hint != SIZE_MAX && static_cast<std::size_t>(rows[hint]) < row) {
+                std::size_t first = hint + 1, stride = 1;
+                while (first + stride < n && static_cast<std::size_t>(rows[first + stride]) < row) {
+                  first += stride;
+                  stride *= 2;
+                }
+                const std::size_t last = std::min(n, first + stride + 1);
+                at = static_cast<std::size_t>(
+                    std::lower_bound(rows + first, rows + last, static_cast<Index>(row)) - rows);
+              } else {
+                at = static_cast<std::size_t>(
+                    std::lower_bound(rows, rows + n, static_cast<Index>(row)) - rows);
               }
-              const std::size_t hi = std::min(n, lo + step + 1);
-              at = static_cast<std::size_t>(
-                  std::lower_bound(rows + lo, rows + hi, static_cast<Index>(row)) - rows);
-            } else {
-              at = static_cast<std::size_t>(
-                  std::lower_bound(rows, rows + n, static_cast<Index>(row)) - rows);
+              if (at == n || static_cast<std::size_t>(rows[at]) != row) continue;  // not a pair
+              out[at] += x;
+              hint = at;
             }
-            if (at == n || static_cast<std::size_t>(rows[at]) != row) continue;  // not a pair
-            out[at] += v;
-            hint = at;
           }
         }
+        k = end;
       }
     }
   }
@@ -1740,7 +1749,11 @@ double BoxCost(const Form& form, const Mesh& mesh, const Box& box) {
   }
   double geometry = 0.0;
   for (int d = 0; d < mesh.d; ++d) geometry += 8.0 * (mesh.geometry.axis[d].p + 1);
-  // Scaled to the measured times (the ring, the annulus; 1 to 3 times the raw count).
+  // Scaled to the measured times (the ring, the annulus; 1 to 3 times the raw count). A point of
+  // the mass or the load needs no inverse map: some half the cost of one of a gradient's.
+  if (form.kind == Kind::Mass || form.kind == Kind::Load) {
+    return 1.0 * work + points * (40.0 + 2.0 * geometry);
+  }
   return 1.0 * work + points * (120.0 + 3.0 * geometry + 20.0 * plan.blocks);
 }
 

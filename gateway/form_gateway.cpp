@@ -303,7 +303,9 @@ void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, i
   for (int k = 0; k < count; ++k) {
     const Context context = PatchContext(header, k);
     const mxArray* const* in = prhs + 1 + k * kPieceInputs;
-    MeshRequest rq = ReadMesh(who, in, context.text);
+    // A patch's faces share its arrays: their values scanned once.
+    const bool seen = k > 0 && SameValues(in, in - kPieceInputs);
+    MeshRequest rq = ReadMesh(who, in, context.text, seen);
     mesh::Mesh& mesh = rq.mesh;
     mesh.wanted = forms::Needs(form.kind);
     if (mesh.side != 0 && form.kind != forms::Kind::Mass && form.kind != forms::Kind::Load) {
@@ -361,7 +363,7 @@ void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, i
   std::size_t before = 0;  // nodes of the pieces before
   for (int k = 0; k < count; ++k) {
     const mxArray* const* in = prhs + 1 + k * kPieceInputs;
-    held[k].rq = ReadMesh(who, in);  // checked above: no fault now
+    held[k].rq = ReadMesh(who, in, nullptr, true);  // checked above: no fault now
     mesh::Mesh& mesh = held[k].rq.mesh;
     mesh.wanted = forms::Needs(form.kind);
     forms::Form piece = form;
@@ -410,7 +412,8 @@ void RunNodesOf(const MeshCall& call, int count, int nlhs, mxArray* plhs[],
   for (int k = 0; k < pieces; ++k) {
     const Context context = domain ? PatchContext(header, k) : Context{""};
     const mxArray* const* in = domain ? prhs + 1 + k * kPieceInputs : prhs;
-    MeshRequest rq = ReadMesh(who, in, domain ? context.text : nullptr);
+    const bool seen = k > 0 && SameValues(in, in - kPieceInputs);
+    MeshRequest rq = ReadMesh(who, in, domain ? context.text : nullptr, seen);
     const mesh::Mesh& mesh = rq.mesh;
     if (k == 0) {
       d = mesh.d;
@@ -436,7 +439,7 @@ void RunNodesOf(const MeshCall& call, int count, int nlhs, mxArray* plhs[],
   double* x = made.Matrix(0, static_cast<std::size_t>(rdim), nodes);
   for (int k = 0; k < pieces && !evaluators::Stopping(); ++k) {
     const mxArray* const* in = domain ? prhs + 1 + k * kPieceInputs : prhs;
-    MeshRequest rq = ReadMesh(who, in);  // checked above: no fault now
+    MeshRequest rq = ReadMesh(who, in, nullptr, true);  // checked above: no fault now
     const mesh::Mesh& mesh = rq.mesh;
     if (mesh.count == 0) continue;
     const double work = forms::NodeCost(mesh) * static_cast<double>(mesh.count);

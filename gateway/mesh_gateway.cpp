@@ -315,7 +315,20 @@ void MeshFault(const char* who, const char* mnemonic, const char* format, ...) {
   RaiseV(who, "", mnemonic, format, args);
 }
 
-MeshRequest ReadMesh(const char* call, const mxArray* const prhs[], const char* context) {
+bool SameValues(const mxArray* const a[], const mxArray* const b[]) {
+  const int arrays[2] = {kCoefs, kSpaceWeights};
+  for (int k : arrays) {
+    if (!mxIsDouble(a[k]) || !mxIsDouble(b[k]) || mxIsComplex(a[k]) || mxIsComplex(b[k]) ||
+        mxIsSparse(a[k]) || mxIsSparse(b[k]) || mxGetPr(a[k]) != mxGetPr(b[k]) ||
+        mxGetM(a[k]) != mxGetM(b[k]) || mxGetN(a[k]) != mxGetN(b[k])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+MeshRequest ReadMesh(const char* call, const mxArray* const prhs[], const char* context,
+                     bool valuesChecked) {
   const Who who{call, context ? context : ""};
   Array in[kMeshInputs];
   static const char* const kNames[kMeshInputs] = {
@@ -357,15 +370,15 @@ MeshRequest ReadMesh(const char* call, const mxArray* const prhs[], const char* 
          "every control point), found %zu elements in %zu rows.",
          g.axis[0].n, d > 1 ? g.axis[1].n : 1, d > 2 ? g.axis[2].n : 1, coefs.count, coefs.rows);
   }
-  for (std::size_t k = 0; k < coefs.count; ++k) {
+  for (std::size_t k = 0; k < coefs.count && !valuesChecked; ++k) {
     if (!std::isfinite(coefs.v[k])) {
       Fail(who, Fault::CoefsNotFinite, "geometry.coefs must be finite, found %g at (%zu,%zu).",
            coefs.v[k], k % 4 + 1, k / 4 + 1);
     }
   }
-  CheckWeights(who, "geometry.coefs(4,:), the weights,", coefs.v + 3, ng, 4);
+  if (!valuesChecked) CheckWeights(who, "geometry.coefs(4,:), the weights,", coefs.v + 3, ng, 4);
   // The control points themselves, w x / w: a tiny weight overflows them.
-  for (std::size_t k = 0; k < coefs.count; ++k) {
+  for (std::size_t k = 0; k < coefs.count && !valuesChecked; ++k) {
     if (k % 4 != 3 && !std::isfinite(coefs.v[k] / coefs.v[k | 3])) {
       Fail(who, Fault::CoefsNotFinite,
            "geometry.coefs(%zu,%zu) / geometry.coefs(4,%zu), a control point's coordinate, must "
@@ -411,7 +424,7 @@ MeshRequest ReadMesh(const char* call, const mxArray* const prhs[], const char* 
            "space.weights must hold one weight per function, %d x %d x %d, or none; found %zu.",
            s.axis[0].n, d > 1 ? s.axis[1].n : 1, d > 2 ? s.axis[2].n : 1, w.count);
     }
-    if (w.count != 0) CheckWeights(who, "space.weights", w.v, w.count, 1);
+    if (w.count != 0 && !valuesChecked) CheckWeights(who, "space.weights", w.v, w.count, 1);
     s.weights = w.count != 0 ? w.v : nullptr;
   }
   for (int k = 0; k < d; ++k) mesh.nel[k] = mesh::CountElements(s.axis[k]);
