@@ -135,6 +135,11 @@ double* mxGetPr(const Array* a) {
   if (a->arg == nullptr) return ResultOf(a).pr;
   const octave_value& v = *a->arg;
   if (v.isempty()) return nullptr;
+  if (v.issparse() && v.is_double_type() && !v.iscomplex()) {
+    // The argument's own values: a shallow copy shares them, and its const view makes none.
+    const SparseMatrix m = v.sparse_matrix_value();
+    return m.data();
+  }
   const void* data = v.mex_get_data(::mxDOUBLE_CLASS, ::mxREAL);
   if (data == nullptr && v.is_double_type() && !v.iscomplex() && !v.issparse()) {
     g_call->converted.push_back(v.array_value());
@@ -216,8 +221,15 @@ Array* mxCreateSparse(std::size_t m, std::size_t n, std::size_t nzmax, Complexit
   return a;
 }
 
-Index* mxGetIr(const Array* a) { return ResultOf(a).ir; }
-Index* mxGetJc(const Array* a) { return ResultOf(a).jc; }
+// A sparse argument's rows and column starts are its own, read in place as its values are.
+Index* mxGetIr(const Array* a) {
+  if (a->arg != nullptr) return static_cast<const SparseMatrix>(a->arg->sparse_matrix_value()).ridx();
+  return ResultOf(a).ir;
+}
+Index* mxGetJc(const Array* a) {
+  if (a->arg != nullptr) return static_cast<const SparseMatrix>(a->arg->sparse_matrix_value()).cidx();
+  return ResultOf(a).jc;
+}
 
 void mexErrMsgTxt(const char* message) {
   error("%s: %s", g_call != nullptr ? g_call->name : "nurbsbasis", message);
