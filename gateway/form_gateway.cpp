@@ -286,6 +286,20 @@ void CheckNumbering(const char* who, const Context& context, const mesh::Mesh& m
   }
 }
 
+// Piece k's dimensions: the first's (d, rdim taken from it), or a fault.
+void SameDimensions(const char* who, const Context& context, const mesh::Mesh& mesh, int k,
+                    int* d, int* rdim) {
+  if (k == 0) {
+    *d = mesh.d;
+    *rdim = mesh.rdim;
+  } else if (mesh.d != *d || mesh.rdim != *rdim) {
+    Fail(who, "dimensions",
+         "%severy patch of a domain must have %d parametric and %d physical dimensions, as the "
+         "first; found %d and %d.",
+         context.text, *d, *rdim, mesh.d, mesh.rdim);
+  }
+}
+
 void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, int nlhs,
                    mxArray* plhs[], const mxArray* prhs[]) {
   const char* who = call.name;
@@ -313,15 +327,7 @@ void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, i
            "%sside must be 0: a face's form is a mass matrix or a load vector, found %d.",
            context.text, mesh.side);
     }
-    if (k == 0) {
-      d = mesh.d;
-      rdim = mesh.rdim;
-    } else if (mesh.d != d || mesh.rdim != rdim) {
-      Fail(who, "dimensions",
-           "%severy patch of a domain must have %d parametric and %d physical dimensions, as the "
-           "first; found %d and %d.",
-           context.text, d, rdim, mesh.d, mesh.rdim);
-    }
+    SameDimensions(who, context, mesh, k, &d, &rdim);
     CheckNumbering(who, context, mesh, in[kMeshInputs], header[0]);
     nodes += static_cast<std::size_t>(mesh::Nodes(mesh)) * mesh.count;
     const std::size_t pieceNodes = static_cast<std::size_t>(mesh::Nodes(mesh));
@@ -415,15 +421,7 @@ void RunNodesOf(const MeshCall& call, int count, int nlhs, mxArray* plhs[],
     const bool seen = k > 0 && SameValues(in, in - kPieceInputs);
     MeshRequest rq = ReadMesh(who, in, domain ? context.text : nullptr, seen);
     const mesh::Mesh& mesh = rq.mesh;
-    if (k == 0) {
-      d = mesh.d;
-      rdim = mesh.rdim;
-    } else if (mesh.d != d || mesh.rdim != rdim) {
-      Fail(who, "dimensions",
-           "%severy patch of a domain must have %d parametric and %d physical dimensions, as the "
-           "first; found %d and %d.",
-           context.text, d, rdim, mesh.d, mesh.rdim);
-    }
+    SameDimensions(who, context, mesh, k, &d, &rdim);
     if (domain) CheckNumbering(who, context, mesh, in[kMeshInputs], header[0]);
     const std::size_t n = static_cast<std::size_t>(mesh::Nodes(mesh)) * mesh.count;
     nodes = n > SIZE_MAX - nodes ? SIZE_MAX : nodes + n;

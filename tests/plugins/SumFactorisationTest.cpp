@@ -146,15 +146,7 @@ class SumFactorisation : public ::testing::TestWithParam<const char*> {
     const standin::Result r = CheckedCall(core_, 1, args);
     EXPECT_FALSE(r.failed) << r.id << ": " << r.message;
     if (r.failed) return {};
-    const standin::Sparse s = standin::SparseOf(r.outputs.at(0).get());
-    std::vector<double> A(s.rows * s.cols, 0.0);
-    for (size_t j = 0; j < s.cols; ++j) {
-      for (size_t k = s.jc[j]; k < s.jc[j + 1]; ++k) {
-        EXPECT_NE(s.pr[k], 0.0) << "a stored zero";
-        A[s.ir[k] + s.rows * j] = s.pr[k];
-      }
-    }
-    return A;
+    return Dense(r.outputs.at(0).get());
   }
 
   // The two paths' matrices for a case: agreement, and exact symmetry of the symmetric forms;
@@ -168,12 +160,7 @@ class SumFactorisation : public ::testing::TestWithParam<const char*> {
     ASSERT_EQ(got.size(), reference.size());
     if (path == Path::Elements) EXPECT_EQ(Bits(got), Bits(reference));
     if (path == Path::SumFactorised) EXPECT_NE(Bits(got), Bits(reference));
-    double d = 0.0, n = 0.0;
-    for (size_t i = 0; i < got.size(); ++i) {
-      d += (got[i] - reference[i]) * (got[i] - reference[i]);
-      n += reference[i] * reference[i];
-    }
-    EXPECT_LT(std::sqrt(d / n), 1e-13);
+    EXPECT_LT(RelativeDifference(got, reference), 1e-13);
     if (call_.kind == MeshKind::Advection) return;
     const size_t rows = static_cast<size_t>(std::sqrt(static_cast<double>(got.size())));
     for (size_t i = 0; i < rows; ++i) {
@@ -316,30 +303,6 @@ INSTANTIATE_TEST_SUITE_P(Registry, SumFactorisation, ::testing::ValuesIn(SumFact
 
 namespace {
 
-// A core's result, dense: a sparse matrix's entries in place (no stored zero), a vector as it is.
-std::vector<double> DenseOf(const standin::Result& r) {
-  const mxArray* a = r.outputs.at(0).get();
-  const standin::Sparse s = standin::SparseOf(a);
-  if (s.jc.empty()) return standin::Values(a);
-  std::vector<double> A(s.rows * s.cols, 0.0);
-  for (size_t j = 0; j < s.cols; ++j) {
-    for (size_t k = s.jc[j]; k < s.jc[j + 1]; ++k) {
-      EXPECT_NE(s.pr[k], 0.0) << "a stored zero";
-      A[s.ir[k] + s.rows * j] = s.pr[k];
-    }
-  }
-  return A;
-}
-
-double Relative(const std::vector<double>& got, const std::vector<double>& reference) {
-  double d = 0.0, n = 0.0;
-  for (size_t i = 0; i < got.size(); ++i) {
-    d += (got[i] - reference[i]) * (got[i] - reference[i]);
-    n += reference[i] * reference[i];
-  }
-  return std::sqrt(d / n);
-}
-
 // The patch's first two directions swapped: the same geometry and space, other parameters.
 MeshCase Swapped(const MeshCase& c) {
   MeshCase t = c;
@@ -363,51 +326,6 @@ MeshCase Swapped(const MeshCase& c) {
   return t;
 }
 
-// The quarter annulus turned a quarter about the z-axis, its second direction reversed: glued to
-// the original along an edge (a face) that runs the other way.
-MeshCase Turned(const MeshCase& c) {
-  MeshCase t = c;
-  const int n0 = c.Functions(0), n1 = c.Functions(1), n2 = c.d > 2 ? c.Functions(2) : 1;
-  for (int k = 0; k < n2; ++k) {
-    for (int b = 0; b < n1; ++b) {
-      for (int a = 0; a < n0; ++a) {
-        const double* from = &c.coefs[4 * (a + n0 * ((n1 - 1 - b) + n1 * k))];
-        double* to = &t.coefs[4 * (a + n0 * (b + n1 * k))];
-        to[0] = -from[1];
-        to[1] = from[0];
-        to[2] = from[2];
-        to[3] = from[3];
-      }
-    }
-  }
-  return t;
-}
-
-// Nodes of a piece's evaluated elements (Gauss counts; every element, or the list).
-size_t NodesOf(const MeshCase& c) {
-  const int side = static_cast<int>(c.options[3]);
-  size_t nqn = 1, nel = 1;
-  for (int k = 0; k < c.d; ++k) {
-    if (side != 0 && k == (side - 1) / 2) continue;
-    const std::vector<double>& U = c.spaceOrder.empty() ? c.knots[k] : c.spaceKnots[k];
-    size_t spans = 0;
-    for (size_t i = 1; i < U.size(); ++i) spans += U[i] > U[i - 1];
-    nqn *= static_cast<size_t>(c.rule[k][0]);
-    nel *= spans;
-  }
-  const bool all = c.elements.size() == 1 && c.elements[0] == 0;
-  return nqn * (all ? nel : c.elements.size());
-}
-
-size_t FunctionsOf(const MeshCase& c) {
-  size_t n = 1;
-  for (int k = 0; k < c.d; ++k) {
-    n *= c.spaceOrder.empty() ? c.knots[k].size() - static_cast<size_t>(c.order[k])
-                              : c.spaceKnots[k].size() - static_cast<size_t>(c.spaceOrder[k]);
-  }
-  return n;
-}
-
 class SumFactorisedCalls : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -428,7 +346,7 @@ class SumFactorisedCalls : public ::testing::Test {
     SetEnvironment("NURBS_FORMS_METHOD", method);
     const standin::Result r = CheckedCall(core, 1, Borrow(in));
     EXPECT_FALSE(r.failed) << r.id << ": " << r.message;
-    return r.failed ? std::vector<double>() : DenseOf(r);
+    return r.failed ? std::vector<double>() : Dense(r.outputs.at(0).get());
   }
 
   // Both paths of a call: agreement to 1e-13, other bits than the element path's, the same bits
@@ -443,7 +361,7 @@ class SumFactorisedCalls : public ::testing::Test {
     SetThreads(nullptr);
     const std::vector<double> got = Call(core, in, "sumfact");
     ASSERT_EQ(got.size(), reference.size());
-    EXPECT_LT(Relative(got, reference), 1e-13);
+    EXPECT_LT(RelativeDifference(got, reference), 1e-13);
     EXPECT_NE(Bits(got), Bits(reference));
     EXPECT_EQ(Bits(got), Bits(serial));
     if (!symmetric) return;
@@ -472,7 +390,7 @@ TEST_F(SumFactorisedCalls, LoadVector) {
         if (variant == 1) v.options[3] = 1 + (p % (2 * d));           // a face
         if (variant == 2) v.elements = {5, 2, 1, 4};                  // two boxes
         if (variant == 3) v.options[3] = 2, v.elements = {2, 1};      // a face's chunk
-        const size_t nodes = NodesOf(v);
+        const size_t nodes = CaseNodes(v);
         std::vector<Array> in = MeshInputs(v);
         const size_t rows = (p + variant) % 3 == 2 ? static_cast<size_t>(d) : 1;
         const size_t columns = (p + variant) % 3 == 0 ? 1 : nodes;
@@ -515,7 +433,7 @@ TEST_F(SumFactorisedCalls, Domains) {
       std::vector<DomainPiece> pieces, faces, chunks;
       size_t at = 0;
       for (size_t k = 0; k < patches.size(); ++k) {
-        const size_t n = FunctionsOf(patches[k]);
+        const size_t n = CaseFunctions(patches[k]);
         pieces.push_back({k + 1.0, patches[k], {gnum.begin() + at, gnum.begin() + at + n}});
         at += n;
         DomainPiece chunk = pieces.back();
@@ -532,7 +450,7 @@ TEST_F(SumFactorisedCalls, Domains) {
       const std::string label = "d = " + std::to_string(d) + ", p = " + std::to_string(p);
       const auto nodes = [](const std::vector<DomainPiece>& list) {
         size_t n = 0;
-        for (const DomainPiece& piece : list) n += NodesOf(piece.mesh);
+        for (const DomainPiece& piece : list) n += CaseNodes(piece.mesh);
         return n;
       };
       const auto call = [&](const char* core, const std::vector<DomainPiece>& list, size_t rows,
@@ -556,8 +474,8 @@ TEST_F(SumFactorisedCalls, Domains) {
   // One patch whose two first functions share an index.
   MeshCase a = AnnulusCase(3, 2);
   DomainPiece piece{1.0, a, {}};
-  for (size_t k = 0; k < FunctionsOf(a); ++k) piece.gnum.push_back(k == 0 ? 1.0 : k);
-  std::vector<Array> in = DomainInputs(static_cast<double>(FunctionsOf(a) - 1), {piece});
+  for (size_t k = 0; k < CaseFunctions(a); ++k) piece.gnum.push_back(k == 0 ? 1.0 : k);
+  std::vector<Array> in = DomainInputs(static_cast<double>(CaseFunctions(a) - 1), {piece});
   in.push_back(standin::Scalar(1.0));
   Agree("StiffnessMatrixCore", in, true, "a numbering that repeats an index");
 }
@@ -590,7 +508,7 @@ TEST_F(SumFactorisedCalls, NodeCoordinates) {
   // Over a domain of the patch twice: its nodes, then the same again.
   MeshCase c = AnnulusCase(2, 2, true);
   const std::vector<double> gnum = [&] {
-    std::vector<double> g(FunctionsOf(c));
+    std::vector<double> g(CaseFunctions(c));
     for (size_t k = 0; k < g.size(); ++k) g[k] = static_cast<double>(k + 1);
     return g;
   }();
