@@ -1757,29 +1757,12 @@ double BoxCost(const Form& form, const Mesh& mesh, const Box& box) {
   return 1.0 * work + points * (120.0 + 3.0 * geometry + 20.0 * plan.blocks);
 }
 
-double SumFactorisedCost(const Form& form, const Mesh& mesh) {
-  return BoxCost(form, mesh, WholeBox(mesh));
-}
-
 Method Forced(const Form& form) {
   if (form.method != Method::Auto) return form.method;
   const char* m = MethodFromEnvironment();
   if (std::strcmp(m, "elements") == 0) return Method::Elements;
   if (std::strcmp(m, "sumfact") == 0) return Method::SumFactorised;
   return Method::Auto;
-}
-
-bool UseSumFactorised(const Form& form, const Mesh& mesh) {
-  if (!SumFactorisable(form, mesh)) return false;
-  const Method method = Forced(form);
-  if (method != Method::Auto) return method == Method::SumFactorised;
-  // Measured on the ring and the annulus (one thread, the best of five interleaved runs): from
-  // degree 2 sum factorisation is 1.2 to 4 times faster in 2-D and 3-D alike, and more with the
-  // degree; at degree 1 it ranges from 1.7 times faster to 2 times slower. Below degree 2, or
-  // where a direction has a lower one, the element path.
-  int lowest = mesh.space.axis[0].p;
-  for (int d = 1; d < mesh.d; ++d) lowest = std::min(lowest, mesh.space.axis[d].p);
-  return lowest >= 2;
 }
 
 template <typename Index>

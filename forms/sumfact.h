@@ -77,20 +77,13 @@ struct Target {
 // load, on a side the mass and load. Every element of the boxes must be evaluated.
 bool SumFactorisable(const Form& form, const mesh::Mesh& mesh);
 
-// Whether it takes the whole mesh (every element, or every element of a side): form.method, or for
-// Method::Auto the environment's NURBS_FORMS_METHOD ("elements" or "sumfact") if set, else where it
-// is estimated faster.
-bool UseSumFactorised(const Form& form, const mesh::Mesh& mesh);
-
 // Method::Auto and NURBS_FORMS_METHOD resolved: Elements or SumFactorised where forced, else Auto.
 Method Forced(const Form& form);
 
 // Estimated nanoseconds of one element by the element path.
 double ElementPathCost(const Form& form, const mesh::Mesh& mesh);
 
-// Estimated nanoseconds of the whole mesh (all elements, or a side's) by sum factorisation, and of
-// one box of it (one thread).
-double SumFactorisedCost(const Form& form, const mesh::Mesh& mesh);
+// Estimated nanoseconds of one box of the mesh by sum factorisation (one thread).
 double BoxCost(const Form& form, const mesh::Mesh& mesh, const Box& box);
 
 // The box of the whole mesh, or of the whole side.
