@@ -133,7 +133,7 @@ function [mp, on, rest] = patch_faces (geometry, faces, rest)
   catch
     return;
   end
-  on = unique (vertcat (on{:})(:));
+  on = unique (cell2mat (cellfun (@(v) v(:), on, 'UniformOutput', false)));
   n = counts(5);
   sides = 2 * numel (args{2});
   mp = struct ('npatch', 1, 'patches', {{geometry}}, 'spaces', {{space}}, ...

@@ -277,6 +277,12 @@ TEST_P(SumFactorisation, ChunksAndFaces) {
         EXPECT_EQ(Bits(Run(chunk, coefficients, "sumfact")), Bits(serial));
       }
       if (call_.kind != MeshKind::Mass) continue;
+      // The faces; a refined space's first direction not open at its start (two of its functions
+      // do not vanish on side 1).
+      if (space != 0 && p >= 2) {
+        c.spaceKnots[0][0] -= 0.2;
+        c.spaceKnots[0][1] -= 0.1;
+      }
       for (int side = 1; side <= 2 * d; ++side) {
         SCOPED_TRACE("side " + std::to_string(side));
         MeshCase face = c;
