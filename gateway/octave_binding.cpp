@@ -81,8 +81,11 @@ Call* g_call = nullptr;
 
 // Memory as an Octave array's allocator gives it, freed unless handed over to the array.
 template <typename T>
+T* Allocate(std::size_t count);
+
+template <typename T>
 struct Owned {
-  explicit Owned(std::size_t count) : n(count), p(std::allocator<T>().allocate(count)) {}
+  explicit Owned(std::size_t count) : n(count), p(Allocate<T>(count)) {}
   ~Owned() {
     if (p != nullptr) std::allocator<T>().deallocate(p, n);
   }
@@ -112,11 +115,28 @@ Array* NewResult(bool sparse) {
 // as its allocator would): Octave's own constructor writes every element first, and the pages it
 // touches are then 4 KB ones. Here they are advised before anything touches them, and only a
 // result asked for as zeros is written before the plug-in writes it.
+// The system's refusal of a result's memory as the call's own outOfMemory, as its MEX build
+// words it where the gateway asks first (gateway::ResultsFit), rather than Octave:bad-alloc.
+[[noreturn]] void NoMemory(std::size_t bytes) {
+  char id[160];
+  std::snprintf(id, sizeof id, "%s:outOfMemory", g_call->name);
+  mexErrMsgIdAndTxt(id, "a result of %zu bytes could not be made (out of memory).", bytes);
+}
+
+template <typename T>
+T* Allocate(std::size_t count) {
+  try {
+    return std::allocator<T>().allocate(count);
+  } catch (const std::bad_alloc&) {
+  }
+  NoMemory(count * sizeof(T));  // outside the handler: Octave's error unwinds as an exception
+}
+
 Array* NewDense(std::size_t m, std::size_t n, bool zero) {
   Array* a = NewResult(false);
   Result& r = g_call->results[a->result];
   const std::size_t count = m * n;
-  double* data = std::allocator<double>().allocate(count);
+  double* data = Allocate<double>(count);
   gateway::AdviseHugePages(data, count * sizeof(double));
   if (zero) std::fill_n(data, count, 0.0);
   // From a temporary, so that the array is the memory's only owner and fortran_vec() no copy.
@@ -207,7 +227,7 @@ Array* mxCreateSparse(std::size_t m, std::size_t n, std::size_t nzmax, Complexit
   const std::size_t room = nzmax > 0 ? nzmax : 1;
   Owned<double> values(room);
   Owned<Index> rows(room);
-  Index* starts = std::allocator<Index>().allocate(n + 1);
+  Index* starts = Allocate<Index>(n + 1);
   std::fill_n(starts, n + 1, Index{0});
   gateway::AdviseHugePages(values.get(), room * sizeof(double));
   gateway::AdviseHugePages(rows.get(), room * sizeof(Index));

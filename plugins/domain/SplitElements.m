@@ -145,7 +145,7 @@ function parts = SplitElements (geometry, n, varargin)
         parts{k} = {'elements', zeros(1, 0)};
         continue;
       end
-      sub = arrayfun (@(d) b(1, d):b(2, d), 1:columns (b), 'UniformOutput', false);
+      sub = arrayfun (@(d) b(1, d):b(2, d), 1:size (b, 2), 'UniformOutput', false);
       e = index(sub{:});
       parts{k} = {'elements', reshape(e, 1, [])};
     end

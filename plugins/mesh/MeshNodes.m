@@ -44,7 +44,7 @@ function x = MeshNodes (geometry, varargin)
     if (k == ceil (info.side / 2)), continue; end
     if (isscalar (rule)), nqn = nqn * double (rule); else, nqn = nqn * size (rule, 2); end
   end
-  x = reshape (x, rows (x), nqn, []);
+  x = reshape (x, size (x, 1), nqn, []);
 end
 
 %!shared g
