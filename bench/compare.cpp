@@ -113,7 +113,8 @@ std::vector<standin::Array> MeshCallInputs(const gateway::MeshCall& call, std::m
     if (t % 5 != 1) c.spaceWeights = RandomWeights(rng, static_cast<int>(ns));
   }
   const bool fields = call.kind == gateway::MeshKind::Fields;
-  const bool face = fields || call.kind == gateway::MeshKind::Mass ||
+  const bool face = fields || call.kind == gateway::MeshKind::Nodes ||
+                    call.kind == gateway::MeshKind::Mass ||
                     call.kind == gateway::MeshKind::Load;
   c.options[1] = c.options[2] = fields && t % 2 == 1;
   if (face && t % 4 == 2) c.options[3] = 1 + t % (2 * d);

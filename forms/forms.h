@@ -16,9 +16,10 @@
 // I indexes rows (the test function), J columns. The symmetric forms are exactly symmetric:
 // each element matrix is computed on and above its diagonal and mirrored, and every entry of the
 // global matrix sums its elements' contributions in the order of the evaluated elements, the
-// same whichever thread owns its column. (A whole patch by sum factorisation, Method below: its
-// own fixed order, the same for any thread count, mirrored from above the diagonal.) Entries that sum to exactly 0 are not stored, as the
-// host's own sparse() leaves them.
+// same whichever thread owns its column. (By sum factorisation, Method below: its own fixed
+// order, the same for any thread count, mirrored from above the diagonal.) Entries that sum to
+// exactly 0 are not stored, as the host's own sparse() leaves them. On a side, the functions that
+// vanish there are in no pair: their contributions are exactly 0.
 #ifndef NURBS_FORMS_FORMS_H_
 #define NURBS_FORMS_FORMS_H_
 
@@ -39,10 +40,12 @@ struct Coefficient {
   bool constant;
 };
 
-// How a patch's matrix is summed: element by element (the reference: every element's matrix from
-// the mesh's fields), by sum factorisation over the whole patch (sumfact.h; the same Gauss sums
-// grouped otherwise, equal to about 1e-15 relative), or (Auto) by sum factorisation where it
-// applies and was measured faster (every direction of degree 2 or more). Auto takes the
+// How a piece is summed: element by element (the reference: every element's matrix from the
+// mesh's fields), by sum factorisation over boxes of its elements (sumfact.h: the whole patch, a
+// side, a chunk that is a box or a few; the same Gauss sums grouped otherwise, equal to about
+// 1e-15 relative), or (Auto) by sum factorisation where it applies and is faster: a matrix over
+// elements where every direction has degree 2 or more, a load or a face's form at every degree, a
+// chunk of several boxes where its estimate is below the element path's. Auto takes the
 // environment's NURBS_FORMS_METHOD ("elements" or "sumfact") where it is set, so that the two can
 // be compared through a host.
 enum class Method { Auto, Elements, SumFactorised };
@@ -104,10 +107,10 @@ std::size_t ElementBytes(const Form& form, const mesh::Mesh& mesh);
 double ElementCost(const Form& form, const mesh::Mesh& mesh);
 
 // Sums every evaluated element's matrix into pr (jc, ir from Pattern; pr zeroed), or its vector
-// into out (zeroed), on `threads` threads: thread t takes the columns (rows of a vector) of its
-// share of the unknowns, with mesh scratch scratch[t] and element scratch extra[t]. A matrix
-// over a whole patch may be summed by sum factorisation instead (form.method), on its own
-// memory; where that cannot be had, element by element.
+// into out (zeroed), on `threads` threads: element by element, thread t taking the columns (rows
+// of a vector) of its share of the unknowns, with mesh scratch scratch[t] and element scratch
+// extra[t]; or by sum factorisation (form.method), on its own memory, where that cannot be had
+// element by element.
 template <typename Index>
 void Assemble(const Form& form, const mesh::Mesh& mesh, mesh::Scratch* const scratch[],
               void* const extra[], int threads, const Index* jc, const Index* ir, double* pr);
@@ -115,7 +118,9 @@ void AssembleVector(const Form& form, const mesh::Mesh& mesh, mesh::Scratch* con
                     void* const extra[], int threads, double* out);
 
 // The same over a domain's pieces (jc, ir from DomainPattern), ndof global functions; every piece
-// has at least `threads` scratches.
+// has at least `threads` scratches. The pieces summed by sum factorisation first, one after
+// another (their values looked up in the pattern through their numbering), then the others
+// element by element; a symmetric form's lower triangle then from its upper one.
 template <typename Index>
 void AssembleDomain(const Piece pieces[], int count, std::size_t ndof, int threads,
                     const Index* jc, const Index* ir, double* pr);

@@ -17,29 +17,33 @@ using mesh::Mesh;
 // Bytes of each of the slab's tables at most (the points', the first contraction's, the threads'
 // own): blocks of this size are reused from one call to the next by the C library's allocator
 // rather than mapped afresh (whose pages cost a fault each on their first touch); up to kLargest
-// where kBudget would cut slabs of fewer than p + 1 elements. A patch whose one layer of elements
+// where kBudget would cut slabs of fewer than p + 1 elements. A box whose one layer of elements
 // needs more takes the element path.
 constexpr std::size_t kBudget = std::size_t{30} << 20;
 constexpr std::size_t kLargest = std::size_t{256} << 20;
 // Doubles of one run of a contraction: the rows of an element's pairs stay in cache.
 constexpr std::size_t kTile = 128;
+constexpr std::size_t kRun = 64;
 constexpr std::size_t kStack = 256 * 1024;
 
 std::size_t Round(std::size_t doubles) { return (doubles + 7) / 8 * 8; }
 
-// One direction as the sums take it. A 2-D patch's directions are the last two, after a dummy
-// one of one node and one function (value 1, derivative 0), so that every patch has three.
+// One direction as the sums take it, over the box's elements. A box of fewer than three
+// directions (a 2-D patch, a face) has its directions last, after dummy ones of one node and one
+// function (value 1, derivative 0), so that every box has three.
 struct Dir {
   int real;                        // the mesh's direction, or -1
+  int e0;                          // the box's first element of that direction
   int p, n;                        // degree, functions an element
-  int nq, nel;                     // nodes an element, elements
+  int nq, nel;                     // nodes an element, elements (of the box)
   std::size_t Q;                   // nodes, nel nq
-  int N;                           // functions
+  int N;                           // functions (of the patch)
+  int fa, na;                      // the box's functions: fa..fa+na-1
   int gn;                          // the geometry's functions an element
   std::ptrdiff_t stride, gstride;  // a function's step in the space's, the geometry's numbering
   int* first;                      // an element's first function, nel
   int* gfirst;                     // the geometry's, nel
-  int* nlo;                        // function b meets nlo[b]..nhi[b] (empty: nlo > nhi)
+  int* nlo;                        // function b meets nlo[b]..nhi[b] on the box (empty: nlo > nhi)
   int* nhi;
   std::size_t* pstart;  // N + 1: pair (a, b) at pstart[b] + a - nlo[b]
   int* pa;              // each pair's functions
@@ -47,6 +51,16 @@ struct Dir {
   double* B;  // Q x 2 x n: the space's values and derivatives at every node
   double* G;  // Q x 2 x gn: the geometry's
   double* w;  // Q: the rule's weights scaled to the element
+};
+
+// A face's fixed direction: the functions there at the face's one node.
+struct Fixed {
+  int dir;                         // the mesh's direction; -1: not a face
+  int first, count;                // the space's functions that do not vanish there
+  double N[kMaxDegree + 1];        // their values
+  int gfirst, gcount;              // the geometry's functions of the boundary span
+  double G[kMaxDegree + 1];        // their values
+  std::ptrdiff_t stride, gstride;  // a step along the direction, space and geometry
 };
 
 // A point's record: E (grad R_a = w_a sum_i E[m][i] D_i N_a, E[m][i] at m * 4 + i), v (R_a = w_a
@@ -78,7 +92,10 @@ struct Plan {
   bool rational;  // the space's weights
   Kind kind;
   bool symmetric;
+  int C;        // a load's components
+  Fixed fixed;  // a face's fixed direction (fixed.dir -1 over the elements)
   Dir dir[3];
+  int dirOf[3];  // the box's direction of each of the mesh's, -1 for none (the fixed one, or d < 3)
   int blocks;
   Block block[9];
   Stage stage[9][3];
@@ -143,6 +160,11 @@ void MakeBlocks(Plan* plan) {
     case Kind::Mass:
       add(0, 0, true, true);
       break;
+    case Kind::Load:
+      // A vector: its point factors are the components' (LoadPasses); no pairs.
+      plan->direct = true;
+      plan->factors = plan->C;
+      return;
     case Kind::Advection:
       add(0, 0, false, false);
       break;
@@ -176,17 +198,35 @@ void PairRange(const Dir& d, int elo, int ehi, std::size_t* pbase, std::size_t* 
   *count = d.pstart[bmax + 1] - d.pstart[bmin];
 }
 
+// Functions along direction 2 of the elements elo..ehi-1: first, count.
+void FunctionRange(const Dir& d, int elo, int ehi, int* first, int* count) {
+  *first = d.first[elo];
+  *count = d.first[ehi - 1] + d.p - d.first[elo] + 1;
+}
+
+std::size_t ElementScratch(const Dir* d);
+
 // Doubles of the tables a slab of elements elo..ehi-1 along direction 2 shares (its points'
 // records, the first contraction's tables) and of one thread's own in either pass.
 void SlabSizes(const Plan& plan, int elo, int ehi, std::size_t* P, std::size_t* T,
                std::size_t* own) {
   const Dir* d = plan.dir;
   const std::size_t S2 = static_cast<std::size_t>(ehi - elo) * d[2].nq;
+  const std::size_t R0 = d[1].Q * d[0].Q;
+  const std::size_t S = S2 * R0;
+  if (plan.kind == Kind::Load) {
+    // The components' factors; the first and second contractions' tables.
+    int f2, n2;
+    FunctionRange(d[2], elo, ehi, &f2, &n2);
+    const std::size_t C = static_cast<std::size_t>(plan.C), ns2 = static_cast<std::size_t>(n2);
+    *P = Round(C * S);
+    *T = Round(C * ns2 * R0) + Round(C * ns2 * static_cast<std::size_t>(d[1].na) * d[0].Q);
+    *own = 0;
+    return;
+  }
   std::size_t pbase, P2;
   PairRange(d[2], elo, ehi, &pbase, &P2);
   const std::size_t P1 = d[1].pstart[d[1].N], P0 = d[0].pstart[d[0].N];
-  const std::size_t R0 = d[1].Q * d[0].Q;
-  const std::size_t S = S2 * R0;
   const std::size_t c = std::min(plan.c, P2);
   const std::size_t run = plan.rows * d[0].Q;
   *P = Round((plan.direct ? plan.factors : kRecord) * S);
@@ -206,8 +246,14 @@ void SlabSizes(const Plan& plan, int elo, int ehi, std::size_t* P, std::size_t* 
 // fastest), m = 0 the value and 1 + t the derivative along direction t, of the nc components of
 // coefficients C[((a2 n1 + a1) n0 + a0) nc + c] against the tables (space: B, n; geometry: G,
 // gn). scratch: ElementScratch.
-void ElementField(const Dir* d, const int e[3], bool geometry, int nc, const double* C, double* S1,
-                  double* S2, double* O) {
+template <int NC, bool kDerivatives>
+void ElementFieldOf(const Dir* d, const int e[3], bool geometry, int components, const double* C,
+                    double* S1, double* S2, double* O) {
+  // The components' count known at compile time where it is 1, 3 or 4 (the loops over them then
+  // unrolled, their sums in registers), and the derivatives left out where not wanted: the same
+  // sums in the same order either way.
+  const int nc = NC > 0 ? NC : components;
+  const int kinds = kDerivatives ? 2 : 1;
   int n[3], nq[3];
   const double* T[3];
   for (int t = 0; t < 3; ++t) {
@@ -219,7 +265,7 @@ void ElementField(const Dir* d, const int e[3], bool geometry, int nc, const dou
   for (int a21 = 0; a21 < n[2] * n[1]; ++a21) {
     const double* c = C + static_cast<std::size_t>(a21) * n[0] * nc;
     for (int q0 = 0; q0 < nq[0]; ++q0) {
-      for (int k0 = 0; k0 < 2; ++k0) {
+      for (int k0 = 0; k0 < kinds; ++k0) {
         const double* t0 = T[0] + (q0 * 2 + k0) * n[0];
         double* s = S1 + ((static_cast<std::size_t>(a21) * nq[0] + q0) * 2 + k0) * nc;
         for (int x = 0; x < nc; ++x) s[x] = 0.0;
@@ -235,13 +281,15 @@ void ElementField(const Dir* d, const int e[3], bool geometry, int nc, const dou
       const double* t1 = T[1] + q1 * 2 * n[1];
       for (int q0 = 0; q0 < nq[0]; ++q0) {
         double* s = S2 + ((static_cast<std::size_t>(a2) * nq[1] + q1) * nq[0] + q0) * 3 * nc;
-        for (int x = 0; x < 3 * nc; ++x) s[x] = 0.0;
+        for (int x = 0; x < (kDerivatives ? 3 : 1) * nc; ++x) s[x] = 0.0;
         for (int a1 = 0; a1 < n[1]; ++a1) {
           const double* u = S1 + ((static_cast<std::size_t>(a2 * n[1] + a1) * nq[0] + q0) * 2) * nc;
           for (int x = 0; x < nc; ++x) {
             s[x] += t1[a1] * u[x];
-            s[nc + x] += t1[a1] * u[nc + x];
-            s[2 * nc + x] += t1[n[1] + a1] * u[x];
+            if (kDerivatives) {
+              s[nc + x] += t1[a1] * u[nc + x];
+              s[2 * nc + x] += t1[n[1] + a1] * u[x];
+            }
           }
         }
       }
@@ -253,17 +301,48 @@ void ElementField(const Dir* d, const int e[3], bool geometry, int nc, const dou
     const double* t2 = T[2] + q2 * 2 * n[2];
     for (int q10 = 0; q10 < plane; ++q10) {
       double* o = O + (static_cast<std::size_t>(q2) * plane + q10) * 4 * nc;
-      for (int x = 0; x < 4 * nc; ++x) o[x] = 0.0;
+      for (int x = 0; x < (kDerivatives ? 4 : 1) * nc; ++x) o[x] = 0.0;
       for (int a2 = 0; a2 < n[2]; ++a2) {
         const double* u = S2 + (static_cast<std::size_t>(a2) * plane + q10) * 3 * nc;
         for (int x = 0; x < nc; ++x) {
           o[x] += t2[a2] * u[x];
-          o[nc + x] += t2[a2] * u[nc + x];
-          o[2 * nc + x] += t2[a2] * u[2 * nc + x];
-          o[3 * nc + x] += t2[n[2] + a2] * u[x];
+          if (kDerivatives) {
+            o[nc + x] += t2[a2] * u[nc + x];
+            o[2 * nc + x] += t2[a2] * u[2 * nc + x];
+            o[3 * nc + x] += t2[n[2] + a2] * u[x];
+          }
         }
       }
     }
+  }
+}
+
+template <bool kDerivatives>
+void ElementFieldWith(const Dir* d, const int e[3], bool geometry, int nc, const double* C,
+                      double* S1, double* S2, double* O) {
+  switch (nc) {
+    case 1:
+      ElementFieldOf<1, kDerivatives>(d, e, geometry, nc, C, S1, S2, O);
+      break;
+    case 3:
+      ElementFieldOf<3, kDerivatives>(d, e, geometry, nc, C, S1, S2, O);
+      break;
+    case 4:
+      ElementFieldOf<4, kDerivatives>(d, e, geometry, nc, C, S1, S2, O);
+      break;
+    default:
+      ElementFieldOf<0, kDerivatives>(d, e, geometry, nc, C, S1, S2, O);
+      break;
+  }
+}
+
+// The element's fields (the derivatives only where asked).
+void ElementField(const Dir* d, const int e[3], bool geometry, int nc, const double* C, double* S1,
+                  double* S2, double* O, bool derivatives = true) {
+  if (derivatives) {
+    ElementFieldWith<true>(d, e, geometry, nc, C, S1, S2, O);
+  } else {
+    ElementFieldWith<false>(d, e, geometry, nc, C, S1, S2, O);
   }
 }
 
@@ -290,6 +369,8 @@ struct Job {
   const Plan* plan;
   const Form* form;
   const Mesh* mesh;
+  const Box* box;
+  const Target* target;
   double* work;  // perThread doubles a thread
   int elo, ehi;  // the slab
   std::size_t gbase, pbase2, P2, S;
@@ -298,7 +379,12 @@ struct Job {
   int b;          // the block
   double* pr;
   const void* jc;
-  std::size_t ndof;
+  const void* ir;
+  std::size_t ndof;  // the patch's functions
+  const std::int64_t* g;  // looked up: each of the patch's functions' global index, 0-based
+  // A load: the slab's functions along 2 (f2, n2), the second table, the box's vector.
+  int f2, n2;
+  double *T1, *F;
 };
 
 double Coefficient(const forms::Coefficient& c, int k, std::size_t q, std::size_t nqn,
@@ -308,15 +394,41 @@ double Coefficient(const forms::Coefficient& c, int k, std::size_t q, std::size_
 
 double Factor(const Plan& plan, const Block& b, const Term& term, const double* rec);
 
-// The records of the slab's points (or the block's point factors), element by element.
+// The mesh's step of each of the box's directions in its numbering of elements (of the face's, on
+// a side) and of an element's nodes.
+void MeshSteps(const Mesh& mesh, const Dir* d, std::size_t elStep[3], std::size_t nodeStep[3]) {
+  std::size_t es[3] = {0, 0, 0}, ns[3] = {0, 0, 0};
+  {
+    const int fixed = mesh.side > 0 ? (mesh.side - 1) / 2 : -1;
+    std::size_t e = 1, n = 1;
+    for (int m = 0; m < mesh.d; ++m) {
+      if (m == fixed) continue;
+      es[m] = e;
+      ns[m] = n;
+      e *= static_cast<std::size_t>(mesh.nel[m]);
+      n *= static_cast<std::size_t>(mesh.rule[m].n);
+    }
+  }
+  for (int k = 0; k < 3; ++k) {
+    elStep[k] = d[k].real < 0 ? 0 : es[d[k].real];
+    nodeStep[k] = d[k].real < 0 ? 0 : ns[d[k].real];
+  }
+}
+
+// The records of the slab's points (or the block's point factors, or a load's), element by
+// element.
 void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
   const Job& job = *static_cast<const Job*>(context);
   const Plan& plan = *job.plan;
   const Mesh& mesh = *job.mesh;
   const Form& form = *job.form;
   const Dir* d = plan.dir;
+  const Fixed& fx = plan.fixed;
+  const bool face = fx.dir >= 0;
   const int D = plan.D, r = plan.rdim;
   const int nc = r + 1;
+  // The map's inverse and the weight's gradient: for the forms of gradients only.
+  const bool gradients = plan.kind != Kind::Mass && plan.kind != Kind::Load;
   double* C = job.work + static_cast<std::size_t>(t) * plan.perThread;
   const std::size_t nqn = static_cast<std::size_t>(d[0].nq) * d[1].nq * d[2].nq;
   // Carve: C, S1, S2, O, Ow (as ElementScratch sized them).
@@ -333,25 +445,26 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
   const std::size_t nel0 = static_cast<std::size_t>(d[0].nel),
                     nel1 = static_cast<std::size_t>(d[1].nel);
   const std::size_t R0 = d[1].Q * d[0].Q;
-  // The mesh's element and node numbering: each real direction's step.
-  std::size_t elStep[3] = {0, 0, 0}, nodeStep[3] = {0, 0, 0};
-  {
-    std::size_t es = 1, ns = 1;
-    for (int k = 0; k < 3; ++k) {
-      if (d[k].real < 0) continue;
-      elStep[k] = es;
-      nodeStep[k] = ns;
-      es *= static_cast<std::size_t>(d[k].nel);
-      ns *= static_cast<std::size_t>(d[k].nq);
-    }
-  }
+  // The mesh's element and node numbering: each direction's step.
+  std::size_t elStep[3], nodeStep[3];
+  MeshSteps(mesh, d, elStep, nodeStep);
   const double* sw = mesh.space.weights;
   const double* gw = mesh.geometry.weights;
+  const std::int64_t* order = job.box->order;
+  // A box's element (its own numbering, the mesh's order of directions, the first fastest).
+  std::size_t orderStep[3] = {0, 0, 0};
+  for (int m = 0, step = 1; m < 3; ++m) {
+    const int k = plan.dirOf[m];
+    if (k < 0) continue;
+    orderStep[k] = static_cast<std::size_t>(step);
+    step *= d[k].nel;
+  }
   for (std::size_t x = begin; x < end; ++x) {
     if (evaluators::Stopping()) return;
     const int e[3] = {static_cast<int>(x % nel0), static_cast<int>(x / nel0 % nel1),
                       job.elo + static_cast<int>(x / (nel0 * nel1))};
-    // The geometry's control points, w P and w.
+    // The geometry's control points, w P and w (on a face, contracted along the fixed direction
+    // with its functions at the face).
     {
       std::size_t c = 0;
       for (int a2 = 0; a2 < d[2].gn; ++a2) {
@@ -360,10 +473,21 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
             const std::ptrdiff_t idx = (d[0].gfirst[e[0]] + a0) * d[0].gstride +
                                        (d[1].gfirst[e[1]] + a1) * d[1].gstride +
                                        (d[2].gfirst[e[2]] + a2) * d[2].gstride;
-            const double* h = mesh.coefs + 4 * idx;
-            const double wt = gw ? gw[idx] : 1.0;
-            for (int m = 0; m < r; ++m) C[c * nc + m] = wt * (h[m] / h[3]);
-            C[c * nc + r] = wt;
+            if (!face) {
+              const double* h = mesh.coefs + 4 * idx;
+              const double wt = gw ? gw[idx] : 1.0;
+              for (int m = 0; m < r; ++m) C[c * nc + m] = wt * (h[m] / h[3]);
+              C[c * nc + r] = wt;
+              continue;
+            }
+            for (int m = 0; m <= r; ++m) C[c * nc + m] = 0.0;
+            for (int k = 0; k < fx.gcount; ++k) {
+              const std::ptrdiff_t at = idx + (fx.gfirst + k) * fx.gstride;
+              const double* h = mesh.coefs + 4 * at;
+              const double wt = gw ? gw[at] : 1.0;
+              for (int m = 0; m < r; ++m) C[c * nc + m] += fx.G[k] * (wt * (h[m] / h[3]));
+              C[c * nc + r] += fx.G[k] * wt;
+            }
           }
         }
       }
@@ -377,14 +501,28 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
             const std::ptrdiff_t idx = (d[0].first[e[0]] + a0) * d[0].stride +
                                        (d[1].first[e[1]] + a1) * d[1].stride +
                                        (d[2].first[e[2]] + a2) * d[2].stride;
-            C[c] = sw[idx];
+            if (!face) {
+              C[c] = sw[idx];
+              continue;
+            }
+            double v = 0.0;
+            for (int k = 0; k < fx.count; ++k) v += fx.N[k] * sw[idx + (fx.first + k) * fx.stride];
+            C[c] = v;
           }
         }
       }
-      ElementField(d, e, false, 1, C, S1, S2, Ow);
+      ElementField(d, e, false, 1, C, S1, S2, Ow, gradients);
     }
     std::size_t element = 0;
-    for (int k = 0; k < 3; ++k) element += static_cast<std::size_t>(e[k]) * elStep[k];
+    if (order != nullptr) {
+      std::size_t at = 0;
+      for (int k = 0; k < 3; ++k) at += static_cast<std::size_t>(e[k]) * orderStep[k];
+      element = static_cast<std::size_t>(order[at]);
+    } else {
+      for (int k = 0; k < 3; ++k) {
+        element += static_cast<std::size_t>(e[k] + d[k].e0) * elStep[k];
+      }
+    }
     std::size_t q = 0;
     for (int q2 = 0; q2 < d[2].nq; ++q2) {
       for (int q1 = 0; q1 < d[1].nq; ++q1) {
@@ -397,7 +535,7 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
           double* rec = plan.direct ? local : job.P + point * kRecord;
           const std::size_t node = q0 * nodeStep[0] + q1 * nodeStep[1] + q2 * nodeStep[2];
           const double* o = O + q * 4 * nc;
-          // x, J: J[m][i] along the mesh's direction i.
+          // x, J: J[m][i] along the box's direction i.
           // Reciprocals once a point: the forms are held to their sums' accuracy, not to the
           // mesh's bits.
           const double invW = 1.0 / o[r];
@@ -410,28 +548,54 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
             }
           }
           double det;
-          if (D == 2) {
+          if (face) {
+            // The face measure: the tangent's length, or the two tangents' cross product's.
+            if (D == 1) {
+              double s = 0.0;
+              for (int m = 0; m < r; ++m) s += J[m][0] * J[m][0];
+              det = std::sqrt(s);
+            } else {
+              const double c0 = J[1][0] * J[2][1] - J[2][0] * J[1][1];
+              const double c1 = J[2][0] * J[0][1] - J[0][0] * J[2][1];
+              const double c2 = J[0][0] * J[1][1] - J[1][0] * J[0][1];
+              det = std::sqrt((c0 * c0 + c1 * c1) + c2 * c2);
+            }
+          } else if (D == 2) {
             det = J[0][0] * J[1][1] - J[0][1] * J[1][0];
-            const double inv = 1.0 / det;
-            K[0][0] = J[1][1] * inv;
-            K[0][1] = -J[1][0] * inv;
-            K[1][0] = -J[0][1] * inv;
-            K[1][1] = J[0][0] * inv;
+            if (gradients) {
+              const double inv = 1.0 / det;
+              K[0][0] = J[1][1] * inv;
+              K[0][1] = -J[1][0] * inv;
+              K[1][0] = -J[0][1] * inv;
+              K[1][1] = J[0][0] * inv;
+            }
           } else {
             double Cf[3][3];
-            for (int m = 0; m < 3; ++m) {
+            for (int m = 0; m < (gradients ? 3 : 1); ++m) {
               for (int i = 0; i < 3; ++i) {
                 const int m1 = (m + 1) % 3, m2 = (m + 2) % 3, i1 = (i + 1) % 3, i2 = (i + 2) % 3;
                 Cf[m][i] = J[m1][i1] * J[m2][i2] - J[m1][i2] * J[m2][i1];
               }
             }
             det = (J[0][0] * Cf[0][0] + J[0][1] * Cf[0][1]) + J[0][2] * Cf[0][2];
-            const double inv = 1.0 / det;
-            for (int m = 0; m < 3; ++m) {
-              for (int i = 0; i < 3; ++i) K[m][i] = Cf[m][i] * inv;
+            if (gradients) {
+              const double inv = 1.0 / det;
+              for (int m = 0; m < 3; ++m) {
+                for (int i = 0; i < 3; ++i) K[m][i] = Cf[m][i] * inv;
+              }
             }
           }
           const double dx = d[0].w[g0] * d[1].w[g1] * d[2].w[g2] * std::fabs(det);
+          if (plan.kind == Kind::Load) {
+            // f dx / W a component; nothing where dx is 0, whatever the map or f there.
+            const double v = plan.rational ? 1.0 / Ow[q * 4] : 1.0;
+            const forms::Coefficient& c = form.c[0];
+            for (int m = 0; m < plan.C; ++m) {
+              job.P[m * job.S + point] =
+                  dx == 0.0 ? 0.0 : Coefficient(c, m, node, nqn, element) * dx * v;
+            }
+            continue;
+          }
           for (int k = 0; k < kRecord; ++k) rec[k] = 0.0;
           if (dx == 0.0) {  // contributes nothing, whatever its map
             for (int f = 0; plan.direct && f < plan.factors; ++f) job.P[f * job.S + point] = 0.0;
@@ -440,7 +604,7 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
           if (plan.rational) {
             const double* ow = Ow + q * 4;
             const double v = 1.0 / ow[0];
-            for (int m = 0; m < r; ++m) {
+            for (int m = 0; m < r && gradients; ++m) {
               double g = 0.0;
               for (int i = 0; i < D; ++i) {
                 g += K[m][i] * ow[1 + Internal(D, i + 1)];
@@ -450,7 +614,7 @@ void PointsShare(void* context, int t, std::size_t begin, std::size_t end) {
             }
             rec[kV] = v;
           } else {
-            for (int m = 0; m < r; ++m) {
+            for (int m = 0; m < r && gradients; ++m) {
               for (int i = 0; i < D; ++i) rec[m * 4 + 1 + i] = K[m][i];
             }
             rec[kV] = 1.0;
@@ -665,11 +829,12 @@ void FirstShare(void* context, int t, std::size_t begin, std::size_t end) {
   }
 }
 
-// The last stage's values into the matrix: Y[p0 s0 + (p2 - p2a) s2 + p1 s1] for p2 in
-// p2a..p2b-1.
+// The last stage's values into the box's own pattern, at the offsets its tensor structure gives
+// (symmetric diagonal blocks on and above the diagonal): Y[p0 s0 + (p2 - p2a) s2 + p1 s1] for p2
+// in p2a..p2b-1.
 template <typename Index>
-void Scatter(const Job& job, const double* Y, std::size_t p2a, std::size_t p2b, std::size_t s0,
-             std::size_t s2, std::size_t s1) {
+void ScatterOwn(const Job& job, const double* Y, std::size_t p2a, std::size_t p2b, std::size_t s0,
+                std::size_t s2, std::size_t s1) {
   const Plan& plan = *job.plan;
   const Dir* d = plan.dir;
   const Block& b = plan.block[job.b];
@@ -677,13 +842,17 @@ void Scatter(const Job& job, const double* Y, std::size_t p2a, std::size_t p2b, 
   const std::size_t P1 = d[1].pstart[d[1].N], P0 = d[0].pstart[d[0].N];
   const std::size_t R = (p2b - p2a) * P1;
   const double* sw = plan.rational ? job.mesh->space.weights : nullptr;
+  const int* m = plan.dirOf;
   for (std::size_t r = 0; r < R; ++r) {
     const std::size_t p2 = job.pbase2 + p2a + r / P1, p1 = r % P1;
     const int a2 = d[2].pa[p2], b2 = d[2].pb[p2], a1 = d[1].pa[p1], b1 = d[1].pb[p1];
-    const std::size_t l2 = static_cast<std::size_t>(d[2].nhi[b2] - d[2].nlo[b2] + 1);
-    const std::size_t l1 = static_cast<std::size_t>(d[1].nhi[b1] - d[1].nlo[b1] + 1);
-    const std::size_t o21 = static_cast<std::size_t>(a1 - d[1].nlo[b1]) +
-                            l1 * static_cast<std::size_t>(a2 - d[2].nlo[b2]);
+    // The entry's offset in its column, whose rows are in the mesh's order: each direction's
+    // place and length there.
+    std::size_t l[3] = {1, 1, 1}, o[3] = {0, 0, 0};
+    l[2] = static_cast<std::size_t>(d[2].nhi[b2] - d[2].nlo[b2] + 1);
+    l[1] = static_cast<std::size_t>(d[1].nhi[b1] - d[1].nlo[b1] + 1);
+    o[2] = static_cast<std::size_t>(a2 - d[2].nlo[b2]);
+    o[1] = static_cast<std::size_t>(a1 - d[1].nlo[b1]);
     const std::ptrdiff_t J21 = b1 * d[1].stride + b2 * d[2].stride;
     const std::ptrdiff_t I21 = a1 * d[1].stride + a2 * d[2].stride;
     for (std::size_t p0 = 0; p0 < P0; ++p0) {
@@ -692,14 +861,116 @@ void Scatter(const Job& job, const double* Y, std::size_t p2a, std::size_t p2b, 
       const std::size_t I = static_cast<std::size_t>(I21 + a0 * d[0].stride);
       // A symmetric form's entries below the diagonal are mirrored at the end.
       if (plan.symmetric && b.k == b.l && I > J) continue;
-      const std::size_t l0 = static_cast<std::size_t>(d[0].nhi[b0] - d[0].nlo[b0] + 1);
+      l[0] = static_cast<std::size_t>(d[0].nhi[b0] - d[0].nlo[b0] + 1);
+      o[0] = static_cast<std::size_t>(a0 - d[0].nlo[b0]);
       const std::size_t column = static_cast<std::size_t>(b.l) * job.ndof + J;
-      const std::size_t offset = static_cast<std::size_t>(b.k) * l0 * l1 * l2 +
-                                 static_cast<std::size_t>(a0 - d[0].nlo[b0]) + l0 * o21;
+      std::size_t offset = 0, step = 1;
+      for (int k = 0; k < 3; ++k) {
+        if (m[k] < 0) continue;
+        offset += o[m[k]] * step;
+        step *= l[m[k]];
+      }
+      offset += static_cast<std::size_t>(b.k) * step;
       double v = Y[p0 * s0 + (r / P1) * s2 + p1 * s1];
       if (sw) v *= sw[I] * sw[J];
       job.pr[static_cast<std::size_t>(jc[column]) + offset] += v;
     }
+  }
+}
+
+// The same values looked up in the result's pattern through the target's numbering (job.g, the
+// global row of each of the patch's functions), symmetric forms on and above the result's
+// diagonal, a face's entries once for each pair of the fixed direction's functions there. The
+// innermost loop runs along the mesh's first direction (of the box's), whose rows come one after
+// another in a column: each column found once a run, its rows searched forward from the last one
+// found (the next, mostly; else in steps that double).
+template <typename Index>
+void ScatterLookup(const Job& job, const double* Y, std::size_t p2a, std::size_t p2b,
+                   std::size_t s0, std::size_t s2, std::size_t s1) {
+  const Plan& plan = *job.plan;
+  const Dir* d = plan.dir;
+  const Block& b = plan.block[job.b];
+  const Index* jc = static_cast<const Index*>(job.jc);
+  const Index* ir = static_cast<const Index*>(job.ir);
+  const double* sw = plan.rational ? job.mesh->space.weights : nullptr;
+  const Fixed& fx = plan.fixed;
+  const bool face = fx.dir >= 0;
+  const int fixedCount = face ? fx.count : 1;
+  const std::int64_t* g = job.g;
+  const std::size_t ndof = job.target->ndof;
+  const std::size_t rowBase = static_cast<std::size_t>(b.k) * ndof;
+  const std::size_t columnBase = static_cast<std::size_t>(b.l) * ndof;
+  // Each direction's pairs in this chunk, and their step in Y.
+  const std::size_t lo[3] = {0, 0, job.pbase2 + p2a};
+  const std::size_t hi[3] = {d[0].pstart[d[0].N], d[1].pstart[d[1].N], job.pbase2 + p2b};
+  const std::size_t step[3] = {s0, s1, s2};
+  int in = 0;
+  for (int m = 2; m >= 0; --m) {
+    if (plan.dirOf[m] >= 0) in = plan.dirOf[m];
+  }
+  const int u = in == 0 ? 1 : 0, v = in == 2 ? 1 : 2;  // the other two, outer first
+  const Dir& di = d[in];
+  for (std::size_t ku = lo[u]; ku < hi[u]; ++ku) {
+    for (std::size_t kv = lo[v]; kv < hi[v]; ++kv) {
+      const std::ptrdiff_t I2 = d[u].pa[ku] * d[u].stride + d[v].pa[kv] * d[v].stride;
+      const std::ptrdiff_t J2 = d[u].pb[ku] * d[u].stride + d[v].pb[kv] * d[v].stride;
+      const double* y = Y + (ku - lo[u]) * step[u] + (kv - lo[v]) * step[v];
+      for (std::size_t k = lo[in]; k < hi[in];) {
+        const int bi = di.pb[k];
+        const std::size_t end = std::min(hi[in], di.pstart[bi + 1]);
+        for (int kb = 0; kb < fixedCount; ++kb) {
+          const std::ptrdiff_t J = J2 + bi * di.stride + (face ? (fx.first + kb) * fx.stride : 0);
+          const std::size_t column = columnBase + static_cast<std::size_t>(g[J]);
+          const std::size_t from = static_cast<std::size_t>(jc[column]);
+          const std::size_t n = static_cast<std::size_t>(jc[column + 1]) - from;
+          const Index* rows = ir + from;
+          double* out = job.pr + from;
+          std::size_t hint = SIZE_MAX;  // the column's last entry found
+          for (std::size_t kk = k; kk < end; ++kk) {
+            const double value = y[(kk - lo[in]) * step[in]];
+            for (int ka = 0; ka < fixedCount; ++ka) {
+              const std::ptrdiff_t I =
+                  I2 + di.pa[kk] * di.stride + (face ? (fx.first + ka) * fx.stride : 0);
+              const std::size_t row = rowBase + static_cast<std::size_t>(g[I]);
+              if (plan.symmetric && row > column) continue;
+              double x = value;
+              if (face) x *= fx.N[ka] * fx.N[kb];
+              if (sw) x *= sw[I] * sw[J];
+              std::size_t at;
+              if (hint + 1 < n && static_cast<std::size_t>(rows[hint + 1]) == row) {
+                at = hint + 1;  // the next row (hint + 1 is 0 before the first is found)
+              } else if (hint != SIZE_MAX && static_cast<std::size_t>(rows[hint]) < row) {
+                std::size_t first = hint + 1, stride = 1;
+                while (first + stride < n && static_cast<std::size_t>(rows[first + stride]) < row) {
+                  first += stride;
+                  stride *= 2;
+                }
+                const std::size_t last = std::min(n, first + stride + 1);
+                at = static_cast<std::size_t>(
+                    std::lower_bound(rows + first, rows + last, static_cast<Index>(row)) - rows);
+              } else {
+                at = static_cast<std::size_t>(
+                    std::lower_bound(rows, rows + n, static_cast<Index>(row)) - rows);
+              }
+              if (at == n || static_cast<std::size_t>(rows[at]) != row) continue;  // not a pair
+              out[at] += x;
+              hint = at;
+            }
+          }
+        }
+        k = end;
+      }
+    }
+  }
+}
+
+template <typename Index>
+void Scatter(const Job& job, const double* Y, std::size_t p2a, std::size_t p2b, std::size_t s0,
+             std::size_t s2, std::size_t s1) {
+  if (job.target->own) {
+    ScatterOwn<Index>(job, Y, p2a, p2b, s0, s2, s1);
+  } else {
+    ScatterLookup<Index>(job, Y, p2a, p2b, s0, s2, s1);
   }
 }
 
@@ -756,17 +1027,22 @@ void SecondShare(void* context, int t, std::size_t begin, std::size_t end) {
 template <typename Index>
 void MirrorShare(void* context, int, std::size_t begin, std::size_t end) {
   const Job& job = *static_cast<const Job*>(context);
-  const Dir* d = job.plan->dir;
+  // The box's directions in the mesh's order (its pattern's), a dummy one beyond d.
+  const Dir* d[3];
+  for (int m = 0; m < 3; ++m) {
+    const int t = job.plan->dirOf[m];
+    d[m] = t >= 0 ? &job.plan->dir[t] : &job.plan->dir[0];
+  }
   const Index* jc = static_cast<const Index*>(job.jc);
   const std::size_t ndof = job.ndof;
   const auto Split = [&](std::size_t f, int x[3]) {
     for (int t = 0; t < 3; ++t) {
-      if (d[t].real < 0) {
+      if (d[t]->real < 0) {
         x[t] = 0;
         continue;
       }
-      x[t] = static_cast<int>(f % static_cast<std::size_t>(d[t].N));
-      f /= static_cast<std::size_t>(d[t].N);
+      x[t] = static_cast<int>(f % static_cast<std::size_t>(d[t]->N));
+      f /= static_cast<std::size_t>(d[t]->N);
     }
   };
   for (std::size_t col = begin; col < end; ++col) {
@@ -776,29 +1052,29 @@ void MirrorShare(void* context, int, std::size_t begin, std::size_t end) {
     Split(J, b);
     std::size_t l[3];
     for (int t = 0; t < 3; ++t)
-      l[t] = static_cast<std::size_t>(d[t].nhi[b[t]] - d[t].nlo[b[t]] + 1);
+      l[t] = static_cast<std::size_t>(d[t]->nhi[b[t]] - d[t]->nlo[b[t]] + 1);
     const std::size_t count = l[0] * l[1] * l[2];
     std::size_t at = static_cast<std::size_t>(jc[col]);
     const std::size_t stored = static_cast<std::size_t>(jc[col + 1]) - at;
     if (count == 0) continue;
     for (std::size_t ca = 0; ca * count < stored; ++ca) {
-      for (int a2 = d[2].nlo[b[2]]; a2 <= d[2].nhi[b[2]]; ++a2) {
-        for (int a1 = d[1].nlo[b[1]]; a1 <= d[1].nhi[b[1]]; ++a1) {
-          for (int a0 = d[0].nlo[b[0]]; a0 <= d[0].nhi[b[0]]; ++a0, ++at) {
+      for (int a2 = d[2]->nlo[b[2]]; a2 <= d[2]->nhi[b[2]]; ++a2) {
+        for (int a1 = d[1]->nlo[b[1]]; a1 <= d[1]->nhi[b[1]]; ++a1) {
+          for (int a0 = d[0]->nlo[b[0]]; a0 <= d[0]->nhi[b[0]]; ++a0, ++at) {
             const std::size_t I =
-                static_cast<std::size_t>(a0 * d[0].stride + a1 * d[1].stride + a2 * d[2].stride);
+                static_cast<std::size_t>(a0 * d[0]->stride + a1 * d[1]->stride + a2 * d[2]->stride);
             const std::size_t row = ca * ndof + I;
             if (row <= col) continue;
             // Entry (col, row): column row, rows of component cb, function J in I's reach.
             const int a[3] = {a0, a1, a2};
             std::size_t m[3];
             for (int t = 0; t < 3; ++t) {
-              m[t] = static_cast<std::size_t>(d[t].nhi[a[t]] - d[t].nlo[a[t]] + 1);
+              m[t] = static_cast<std::size_t>(d[t]->nhi[a[t]] - d[t]->nlo[a[t]] + 1);
             }
             const std::size_t offset =
-                cb * m[0] * m[1] * m[2] + static_cast<std::size_t>(b[0] - d[0].nlo[a0]) +
-                m[0] * (static_cast<std::size_t>(b[1] - d[1].nlo[a1]) +
-                        m[1] * static_cast<std::size_t>(b[2] - d[2].nlo[a2]));
+                cb * m[0] * m[1] * m[2] + static_cast<std::size_t>(b[0] - d[0]->nlo[a0]) +
+                m[0] * (static_cast<std::size_t>(b[1] - d[1]->nlo[a1]) +
+                        m[1] * static_cast<std::size_t>(b[2] - d[2]->nlo[a2]));
             job.pr[at] = job.pr[static_cast<std::size_t>(jc[row]) + offset];
           }
         }
@@ -807,24 +1083,190 @@ void MirrorShare(void* context, int, std::size_t begin, std::size_t end) {
   }
 }
 
-// The directions' tables into memory from `at`; returns the doubles used (at nullptr: counts).
-std::size_t Directions(const Mesh& mesh, Dir dir[3], double* at) {
+
+// A symmetric pattern's entries below the diagonal from those above it, for the share's columns.
+template <typename Index>
+struct Mirror {
+  const Index* jc;
+  const Index* ir;
+  double* pr;
+  std::size_t columns;
+};
+
+template <typename Index>
+void MirrorUpperShare(void* context, int, std::size_t begin, std::size_t end) {
+  const Mirror<Index>& m = *static_cast<const Mirror<Index>*>(context);
+  // Column i's next entry above the diagonal to be read, for every i from begin on: the columns
+  // are taken in order, so each column's rows come in order too (the pattern is symmetric).
+  const std::size_t n = m.columns - begin;
+  std::size_t* next = static_cast<std::size_t*>(std::malloc(std::max<std::size_t>(n, 1) * sizeof(std::size_t)));
+  if (next != nullptr) {
+    for (std::size_t i = begin; i < m.columns; ++i) {
+      next[i - begin] = static_cast<std::size_t>(
+          std::lower_bound(m.ir + m.jc[i], m.ir + m.jc[i + 1], static_cast<Index>(begin)) - m.ir);
+    }
+  }
+  for (std::size_t col = begin; col < end; ++col) {
+    if (((col - begin) & 1023) == 0 && evaluators::Stopping()) break;
+    const std::size_t last = static_cast<std::size_t>(m.jc[col + 1]);
+    std::size_t k = static_cast<std::size_t>(
+        std::upper_bound(m.ir + m.jc[col], m.ir + last, static_cast<Index>(col)) - m.ir);
+    for (; k < last; ++k) {
+      const std::size_t row = static_cast<std::size_t>(m.ir[k]);
+      if (next != nullptr) {
+        std::size_t& at = next[row - begin];
+        if (at < static_cast<std::size_t>(m.jc[row + 1]) && static_cast<std::size_t>(m.ir[at]) == col) {
+          m.pr[k] = m.pr[at++];
+          continue;
+        }
+      }
+      const Index* first = m.ir + m.jc[row];
+      const Index* end2 = m.ir + m.jc[row + 1];
+      const Index* at = std::lower_bound(first, end2, static_cast<Index>(col));
+      if (at != end2 && static_cast<std::size_t>(*at) == col) m.pr[k] = m.pr[at - m.ir];
+    }
+  }
+  std::free(next);
+}
+
+// A load's first pass, for runs of plan.rows rows of nodes along direction 0: each component's
+// factors contracted along 2 against the functions there, into T[c][a2 - f2][q1][q0].
+void LoadFirstShare(void* context, int, std::size_t begin, std::size_t end) {
+  const Job& job = *static_cast<const Job*>(context);
+  const Plan& plan = *job.plan;
+  const Dir& d2 = plan.dir[2];
+  const std::size_t Q0 = plan.dir[0].Q, Q1 = plan.dir[1].Q, R0 = Q1 * Q0;
+  const std::size_t n2 = static_cast<std::size_t>(job.n2);
+  const auto accumulate = Accumulator();
+  double c[mesh::kMaxQuadrature];
+  for (std::size_t tile = begin; tile < end; ++tile) {
+    if (evaluators::Stopping()) return;
+    const std::size_t q1a = tile * plan.rows, q1b = std::min(Q1, q1a + plan.rows);
+    const std::size_t r0 = q1a * Q0, len = (q1b - q1a) * Q0;
+    for (int m = 0; m < plan.C; ++m) {
+      double* T = job.T + static_cast<std::size_t>(m) * n2 * R0;
+      for (std::size_t a = 0; a < n2; ++a) std::memset(T + a * R0 + r0, 0, len * sizeof(double));
+      for (int e = job.elo; e < job.ehi; ++e) {
+        const std::size_t g0 = static_cast<std::size_t>(e) * d2.nq;
+        const double* x = job.P + static_cast<std::size_t>(m) * job.S + (g0 - job.gbase) * R0 + r0;
+        for (int la = 0; la < d2.n; ++la) {
+          for (int q = 0; q < d2.nq; ++q) c[q] = d2.B[(g0 + q) * 2 * d2.n + la];
+          const std::size_t a = static_cast<std::size_t>(d2.first[e] + la - job.f2);
+          accumulate(len, d2.nq, c, x, R0, T + a * R0 + r0);
+        }
+      }
+    }
+  }
+}
+
+// The second pass, for rows (c, a2): contracted along 1 into T1[c][a2 - f2][a1 - fa1][q0].
+void LoadSecondShare(void* context, int, std::size_t begin, std::size_t end) {
+  const Job& job = *static_cast<const Job*>(context);
+  const Plan& plan = *job.plan;
+  const Dir& d1 = plan.dir[1];
+  const std::size_t Q0 = plan.dir[0].Q, R0 = d1.Q * Q0;
+  const std::size_t na1 = static_cast<std::size_t>(d1.na);
+  const auto accumulate = Accumulator();
+  double c[mesh::kMaxQuadrature];
+  for (std::size_t row = begin; row < end; ++row) {
+    if (evaluators::Stopping()) return;
+    double* Y = job.T1 + row * na1 * Q0;
+    std::memset(Y, 0, na1 * Q0 * sizeof(double));
+    const double* X = job.T + row * R0;
+    for (int e = 0; e < d1.nel; ++e) {
+      const std::size_t g0 = static_cast<std::size_t>(e) * d1.nq;
+      for (int la = 0; la < d1.n; ++la) {
+        for (int q = 0; q < d1.nq; ++q) c[q] = d1.B[(g0 + q) * 2 * d1.n + la];
+        const std::size_t a = static_cast<std::size_t>(d1.first[e] + la - d1.fa);
+        accumulate(Q0, d1.nq, c, X + g0 * Q0, Q0, Y + a * Q0);
+      }
+    }
+  }
+}
+
+// The third pass, for rows (c, a2, a1): contracted along 0 and added into the box's vector
+// F[c][a2 - fa2][a1 - fa1][a0 - fa0].
+void LoadThirdShare(void* context, int, std::size_t begin, std::size_t end) {
+  const Job& job = *static_cast<const Job*>(context);
+  const Plan& plan = *job.plan;
+  const Dir& d0 = plan.dir[0];
+  const Dir& d2 = plan.dir[2];
+  const std::size_t na0 = static_cast<std::size_t>(d0.na), na1 = static_cast<std::size_t>(plan.dir[1].na);
+  const std::size_t na2 = static_cast<std::size_t>(d2.na), n2 = static_cast<std::size_t>(job.n2);
+  for (std::size_t row = begin; row < end; ++row) {
+    if (((row - begin) & 255) == 0 && evaluators::Stopping()) return;
+    const std::size_t m = row / (n2 * na1), a2 = row / na1 % n2, a1 = row % na1;
+    const std::size_t A2 = a2 + static_cast<std::size_t>(job.f2 - d2.fa);
+    double* F = job.F + ((m * na2 + A2) * na1 + a1) * na0;
+    const double* y = job.T1 + row * d0.Q;
+    for (int e = 0; e < d0.nel; ++e) {
+      const std::size_t g0 = static_cast<std::size_t>(e) * d0.nq;
+      for (int la = 0; la < d0.n; ++la) {
+        double& f = F[d0.first[e] + la - d0.fa];
+        for (int q = 0; q < d0.nq; ++q) f += d0.B[(g0 + q) * 2 * d0.n + la] * y[g0 + q];
+      }
+    }
+  }
+}
+
+// The fixed direction of a side, or -1.
+int SideDirection(const Mesh& mesh) { return mesh.side > 0 ? (mesh.side - 1) / 2 : -1; }
+
+// Estimated pairs a node of a box's direction m: a direction of few elements has (p + 1)^2 pairs
+// to its p + 1 nodes an element, a long one about 2.
+double PairsPerNode(const Mesh& mesh, const Box& box, int m) {
+  const double p = mesh.space.axis[m].p, nel = box.hi[m] - box.lo[m];
+  const double functions = std::min<double>(mesh.space.axis[m].n, nel + p);
+  return functions * std::min(2 * p + 1, nel + p) / (nel * mesh.rule[m].n);
+}
+
+// The order in which a box's directions are summed: the mesh's (but a side's fixed one) into
+// reals[0..D-1], the one with the most pairs a node first, since the last is contracted first and
+// its pairs multiply the tables that the others' contractions take (a slab one element thick is
+// contracted last). A direction goes before another only with a quarter more pairs a node: the
+// mesh's order keeps a column's rows one after another along direction 0. Returns D.
+int BoxOrder(const Mesh& mesh, const Box& box, int reals[3]) {
+  const int fixed = SideDirection(mesh);
+  int D = 0;
+  double r[3];
+  for (int m = 0; m < mesh.d; ++m) {
+    if (m == fixed) continue;
+    r[D] = PairsPerNode(mesh, box, m);
+    reals[D++] = m;
+  }
+  for (int i = 1; i < D; ++i) {
+    for (int j = i; j > 0 && r[j] > 1.25 * r[j - 1]; --j) {
+      std::swap(r[j], r[j - 1]);
+      std::swap(reals[j], reals[j - 1]);
+    }
+  }
+  return D;
+}
+
+// The box's directions' tables into memory from `at`; returns the doubles used (at nullptr:
+// counts). The directions are the mesh's but a side's fixed one, in BoxOrder's order, the last
+// ones; dirOf: the box's direction of each of the mesh's.
+std::size_t Directions(const Mesh& mesh, const Box& box, Dir dir[3], int dirOf[3], double* at) {
   std::size_t used = 0;
   const auto take = [&](std::size_t doubles) {
     double* here = at ? at + used : nullptr;
     used += Round(doubles);
     return here;
   };
-  const int D = mesh.d;
+  int reals[3];
+  const int D = BoxOrder(mesh, box, reals);
+  for (int m = 0; m < 3; ++m) dirOf[m] = -1;
   for (int t = 0; t < 3; ++t) {
     Dir& d = dir[t];
-    const int r = t - (3 - D);
+    const int r = t - (3 - D) < 0 ? -1 : reals[t - (3 - D)];
+    if (r >= 0) dirOf[r] = t;
     d.real = r;
     const bool dummy = r < 0;
+    d.e0 = dummy ? 0 : box.lo[r];
     d.p = dummy ? 0 : mesh.space.axis[r].p;
     d.n = d.p + 1;
     d.nq = dummy ? 1 : mesh.rule[r].n;
-    d.nel = dummy ? 1 : mesh.nel[r];
+    d.nel = dummy ? 1 : box.hi[r] - box.lo[r];
     d.Q = static_cast<std::size_t>(d.nel) * d.nq;
     d.N = dummy ? 1 : mesh.space.axis[r].n;
     d.gn = dummy ? 1 : mesh.geometry.axis[r].p + 1;
@@ -844,17 +1286,20 @@ std::size_t Directions(const Mesh& mesh, Dir dir[3], double* at) {
     d.w = take(d.Q);
     // The pairs: counted from the spans (the tables' own count is needed before they exist).
     std::size_t pairs = 0;
+    const int* span = dummy ? nullptr : mesh.span[r] + d.e0;
+    const int* gspan = dummy ? nullptr : mesh.geometrySpan[r] + d.e0;
     if (at != nullptr) {
       for (int e = 0; e < d.nel; ++e) {
-        d.first[e] = dummy ? 0 : mesh.span[r][e] - d.p;
-        d.gfirst[e] = dummy ? 0 : mesh.geometrySpan[r][e] - (d.gn - 1);
+        d.first[e] = dummy ? 0 : span[e] - d.p;
+        d.gfirst[e] = dummy ? 0 : gspan[e] - (d.gn - 1);
       }
+      d.fa = d.first[0];
+      d.na = d.first[d.nel - 1] + d.p - d.fa + 1;
       d.pstart[0] = 0;
       for (int b = 0; b < d.N; ++b) {
         if (dummy) {
           d.nlo[b] = d.nhi[b] = 0;
         } else {
-          const int* span = mesh.span[r];
           const int elo = static_cast<int>(std::lower_bound(span, span + d.nel, b) - span);
           const int ehi =
               static_cast<int>(std::lower_bound(span, span + d.nel, b + d.p + 1) - span) - 1;
@@ -897,7 +1342,7 @@ std::size_t Directions(const Mesh& mesh, Dir dir[3], double* at) {
         }
         const evaluators::Axis& a = mesh.space.axis[r];
         const evaluators::Axis& ga = mesh.geometry.axis[r];
-        const int s = mesh.span[r][e];
+        const int s = span[e];
         const double lo = a.U[s], hi = a.U[s + 1];
         const double tq = mesh.rule[r].node[q];
         const double u = (1.0 - tq) * lo + tq * hi;
@@ -907,7 +1352,7 @@ std::size_t Directions(const Mesh& mesh, Dir dir[3], double* at) {
           d.B[(g * 2) * d.n + k] = N0[k];
           d.B[(g * 2 + 1) * d.n + k] = N1[k];
         }
-        dersBasisFuns(mesh.geometrySpan[r][e], u, ga.p, 1, ga.U, rows);
+        dersBasisFuns(gspan[e], u, ga.p, 1, ga.U, rows);
         for (int k = 0; k < d.gn; ++k) {
           d.G[(g * 2) * d.gn + k] = N0[k];
           d.G[(g * 2 + 1) * d.gn + k] = N1[k];
@@ -918,13 +1363,49 @@ std::size_t Directions(const Mesh& mesh, Dir dir[3], double* at) {
   return used;
 }
 
-// The plan of a form over a mesh, without its tables (sizes only where dir has none).
-void MakePlan(const Form& form, const Mesh& mesh, Plan* plan) {
-  plan->D = mesh.d;
+// A side's fixed direction: its functions at the face's one node, the domain's start or end
+// exactly, in the boundary element's span (as the mesh layer takes them).
+void MakeFixed(const Mesh& mesh, Fixed* f) {
+  f->dir = SideDirection(mesh);
+  if (f->dir < 0) return;
+  const int k = f->dir;
+  const bool start = mesh.side % 2 == 1;
+  const int e = start ? 0 : mesh.nel[k] - 1;
+  const evaluators::Axis& a = mesh.space.axis[k];
+  const evaluators::Axis& ga = mesh.geometry.axis[k];
+  const double u = start ? a.U[a.p] : a.U[a.n];
+  double N[kMaxDegree + 1];
+  const int s = mesh.span[k][e], gs = mesh.geometrySpan[k][e];
+  BasisFuns(s, u, a.p, a.U, N);
+  int lo = -1, hi = -2;
+  for (int i = 0; i <= a.p; ++i) {
+    if (N[i] != 0.0) {
+      if (lo < 0) lo = i;
+      hi = i;
+    }
+  }
+  f->first = s - a.p + std::max(lo, 0);
+  f->count = hi - lo + 1 > 0 ? hi - lo + 1 : 0;
+  for (int i = 0; i < f->count; ++i) f->N[i] = N[lo + i];
+  BasisFuns(gs, u, ga.p, ga.U, N);
+  f->gfirst = gs - ga.p;
+  f->gcount = ga.p + 1;
+  for (int i = 0; i < f->gcount; ++i) f->G[i] = N[i];
+  f->stride = mesh.space.stride[k];
+  f->gstride = mesh.geometry.stride[k];
+}
+
+// The plan of a form over a mesh, without its tables (sizes only where dir has none); a face's
+// fixed direction where `face` (it needs the span tables).
+void MakePlan(const Form& form, const Mesh& mesh, Plan* plan, bool face = true) {
+  plan->D = mesh.side > 0 ? mesh.d - 1 : mesh.d;
   plan->rdim = mesh.rdim;
   plan->rational = mesh.space.weights != nullptr;
   plan->kind = form.kind;
   plan->symmetric = Symmetric(form.kind);
+  plan->C = Components(form, mesh);
+  plan->fixed.dir = -1;
+  if (face) MakeFixed(mesh, &plan->fixed);
   MakeBlocks(plan);
 }
 
@@ -935,8 +1416,11 @@ bool ChooseSlabs(Plan* plan, int threads) {
   const Dir* d = plan->dir;
   // Runs of about kTile values, and at least some 16 of them a pass, so that two or more threads
   // share a pass evenly (no value's sum depends on the runs).
+  // Runs of at least kRun values where direction 0 has few nodes (a box thin along it), so that
+  // the contractions keep their vector lanes busy.
   const std::size_t run = std::max<std::size_t>(1, kTile / d[0].Q);
-  plan->rows = std::max<std::size_t>(1, std::min(run, (d[1].Q + 15) / 16));
+  plan->rows = std::max<std::size_t>(
+      1, std::min(run, std::max((d[1].Q + 15) / 16, (kRun + d[0].Q - 1) / d[0].Q)));
   plan->c = run;  // at most; each slab's chunks cut like the rows (Job::c)
   const auto fits = [&](int L, std::size_t cap, bool keep) {
     std::size_t P = 0, T = 0, own = Round(ElementScratch(d));
@@ -978,19 +1462,235 @@ const char* MethodFromEnvironment() {
   return m != nullptr ? m : "";
 }
 
+// A box with an element in every direction.
+bool NonEmpty(const Mesh& mesh, const Box& box) {
+  const int fixed = SideDirection(mesh);
+  for (int m = 0; m < mesh.d; ++m) {
+    if (m != fixed && box.hi[m] <= box.lo[m]) return false;
+  }
+  return true;
+}
+
+// The memory of a call over its boxes: the largest box's tables, records, first tables, each
+// thread's own and (a load) the box's vector. false where it could not be had.
+struct Memory {
+  double *tables, *records, *first, *own, *vector;
+};
+
+void Free(Memory* m) {
+  std::free(m->tables);
+  std::free(m->records);
+  std::free(m->first);
+  std::free(m->own);
+  std::free(m->vector);
+  *m = Memory{};
+}
+
+// Doubles of a load box's vector: its functions' in every component.
+std::size_t BoxVector(const Plan& plan) {
+  const Dir* d = plan.dir;
+  return Round(static_cast<std::size_t>(plan.C) * static_cast<std::size_t>(d[0].na) *
+               static_cast<std::size_t>(d[1].na) * static_cast<std::size_t>(d[2].na));
+}
+
+bool Allocate(const Form& form, const Mesh& mesh, const Box boxes[], int count, int threads,
+              Plan* plan, Memory* m) {
+  *m = Memory{};
+  std::size_t dirDoubles = 0;
+  for (int k = 0; k < count; ++k) {
+    dirDoubles = std::max(dirDoubles, Directions(mesh, boxes[k], plan->dir, plan->dirOf, nullptr));
+  }
+  m->tables = static_cast<double*>(std::malloc(std::max<std::size_t>(dirDoubles, 1) * sizeof(double)));
+  if (m->tables == nullptr) return false;
+  std::size_t P = 1, T = 1, own = 1, vector = 1;
+  for (int k = 0; k < count; ++k) {
+    if (!NonEmpty(mesh, boxes[k])) continue;
+    Directions(mesh, boxes[k], plan->dir, plan->dirOf, m->tables);
+    if (!ChooseSlabs(plan, threads)) {
+      Free(m);
+      return false;
+    }
+    P = std::max(P, plan->sizeP);
+    T = std::max(T, plan->sizeT);
+    own = std::max(own, plan->perThread);
+    if (form.kind == Kind::Load) vector = std::max(vector, BoxVector(*plan));
+  }
+  m->records = static_cast<double*>(std::malloc(P * sizeof(double)));
+  m->first = static_cast<double*>(std::malloc(T * sizeof(double)));
+  m->own = static_cast<double*>(std::malloc(own * static_cast<std::size_t>(threads) * sizeof(double)));
+  if (form.kind == Kind::Load) m->vector = static_cast<double*>(std::malloc(vector * sizeof(double)));
+  if (m->records == nullptr || m->first == nullptr || m->own == nullptr ||
+      (form.kind == Kind::Load && m->vector == nullptr)) {
+    Free(m);
+    return false;
+  }
+  return true;
+}
+
+std::size_t PatchFunctions(const Mesh& mesh) {
+  std::size_t ndof = 1;
+  for (int d = 0; d < mesh.d; ++d) ndof *= static_cast<std::size_t>(mesh.space.axis[d].n);
+  return ndof;
+}
+
+// One box of a matrix: every slab's points, then each block's two passes; the mirror of a
+// symmetric form in the box's own pattern.
+template <typename Index>
+void MatrixBox(Job* job, int threads) {
+  const Plan& plan = *job->plan;
+  const Dir* d = plan.dir;
+  const auto run = [&](std::size_t count, evaluators::ShareFunction f) {
+    evaluators::Shares(count, static_cast<int>(std::min<std::size_t>(threads, count)), kStack, f,
+                       job);
+  };
+  for (int elo = 0; elo < d[2].nel; elo += plan.L) {
+    job->elo = elo;
+    job->ehi = std::min(d[2].nel, elo + plan.L);
+    job->gbase = static_cast<std::size_t>(elo) * d[2].nq;
+    PairRange(d[2], job->elo, job->ehi, &job->pbase2, &job->P2);
+    job->S = static_cast<std::size_t>(job->ehi - elo) * d[2].nq * d[1].Q * d[0].Q;
+    run(static_cast<std::size_t>(d[0].nel) * d[1].nel * static_cast<std::size_t>(job->ehi - elo),
+        PointsShare);
+    const std::size_t c = std::max<std::size_t>(
+        1, std::min(plan.c, std::max((job->P2 + 15) / 16, (kRun + d[0].Q - 1) / d[0].Q)));
+    job->c = c;
+    for (int b = 0; b < plan.blocks && !evaluators::Stopping(); ++b) {
+      job->b = b;
+      run((d[1].Q + plan.rows - 1) / plan.rows, FirstShare);
+      run((job->P2 + c - 1) / c, SecondShare<Index>);
+    }
+    // A stopped call's result is discarded by its caller: nothing more to sum.
+    if (evaluators::Stopping()) return;
+  }
+  if (plan.symmetric && job->target->own) {
+    const std::size_t columns =
+        job->ndof * static_cast<std::size_t>(Components(*job->form, *job->mesh));
+    run(columns, MirrorShare<Index>);
+  }
+}
+
+// One box of a load: every slab's factors and three passes into the box's vector, which is then
+// added into the result through the target's numbering (a face's once for each of the fixed
+// direction's functions), in order.
+void VectorBox(Job* job, int threads, double* out) {
+  const Plan& plan = *job->plan;
+  const Dir* d = plan.dir;
+  const auto run = [&](std::size_t count, evaluators::ShareFunction f) {
+    evaluators::Shares(count, static_cast<int>(std::min<std::size_t>(threads, count)), kStack, f,
+                       job);
+  };
+  const std::size_t C = static_cast<std::size_t>(plan.C);
+  const std::size_t na0 = static_cast<std::size_t>(d[0].na), na1 = static_cast<std::size_t>(d[1].na),
+                    na2 = static_cast<std::size_t>(d[2].na);
+  std::memset(job->F, 0, C * na0 * na1 * na2 * sizeof(double));
+  for (int elo = 0; elo < d[2].nel; elo += plan.L) {
+    job->elo = elo;
+    job->ehi = std::min(d[2].nel, elo + plan.L);
+    job->gbase = static_cast<std::size_t>(elo) * d[2].nq;
+    FunctionRange(d[2], job->elo, job->ehi, &job->f2, &job->n2);
+    const std::size_t R0 = d[1].Q * d[0].Q;
+    job->S = static_cast<std::size_t>(job->ehi - elo) * d[2].nq * R0;
+    job->T1 = job->T + Round(C * static_cast<std::size_t>(job->n2) * R0);
+    run(static_cast<std::size_t>(d[0].nel) * d[1].nel * static_cast<std::size_t>(job->ehi - elo),
+        PointsShare);
+    run((d[1].Q + plan.rows - 1) / plan.rows, LoadFirstShare);
+    run(C * static_cast<std::size_t>(job->n2), LoadSecondShare);
+    run(C * static_cast<std::size_t>(job->n2) * na1, LoadThirdShare);
+    if (evaluators::Stopping()) return;
+  }
+  const Target& target = *job->target;
+  const Fixed& fx = plan.fixed;
+  const int fixedCount = fx.dir >= 0 ? fx.count : 1;
+  const double* sw = plan.rational ? job->mesh->space.weights : nullptr;
+  const double* F = job->F;
+  for (std::size_t m = 0; m < C; ++m) {
+    for (std::size_t a2 = 0; a2 < na2; ++a2) {
+      for (std::size_t a1 = 0; a1 < na1; ++a1) {
+        for (std::size_t a0 = 0; a0 < na0; ++a0, ++F) {
+          const std::ptrdiff_t I0 = (d[0].fa + static_cast<std::ptrdiff_t>(a0)) * d[0].stride +
+                                    (d[1].fa + static_cast<std::ptrdiff_t>(a1)) * d[1].stride +
+                                    (d[2].fa + static_cast<std::ptrdiff_t>(a2)) * d[2].stride;
+          for (int k = 0; k < fixedCount; ++k) {
+            std::ptrdiff_t I = I0;
+            double v = *F;
+            if (fx.dir >= 0) {
+              I += (fx.first + k) * fx.stride;
+              v *= fx.N[k];
+            }
+            if (sw) v *= sw[I];
+            const std::size_t g = target.gnum ? static_cast<std::size_t>(target.gnum[I]) - 1
+                                              : static_cast<std::size_t>(I);
+            out[m * target.ndof + g] += v;
+          }
+        }
+      }
+    }
+  }
+}
+
+template <typename Index>
+bool Run(const Form& form, const Mesh& mesh, const Box boxes[], int count, const Target& target,
+         int threads, const Index* jc, const Index* ir, double* pr) {
+  if (target.serial) threads = 1;
+  Plan plan{};
+  MakePlan(form, mesh, &plan);
+  Memory m;
+  if (!Allocate(form, mesh, boxes, count, threads, &plan, &m)) return false;
+  Job job{};
+  job.plan = &plan;
+  job.form = &form;
+  job.mesh = &mesh;
+  job.target = &target;
+  job.P = m.records;
+  job.T = m.first;
+  job.work = m.own;
+  job.F = m.vector;
+  job.pr = pr;
+  job.jc = jc;
+  job.ir = ir;
+  job.ndof = PatchFunctions(mesh);
+  // A looked-up matrix: the numbering as indices, once.
+  std::int64_t* g = nullptr;
+  if (!target.own && form.kind != Kind::Load) {
+    g = static_cast<std::int64_t*>(std::malloc(job.ndof * sizeof(std::int64_t)));
+    if (g == nullptr) {
+      Free(&m);
+      return false;
+    }
+    for (std::size_t a = 0; a < job.ndof; ++a) {
+      g[a] = target.gnum ? static_cast<std::int64_t>(target.gnum[a]) - 1
+                         : static_cast<std::int64_t>(a);
+    }
+  }
+  job.g = g;
+  for (int k = 0; k < count && !evaluators::Stopping(); ++k) {
+    if (!NonEmpty(mesh, boxes[k])) continue;
+    job.box = &boxes[k];
+    Directions(mesh, boxes[k], plan.dir, plan.dirOf, m.tables);
+    ChooseSlabs(&plan, threads);  // as Allocate found it: it fits
+    if (form.kind == Kind::Load) {
+      VectorBox(&job, threads, pr);
+    } else {
+      MatrixBox<Index>(&job, threads);
+    }
+  }
+  Free(&m);
+  std::free(g);
+  return true;
+}
+
 }  // namespace
 
 bool SumFactorisable(const Form& form, const Mesh& mesh) {
-  // Every element: no list, and as many evaluated as the mesh has (an empty list may come as no
-  // list with a count of 0).
-  if (mesh.side != 0 || mesh.elements != nullptr) return false;
-  if (mesh.count != mesh::MeshElements(mesh)) return false;
   if (mesh.d < 2 || mesh.d != mesh.rdim) return false;
   switch (form.kind) {
     case Kind::Stiffness:
-    case Kind::Mass:
     case Kind::Advection:
     case Kind::Elasticity:
+      if (mesh.side != 0) return false;
+      break;
+    case Kind::Mass:
+    case Kind::Load:
       break;
     default:
       return false;
@@ -1001,126 +1701,358 @@ bool SumFactorisable(const Form& form, const Mesh& mesh) {
   return true;
 }
 
-double SumFactorisedCost(const Form& form, const Mesh& mesh) {
+Box WholeBox(const Mesh& mesh) {
+  Box b{{0, 0, 0}, {1, 1, 1}, nullptr};
+  for (int d = 0; d < mesh.d; ++d) b.hi[d] = mesh.nel[d];
+  const int fixed = SideDirection(mesh);
+  if (fixed >= 0) {
+    b.lo[fixed] = mesh.side % 2 == 1 ? 0 : mesh.nel[fixed] - 1;
+    b.hi[fixed] = b.lo[fixed] + 1;
+  }
+  return b;
+}
+
+double BoxCost(const Form& form, const Mesh& mesh, const Box& box) {
   // Multiply-adds of the contractions, a point's records, and the geometry's own sums, counted
-  // for the whole patch at its largest slab.
+  // for the box at its largest slab.
   Plan plan{};
-  MakePlan(form, mesh, &plan);
+  MakePlan(form, mesh, &plan, false);
   double points = 1.0, pairs[3] = {1.0, 1.0, 1.0}, Q[3] = {1.0, 1.0, 1.0}, n2[3] = {1, 1, 1};
+  double nel[3] = {1, 1, 1}, nq[3] = {1, 1, 1}, fn[3] = {1, 1, 1}, p1[3] = {1, 1, 1};
+  int reals[3];
+  const int D = BoxOrder(mesh, box, reals);
   for (int t = 0; t < 3; ++t) {
-    const int r = t - (3 - mesh.d);
-    if (r < 0) continue;
+    const int i = t - (3 - D);
+    if (i < 0) continue;
+    const int r = reals[i];
     const double p = mesh.space.axis[r].p;
-    Q[t] = static_cast<double>(mesh.nel[r]) * mesh.rule[r].n;
-    pairs[t] = static_cast<double>(mesh.space.axis[r].n) * (2 * p + 1);
-    n2[t] = (p + 1) * (p + 1) * mesh.rule[r].n;
+    nel[t] = box.hi[r] - box.lo[r];
+    nq[t] = mesh.rule[r].n;
+    Q[t] = nel[t] * nq[t];
+    fn[t] = std::min<double>(mesh.space.axis[r].n, nel[t] + p);
+    pairs[t] = fn[t] * std::min(2 * p + 1, nel[t] + p);
+    n2[t] = (p + 1) * (p + 1) * nq[t];
+    p1[t] = p + 1;
     points *= Q[t];
   }
   double work = 0.0;
+  if (form.kind == Kind::Load) {
+    work = plan.C * (points * p1[2] + fn[2] * Q[1] * Q[0] * p1[1] + fn[2] * fn[1] * Q[0] * p1[0]);
+  }
   for (int b = 0; b < plan.blocks; ++b) {
     const Stage* st = plan.stage[b];
     // Each stage's input table of Q x R: n^2 multiply-adds per node and r, over nq nodes an
     // element.
-    work += st[0].in * (n2[2] / (Q[2] / mesh.nel[mesh.d - 1])) * points;
-    work += st[1].in * n2[1] / mesh.rule[mesh.d - 2].n * Q[0] * pairs[2];
-    work += st[2].in * n2[0] / (mesh.d == 3 ? mesh.rule[0].n : 1) * pairs[2] * pairs[1];
+    work += st[0].in * (n2[2] / nq[2]) * points;
+    work += st[1].in * n2[1] / nq[1] * Q[0] * pairs[2];
+    work += st[2].in * n2[0] / nq[0] * pairs[2] * pairs[1];
   }
   double geometry = 0.0;
   for (int d = 0; d < mesh.d; ++d) geometry += 8.0 * (mesh.geometry.axis[d].p + 1);
-  // Scaled to the measured times (the ring, the annulus; 1 to 3 times the raw count).
+  // Scaled to the measured times (the ring, the annulus; 1 to 3 times the raw count). A point of
+  // the mass or the load needs no inverse map: some half the cost of one of a gradient's.
+  if (form.kind == Kind::Mass || form.kind == Kind::Load) {
+    return 1.0 * work + points * (40.0 + 2.0 * geometry);
+  }
   return 1.0 * work + points * (120.0 + 3.0 * geometry + 20.0 * plan.blocks);
 }
 
-bool UseSumFactorised(const Form& form, const Mesh& mesh) {
-  if (!SumFactorisable(form, mesh)) return false;
-  if (form.method == Method::Elements) return false;
-  if (form.method == Method::SumFactorised) return true;
+Method Forced(const Form& form) {
+  if (form.method != Method::Auto) return form.method;
   const char* m = MethodFromEnvironment();
-  if (std::strcmp(m, "elements") == 0) return false;
-  if (std::strcmp(m, "sumfact") == 0) return true;
-  // Measured on the ring and the annulus (one thread, the best of five interleaved runs): from
-  // degree 2 sum factorisation is 1.2 to 4 times faster in 2-D and 3-D alike, and more with the
-  // degree; at degree 1 it ranges from 1.7 times faster to 2 times slower. Below degree 2, or
-  // where a direction has a lower one, the element path.
-  int lowest = mesh.space.axis[0].p;
-  for (int d = 1; d < mesh.d; ++d) lowest = std::min(lowest, mesh.space.axis[d].p);
-  return lowest >= 2;
+  if (std::strcmp(m, "elements") == 0) return Method::Elements;
+  if (std::strcmp(m, "sumfact") == 0) return Method::SumFactorised;
+  return Method::Auto;
 }
 
 template <typename Index>
-bool AssembleSumFactorised(const Form& form, const Mesh& mesh, int threads, const Index* jc,
-                           const Index*, double* pr) {
-  Plan plan{};
-  MakePlan(form, mesh, &plan);
-  const std::size_t dirDoubles = Directions(mesh, plan.dir, nullptr);
-  double* tables = static_cast<double*>(std::malloc(dirDoubles * sizeof(double)));
-  if (tables == nullptr) return false;
-  Directions(mesh, plan.dir, tables);
-  if (!ChooseSlabs(&plan, threads)) {
-    std::free(tables);
-    return false;
+bool AssembleSumFactorised(const Form& form, const Mesh& mesh, const Box boxes[], int count,
+                           const Target& target, int threads, const Index* jc, const Index* ir,
+                           double* pr) {
+  return Run(form, mesh, boxes, count, target, threads, jc, ir, pr);
+}
+
+bool AssembleSumFactorisedVector(const Form& form, const Mesh& mesh, const Box boxes[], int count,
+                                 const Target& target, int threads, double* out) {
+  return Run<std::size_t>(form, mesh, boxes, count, target, threads, nullptr, nullptr, out);
+}
+
+template <typename Index>
+void MirrorUpper(std::size_t columns, const Index* jc, const Index* ir, double* pr, int threads) {
+  Mirror<Index> m{jc, ir, pr, columns};
+  evaluators::Shares(columns, static_cast<int>(std::min<std::size_t>(threads, columns)), kStack,
+                     MirrorUpperShare<Index>, &m);
+}
+
+template bool AssembleSumFactorised<std::int64_t>(const Form&, const Mesh&, const Box[], int,
+                                                  const Target&, int, const std::int64_t*,
+                                                  const std::int64_t*, double*);
+template bool AssembleSumFactorised<std::size_t>(const Form&, const Mesh&, const Box[], int,
+                                                 const Target&, int, const std::size_t*,
+                                                 const std::size_t*, double*);
+template void MirrorUpper<std::int64_t>(std::size_t, const std::int64_t*, const std::int64_t*,
+                                        double*, int);
+template void MirrorUpper<std::size_t>(std::size_t, const std::size_t*, const std::size_t*,
+                                       double*, int);
+
+bool CoverElements(const Mesh& mesh, Cover* cover) {
+  *cover = Cover{0, nullptr, nullptr};
+  const std::size_t count = mesh.count;
+  if (count == 0) return true;
+  const int fixed = SideDirection(mesh);
+  int reals[3] = {0, 0, 0}, D = 0;
+  for (int m = 0; m < mesh.d; ++m) {
+    if (m != fixed) reals[D++] = m;
   }
-  double* records = static_cast<double*>(std::malloc(plan.sizeP * sizeof(double)));
-  double* first = static_cast<double*>(std::malloc(plan.sizeT * sizeof(double)));
-  double* own = static_cast<double*>(
-      std::malloc(plan.perThread * static_cast<std::size_t>(threads) * sizeof(double)));
-  if (records == nullptr || first == nullptr || own == nullptr) {
-    std::free(records);
-    std::free(first);
-    std::free(own);
-    std::free(tables);
-    return false;
-  }
-  Job job{};
-  job.plan = &plan;
-  job.form = &form;
-  job.mesh = &mesh;
-  job.P = records;
-  job.T = first;
-  job.work = own;
-  job.pr = pr;
-  job.jc = jc;
-  std::size_t ndof = 1;
-  for (int d = 0; d < mesh.d; ++d) ndof *= static_cast<std::size_t>(mesh.space.axis[d].n);
-  job.ndof = ndof;
-  const Dir* d = plan.dir;
-  const auto run = [&](std::size_t count, evaluators::ShareFunction f) {
-    evaluators::Shares(count, static_cast<int>(std::min<std::size_t>(threads, count)), kStack, f,
-                       &job);
-  };
-  for (int elo = 0; elo < d[2].nel; elo += plan.L) {
-    job.elo = elo;
-    job.ehi = std::min(d[2].nel, elo + plan.L);
-    job.gbase = static_cast<std::size_t>(elo) * d[2].nq;
-    PairRange(d[2], job.elo, job.ehi, &job.pbase2, &job.P2);
-    job.S = static_cast<std::size_t>(job.ehi - elo) * d[2].nq * d[1].Q * d[0].Q;
-    run(static_cast<std::size_t>(d[0].nel) * d[1].nel * static_cast<std::size_t>(job.ehi - elo),
-        PointsShare);
-    const std::size_t c = std::max<std::size_t>(1, std::min(plan.c, (job.P2 + 15) / 16));
-    job.c = c;
-    for (int b = 0; b < plan.blocks && !evaluators::Stopping(); ++b) {
-      job.b = b;
-      run((d[1].Q + plan.rows - 1) / plan.rows, FirstShare);
-      run((job.P2 + c - 1) / c, SecondShare<Index>);
+  int lo[3] = {0, 0, 0}, n[3] = {1, 1, 1};
+  {
+    int hi[3] = {0, 0, 0};
+    for (int t = 0; t < D; ++t) {
+      lo[t] = mesh.nel[reals[t]];
+      hi[t] = -1;
     }
-    // A stopped call's result is discarded by its caller: nothing more to sum.
-    if (evaluators::Stopping()) break;
+    for (std::size_t k = 0; k < count; ++k) {
+      int e[3];
+      mesh::ElementIndex(mesh, mesh::ElementAt(mesh, k), e);
+      for (int t = 0; t < D; ++t) {
+        lo[t] = std::min(lo[t], e[reals[t]]);
+        hi[t] = std::max(hi[t], e[reals[t]]);
+      }
+    }
+    for (int t = 0; t < D; ++t) n[t] = hi[t] - lo[t] + 1;
   }
-  if (plan.symmetric && !evaluators::Stopping()) {
-    const std::size_t columns = ndof * static_cast<std::size_t>(Components(form, mesh));
-    run(columns, MirrorShare<Index>);
+  // Scattered elements: the element path (boxes of a few elements each would cost more).
+  const std::size_t most = 4 * count + 4096;
+  std::size_t V = 1;
+  for (int t = 0; t < 3; ++t) {
+    if (static_cast<std::size_t>(n[t]) > most / V) return false;
+    V *= static_cast<std::size_t>(n[t]);
   }
-  std::free(records);
-  std::free(first);
-  std::free(own);
-  std::free(tables);
+  std::int64_t* at = static_cast<std::int64_t*>(std::malloc(V * sizeof(std::int64_t)));
+  Box* boxes = static_cast<Box*>(std::malloc(count * sizeof(Box)));
+  std::int64_t* order = static_cast<std::int64_t*>(std::malloc(count * sizeof(std::int64_t)));
+  const auto fail = [&]() {
+    std::free(at);
+    std::free(boxes);
+    std::free(order);
+    return false;
+  };
+  if (at == nullptr || boxes == nullptr || order == nullptr) return fail();
+  for (std::size_t v = 0; v < V; ++v) at[v] = -1;
+  const std::size_t s1 = static_cast<std::size_t>(n[0]), s2 = s1 * static_cast<std::size_t>(n[1]);
+  for (std::size_t k = 0; k < count; ++k) {
+    int e[3];
+    mesh::ElementIndex(mesh, mesh::ElementAt(mesh, k), e);
+    std::size_t v = 0;
+    const std::size_t step[3] = {1, s1, s2};
+    for (int t = 0; t < D; ++t) v += static_cast<std::size_t>(e[reals[t]] - lo[t]) * step[t];
+    if (at[v] >= 0) return fail();  // listed twice: summed twice, element by element
+    at[v] = static_cast<std::int64_t>(k);
+  }
+  // Cells present and not yet in a box have their position (>= 0); taken ones -2.
+  const auto present = [&](int i0, int i1, int i2) {
+    return at[static_cast<std::size_t>(i0) + s1 * static_cast<std::size_t>(i1) +
+              s2 * static_cast<std::size_t>(i2)] >= 0;
+  };
+  int boxCount = 0;
+  std::size_t o = 0;
+  for (int c2 = 0; c2 < n[2]; ++c2) {
+    for (int c1 = 0; c1 < n[1]; ++c1) {
+      for (int c0 = 0; c0 < n[0]; ++c0) {
+        if (!present(c0, c1, c2)) continue;
+        int l0 = 1, l1 = 1, l2 = 1;
+        while (c0 + l0 < n[0] && present(c0 + l0, c1, c2)) ++l0;
+        const auto row = [&](int i1, int i2) {
+          for (int i0 = c0; i0 < c0 + l0; ++i0) {
+            if (!present(i0, i1, i2)) return false;
+          }
+          return true;
+        };
+        while (c1 + l1 < n[1] && row(c1 + l1, c2)) ++l1;
+        const auto layer = [&](int i2) {
+          for (int i1 = c1; i1 < c1 + l1; ++i1) {
+            if (!row(i1, i2)) return false;
+          }
+          return true;
+        };
+        while (c2 + l2 < n[2] && layer(c2 + l2)) ++l2;
+        Box& b = boxes[boxCount++];
+        b = WholeBox(mesh);
+        const int start[3] = {c0, c1, c2}, length[3] = {l0, l1, l2};
+        for (int t = 0; t < D; ++t) {
+          b.lo[reals[t]] = lo[t] + start[t];
+          b.hi[reals[t]] = lo[t] + start[t] + length[t];
+        }
+        b.order = order + o;
+        for (int i2 = c2; i2 < c2 + l2; ++i2) {
+          for (int i1 = c1; i1 < c1 + l1; ++i1) {
+            for (int i0 = c0; i0 < c0 + l0; ++i0) {
+              std::int64_t& cell = at[static_cast<std::size_t>(i0) + s1 * static_cast<std::size_t>(i1) +
+                                      s2 * static_cast<std::size_t>(i2)];
+              order[o++] = cell;
+              cell = -2;
+            }
+          }
+        }
+      }
+    }
+  }
+  std::free(at);
+  *cover = Cover{boxCount, boxes, order};
   return true;
 }
 
-template bool AssembleSumFactorised<std::int64_t>(const Form&, const Mesh&, int,
-                                                  const std::int64_t*, const std::int64_t*,
-                                                  double*);
-template bool AssembleSumFactorised<std::size_t>(const Form&, const Mesh&, int, const std::size_t*,
-                                                 const std::size_t*, double*);
+void FreeCover(Cover* cover) {
+  std::free(cover->boxes);
+  std::free(cover->order);
+  *cover = Cover{0, nullptr, nullptr};
+}
+
+namespace {
+
+// Doubles of one thread's scratch for an element's coordinates: the element's control points, the
+// two partial sums, each direction's functions at its nodes.
+std::size_t NodeScratch(const Mesh& mesh) {
+  std::size_t n[3] = {1, 1, 1}, nq[3] = {1, 1, 1};
+  const int fixed = SideDirection(mesh);
+  for (int d = 0; d < mesh.d; ++d) {
+    n[d] = static_cast<std::size_t>(mesh.geometry.axis[d].p) + 1;
+    nq[d] = d == fixed ? 1 : static_cast<std::size_t>(mesh.rule[d].n);
+  }
+  const std::size_t nc = 4;
+  return Round(n[0] * n[1] * n[2] * nc) + Round(n[2] * n[1] * nq[0] * nc) +
+         Round(n[2] * nq[1] * nq[0] * nc) + Round((nq[0] * n[0] + nq[1] * n[1] + nq[2] * n[2]));
+}
+
+struct NodeJob {
+  const Mesh* mesh;
+  double* work;
+  std::size_t perThread;
+  double* x;
+};
+
+// Each element's nodes: its control points (w x, w) contracted against the geometry's functions
+// at the nodes one direction at a time, then divided by the weight.
+void NodeShare(void* context, int t, std::size_t begin, std::size_t end) {
+  const NodeJob& job = *static_cast<const NodeJob*>(context);
+  const Mesh& mesh = *job.mesh;
+  const int fixed = SideDirection(mesh);
+  const int r = mesh.rdim, nc = r + 1;
+  int n[3] = {1, 1, 1}, nq[3] = {1, 1, 1};
+  for (int d = 0; d < mesh.d; ++d) {
+    n[d] = mesh.geometry.axis[d].p + 1;
+    nq[d] = d == fixed ? 1 : mesh.rule[d].n;
+  }
+  double* C = job.work + static_cast<std::size_t>(t) * job.perThread;
+  double* S1 = C + Round(static_cast<std::size_t>(n[0]) * n[1] * n[2] * 4);
+  double* S2 = S1 + Round(static_cast<std::size_t>(n[2]) * n[1] * nq[0] * 4);
+  double* G[3];
+  G[0] = S2 + Round(static_cast<std::size_t>(n[2]) * nq[1] * nq[0] * 4);
+  G[1] = G[0] + nq[0] * n[0];
+  G[2] = G[1] + nq[1] * n[1];
+  const std::size_t nqn = static_cast<std::size_t>(nq[0]) * nq[1] * nq[2];
+  const double* gw = mesh.geometry.weights;
+  for (std::size_t k = begin; k < end; ++k) {
+    if ((k - begin) % 64 == 0 && evaluators::Stopping()) return;
+    int e[3];
+    mesh::ElementIndex(mesh, mesh::ElementAt(mesh, k), e);
+    int gfirst[3] = {0, 0, 0};
+    for (int d = 0; d < 3; ++d) {
+      if (d >= mesh.d) {
+        G[d][0] = 1.0;
+        continue;
+      }
+      const evaluators::Axis& a = mesh.space.axis[d];
+      const evaluators::Axis& ga = mesh.geometry.axis[d];
+      const int gs = mesh.geometrySpan[d][e[d]];
+      gfirst[d] = gs - ga.p;
+      for (int q = 0; q < nq[d]; ++q) {
+        double u;
+        if (d == fixed) {
+          u = mesh.side % 2 == 1 ? a.U[a.p] : a.U[a.n];
+        } else {
+          const int s = mesh.span[d][e[d]];
+          const double lo = a.U[s], hi = a.U[s + 1];
+          const double tq = mesh.rule[d].node[q];
+          u = (1.0 - tq) * lo + tq * hi;
+        }
+        BasisFuns(gs, u, ga.p, ga.U, G[d] + q * n[d]);
+      }
+    }
+    std::size_t c = 0;
+    for (int a2 = 0; a2 < n[2]; ++a2) {
+      for (int a1 = 0; a1 < n[1]; ++a1) {
+        for (int a0 = 0; a0 < n[0]; ++a0, ++c) {
+          std::ptrdiff_t idx = gfirst[0] + a0;
+          if (mesh.d > 1) idx += (gfirst[1] + a1) * mesh.geometry.stride[1];
+          if (mesh.d > 2) idx += (gfirst[2] + a2) * mesh.geometry.stride[2];
+          const double* h = mesh.coefs + 4 * idx;
+          const double wt = gw ? gw[idx] : 1.0;
+          for (int m = 0; m < r; ++m) C[c * nc + m] = wt * (h[m] / h[3]);
+          C[c * nc + r] = wt;
+        }
+      }
+    }
+    // S1[(a2 n1 + a1) nq0 + q0] = sum_a0 G0[q0][a0] C[a2][a1][a0]
+    for (int a21 = 0; a21 < n[2] * n[1]; ++a21) {
+      for (int q0 = 0; q0 < nq[0]; ++q0) {
+        double* s = S1 + (static_cast<std::size_t>(a21) * nq[0] + q0) * nc;
+        for (int m = 0; m < nc; ++m) s[m] = 0.0;
+        for (int a0 = 0; a0 < n[0]; ++a0) {
+          const double g = G[0][q0 * n[0] + a0];
+          const double* cc = C + (static_cast<std::size_t>(a21) * n[0] + a0) * nc;
+          for (int m = 0; m < nc; ++m) s[m] += g * cc[m];
+        }
+      }
+    }
+    for (int a2 = 0; a2 < n[2]; ++a2) {
+      for (int q1 = 0; q1 < nq[1]; ++q1) {
+        for (int q0 = 0; q0 < nq[0]; ++q0) {
+          double* s = S2 + ((static_cast<std::size_t>(a2) * nq[1] + q1) * nq[0] + q0) * nc;
+          for (int m = 0; m < nc; ++m) s[m] = 0.0;
+          for (int a1 = 0; a1 < n[1]; ++a1) {
+            const double g = G[1][q1 * n[1] + a1];
+            const double* u = S1 + ((static_cast<std::size_t>(a2) * n[1] + a1) * nq[0] + q0) * nc;
+            for (int m = 0; m < nc; ++m) s[m] += g * u[m];
+          }
+        }
+      }
+    }
+    double* out = job.x + k * nqn * static_cast<std::size_t>(r);
+    const std::size_t plane = static_cast<std::size_t>(nq[1]) * nq[0];
+    for (int q2 = 0; q2 < nq[2]; ++q2) {
+      for (std::size_t q10 = 0; q10 < plane; ++q10) {
+        double o[4] = {0.0, 0.0, 0.0, 0.0};
+        for (int a2 = 0; a2 < n[2]; ++a2) {
+          const double g = G[2][q2 * n[2] + a2];
+          const double* u = S2 + (static_cast<std::size_t>(a2) * plane + q10) * nc;
+          for (int m = 0; m < nc; ++m) o[m] += g * u[m];
+        }
+        double* xq = out + (static_cast<std::size_t>(q2) * plane + q10) * r;
+        for (int m = 0; m < r; ++m) xq[m] = o[m] / o[r];
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool NodeCoordinates(const Mesh& mesh, int threads, double* x) {
+  if (mesh.count == 0) return true;
+  NodeJob job{&mesh, nullptr, NodeScratch(mesh), x};
+  job.work = static_cast<double*>(
+      std::malloc(job.perThread * static_cast<std::size_t>(threads) * sizeof(double)));
+  if (job.work == nullptr) return false;
+  evaluators::Shares(mesh.count, static_cast<int>(std::min<std::size_t>(threads, mesh.count)),
+                     kStack, NodeShare, &job);
+  std::free(job.work);
+  return true;
+}
+
+double NodeCost(const Mesh& mesh) {
+  double cost = 0.0;
+  for (int d = 0; d < mesh.d; ++d) cost += 8.0 * (mesh.geometry.axis[d].p + 1);
+  return static_cast<double>(mesh::Nodes(mesh)) * (20.0 + cost);
+}
 
 }  // namespace forms

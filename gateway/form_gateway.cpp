@@ -15,6 +15,7 @@
 #include "forms.h"
 #include "gateway.h"
 #include "mesh_gateway.h"
+#include "sumfact.h"
 #include "threads.h"
 
 namespace gateway {
@@ -236,10 +237,8 @@ struct Held {
   MeshMemory* memory;
 };
 
-void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, int nlhs,
-                   mxArray* plhs[], const mxArray* prhs[]) {
-  const char* who = call.name;
-  const mxArray* h = prhs[0];
+// A domain call's header, [ndof, the patch of each of the count pieces], checked.
+const double* ReadHeader(const char* who, const mxArray* h, int count) {
   if (!mxIsDouble(h) || mxIsComplex(h) || mxIsSparse(h) ||
       mxGetNumberOfElements(h) != static_cast<std::size_t>(count) + 1) {
     Fail(who, "optionValue",
@@ -260,6 +259,51 @@ void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, i
            "found %g.", k + 1, p);
     }
   }
+  return header;
+}
+
+// A piece's numbering g: one global index from 1 to ndof a function of its space.
+void CheckNumbering(const char* who, const Context& context, const mesh::Mesh& mesh,
+                    const mxArray* g, double ndof) {
+  const std::size_t functions = domain::PatchFunctions(mesh);
+  if (functions > static_cast<std::size_t>(INT_MAX)) {
+    Fail(who, "tooManyPoints", "%sthe space has %zu functions, more than %d.", context.text,
+         functions, INT_MAX);
+  }
+  if (!mxIsDouble(g) || mxIsComplex(g) || mxIsSparse(g) ||
+      mxGetNumberOfElements(g) != functions) {
+    Fail(who, "numbering",
+         "%sgnum must hold one global index (real double) per function of the space, %zu; "
+         "found %zu of class %s.",
+         context.text, functions, mxGetNumberOfElements(g), mxGetClassName(g));
+  }
+  const double* gnum = mxGetPr(g);
+  for (std::size_t a = 0; a < functions; ++a) {
+    if (!(gnum[a] >= 1 && gnum[a] <= ndof && gnum[a] == std::trunc(gnum[a]))) {
+      Fail(who, "numbering", "%sgnum(%zu) must be a global index from 1 to %.0f, found %g.",
+           context.text, a + 1, ndof, gnum[a]);
+    }
+  }
+}
+
+// Piece k's dimensions: the first's (d, rdim taken from it), or a fault.
+void SameDimensions(const char* who, const Context& context, const mesh::Mesh& mesh, int k,
+                    int* d, int* rdim) {
+  if (k == 0) {
+    *d = mesh.d;
+    *rdim = mesh.rdim;
+  } else if (mesh.d != *d || mesh.rdim != *rdim) {
+    Fail(who, "dimensions",
+         "%severy patch of a domain must have %d parametric and %d physical dimensions, as the "
+         "first; found %d and %d.",
+         context.text, *d, *rdim, mesh.d, mesh.rdim);
+  }
+}
+
+void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, int nlhs,
+                   mxArray* plhs[], const mxArray* prhs[]) {
+  const char* who = call.name;
+  const double* header = ReadHeader(who, prhs[0], count);
   const std::size_t ndof = static_cast<std::size_t>(header[0]);
   forms::Form form{};
   form.kind = KindOf(call.kind);
@@ -273,7 +317,9 @@ void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, i
   for (int k = 0; k < count; ++k) {
     const Context context = PatchContext(header, k);
     const mxArray* const* in = prhs + 1 + k * kPieceInputs;
-    MeshRequest rq = ReadMesh(who, in, context.text);
+    // A patch's faces share its arrays: their values scanned once.
+    const bool seen = k > 0 && SameValues(in, in - kPieceInputs);
+    MeshRequest rq = ReadMesh(who, in, context.text, seen);
     mesh::Mesh& mesh = rq.mesh;
     mesh.wanted = forms::Needs(form.kind);
     if (mesh.side != 0 && form.kind != forms::Kind::Mass && form.kind != forms::Kind::Load) {
@@ -281,35 +327,8 @@ void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, i
            "%sside must be 0: a face's form is a mass matrix or a load vector, found %d.",
            context.text, mesh.side);
     }
-    if (k == 0) {
-      d = mesh.d;
-      rdim = mesh.rdim;
-    } else if (mesh.d != d || mesh.rdim != rdim) {
-      Fail(who, "dimensions",
-           "%severy patch of a domain must have %d parametric and %d physical dimensions, as the "
-           "first; found %d and %d.",
-           context.text, d, rdim, mesh.d, mesh.rdim);
-    }
-    const mxArray* g = in[kMeshInputs];
-    const std::size_t functions = domain::PatchFunctions(mesh);
-    if (functions > static_cast<std::size_t>(INT_MAX)) {
-      Fail(who, "tooManyPoints", "%sthe space has %zu functions, more than %d.", context.text,
-           functions, INT_MAX);
-    }
-    if (!mxIsDouble(g) || mxIsComplex(g) || mxIsSparse(g) ||
-        mxGetNumberOfElements(g) != functions) {
-      Fail(who, "numbering",
-           "%sgnum must hold one global index (real double) per function of the space, %zu; "
-           "found %zu of class %s.",
-           context.text, functions, mxGetNumberOfElements(g), mxGetClassName(g));
-    }
-    const double* gnum = mxGetPr(g);
-    for (std::size_t a = 0; a < functions; ++a) {
-      if (!(gnum[a] >= 1 && gnum[a] <= header[0] && gnum[a] == std::trunc(gnum[a]))) {
-        Fail(who, "numbering", "%sgnum(%zu) must be a global index from 1 to %zu, found %g.",
-             context.text, a + 1, ndof, gnum[a]);
-      }
-    }
+    SameDimensions(who, context, mesh, k, &d, &rdim);
+    CheckNumbering(who, context, mesh, in[kMeshInputs], header[0]);
     nodes += static_cast<std::size_t>(mesh::Nodes(mesh)) * mesh.count;
     const std::size_t pieceNodes = static_cast<std::size_t>(mesh::Nodes(mesh));
     nqn = k == 0 || nqn == pieceNodes ? pieceNodes : 0;
@@ -350,7 +369,7 @@ void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, i
   std::size_t before = 0;  // nodes of the pieces before
   for (int k = 0; k < count; ++k) {
     const mxArray* const* in = prhs + 1 + k * kPieceInputs;
-    held[k].rq = ReadMesh(who, in);  // checked above: no fault now
+    held[k].rq = ReadMesh(who, in, nullptr, true);  // checked above: no fault now
     mesh::Mesh& mesh = held[k].rq.mesh;
     mesh.wanted = forms::Needs(form.kind);
     forms::Form piece = form;
@@ -387,6 +406,49 @@ void RunDomainForm(const MeshCall& call, const Names& coefficients, int count, i
   std::free(block);
 }
 
+// The nodes' coordinates of a patch, or of every piece of a domain in turn.
+void RunNodesOf(const MeshCall& call, int count, int nlhs, mxArray* plhs[],
+                const mxArray* prhs[]) {
+  const char* who = call.name;
+  const bool domain = count > 0;
+  const double* header = domain ? ReadHeader(who, prhs[0], count) : nullptr;
+  const int pieces = domain ? count : 1;
+  std::size_t nodes = 0;
+  int rdim = 0, d = 0;
+  for (int k = 0; k < pieces; ++k) {
+    const Context context = domain ? PatchContext(header, k) : Context{""};
+    const mxArray* const* in = domain ? prhs + 1 + k * kPieceInputs : prhs;
+    const bool seen = k > 0 && SameValues(in, in - kPieceInputs);
+    MeshRequest rq = ReadMesh(who, in, domain ? context.text : nullptr, seen);
+    const mesh::Mesh& mesh = rq.mesh;
+    SameDimensions(who, context, mesh, k, &d, &rdim);
+    if (domain) CheckNumbering(who, context, mesh, in[kMeshInputs], header[0]);
+    const std::size_t n = static_cast<std::size_t>(mesh::Nodes(mesh)) * mesh.count;
+    nodes = n > SIZE_MAX - nodes ? SIZE_MAX : nodes + n;
+  }
+  const std::size_t most = MaxOutputElements() / static_cast<std::size_t>(rdim);
+  if (nodes > most) {
+    Fail(who, "tooManyPoints",
+         "the result would have %d x %zu values, more than this host holds; evaluate fewer "
+         "elements a call.",
+         rdim, nodes);
+  }
+  Outputs made(nlhs, plhs);
+  double* x = made.Matrix(0, static_cast<std::size_t>(rdim), nodes);
+  for (int k = 0; k < pieces && !evaluators::Stopping(); ++k) {
+    const mxArray* const* in = domain ? prhs + 1 + k * kPieceInputs : prhs;
+    MeshRequest rq = ReadMesh(who, in, nullptr, true);  // checked above: no fault now
+    const mesh::Mesh& mesh = rq.mesh;
+    if (mesh.count == 0) continue;
+    const double work = forms::NodeCost(mesh) * static_cast<double>(mesh.count);
+    MeshMemory memory(&rq, evaluators::ThreadsFor(work));
+    const bool done = memory.threads() > 0 && forms::NodeCoordinates(rq.mesh, memory.threads(), x);
+    memory.Release();
+    if (!done) Fail(who, "outOfMemory", "%s could not allocate its scratch.", call.core);
+    x += static_cast<std::size_t>(mesh::Nodes(mesh)) * mesh.count * static_cast<std::size_t>(rdim);
+  }
+}
+
 }  // namespace
 
 void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs,
@@ -405,6 +467,31 @@ void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs,
   } else {
     RunPatchForm(call, coefficients, nlhs, plhs, prhs);
   }
+  if (evaluators::Interrupted()) Interrupt();
+}
+
+}  // namespace gateway
+
+namespace gateway {
+
+void RunNodes(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+  const int pieces = (nrhs - 1) / kPieceInputs;
+  const bool domain = nrhs != kMeshInputs && pieces >= 1 && nrhs == 1 + pieces * kPieceInputs;
+  if (nrhs != kMeshInputs && !domain) {
+    char message[320];
+    std::snprintf(message, sizeof message,
+                  "%d inputs expected, as in x = %s(coefs, order, knots1, knots2, knots3, "
+                  "spaceOrder, spaceKnots1, spaceKnots2, spaceKnots3, spaceWeights, quadrature1, "
+                  "quadrature2, quadrature3, elements, options), or over a domain %s(header, 16 "
+                  "inputs a piece)",
+                  kMeshInputs, call.core, call.core);
+    mexErrMsgTxt(message);
+    std::abort();
+  }
+  if (nlhs > 1) {
+    Fail(call.name, "tooManyOutputs", "%d outputs were requested; %s has one.", nlhs, call.core);
+  }
+  RunNodesOf(call, domain ? pieces : 0, nlhs, plhs, prhs);
   if (evaluators::Interrupted()) Interrupt();
 }
 

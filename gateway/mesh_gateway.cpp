@@ -126,7 +126,20 @@ void MeshFault(const char* who, const char* mnemonic, const char* format, ...) {
 
 static_assert(kMeshInputs == mesh::kInputs, "the mesh inputs");
 
-MeshRequest ReadMesh(const char* call, const mxArray* const prhs[], const char* context) {
+bool SameValues(const mxArray* const a[], const mxArray* const b[]) {
+  const int arrays[2] = {0, 9};  // coefs and spaceWeights (mesh_gateway.h)
+  for (int k : arrays) {
+    if (!mxIsDouble(a[k]) || !mxIsDouble(b[k]) || mxIsComplex(a[k]) || mxIsComplex(b[k]) ||
+        mxIsSparse(a[k]) || mxIsSparse(b[k]) || mxGetPr(a[k]) != mxGetPr(b[k]) ||
+        mxGetM(a[k]) != mxGetM(b[k]) || mxGetN(a[k]) != mxGetN(b[k])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+MeshRequest ReadMesh(const char* call, const mxArray* const prhs[], const char* context,
+                     bool valuesChecked) {
   const Who who{call, context ? context : ""};
   static const char* const kNames[kMeshInputs] = {
       "geometry.coefs", "geometry.order", "geometry.knots{1}", "geometry.knots{2}",
@@ -137,7 +150,7 @@ MeshRequest ReadMesh(const char* call, const mxArray* const prhs[], const char* 
   MeshRequest rq{};
   rq.who = call;
   mesh::Error e;
-  if (!mesh::ReadInputs(in, &rq.mesh, &rq.controlPoints, &e)) {
+  if (!mesh::ReadInputs(in, &rq.mesh, &rq.controlPoints, &e, valuesChecked)) {
     Raise(call, e.mnemonic, "%s%s", who.context, e.message);
   }
   return rq;

@@ -37,8 +37,15 @@ struct MeshRequest {
 };
 
 // Reads and checks the mesh inputs prhs[0..kMeshInputs-1] of the call named `who`. context, where
-// it is not nullptr, starts the message of a fault ("patch 3: ").
-MeshRequest ReadMesh(const char* who, const mxArray* const prhs[], const char* context = nullptr);
+// it is not nullptr, starts the message of a fault ("patch 3: "). valuesChecked: the values of
+// the control points and of the space's weights were checked already in this call (the same
+// arrays read before: a domain's second reading, a patch's faces), and are not scanned again.
+MeshRequest ReadMesh(const char* who, const mxArray* const prhs[], const char* context = nullptr,
+                     bool valuesChecked = false);
+
+// Whether two calls' mesh inputs hold the same control points and space weights (the same arrays
+// of the host, of the same sizes): checked once, they need not be scanned again.
+bool SameValues(const mxArray* const a[], const mxArray* const b[]);
 
 // Raises who:mnemonic for the faults the callers of ReadMesh detect themselves.
 [[noreturn]] void MeshFault(const char* who, const char* mnemonic, const char* format, ...);
@@ -80,6 +87,11 @@ void RunMeshEval(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 // functions, 1-based), then the coefficients, their values at the nodes of every piece in order.
 
 void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+// MeshNodesCore: the physical coordinates of the evaluated nodes (rdim x nodes, MeshEval's
+// order), of a patch (the mesh's inputs) or of every piece of a domain in turn (as a form's
+// core takes a domain, without coefficients), from the geometry's own sum factorisation.
+void RunNodes(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
 // MultipatchCore: a domain's interfaces, numbering and boundary faces (domain/domain.h).
 void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);

@@ -95,8 +95,9 @@ constexpr bool Valid(const Signature& sig) {
   return valid;
 }
 
-// What a call over a whole mesh computes: the mesh's fields, or one of the forms.
-enum class MeshKind { Fields, Stiffness, Mass, Load, Advection, Elasticity, Bilaplacian };
+// What a call over a whole mesh computes: the mesh's fields, one of the forms, or the nodes'
+// coordinates alone.
+enum class MeshKind { Fields, Stiffness, Mass, Load, Advection, Elasticity, Bilaplacian, Nodes };
 
 // A call over a whole mesh: the m-function `name` over its native core `core`, whose inputs are
 // the mesh's (gateway/mesh_gateway.h) and then `inputs`, whose outputs are `outputs` (each a

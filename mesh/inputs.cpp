@@ -235,7 +235,8 @@ bool ReadRule(Error* e, const char* name, const Input& a, Rule* rule) {
 
 }  // namespace
 
-bool ReadInputs(const Input in[kInputs], Mesh* out, std::size_t* controlPoints, Error* e) {
+bool ReadInputs(const Input in[kInputs], Mesh* out, std::size_t* controlPoints, Error* e,
+                bool valuesChecked) {
   static const char* const kNames[kInputs] = {
       "geometry.coefs",    "geometry.order",    "geometry.knots{1}",
       "geometry.knots{2}", "geometry.knots{3}", "space.order",
@@ -276,15 +277,17 @@ bool ReadInputs(const Input in[kInputs], Mesh* out, std::size_t* controlPoints, 
         "every control point), found %zu elements in %zu rows.",
         g.axis[0].n, d > 1 ? g.axis[1].n : 1, d > 2 ? g.axis[2].n : 1, coefs.count, coefs.rows);
   }
-  for (std::size_t k = 0; k < coefs.count; ++k) {
+  for (std::size_t k = 0; k < coefs.count && !valuesChecked; ++k) {
     if (!std::isfinite(coefs.v[k])) {
       return Fail(e, "coefsNotFinite", "geometry.coefs must be finite, found %g at (%zu,%zu).",
                   coefs.v[k], k % 4 + 1, k / 4 + 1);
     }
   }
-  if (!CheckWeights(e, "geometry.coefs(4,:), the weights,", coefs.v + 3, ng, 4)) return false;
+  if (!valuesChecked && !CheckWeights(e, "geometry.coefs(4,:), the weights,", coefs.v + 3, ng, 4)) {
+    return false;
+  }
   // The control points themselves, w x / w: a tiny weight overflows them.
-  for (std::size_t k = 0; k < coefs.count; ++k) {
+  for (std::size_t k = 0; k < coefs.count && !valuesChecked; ++k) {
     if (k % 4 != 3 && !std::isfinite(coefs.v[k] / coefs.v[k | 3])) {
       return Fail(
           e, "coefsNotFinite",
@@ -334,7 +337,9 @@ bool ReadInputs(const Input in[kInputs], Mesh* out, std::size_t* controlPoints, 
           "space.weights must hold one weight per function, %d x %d x %d, or none; found %zu.",
           s.axis[0].n, d > 1 ? s.axis[1].n : 1, d > 2 ? s.axis[2].n : 1, w.count);
     }
-    if (w.count != 0 && !CheckWeights(e, "space.weights", w.v, w.count, 1)) return false;
+    if (w.count != 0 && !valuesChecked && !CheckWeights(e, "space.weights", w.v, w.count, 1)) {
+      return false;
+    }
     s.weights = w.count != 0 ? w.v : nullptr;
   }
   for (int k = 0; k < d; ++k) mesh.nel[k] = CountElements(s.axis[k]);

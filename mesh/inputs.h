@@ -40,7 +40,10 @@ struct Error {
 // Reads and checks every input, in order, without allocating: the mesh, pointing into the
 // inputs, and the geometry's control points (whose weights the caller copies contiguous, into
 // mesh.geometry.weights, before the mesh is evaluated); or false and the first fault.
-bool ReadInputs(const Input in[kInputs], Mesh* mesh, std::size_t* controlPoints, Error* error);
+// valuesChecked: the values of the control points and of the space's weights were checked
+// before (the same arrays, read again), and are not scanned again.
+bool ReadInputs(const Input in[kInputs], Mesh* mesh, std::size_t* controlPoints, Error* error,
+                bool valuesChecked = false);
 
 }  // namespace mesh
 

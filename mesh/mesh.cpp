@@ -805,9 +805,9 @@ double ElementCost(const Mesh& mesh) {
   return kScale * (lanes * tables + point * Nodes(mesh));
 }
 
-std::size_t SideFunctions(const Mesh& mesh, double* dofs) {
+int SideRange(const Mesh& mesh, int* first, int* last) {
   const int fixed = SideDirection(mesh);
-  if (fixed < 0) return 0;
+  if (fixed < 0) return -1;
   // The fixed direction's functions that do not vanish at the face: those of its boundary span
   // with a value other than 0 there.
   const Axis& a = mesh.space.axis[fixed];
@@ -817,17 +817,26 @@ std::size_t SideFunctions(const Mesh& mesh, double* dofs) {
   const double u = start ? a.U[a.p] : a.U[a.n];
   double N[kMaxDegree + 1];
   BasisFuns(s, u, a.p, a.U, N);
-  int first = -1, last = -2;
+  int lo = -1, hi = -2;
   for (int k = 0; k <= a.p; ++k) {
     if (N[k] != 0.0) {
-      if (first < 0) first = k;
-      last = k;
+      if (lo < 0) lo = k;
+      hi = k;
     }
   }
+  *first = s - a.p + lo;
+  *last = s - a.p + hi;
+  return fixed;
+}
+
+std::size_t SideFunctions(const Mesh& mesh, double* dofs) {
+  int first = 0, last = -1;
+  const int fixed = SideRange(mesh, &first, &last);
+  if (fixed < 0) return 0;
   int low[kMaxDirections] = {0, 0, 0}, high[kMaxDirections] = {0, 0, 0};
   for (int d = 0; d < mesh.d; ++d) high[d] = mesh.space.axis[d].n - 1;
-  low[fixed] = s - a.p + first;
-  high[fixed] = s - a.p + last;
+  low[fixed] = first;
+  high[fixed] = last;
   std::size_t count = 0;
   const std::ptrdiff_t* stride = mesh.space.stride;
   for (int i = low[2]; i <= high[2]; ++i) {

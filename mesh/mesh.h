@@ -137,6 +137,11 @@ void ElementBox(const Mesh& mesh, std::size_t element, int first[kMaxDirections]
 // One element's fields (element: 0-based index in the mesh, or in the face on a side).
 void EvaluateElement(const Mesh& mesh, Scratch* scratch, std::size_t element, const Fields& out);
 
+// On a side, the fixed direction's functions that do not vanish on it, first..last (0-based, a
+// value other than 0 at the face's node in its boundary span); returns the fixed direction, or -1
+// without a side. Needs no span tables.
+int SideRange(const Mesh& mesh, int* first, int* last);
+
 // The space's functions that do not vanish on the side: how many (dofs nullptr), or their 1-based
 // global indices into dofs, ascending.
 std::size_t SideFunctions(const Mesh& mesh, double* dofs);

@@ -28,7 +28,14 @@
 #      against fwrite of as many bytes (octave_fields.txt);
 #   9. MPI: Poisson on the thick ring by SolvePETSc on 1 and 2 processes (each phase, the
 #      assembly's ratio), against StiffnessMatrix + ichol + pcg in Octave, and the files' cost
-#      (octave_petsc.txt). Alone: tools/bench.sh petsc [N ...] (sizes; default 24 32).
+#      (octave_petsc.txt). Alone: tools/bench.sh petsc [N ...] (sizes; default 24 32);
+#  10. in Octave, every form at the speed of one patch (bench/octave_sumfact_bench.m): a domain
+#      of two patches against their own calls, the load vector, the Dirichlet values and 8 parts
+#      against the stiffness, the annulus against the element path; on one thread, this build
+#      and 82b76b2's (built in build-82b76b2/ as tools/compare-builds.sh builds a
+#      revision, or BASE_TOOLBOX) in the same run; then each call's native instructions under
+#      callgrind (the stable figures): octave_sumfact.txt, sumfact_counts.txt. Alone:
+#      tools/bench.sh sumfact.
 # Results go to build/bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -45,9 +52,56 @@ petsc_step() {
   local sizes=${*:-24 32}
   octave "octave_petsc_bench('full', [${sizes}])" | tee "$out/octave_petsc.txt"
 }
+sumfact_step() {
+  echo "== in Octave, every form at the speed of one patch (one thread; this build, then 82b76b2)"
+  local base=${BASE_TOOLBOX:-}
+  if [ -z "$base" ]; then
+    local rev=82b76b2 dir=build-82b76b2
+    if [ ! -e "$dir/build/toolbox/StiffnessMatrixCore.oct" ]; then
+      git worktree prune
+      [ -e "$dir/src" ] || git worktree add --detach "$dir/src" "$rev" > /dev/null
+      cmake -S "$dir/src" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release -DNURBS_TESTS=OFF \
+            -DNURBS_BENCH=OFF > /dev/null
+      cmake --build "$dir/build" -j "$(nproc)" > /dev/null
+    fi
+    base=$PWD/$dir/build/toolbox
+  fi
+  local with="addpath('$PWD/$out'); addpath('$PWD/bench'); addpath('$PWD/tests/octave')"
+  for toolbox in "$PWD/$build/toolbox" "$base"; do
+    NURBS_NUM_THREADS=1 octave-cli --norc --no-history --quiet --eval \
+      "addpath('$toolbox'); $with; octave_sumfact_bench ()"
+  done | tee "$out/octave_sumfact.txt"
+  if command -v valgrind > /dev/null; then
+    echo "== the same calls' instructions inside the native gateway (callgrind, one thread)"
+    local dumps=$out/sumfact_callgrind
+    rm -rf "$dumps" && mkdir -p "$dumps"
+    (cd "$dumps" && NURBS_NUM_THREADS=1 valgrind --tool=callgrind --callgrind-out-file=cg.out \
+       --toggle-collect='gateway::Run*' octave-cli --norc --no-history --quiet --eval \
+       "addpath('$PWD/$build/toolbox'); $with; octave_sumfact_bench ('count')" > log 2>&1)
+    for f in "$dumps"/cg.out.*; do
+      printf '%s|%s\n' "$(sed -n 's/^desc: Trigger: dump //p' "$f")" "$(sed -n 's/^totals: //p' "$f")"
+    done | awk -F'|' '{a[$1] = $2} END {
+      for (p = 2; p <= 6; p += 2) {
+        P = "p" p
+        printf "p=%d instructions (millions): K %.0f; domain/halves K %.2f M %.2f E %.2f; F/K %.2f, Fh/K %.2f, D/K %.2f, parts/K %.2f\n", p, a[P " K"] / 1e6,
+          a[P " domain K"] / (a[P " half1 K"] + a[P " half2 K"]),
+          a[P " domain M"] / (a[P " half1 M"] + a[P " half2 M"]),
+          a[P " domain E"] / (a[P " half1 E"] + a[P " half2 E"]),
+          a[P " F"] / a[P " K"], a[P " Fh"] / a[P " K"], a[P " D"] / a[P " K"], a[P " parts"] / a[P " K"]
+      }
+      split("stiffness mass elasticity", f, " ")
+      for (k = 1; k <= 3; ++k) printf "annulus p=5 %s: elements / sum factorisation %.2f\n", f[k],
+        a["annulus elements " f[k]] / a["annulus " f[k]]
+    }' | tee "$out/sumfact_counts.txt"
+  fi
+}
 if [ "${1:-}" = petsc ]; then
   shift
   petsc_step "$@"
+  exit 0
+fi
+if [ "${1:-}" = sumfact ]; then
+  sumfact_step
   exit 0
 fi
 echo "== in process, through the stand-in host and the evaluators alone"
@@ -90,3 +144,4 @@ octave "octave_bindings_bench('$PWD/$build/octave-mex')" | tee "$out/octave_bind
 echo "== in Octave, a solution field"
 octave "octave_fields_bench" | tee "$out/octave_fields.txt"
 petsc_step
+sumfact_step

@@ -89,20 +89,22 @@ function [dofs, values] = DirichletValues (geometry, faces, g, varargin)
                   'UniformOutput', false);
     everything = geometry.patches;
   else
-    sides = faces;
-    patches = repmat ({geometry}, 1, numel (faces));
-    space = {};
-    at = find (strcmpi (rest(1:2:end), 'space'), 1, 'last');
-    if (~isempty (at)), space = rest(2 * at - 1:2 * at); end
-    on = cell (1, numel (faces));
-    for k = 1:numel (faces)
-      m = MeshEval (geometry, 'side', faces(k), 'gradient', false, 'quadrature', 1, space{:});
-      on{k} = reshape (m.dofs, [], 1);
-      ndof = m.ndof;
-    end
     if (isempty (faces))
       dofs = zeros (0, 1); values = zeros (0, 1);
       return;
+    end
+    sides = faces;
+    patches = repmat ({geometry}, 1, numel (faces));
+    % The patch as a domain of one patch whose boundary faces are its sides: the projection's
+    % mass and load over all of them one call each.
+    [mp, on, ndof, rest] = patch_faces (geometry, faces, rest);
+    if (isempty (mp))
+      % A fault of the patch or the options: raised by the forms, as the sides' own calls do.
+      for side = faces
+        MassMatrix (geometry, 1, 'side', side, rest{:});
+        LoadVector (geometry, g, 'side', side, rest{:});
+      end
+      fail ('optionValue', 'the patch or its options cannot be read.');
     end
     everything = {geometry};
   end
@@ -122,11 +124,8 @@ function [dofs, values] = DirichletValues (geometry, faces, g, varargin)
     M = MassMatrix (geometry, 1, 'boundary', measured, rest{:});
     F = LoadVector (geometry, g, 'boundary', measured, rest{:});
   else
-    M = 0; F = 0;
-    for side = measured
-      M = M + MassMatrix (geometry, 1, 'side', side, rest{:});
-      F = F + LoadVector (geometry, g, 'side', side, rest{:});
-    end
+    M = MassMatrix (mp, 1, 'boundary', measured, rest{:});
+    F = LoadVector (mp, g, 'boundary', measured, rest{:});
   end
   strong = unique (vertcat (zeros (0, 1), on{~collapsed}));
   alone = setdiff (vertcat (zeros (0, 1), on{collapsed}), strong);
@@ -144,16 +143,17 @@ function [dofs, values] = DirichletValues (geometry, faces, g, varargin)
   components = unique (reshape (double (components), 1, []));
   X = zeros (ndof, numel (components));
   if (~isempty (strong))
-    A = M(strong, strong);
-    [~, singular] = chol (A);
+    % One factorisation, in the order that keeps it sparse: the test of the projection and its
+    % solve.
+    [R, singular, order] = chol (M(strong, strong), 'vector');
     if (singular)
       fail ('singularProjection', ['the projection onto the faces'' functions is singular: ' ...
             'function %d has no measure on the faces given (a face of no area that is not ' ...
-            'collapsed to a point or a curve?).'], strong(singular));
+            'collapsed to a point or a curve?).'], strong(order(singular)));
     end
     B = reshape (full (F), ndof, ncomp);
-    B = B(strong, components);
-    X(strong, :) = A \ B;
+    B = B(strong(order), components);
+    X(strong(order), :) = R \ (R' \ B);
   end
   if (~isempty (alone))
     Fp = reshape (Fp, ndof, []);
@@ -169,6 +169,49 @@ function [dofs, values] = DirichletValues (geometry, faces, g, varargin)
   on = union (strong, alone);
   dofs = reshape (on + ndof * (components - 1), [], 1);
   values = reshape (X(on, :), [], 1);
+end
+
+% A patch as a domain of one patch whose boundary faces are its sides (mp.boundaries(k) is side
+% k); on: each face's functions (those that do not vanish on it, ascending, a column each, from
+% one element of each side at one node); ndof: the space's functions. mp empty where the patch or
+% the options cannot be read (the forms then name the fault). rest: the forms' options but the
+% space, which mp holds.
+function [mp, on, ndof, rest] = patch_faces (geometry, faces, rest)
+  mp = []; on = {}; ndof = 0;
+  space = [];
+  keep = true (1, numel (rest));
+  for k = 1:2:numel (rest) - 1
+    if (strcmpi (rest{k}, 'space'))
+      space = rest{k + 1};
+      keep(k:k + 1) = false;
+    end
+  end
+  options = rest;
+  if (~isempty (space)), options = [options, {'space', space}]; end
+  try
+    args = mesh_arguments ('MassMatrix', geometry, [options, {'side', faces(1)}], {});
+    if (any (faces > 2 * numel (args{2}))), return; end
+    a = args;
+    a{14} = 1;
+    for k = 11:13
+      if (~isempty (a{k})), a{k} = 1; end
+    end
+    on = cell (1, numel (faces));
+    for j = 1:numel (faces)
+      a{15} = [0 0 0 faces(j) 0];
+      [~, ~, ~, ~, ~, ~, ~, ~, ~, ~, ~, ~, dofs, ~, counts] = MeshEvalCore (a{:});
+      on{j} = reshape (dofs, [], 1);
+    end
+  catch
+    return;
+  end
+  ndof = counts(5);
+  sides = 2 * numel (args{2});
+  mp = struct ('npatch', 1, 'patches', {{geometry}}, 'spaces', {{space}}, ...
+               'isoparametric', isempty (space), 'gnum', {{(1:ndof)'}}, 'ndof', ndof, ...
+               'rdim', counts(2), 'boundaries', struct ('patch', num2cell (ones (1, sides)), ...
+                                                        'side', num2cell (1:sides)));
+  rest = rest(keep);
 end
 
 % The distance within which control points count as one: 1e-10 of the diameter of every patch's

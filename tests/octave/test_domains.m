@@ -650,5 +650,31 @@ for p = [2 3]
   t = expect (t, e < 1e-8, sprintf ('plate in 2, p = %d: the one patch''s errors (%.2g)', p, e));
   t = rates (t, 1 ./ levels, err(1, :), p, 0.3, sprintf ('plate in 2, p = %d, energy', p));
 end
+% DirichletValues of a patch: one mass and one load over all its sides, the projection of each
+% side's mass and load summed; on a space whose sides hold different counts of functions, and
+% with the faces by sum factorisation against element by element.
+s = 1 / sqrt (2);
+annulus = nrbmak (permute (cat (3, [1 1 0; 2 2 0]' .* [1 s 1; 1 s 1]', ...
+                                [0 1 1; 0 2 2]' .* [1 s 1; 1 s 1]', zeros (3, 2), ...
+                                [1 s 1; 1 s 1]'), [3 1 2]), {[0 0 0 1 1 1], [0 0 1 1]});
+S = struct ('knots', {{[0 0 0 1/3 2/3 1 1 1], [0 0 0 0.25 0.5 0.75 1 1 1]}}, 'order', [3 3]);
+ue = @(x, y) x .* y + y .^ 2;
+M = 0; F = 0; on = zeros (0, 1);
+for side = 1:4
+  M = M + MassMatrix (annulus, 1, 'side', side, 'space', S);
+  F = F + LoadVector (annulus, ue, 'side', side, 'space', S);
+  m = MeshEval (annulus, 'side', side, 'space', S, 'gradient', false);
+  on = union (on, m.dofs(:));
+end
+[dofs, values] = DirichletValues (annulus, 1:4, ue, 'space', S);
+setenv ('NURBS_FORMS_METHOD', 'elements');
+[dofs2, values2] = DirichletValues (annulus, [4 2 3 1], ue, 'space', S);
+setenv ('NURBS_FORMS_METHOD', '');
+X = M(on, on) \ F(on);
+t = expect (t, isequal (dofs, on(:)) && norm (values - X) <= 1e-12 * norm (X) && ...
+               isequal (dofs2, dofs) && norm (values2 - values) <= 1e-12 * norm (X), ...
+            sprintf ('a patch''s Dirichlet values: its sides'' projection (%.2g), %d functions', ...
+                     norm (values - X) / norm (X), numel (dofs)));
+
 printf ('test_domains: %.1f s\n', toc (started));
 report (t);

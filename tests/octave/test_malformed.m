@@ -59,7 +59,7 @@ end
 
 % Where a face may be given: MeshEval, and the forms of a face.
 function ok = takes_side (e)
-  ok = any (strcmp (e.kind, {'Fields', 'Mass', 'Load'}));
+  ok = any (strcmp (e.kind, {'Fields', 'Nodes', 'Mass', 'Load'}));
 end
 
 % sampled: under memcheck, the class checks of every third input only (one code reads them all).
@@ -164,7 +164,7 @@ function cases = mesh_struct_cases (e)
            {g, extra{:}, 'quadrature', 2, 'quadrature', 3}, 1, 'ok';
            {}, 1, id('usage');
            {g, extra{:}}, 1, 'ok'};
-  if (~strcmp (e.name, 'MeshEval'))
+  if (~isempty (e.inputs))
     cases(end + 1, :) = {{g}, 1, id('usage')};
     cases(end + 1, :) = {{g, 'quadrature', 3}, 1, id('usage')};
     cases(end + 1, :) = {{g, extra{1:end - 1}, 'rdim', 2}, 1, id('usage')};
@@ -480,15 +480,19 @@ function cases = domain_form_cases (e)
     end
   end
   cases(end + 1, :) = {put(good, 1, [ndof - 1 1 2]), 1, id('numbering')};
-  % The coefficients: one value (b: rdim values) per node of both pieces, or constants.
+  % The coefficients: one value (b: rdim values) per node of both pieces, or constants (the
+  % nodes' core has none).
   rows = 1;
   if (strcmp (e.kind, 'Advection')), rows = 2; end
   for count = [nodes - 1, nodes + 1, nodes / 2, 2 * nodes]
+    if (isempty (extra)), break; end
     cases(end + 1, :) = {put(good, 34, ones (rows, count)), 1, id('coefficientSize')};
   end
-  cases(end + 1, :) = {put(good, 34, ones (rows, nodes)), 1, 'ok'};
-  cases(end + 1, :) = {put(good, 34, ones (3, nodes)), 1, id('coefficientSize')};
-  cases(end + 1, :) = {put(good, 34, single (good{34})), 1, id('notDouble')};
+  if (~isempty (extra))
+    cases(end + 1, :) = {put(good, 34, ones (rows, nodes)), 1, 'ok'};
+    cases(end + 1, :) = {put(good, 34, ones (3, nodes)), 1, id('coefficientSize')};
+    cases(end + 1, :) = {put(good, 34, single (good{34})), 1, id('notDouble')};
+  end
   % Pieces that do not fit together: another physical dimension, another parametric one.
   cases(end + 1, :) = {put(good, 32, [1 0 0 0 3]), 1, id('dimensions')};
   curve = {[1 2; 0 0; 0 0; 1 1], 2, [0 0 1 1], [], [], [], [], [], [], [], 3, [], [], 0, ...
@@ -568,6 +572,7 @@ function [t, calls] = multipatch_m_cases (t, calls)
     if (strcmp (e.kind, 'Advection')), lead = {2}; end
     for v = {{ones(lead{:}, 9, 4), 'ok'}, {ones(lead{:}, 4, 9), id('coefficientSize')}, ...
              {ones(lead{:}, 1, 35), id('coefficientSize')}}
+      if (isempty (extra)), break; end     % the nodes' core has no coefficient
       c = {v{1}{1}, ones(lead{:}, 1, 72 - numel (v{1}{1}) / max ([lead{:}, 1]))};
       cells = repmat ({c}, 1, numel (extra));
       cases(end + 1, :) = {{mp, cells{:}}, 1, v{1}{2}};

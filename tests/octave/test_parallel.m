@@ -115,6 +115,13 @@ function t = check_sums (t, results, whole, names, counts, extra, how)
   end
 end
 
+% Each element's (1-based) index in each direction of a grid of n elements a direction, one row
+% an element.
+function i = ind (e, n)
+  [a, b, c] = ind2sub (n, e(:));
+  i = [a, b, c];
+end
+
 function v = ifelse (test, a, b)
   if (test), v = a; else, v = b; end
 end
@@ -180,24 +187,32 @@ end
 t = expect (t, frob (F, LoadVector (mp, f)) < 1e-14 && frob (M, MassMatrix (mp, 1)) < 1e-14, ...
             'domain: load vector and mass matrix in 5 parts');
 
-% The split itself: every element once, in order; sizes within one; empty parts past the
-% elements; work balanced across degrees.
+% The split itself: every element once, each part a box (ascending), sizes within the
+% rounding of the halvings (at most twice as many as n parts of equal size would hold); the
+% first cut along the direction of the most elements where it fits the parts (the ring's
+% first, of 3); empty parts past the elements; work balanced across degrees.
 ring = geometries{2};
+is_box = @(e) isempty (e) || numel (e) == prod (max (ind (e, [3 2 2]), [], 1) - ...
+                                                   min (ind (e, [3 2 2]), [], 1) + 1);
 for n = [1 2 3 5 7 12 13 40 65536]
   parts = SplitElements (ring, n);
   got = cellfun (@(p) p{2}, parts, 'UniformOutput', false);
   sizes = cellfun (@numel, got);
-  t = expect (t, numel (parts) == n && isequal ([got{:}], 1:nel) && ...
-                 max (sizes) - min (sizes) <= 1 && ...
+  t = expect (t, numel (parts) == n && isequal (sort ([got{:}]), 1:nel) && ...
+                 all (cellfun (@(g) issorted (g), got)) && all (cellfun (is_box, got)) && ...
+                 max (sizes) <= 2 * ceil (nel / n) && ...
                  all (cellfun (@(p) strcmp (p{1}, 'elements'), parts)), ...
-              sprintf ('patch in %d parts: each element once, in order, sizes within one', n));
+              sprintf ('patch in %d parts: each element once, boxes, balanced', n));
 end
+parts = SplitElements (ring, 3);
+t = expect (t, isequal (parts{1}{2}, 1:3:12) && isequal (parts{3}{2}, [8 9 11 12]), ...
+            'the first cut along the direction of the most elements');
 space = struct ('knots', {{[0 0 0 1/4 1/2 3/4 1 1 1], [0 0 1/3 2/3 1 1]}}, 'order', [3 2]);
 parts = SplitElements (annulus, 2, 'space', space);
-t = expect (t, isequal (parts{1}{2}, 1:6) && isequal (parts{2}{2}, 7:12), ...
-            'the space''s elements, not the geometry''s');
+t = expect (t, isequal (parts{1}{2}, [1 2 5 6 9 10]) && isequal (parts{2}{2}, [3 4 7 8 11 12]), ...
+            'the space''s elements, not the geometry''s (4 x 3: halves along the first direction)');
 parts = SplitElements (refine (annulus, [2 2], [1 1]), 3);
-t = expect (t, isequal (parts, {{'elements', zeros(1, 0)}, {'elements', 1}, ...
+t = expect (t, isequal (parts, {{'elements', 1}, {'elements', zeros(1, 0)}, ...
                                 {'elements', zeros(1, 0)}}), 'one element in 3 parts: two empty');
 % Two patches apart, linear on 8 x 8 elements (64 x 4^3 = 4096) and cubic on 2 x 2 (4 x 16^3 =
 % 16384): in 5 parts of 4096, the linear patch is one part, each cubic element one.

@@ -288,6 +288,7 @@ TEST(CallerStackMesh, EveryCoreKeepsToTheBound) {
       MeshCase c = AnnulusCase(p, 2, d == 3);
       c.options[1] = c.options[2] = 1;
       const bool face = call->kind == gateway::MeshKind::Fields ||
+                        call->kind == gateway::MeshKind::Nodes ||
                         call->kind == gateway::MeshKind::Mass ||
                         call->kind == gateway::MeshKind::Load;
       if (face) c.options[3] = 2;

@@ -30,7 +30,9 @@ const MeshCall& Find(const char* name) {
 std::vector<const char*> FormNames() {
   std::vector<const char*> names;
   for (const MeshCall* call : registry::kMeshCalls) {
-    if (call->kind != MeshKind::Fields) names.push_back(call->name);
+    if (call->kind != MeshKind::Fields && call->kind != MeshKind::Nodes) {
+      names.push_back(call->name);
+    }
   }
   return names;
 }

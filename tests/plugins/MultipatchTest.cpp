@@ -20,72 +20,6 @@ using standin::Array;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// The quarter annulus turned a quarter about the z-axis, its second direction reversed: its side
-// 1 is the original's side 2, run the other way.
-MeshCase Turned(const MeshCase& c) {
-  MeshCase t = c;
-  const int n0 = c.Functions(0), n1 = c.Functions(1), n2 = c.d > 2 ? c.Functions(2) : 1;
-  for (int k = 0; k < n2; ++k) {
-    for (int b = 0; b < n1; ++b) {
-      for (int a = 0; a < n0; ++a) {
-        const double* from = &c.coefs[4 * (a + n0 * ((n1 - 1 - b) + n1 * k))];
-        double* to = &t.coefs[4 * (a + n0 * (b + n1 * k))];
-        to[0] = -from[1];
-        to[1] = from[0];
-        to[2] = from[2];
-        to[3] = from[3];
-      }
-    }
-  }
-  return t;
-}
-
-size_t Functions(const MeshCase& c) {
-  size_t n = 1;
-  for (int k = 0; k < c.d; ++k) {
-    n *= c.spaceOrder.empty() ? c.knots[k].size() - static_cast<size_t>(c.order[k])
-                              : c.spaceKnots[k].size() - static_cast<size_t>(c.spaceOrder[k]);
-  }
-  return n;
-}
-
-// Quadrature nodes of every element (of the face options[3] names), Gauss counts only.
-size_t Nodes(const MeshCase& c) {
-  const int side = static_cast<int>(c.options[3]);
-  size_t n = 1;
-  for (int k = 0; k < c.d; ++k) {
-    if (side != 0 && k == (side - 1) / 2) continue;
-    const std::vector<double>& U = c.spaceOrder.empty() ? c.knots[k] : c.spaceKnots[k];
-    size_t spans = 0;
-    for (size_t i = 1; i < U.size(); ++i) spans += U[i] > U[i - 1];
-    n *= spans * static_cast<size_t>(c.rule[k][0]);
-  }
-  return n;
-}
-
-// A result as a dense matrix (a vector as it is), checking that a sparse one is well formed.
-std::vector<double> Dense(const mxArray* a) {
-  const standin::Sparse s = standin::SparseOf(a);
-  if (s.jc.empty()) return standin::Values(a);
-  std::vector<double> A(s.rows * s.cols, 0.0);
-  for (size_t j = 0; j < s.cols; ++j) {
-    for (size_t k = s.jc[j]; k < s.jc[j + 1]; ++k) {
-      if (k > s.jc[j]) EXPECT_LT(s.ir[k - 1], s.ir[k]) << "rows out of order";
-      A[s.ir[k] + s.rows * j] = s.pr[k];
-    }
-  }
-  return A;
-}
-
-double RelativeDifference(const std::vector<double>& a, const std::vector<double>& b) {
-  double d = 0.0, n = 0.0;
-  for (size_t i = 0; i < a.size(); ++i) {
-    d += (a[i] - b[i]) * (a[i] - b[i]);
-    n += b[i] * b[i];
-  }
-  return std::sqrt(d / n);
-}
-
 // MultipatchCore's outputs, the meaningful part.
 struct Glued {
   size_t ndof = 0;
@@ -128,7 +62,7 @@ class Multipatch : public ::testing::Test {
     g.ndof = static_cast<size_t>(counts[0]);
     size_t at = 0;
     for (const MeshCase& c : patches) {
-      const size_t n = Functions(c);
+      const size_t n = CaseFunctions(c);
       g.gnum.emplace_back(gnum.begin() + at, gnum.begin() + at + n);
       at += n;
     }
@@ -150,7 +84,7 @@ class Multipatch : public ::testing::Test {
                          const std::string& label) {
     SCOPED_TRACE(label);
     size_t nodes = 0;
-    for (const DomainPiece& piece : pieces) nodes += Nodes(piece.mesh);
+    for (const DomainPiece& piece : pieces) nodes += CaseNodes(piece.mesh);
     std::vector<double> c(components * nodes);
     for (size_t i = 0; i < c.size(); ++i)
       c[i] = 0.5 + std::fmod(0.618034 * static_cast<double>(i), 1.0);
@@ -164,7 +98,7 @@ class Multipatch : public ::testing::Test {
     std::vector<double> sum(vector ? n : n * n, 0.0);
     size_t before = 0;
     for (const DomainPiece& piece : pieces) {
-      const size_t m = Nodes(piece.mesh), local = Functions(piece.mesh);
+      const size_t m = CaseNodes(piece.mesh), local = CaseFunctions(piece.mesh);
       std::vector<Array> one = MeshInputs(piece.mesh);
       one.push_back(standin::Matrix({components, m},
                                     std::vector<double>(c.begin() + before * components,
@@ -278,7 +212,7 @@ TEST_F(Multipatch, SameBitsOnOneAndSeveralThreads) {
   std::vector<DomainPiece> pieces;
   for (int k = 0; k < 2; ++k) pieces.push_back({k + 1.0, patches[k], serial.gnum[k]});
   size_t nodes = 0;
-  for (const DomainPiece& piece : pieces) nodes += Nodes(piece.mesh);
+  for (const DomainPiece& piece : pieces) nodes += CaseNodes(piece.mesh);
   std::vector<double> c(nodes);
   for (size_t i = 0; i < nodes; ++i) c[i] = 1.0 + std::sin(0.1 * static_cast<double>(i));
   for (const standin::Plugin* core : {&stiffness_, &mass_, &load_}) {
@@ -406,7 +340,7 @@ TEST_F(Multipatch, DomainFormFaults) {
   const Glued g = Glue({left, right});
   ASSERT_EQ(g.ndof, 15u);
   const std::vector<DomainPiece> pieces = {{1, left, g.gnum[0]}, {2, right, g.gnum[1]}};
-  const size_t nodes = Nodes(left) + Nodes(right);
+  const size_t nodes = CaseNodes(left) + CaseNodes(right);
   const auto call = [&](const std::vector<DomainPiece>& p, Array c, double ndof = 15) {
     std::vector<Array> in = DomainInputs(ndof, p);
     in.push_back(std::move(c));
@@ -474,7 +408,7 @@ TEST_F(Multipatch, DomainFormFaults) {
   // A lower ndof than the numbering reaches.
   ExpectFailure(stiffness_, 1, call(pieces, standin::Scalar(1), 14), who + "numbering");
   // The coefficient: one value per node of every piece, no fewer, no more.
-  for (size_t count : {nodes - 1, nodes + 1, Nodes(left), size_t{2}}) {
+  for (size_t count : {nodes - 1, nodes + 1, CaseNodes(left), size_t{2}}) {
     ExpectFailure(stiffness_, 1, call(pieces, standin::Row(std::vector<double>(count, 1.0))),
                   who + "coefficientSize");
   }

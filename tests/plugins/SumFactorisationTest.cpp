@@ -2,7 +2,9 @@
 // form's core: degrees 1 to 8 in 2-D and 3-D, isoparametric NURBS spaces and refined B-spline and
 // NURBS spaces over curved rational maps, coefficients at every node and constant; the matrices
 // agree to 1e-13 relative, the symmetric ones exactly symmetric, the same bits on any number of
-// threads.
+// threads. Then the other paths: chunks of elements that are a box, several boxes or neither,
+// faces, the load vector, domains of glued patches whose interfaces run reversed and swapped
+// (and a numbering that maps two functions to one), and the nodes' coordinates for handles.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -119,10 +121,14 @@ class SumFactorisation : public ::testing::TestWithParam<const char*> {
   // The form's coefficients: random at every node, or constants.
   std::vector<Array> Coefficients(const MeshCase& c, const int elements[3], bool field,
                                   std::mt19937& rng) {
-    std::uniform_real_distribution<double> unit(0.5, 1.5);
     size_t nodes = 1;
     for (int k = 0; k < c.d; ++k) nodes *= static_cast<size_t>(c.rule[k][0] * elements[k]);
-    const size_t rows = call_.kind == MeshKind::Advection ? static_cast<size_t>(c.d) : 1;
+    return CoefficientsAt(nodes, c.d, field, rng);
+  }
+
+  std::vector<Array> CoefficientsAt(size_t nodes, int d, bool field, std::mt19937& rng) {
+    std::uniform_real_distribution<double> unit(0.5, 1.5);
+    const size_t rows = call_.kind == MeshKind::Advection ? static_cast<size_t>(d) : 1;
     std::vector<Array> in;
     for (int k = 0; k < gateway::ListCount(call_.inputs); ++k) {
       std::vector<double> v(rows * (field ? nodes : 1));
@@ -140,28 +146,21 @@ class SumFactorisation : public ::testing::TestWithParam<const char*> {
     const standin::Result r = CheckedCall(core_, 1, args);
     EXPECT_FALSE(r.failed) << r.id << ": " << r.message;
     if (r.failed) return {};
-    const standin::Sparse s = standin::SparseOf(r.outputs.at(0).get());
-    std::vector<double> A(s.rows * s.cols, 0.0);
-    for (size_t j = 0; j < s.cols; ++j) {
-      for (size_t k = s.jc[j]; k < s.jc[j + 1]; ++k) {
-        EXPECT_NE(s.pr[k], 0.0) << "a stored zero";
-        A[s.ir[k] + s.rows * j] = s.pr[k];
-      }
-    }
-    return A;
+    return Dense(r.outputs.at(0).get());
   }
 
-  // The two paths' matrices for a case: agreement, and exact symmetry of the symmetric forms.
-  void Compare(const MeshCase& c, const std::vector<Array>& coefficients) {
+  // The two paths' matrices for a case: agreement, and exact symmetry of the symmetric forms;
+  // where `path` says which the call takes, its bits: the element path's (where the elements
+  // are not a union of boxes), or others (summed in another order).
+  enum class Path { Either, SumFactorised, Elements };
+  void Compare(const MeshCase& c, const std::vector<Array>& coefficients,
+               Path path = Path::Either) {
     const std::vector<double> reference = Run(c, coefficients, "elements");
     const std::vector<double> got = Run(c, coefficients, "sumfact");
     ASSERT_EQ(got.size(), reference.size());
-    double d = 0.0, n = 0.0;
-    for (size_t i = 0; i < got.size(); ++i) {
-      d += (got[i] - reference[i]) * (got[i] - reference[i]);
-      n += reference[i] * reference[i];
-    }
-    EXPECT_LT(std::sqrt(d / n), 1e-13);
+    if (path == Path::Elements) EXPECT_EQ(Bits(got), Bits(reference));
+    if (path == Path::SumFactorised) EXPECT_NE(Bits(got), Bits(reference));
+    EXPECT_LT(RelativeDifference(got, reference), 1e-13);
     if (call_.kind == MeshKind::Advection) return;
     const size_t rows = static_cast<size_t>(std::sqrt(static_cast<double>(got.size())));
     for (size_t i = 0; i < rows; ++i) {
@@ -237,9 +236,307 @@ TEST_P(SumFactorisation, ThreadsAndSlabs) {
   }
 }
 
+// Chunks of elements and faces, by sum factorisation box by box against the element path: a
+// chunk that is a box (in its own pattern), two boxes (looked up in the chunk's pattern), two
+// elements apart listed in reverse, and one with an element twice (element by element, whatever
+// is asked);
+// every side of the patch for the mass. Degrees 1 to 6, 2-D and 3-D, the three kinds of space;
+// the same bits on one thread and on several.
+TEST_P(SumFactorisation, ChunksAndFaces) {
+  std::mt19937 rng(33);
+  for (int d = 2; d <= 3; ++d) {
+    for (int p = 1; p <= 6; ++p) {
+      // The element path's reference grows as (p + 1)^9 (the elasticity's 27 times that).
+      if (d == 3 && p > (call_.kind == MeshKind::Elasticity ? 2 : 3)) continue;
+      const int space = p % 3;
+      const int degree[3] = {p, d == 3 ? 1 + p % 2 : p, 2};
+      const int elements[3] = {3, 2, d == 3 ? 2 : 1};
+      SCOPED_TRACE("d = " + std::to_string(d) + ", p = " + std::to_string(p) + ", space " +
+                   std::to_string(space));
+      MeshCase c = Case(rng, d, degree, elements, space == 0, space != 1, false);
+      // The elements are numbered e0 + 3 e1 + 6 e2 (1-based); a 2-D patch has 6 of them.
+      const std::vector<std::vector<double>> chunks = {
+          {2, 3, 5, 6},        // a box: e0 in 1..2, e1 in 0..1
+          {1, 2, 3, 5},        // a row and one more: two boxes
+          {6, 1},              // apart, in reverse: two boxes of one element
+          {2, 3, 3}};          // an element twice: element by element
+      const Path paths[] = {Path::SumFactorised, Path::SumFactorised, Path::SumFactorised,
+                            Path::Elements};
+      for (size_t k = 0; k < chunks.size(); ++k) {
+        const std::vector<double>& list = chunks[k];
+        SCOPED_TRACE("elements " + std::to_string(list.size()));
+        MeshCase chunk = c;
+        chunk.elements = list;
+        const size_t nqn = static_cast<size_t>(c.rule[0][0] * c.rule[1][0] *
+                                               (d == 3 ? c.rule[2][0] : 1));
+        const std::vector<Array> coefficients =
+            CoefficientsAt(nqn * list.size(), d, list.size() % 2 == 0, rng);
+        Compare(chunk, coefficients, paths[k]);
+        SetThreads("1");
+        const std::vector<double> serial = Run(chunk, coefficients, "sumfact");
+        SetThreads(nullptr);
+        EXPECT_EQ(Bits(Run(chunk, coefficients, "sumfact")), Bits(serial));
+      }
+      if (call_.kind != MeshKind::Mass) continue;
+      // The faces; a refined space's first direction not open at its start (two of its functions
+      // do not vanish on side 1).
+      if (space != 0 && p >= 2) {
+        c.spaceKnots[0][0] -= 0.2;
+        c.spaceKnots[0][1] -= 0.1;
+      }
+      for (int side = 1; side <= 2 * d; ++side) {
+        SCOPED_TRACE("side " + std::to_string(side));
+        MeshCase face = c;
+        face.options[3] = side;
+        size_t nodes = 1;
+        for (int k = 0; k < d; ++k) {
+          if (k != (side - 1) / 2) nodes *= static_cast<size_t>(c.rule[k][0] * elements[k]);
+        }
+        Compare(face, CoefficientsAt(nodes, d, side % 2 == 0, rng), Path::SumFactorised);
+        face.elements = {1};
+        Compare(face, CoefficientsAt(nodes / static_cast<size_t>(elements[side > 2 ? 0 : 1]), d,
+                                     false, rng));
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Registry, SumFactorisation, ::testing::ValuesIn(SumFactorisedForms()),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                            return std::string(info.param);
                          });
+
+}  // namespace
+
+namespace {
+
+// The patch's first two directions swapped: the same geometry and space, other parameters.
+MeshCase Swapped(const MeshCase& c) {
+  MeshCase t = c;
+  std::swap(t.order[0], t.order[1]);
+  std::swap(t.knots[0], t.knots[1]);
+  std::swap(t.rule[0], t.rule[1]);
+  if (!t.spaceOrder.empty()) {
+    std::swap(t.spaceOrder[0], t.spaceOrder[1]);
+    std::swap(t.spaceKnots[0], t.spaceKnots[1]);
+  }
+  const int n0 = c.Functions(0), n1 = c.Functions(1), n2 = c.d > 2 ? c.Functions(2) : 1;
+  for (int k = 0; k < n2; ++k) {
+    for (int b = 0; b < n1; ++b) {
+      for (int a = 0; a < n0; ++a) {
+        for (int m = 0; m < 4; ++m) {
+          t.coefs[4 * (b + n1 * (a + n0 * k)) + m] = c.coefs[4 * (a + n0 * (b + n1 * k)) + m];
+        }
+      }
+    }
+  }
+  return t;
+}
+
+class SumFactorisedCalls : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    SetEnvironment("NURBS_FORMS_METHOD", nullptr);
+    SetThreads(nullptr);
+  }
+
+  static std::vector<double> Values(size_t count, size_t seed) {
+    std::vector<double> v(count);
+    for (size_t i = 0; i < count; ++i) {
+      v[i] = 0.5 + std::fmod(0.618034 * static_cast<double>(i + seed), 1.0);
+    }
+    return v;
+  }
+
+  std::vector<double> Call(const standin::Plugin& core, const std::vector<Array>& in,
+                           const char* method) {
+    SetEnvironment("NURBS_FORMS_METHOD", method);
+    const standin::Result r = CheckedCall(core, 1, Borrow(in));
+    EXPECT_FALSE(r.failed) << r.id << ": " << r.message;
+    return r.failed ? std::vector<double>() : Dense(r.outputs.at(0).get());
+  }
+
+  // Both paths of a call: agreement to 1e-13, other bits than the element path's, the same bits
+  // on one thread and on several, a symmetric result exactly symmetric.
+  void Agree(const char* name, const std::vector<Array>& in, bool symmetric,
+             const std::string& label) {
+    SCOPED_TRACE(label);
+    const standin::Plugin core(PluginPath(name));
+    const std::vector<double> reference = Call(core, in, "elements");
+    SetThreads("1");
+    const std::vector<double> serial = Call(core, in, "sumfact");
+    SetThreads(nullptr);
+    const std::vector<double> got = Call(core, in, "sumfact");
+    ASSERT_EQ(got.size(), reference.size());
+    EXPECT_LT(RelativeDifference(got, reference), 1e-13);
+    EXPECT_NE(Bits(got), Bits(reference));
+    EXPECT_EQ(Bits(got), Bits(serial));
+    if (!symmetric) return;
+    const size_t n = static_cast<size_t>(std::sqrt(static_cast<double>(got.size())));
+    for (size_t i = 0; i < n; ++i) {
+      for (size_t j = 0; j < i; ++j) {
+        ASSERT_EQ(got[i + n * j], got[j + n * i]) << "not symmetric at " << i << ", " << j;
+      }
+    }
+  }
+};
+
+// The load vector of a patch, of its faces and of chunks by sum factorisation: degrees 1 to 6,
+// 2-D and 3-D, the three kinds of space, a constant, values at the nodes, rdim components.
+TEST_F(SumFactorisedCalls, LoadVector) {
+  std::mt19937 rng(34);
+  for (int d = 2; d <= 3; ++d) {
+    for (int p = 1; p <= 6; ++p) {
+      const int space = (p + d) % 3;
+      const int degree[3] = {p, 1 + (p + 1) % 3, 1 + p % 2};
+      const int elements[3] = {2, 3, 2};
+      MeshCase c = Case(rng, d, degree, elements, space == 0, space != 1, p % 2 == 0);
+      const std::string label = "d = " + std::to_string(d) + ", p = " + std::to_string(p);
+      for (int variant = 0; variant < 4; ++variant) {
+        MeshCase v = c;
+        if (variant == 1) v.options[3] = 1 + (p % (2 * d));           // a face
+        if (variant == 2) v.elements = {5, 2, 1, 4};                  // two boxes
+        if (variant == 3) v.options[3] = 2, v.elements = {2, 1};      // a face's chunk
+        const size_t nodes = CaseNodes(v);
+        std::vector<Array> in = MeshInputs(v);
+        const size_t rows = (p + variant) % 3 == 2 ? static_cast<size_t>(d) : 1;
+        const size_t columns = (p + variant) % 3 == 0 ? 1 : nodes;
+        in.push_back(standin::Matrix({rows, columns}, Values(rows * columns, variant)));
+        Agree("LoadVectorCore", in, false, label + ", variant " + std::to_string(variant));
+      }
+    }
+  }
+}
+
+// Domains of two or three quarters of an annulus, glued along edges (faces) that run reversed and,
+// with a patch's directions swapped, swapped: every form over the whole domain, its boundary
+// faces (mass, load), chunks of each patch, B-spline spaces of degrees 1 to 6 and the patches'
+// own NURBS bases; and a numbering that maps two functions of one patch to one index (a patch
+// glued to itself), summed on one thread.
+TEST_F(SumFactorisedCalls, Domains) {
+  const standin::Plugin glue(PluginPath("MultipatchCore"));
+  for (int d = 2; d <= 3; ++d) {
+    for (int p = 1; p <= (d == 2 ? 6 : 2); ++p) {
+      MeshCase a = AnnulusCase(p, d == 3 ? 2 : 2 + p % 2, d == 3);
+      if (p == 2) {  // the geometry's own NURBS basis (degrees 2, 1, 1)
+        a.spaceOrder.clear();
+        for (int k = 0; k < 3; ++k) a.spaceKnots[k].clear();
+        for (int k = 0; k < d; ++k) a.rule[k] = {3};
+      }
+      const MeshCase b = Turned(a), e = Swapped(Turned(b));
+      const std::vector<MeshCase> patches = {a, b, e};
+      std::vector<Array> gin;
+      gin.push_back(standin::Scalar(1e-10));
+      for (const MeshCase& c : patches) {
+        for (Array& x : MeshInputs(c)) gin.push_back(std::move(x));
+      }
+      const standin::Result g = CheckedCall(glue, 5, Borrow(gin));
+      ASSERT_FALSE(g.failed) << g.id << ": " << g.message;
+      const std::vector<double> gnum = standin::Values(g.outputs[0].get());
+      const std::vector<double> counts = standin::Values(g.outputs[4].get());
+      ASSERT_EQ(counts[1], 2.0) << "two interfaces";
+      const std::vector<double> B = standin::Values(g.outputs[2].get());
+      const double ndof = counts[0];
+      std::vector<DomainPiece> pieces, faces, chunks;
+      size_t at = 0;
+      for (size_t k = 0; k < patches.size(); ++k) {
+        const size_t n = CaseFunctions(patches[k]);
+        pieces.push_back({k + 1.0, patches[k], {gnum.begin() + at, gnum.begin() + at + n}});
+        at += n;
+        DomainPiece chunk = pieces.back();
+        chunk.mesh.elements = p == 2   ? std::vector<double>{1}  // one element a patch
+                              : k == 1 ? std::vector<double>{1, 2}
+                                       : std::vector<double>{3, 1};
+        chunks.push_back(chunk);
+      }
+      for (size_t i = 0; i < counts[2]; ++i) {
+        DomainPiece face = pieces[static_cast<size_t>(B[3 * i]) - 1];
+        face.mesh.options[3] = B[3 * i + 1];
+        faces.push_back(face);
+      }
+      const std::string label = "d = " + std::to_string(d) + ", p = " + std::to_string(p);
+      const auto nodes = [](const std::vector<DomainPiece>& list) {
+        size_t n = 0;
+        for (const DomainPiece& piece : list) n += CaseNodes(piece.mesh);
+        return n;
+      };
+      const auto call = [&](const char* core, const std::vector<DomainPiece>& list, size_t rows,
+                            int coefficients, bool symmetric, const std::string& what) {
+        std::vector<Array> in = DomainInputs(ndof, list);
+        for (int k = 0; k < coefficients; ++k) {
+          in.push_back(standin::Matrix({rows, nodes(list)}, Values(rows * nodes(list), k)));
+        }
+        Agree(core, in, symmetric, label + ", " + what);
+      };
+      call("StiffnessMatrixCore", pieces, 1, 1, true, "stiffness");
+      call("MassMatrixCore", pieces, 1, 1, true, "mass");
+      call("LoadVectorCore", pieces, static_cast<size_t>(d), 1, false, "load of rdim");
+      call("AdvectionMatrixCore", pieces, static_cast<size_t>(d), 1, false, "advection");
+      // The elasticity's reference element by element grows as (rdim (p + 1)^d)^2 (p + 1)^d.
+      if (p <= 4 - d) call("ElasticityMatrixCore", pieces, 1, 2, true, "elasticity");
+      call("MassMatrixCore", faces, 1, 1, true, "boundary mass");
+      call("LoadVectorCore", faces, 1, 1, false, "boundary load");
+      call("StiffnessMatrixCore", chunks, 1, 1, true, "chunks");
+    }
+  }
+  // One patch whose two first functions share an index.
+  MeshCase a = AnnulusCase(3, 2);
+  DomainPiece piece{1.0, a, {}};
+  for (size_t k = 0; k < CaseFunctions(a); ++k) piece.gnum.push_back(k == 0 ? 1.0 : k);
+  std::vector<Array> in = DomainInputs(static_cast<double>(CaseFunctions(a) - 1), {piece});
+  in.push_back(standin::Scalar(1.0));
+  Agree("StiffnessMatrixCore", in, true, "a numbering that repeats an index");
+}
+
+// The nodes' coordinates against MeshEval's geo_map: a patch (and a refined space), a side, a
+// chunk in reverse order, a domain's pieces in turn; its faults.
+TEST_F(SumFactorisedCalls, NodeCoordinates) {
+  const standin::Plugin nodes(PluginPath("MeshNodesCore")), eval(PluginPath("MeshEvalCore"));
+  std::mt19937 rng(35);
+  std::vector<double> all;
+  for (int d = 1; d <= 3; ++d) {
+    for (int variant = 0; variant < 4; ++variant) {
+      const int degree[3] = {2 + variant, 2, 1 + variant % 2};
+      const int elements[3] = {2, 2, 2};
+      MeshCase c = d == 1 ? RandomPatch(rng, 1, 3, 2, true)
+                          : Case(rng, d, degree, elements, variant % 2 == 0, true, false);
+      if (variant == 1) c.options[3] = 2 * d;
+      if (variant == 2) c.elements = {2, 1};
+      const std::vector<Array> in = MeshInputs(c);
+      const standin::Result x = CheckedCall(nodes, 1, Borrow(in));
+      const standin::Result m = CheckedCall(eval, 3, Borrow(in));
+      ASSERT_FALSE(x.failed || m.failed) << x.message << m.message;
+      const std::vector<double> got = standin::Values(x.outputs[0].get());
+      const std::vector<double> want = standin::Values(m.outputs[2].get());
+      ASSERT_EQ(got.size(), want.size());
+      for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-14);
+      if (d == 3 && variant == 0) all = got;
+    }
+  }
+  // Over a domain of the patch twice: its nodes, then the same again.
+  MeshCase c = AnnulusCase(2, 2, true);
+  const std::vector<double> gnum = [&] {
+    std::vector<double> g(CaseFunctions(c));
+    for (size_t k = 0; k < g.size(); ++k) g[k] = static_cast<double>(k + 1);
+    return g;
+  }();
+  std::vector<Array> domain = DomainInputs(static_cast<double>(gnum.size()),
+                                           {{1.0, c, gnum}, {1.0, c, gnum}});
+  const standin::Result two = CheckedCall(nodes, 1, Borrow(domain));
+  const standin::Result one = CheckedCall(nodes, 1, Borrow(MeshInputs(c)));
+  ASSERT_FALSE(two.failed || one.failed) << two.message << one.message;
+  std::vector<double> twice = standin::Values(one.outputs[0].get());
+  const size_t half = twice.size();
+  twice.insert(twice.end(), twice.begin(), twice.begin() + static_cast<std::ptrdiff_t>(half));
+  EXPECT_EQ(Bits(standin::Values(two.outputs[0].get())), Bits(twice));
+  // Faults: two outputs, the wrong count of inputs, a numbering out of range.
+  const std::vector<Array> in = MeshInputs(c);
+  EXPECT_EQ(CheckedCall(nodes, 2, Borrow(in)).id, "MeshNodes:tooManyOutputs");
+  std::vector<const Array*> fewer = Borrow(in);
+  fewer.pop_back();
+  EXPECT_TRUE(CheckedCall(nodes, 1, fewer).failed);
+  std::vector<Array> wrong = DomainInputs(2.0, {{1.0, c, gnum}});
+  EXPECT_EQ(CheckedCall(nodes, 1, Borrow(wrong)).id, "MeshNodes:numbering");
+}
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,32 @@ inline std::vector<const standin::Array*> Borrow(const std::vector<standin::Arra
   std::vector<const standin::Array*> borrowed;
   for (const standin::Array& a : args) borrowed.push_back(&a);
   return borrowed;
+}
+
+// A result as a dense matrix (a vector as it is), checking that a sparse one is well formed: its
+// rows ascending in every column, no stored zero.
+inline std::vector<double> Dense(const mxArray* a) {
+  const standin::Sparse s = standin::SparseOf(a);
+  if (s.jc.empty()) return standin::Values(a);
+  std::vector<double> A(s.rows * s.cols, 0.0);
+  for (size_t j = 0; j < s.cols; ++j) {
+    for (size_t k = s.jc[j]; k < s.jc[j + 1]; ++k) {
+      if (k > s.jc[j]) EXPECT_LT(s.ir[k - 1], s.ir[k]) << "rows out of order";
+      EXPECT_NE(s.pr[k], 0.0) << "a stored zero";
+      A[s.ir[k] + s.rows * j] = s.pr[k];
+    }
+  }
+  return A;
+}
+
+// |a - b| / |b|, Euclidean over every entry.
+inline double RelativeDifference(const std::vector<double>& a, const std::vector<double>& b) {
+  double d = 0.0, n = 0.0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    d += (a[i] - b[i]) * (a[i] - b[i]);
+    n += b[i] * b[i];
+  }
+  return std::sqrt(d / n);
 }
 
 // Calls with nlhs outputs and checks what every call must leave: no slot written past the ones

@@ -35,7 +35,7 @@ function out = same_outputs ()
     coefficients = num2cell (1 + (1:numel (e.inputs)) / 4);
     if (strcmp (e.kind, 'Advection')), coefficients = {[1; -0.5]}; end
     options = {{}, {'space', cubic}, {'space', cubic, 'quadrature', [3 5], 'elements', [4 2]}};
-    if (any (strcmp (e.kind, {'Fields', 'Mass', 'Load'})))
+    if (any (strcmp (e.kind, {'Fields', 'Nodes', 'Mass', 'Load'})))
       options{end + 1} = {'side', 3, 'space', cubic};
     end
     for o = options

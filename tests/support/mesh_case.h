@@ -168,4 +168,51 @@ inline std::vector<standin::Array> DomainInputs(double ndof,
   return in;
 }
 
+// The quarter annulus turned a quarter about the z-axis, its second direction reversed: its side
+// 1 is the original's side 2, run the other way (glued to it along a face run against it).
+inline MeshCase Turned(const MeshCase& c) {
+  MeshCase t = c;
+  const int n0 = c.Functions(0), n1 = c.Functions(1), n2 = c.d > 2 ? c.Functions(2) : 1;
+  for (int k = 0; k < n2; ++k) {
+    for (int b = 0; b < n1; ++b) {
+      for (int a = 0; a < n0; ++a) {
+        const double* from = &c.coefs[4 * (a + n0 * ((n1 - 1 - b) + n1 * k))];
+        double* to = &t.coefs[4 * (a + n0 * (b + n1 * k))];
+        to[0] = -from[1];
+        to[1] = from[0];
+        to[2] = from[2];
+        to[3] = from[3];
+      }
+    }
+  }
+  return t;
+}
+
+// Functions of a case's space (the geometry's own basis where it has none).
+inline size_t CaseFunctions(const MeshCase& c) {
+  size_t n = 1;
+  for (int k = 0; k < c.d; ++k) {
+    n *= c.spaceOrder.empty() ? c.knots[k].size() - static_cast<size_t>(c.order[k])
+                              : c.spaceKnots[k].size() - static_cast<size_t>(c.spaceOrder[k]);
+  }
+  return n;
+}
+
+// Quadrature nodes of the evaluated elements (every one, or those listed; of the face options[3]
+// names), Gauss counts only.
+inline size_t CaseNodes(const MeshCase& c) {
+  const int side = static_cast<int>(c.options[3]);
+  size_t nqn = 1, nel = 1;
+  for (int k = 0; k < c.d; ++k) {
+    if (side != 0 && k == (side - 1) / 2) continue;
+    const std::vector<double>& U = c.spaceOrder.empty() ? c.knots[k] : c.spaceKnots[k];
+    size_t spans = 0;
+    for (size_t i = 1; i < U.size(); ++i) spans += U[i] > U[i - 1];
+    nqn *= static_cast<size_t>(c.rule[k][0]);
+    nel *= spans;
+  }
+  const bool all = c.elements.size() == 1 && c.elements[0] == 0;
+  return nqn * (all ? nel : c.elements.size());
+}
+
 #endif  // NURBS_TESTS_SUPPORT_MESH_CASE_H_

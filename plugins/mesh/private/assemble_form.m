@@ -28,11 +28,9 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
   domain = is_domain (geometry);
   if (domain)
     [args, pieces, none] = domain_pieces (who, geometry, options, {});
-    meshes = {pieces.mesh};
     nqn = NaN;
   else
     [args, info] = mesh_arguments (who, geometry, options, {});
-    meshes = {args};
     nqn = nodes_of (args, info.side);
   end
   core = str2func ([who 'Core']);
@@ -47,17 +45,21 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
   end
   handles = cellfun (@(c) isa (c, 'function_handle'), coefficients);
   if (any (handles))
-    % The nodes' coordinates from MeshEval's core, piece by piece: rdim x (nqn nel).
-    x = cell (1, numel (meshes));
-    for k = 1:numel (meshes)
-      mesh = meshes{k};
-      mesh{15}(1:3) = 0;
-      [~, w, xk] = MeshEvalCore (mesh{:});
-      rdim = size (xk, 1) / max (size (w, 1), 1);     % also of no elements: w is nqn x 0
-      if (size (w, 1) == 0), rdim = max (mesh{15}(5), 1); end
-      x{k} = reshape (xk, rdim, []);
+    % The nodes' coordinates, piece by piece: rdim x (nqn nel), from the geometry natively; the
+    % element path as the reference (NURBS_FORMS_METHOD=elements) takes MeshEval's, as it did.
+    if (strcmp (strtrim (getenv ('NURBS_FORMS_METHOD')), 'elements'))
+      if (domain), x = mesh_coordinates ({pieces.mesh}); else, x = mesh_coordinates ({args}); end
+    else
+      try
+        x = MeshNodesCore (args{:});
+      catch err
+        % The inputs' faults as the form's own, which its core would raise alike.
+        if (strncmp (err.identifier, 'MeshNodes:', 10))
+          error ([who err.identifier(10:end)], '%s', err.message);
+        end
+        rethrow (err);
+      end
     end
-    x = [x{:}];
     rdim = rows (x);
     points = num2cell (x, 2);
     for k = find (handles)
@@ -222,6 +224,20 @@ function n = nodes_of (args, side)
     if (~isnumeric (rule)), n = NaN; return; end
     if (isscalar (rule)), n = n * double (rule); else, n = n * size (rule, 2); end
   end
+end
+
+% The nodes' coordinates from MeshEval's core, piece by piece: rdim x (nqn nel).
+function x = mesh_coordinates (meshes)
+  x = cell (1, numel (meshes));
+  for k = 1:numel (meshes)
+    mesh = meshes{k};
+    mesh{15}(1:3) = 0;
+    [~, w, xk] = MeshEvalCore (mesh{:});
+    rdim = size (xk, 1) / max (size (w, 1), 1);     % also of no elements: w is nqn x 0
+    if (size (w, 1) == 0), rdim = max (mesh{15}(5), 1); end
+    x{k} = reshape (xk, rdim, []);
+  end
+  x = [x{:}];
 end
 
 function v = ifelse (test, a, b)

@@ -100,12 +100,20 @@ function [args, pieces, none] = domain_pieces (who, mp, options, flags)
   args = cell (1, 1 + 16 * numel (patch));
   args{1} = [mp.ndof, patch];
   pieces = struct ('patch', {}, 'side', {}, 'mesh', {}, 'info', {});
+  % Each patch read once; its faces differ only in the side of the options.
+  read = cell (2, mp.npatch);
   for k = 1:numel (patch)
     p = patch(k);
-    options = [{'rdim', mp.rdim, 'side', side(k)}, rest];
-    if (~mp.isoparametric(p)), options = [options, {'space', mp.spaces{p}}]; end
-    if (iscell (elements)), options = [options, {'elements', elements{p}}]; end
-    [a, info] = mesh_arguments (who, mp.patches{p}, options, flags);
+    if (isempty (read{1, p}))
+      options = [{'rdim', mp.rdim, 'side', 0}, rest];
+      if (~mp.isoparametric(p)), options = [options, {'space', mp.spaces{p}}]; end
+      if (iscell (elements)), options = [options, {'elements', elements{p}}]; end
+      [read{1, p}, read{2, p}] = mesh_arguments (who, mp.patches{p}, options, flags);
+    end
+    a = read{1, p};
+    info = read{2, p};
+    a{15}(4) = side(k);
+    info.side = side(k);
     args(1 + 16 * (k - 1) + (1:16)) = [a, {mp.gnum{p}}];
     pieces(k) = struct ('patch', p, 'side', side(k), 'mesh', {a}, 'info', info);
   end
