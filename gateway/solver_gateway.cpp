@@ -39,7 +39,7 @@ constexpr const char* kOperator = "MatrixFreeOperator";
 constexpr const char* kPreconditioner = "FastDiagonalisation";
 // A sweep's ring of layers, bytes (solvers/sweep.h): blocks of this size the C library's
 // allocator reuses from one call to the next.
-constexpr std::size_t kRing = std::size_t{32} << 20;
+constexpr std::size_t kRing = std::size_t{8} << 20;
 constexpr int kSizes = 13;        // [d form rational N0 N1 N2 p0 p1 p2 Q0 Q1 Q2 nf]
 constexpr int kPatchArrays = 7;   // sizes, three tables, factors, weights, gnum
 constexpr int kPieceArrays = 9;   // sizes, U1, L1, U2, L2, U3, L3, scale, map

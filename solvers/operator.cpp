@@ -6,6 +6,10 @@
 
 #include "threads.h"
 
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
 namespace solvers {
 namespace {
 
@@ -18,139 +22,159 @@ struct Points {
   int width;
 };
 
-// The point functions, one body for every vector width (the kernels' dispatch, kernels.h): each
-// point's arithmetic is the same sequence of IEEE operations in every lane.
+// The point functions, one body for every vector width: V holds W points (W = 1: a double), the
+// points of a tile taken W at a time and the rest one at a time, each point's arithmetic the
+// same sequence of IEEE operations in every lane (no fused multiply-add), so that the width
+// never changes a bit.
+template <class V>
+inline __attribute__((always_inline)) V Load(const double* p) {
+  V v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
 
-// Stiffness (and a mass term): t = C (g - v b), s = -b . t + m v.
-template <int D, bool kRational, bool kValue>
-inline __attribute__((always_inline)) void GradientBody(std::size_t n, const double* F,
-                                                        std::size_t fs, const double* z,
-                                                        double* s, std::size_t zs) {
+template <class V>
+inline __attribute__((always_inline)) void Store(double* p, V v) {
+  __builtin_memcpy(p, &v, sizeof v);
+}
+
+// Stiffness (and a mass term): t = C (g - v b), s = -b . t + m v, points begin..end-1 (end -
+// begin a multiple of W).
+template <class V, int W, int D, bool kRational, bool kValue>
+inline __attribute__((always_inline)) void GradientBody(std::size_t begin, std::size_t end,
+                                                        const double* F, std::size_t fs,
+                                                        const double* z, double* s,
+                                                        std::size_t zs) {
   constexpr int kC = D * (D + 1) / 2;
-  const double* __restrict b = F + kC * fs;
-  const double* __restrict m = F + (kC + (kRational ? D : 0)) * fs;
-  const double* __restrict C = F;
-  const double* __restrict zv = z;
-  double* __restrict sv = s;
-  for (std::size_t i = 0; i < n; ++i) {
-    const double v = zv[i];
-    double h[D];
+  const double* b = F + kC * fs;
+  const double* m = F + (kC + (kRational ? D : 0)) * fs;
+  for (std::size_t i = begin; i < end; i += W) {
+    const V v = Load<V>(z + i);
+    V h[D];
     for (int j = 0; j < D; ++j) {
-      h[j] = zv[(1 + j) * zs + i];
-      if (kRational) h[j] = h[j] - v * b[j * fs + i];
+      h[j] = Load<V>(z + (1 + j) * zs + i);
+      if (kRational) h[j] = h[j] - v * Load<V>(b + j * fs + i);
     }
-    double t[D];
+    V t[D];
     if constexpr (D == 2) {
-      const double c00 = C[i], c01 = C[fs + i], c11 = C[2 * fs + i];
+      const V c00 = Load<V>(F + i), c01 = Load<V>(F + fs + i), c11 = Load<V>(F + 2 * fs + i);
       t[0] = c00 * h[0] + c01 * h[1];
       t[1] = c01 * h[0] + c11 * h[1];
     } else {
-      const double c00 = C[i], c01 = C[fs + i], c02 = C[2 * fs + i];
-      const double c11 = C[3 * fs + i], c12 = C[4 * fs + i], c22 = C[5 * fs + i];
+      const V c00 = Load<V>(F + i), c01 = Load<V>(F + fs + i), c02 = Load<V>(F + 2 * fs + i);
+      const V c11 = Load<V>(F + 3 * fs + i), c12 = Load<V>(F + 4 * fs + i);
+      const V c22 = Load<V>(F + 5 * fs + i);
       t[0] = (c00 * h[0] + c01 * h[1]) + c02 * h[2];
       t[1] = (c01 * h[0] + c11 * h[1]) + c12 * h[2];
       t[2] = (c02 * h[0] + c12 * h[1]) + c22 * h[2];
     }
-    double s0 = 0.0;
+    V s0{};
     if (kRational) {
-      double bt = b[i] * t[0];
-      for (int j = 1; j < D; ++j) bt += b[j * fs + i] * t[j];
+      V bt = Load<V>(b + i) * t[0];
+      for (int j = 1; j < D; ++j) bt += Load<V>(b + j * fs + i) * t[j];
       s0 = -bt;
     }
-    if (kValue) s0 += m[i] * v;
-    sv[i] = s0;
-    for (int j = 0; j < D; ++j) sv[(1 + j) * zs + i] = t[j];
+    if (kValue) s0 += Load<V>(m + i) * v;
+    Store(s + i, s0);
+    for (int j = 0; j < D; ++j) Store(s + (1 + j) * zs + i, t[j]);
   }
 }
 
-inline __attribute__((always_inline)) void MassBody(std::size_t n, const double* F,
-                                                    const double* z, double* s) {
-  const double* __restrict m = F;
-  const double* __restrict zv = z;
-  double* __restrict sv = s;
-  for (std::size_t i = 0; i < n; ++i) sv[i] = m[i] * zv[i];
+template <class V, int W>
+inline __attribute__((always_inline)) void MassBody(std::size_t begin, std::size_t end,
+                                                    const double* F, const double* z, double* s) {
+  for (std::size_t i = begin; i < end; i += W) Store(s + i, Load<V>(F + i) * Load<V>(z + i));
 }
 
 // Elasticity, the d components of one column: z + k zf is component k's fields.
-template <int D, bool kRational>
-inline __attribute__((always_inline)) void ElasticityBody(std::size_t n, const double* F,
-                                                          std::size_t fs, const double* z,
-                                                          double* s, std::size_t zs,
-                                                          std::size_t zf) {
-  const double* __restrict P = F;
-  const double* __restrict lam = F + D * D * fs;
-  const double* __restrict mu = F + (D * D + 1) * fs;
-  const double* __restrict b = F + (D * D + 2) * fs;
-  for (std::size_t i = 0; i < n; ++i) {
-    double G[D][D];
+template <class V, int W, int D, bool kRational>
+inline __attribute__((always_inline)) void ElasticityBody(std::size_t begin, std::size_t end,
+                                                          const double* F, std::size_t fs,
+                                                          const double* z, double* s,
+                                                          std::size_t zs, std::size_t zf) {
+  const double* P = F;
+  const double* lam = F + D * D * fs;
+  const double* mu = F + (D * D + 1) * fs;
+  const double* b = F + (D * D + 2) * fs;
+  for (std::size_t i = begin; i < end; i += W) {
+    V p[D][D];
+    for (int j = 0; j < D; ++j) {
+      for (int m = 0; m < D; ++m) p[j][m] = Load<V>(P + (j * D + m) * fs + i);
+    }
+    V bb[D];
+    for (int j = 0; j < D; ++j) bb[j] = kRational ? Load<V>(b + j * fs + i) : V{};
+    V G[D][D];
     for (int k = 0; k < D; ++k) {
       const double* zk = z + k * zf;
-      const double v = zk[i];
-      double h[D];
+      const V v = Load<V>(zk + i);
+      V h[D];
       for (int j = 0; j < D; ++j) {
-        h[j] = zk[(1 + j) * zs + i];
-        if (kRational) h[j] = h[j] - v * b[j * fs + i];
+        h[j] = Load<V>(zk + (1 + j) * zs + i);
+        if (kRational) h[j] = h[j] - v * bb[j];
       }
       for (int m = 0; m < D; ++m) {
-        double g = h[0] * P[m * fs + i];
-        for (int j = 1; j < D; ++j) g += h[j] * P[(j * D + m) * fs + i];
+        V g = h[0] * p[0][m];
+        for (int j = 1; j < D; ++j) g += h[j] * p[j][m];
         G[k][m] = g;
       }
     }
-    double tr = G[0][0];
+    V tr = G[0][0];
     for (int k = 1; k < D; ++k) tr += G[k][k];
-    const double l = lam[i] * tr, u = mu[i];
+    const V l = Load<V>(lam + i) * tr, u = Load<V>(mu + i);
     for (int k = 0; k < D; ++k) {
-      double sigma[D];
+      V sigma[D];
       for (int m = 0; m < D; ++m) sigma[m] = u * (G[k][m] + G[m][k]);
       sigma[k] += l;
       double* sk = s + k * zf;
-      double bt = 0.0;
+      V bt{};
       for (int j = 0; j < D; ++j) {
-        double t = sigma[0] * P[(j * D) * fs + i];
-        for (int m = 1; m < D; ++m) t += sigma[m] * P[(j * D + m) * fs + i];
-        sk[(1 + j) * zs + i] = t;
-        if (kRational) bt += t * b[j * fs + i];
+        V t = sigma[0] * p[j][0];
+        for (int m = 1; m < D; ++m) t += sigma[m] * p[j][m];
+        Store(sk + (1 + j) * zs + i, t);
+        if (kRational) bt += t * bb[j];
       }
-      sk[i] = kRational ? -bt : 0.0;
+      Store(sk + i, kRational ? -bt : V{});
     }
   }
 }
 
-// Every column's fields of a tile.
-template <int D>
-inline __attribute__((always_inline)) void TileBody(const Points& p, std::size_t n,
-                                                    const double* F, const double* Z, double* S,
+// Every column's fields of a tile, its points begin..end-1.
+template <class V, int W, int D>
+inline __attribute__((always_inline)) void TileBody(const Points& p, std::size_t begin,
+                                                    std::size_t end, const double* F,
+                                                    const double* Z, double* S,
                                                     std::size_t stride) {
   const PatchOperator& op = *p.op;
   const std::size_t fs = p.Q0;
   const int pc = PointComponents(D, NeedsGradient(op.form));
   const std::size_t zf = static_cast<std::size_t>(pc) * stride;
   for (int g = 0; g < p.groups; ++g) {
+    const double* z = Z + g * zf;
+    double* s = S + g * zf;
     switch (op.form) {
       case Form::Mass:
-        MassBody(n, F, Z + g * zf, S + g * zf);
+        MassBody<V, W>(begin, end, F, z, s);
         break;
       case Form::Stiffness:
         if (op.rational) {
-          GradientBody<D, true, false>(n, F, fs, Z + g * zf, S + g * zf, stride);
+          GradientBody<V, W, D, true, false>(begin, end, F, fs, z, s, stride);
         } else {
-          GradientBody<D, false, false>(n, F, fs, Z + g * zf, S + g * zf, stride);
+          GradientBody<V, W, D, false, false>(begin, end, F, fs, z, s, stride);
         }
         break;
       case Form::StiffnessMass:
         if (op.rational) {
-          GradientBody<D, true, true>(n, F, fs, Z + g * zf, S + g * zf, stride);
+          GradientBody<V, W, D, true, true>(begin, end, F, fs, z, s, stride);
         } else {
-          GradientBody<D, false, true>(n, F, fs, Z + g * zf, S + g * zf, stride);
+          GradientBody<V, W, D, false, true>(begin, end, F, fs, z, s, stride);
         }
         break;
       case Form::Elasticity: {
         const std::size_t at = static_cast<std::size_t>(g) * D * zf;
         if (op.rational) {
-          ElasticityBody<D, true>(n, F, fs, Z + at, S + at, stride, zf);
+          ElasticityBody<V, W, D, true>(begin, end, F, fs, Z + at, S + at, stride, zf);
         } else {
-          ElasticityBody<D, false>(n, F, fs, Z + at, S + at, stride, zf);
+          ElasticityBody<V, W, D, false>(begin, end, F, fs, Z + at, S + at, stride, zf);
         }
         break;
       }
@@ -158,23 +182,38 @@ inline __attribute__((always_inline)) void TileBody(const Points& p, std::size_t
   }
 }
 
-void TileScalar(const Points& p, std::size_t n, const double* F, const double* Z, double* S,
-                std::size_t stride) {
+// The tile's points W at a time, the rest one at a time.
+template <class V, int W>
+inline __attribute__((always_inline)) void TileLanes(const Points& p, std::size_t n,
+                                                     const double* F, const double* Z, double* S,
+                                                     std::size_t stride) {
+  const std::size_t bulk = n / W * W;
   if (p.op->d == 2) {
-    TileBody<2>(p, n, F, Z, S, stride);
+    TileBody<V, W, 2>(p, 0, bulk, F, Z, S, stride);
+    TileBody<double, 1, 2>(p, bulk, n, F, Z, S, stride);
   } else {
-    TileBody<3>(p, n, F, Z, S, stride);
+    TileBody<V, W, 3>(p, 0, bulk, F, Z, S, stride);
+    TileBody<double, 1, 3>(p, bulk, n, F, Z, S, stride);
   }
 }
 
+void TileScalar(const Points& p, std::size_t n, const double* F, const double* Z, double* S,
+                std::size_t stride) {
+  TileLanes<double, 1>(p, n, F, Z, S, stride);
+}
+
 #if defined(__GNUC__) && defined(__x86_64__)
+typedef double V2 __attribute__((vector_size(16)));
+typedef double V4 __attribute__((vector_size(32)));
+
+void TileSse2(const Points& p, std::size_t n, const double* F, const double* Z, double* S,
+              std::size_t stride) {
+  TileLanes<V2, 2>(p, n, F, Z, S, stride);
+}
+
 __attribute__((target("avx2"))) void TileAvx2(const Points& p, std::size_t n, const double* F,
                                               const double* Z, double* S, std::size_t stride) {
-  if (p.op->d == 2) {
-    TileBody<2>(p, n, F, Z, S, stride);
-  } else {
-    TileBody<3>(p, n, F, Z, S, stride);
-  }
+  TileLanes<V4, 4>(p, n, F, Z, S, stride);
 }
 #endif
 
@@ -187,6 +226,7 @@ void OperatorPoints(void* context, int, const Tile& tile, const double* Z, doubl
                     tile.begin;
 #if defined(__GNUC__) && defined(__x86_64__)
   if (p.width == 4) return TileAvx2(p, n, F, Z, S, stride);
+  if (p.width == 2) return TileSse2(p, n, F, Z, S, stride);
 #endif
   TileScalar(p, n, F, Z, S, stride);
 }
@@ -216,6 +256,9 @@ Sweep PatchSweep(const PatchOperator& p, int fields, int threads, int width,
   sw.budget = budget;
   return sw;
 }
+
+// One patch numbered as its own: its local vectors are the whole operator's.
+bool Direct(const Operator& op) { return op.patches == 1 && op.patch[0].gnum == nullptr; }
 
 }  // namespace
 
@@ -248,8 +291,8 @@ std::size_t ApplyBytes(const Operator& op, std::size_t columns, int threads, std
     const Sweep sw = PatchSweep(p, static_cast<int>(G * C), threads, 1, budget);
     sweep = std::max(sweep, SweepBytes(sw, true));
   }
-  return (2 * op.ndof * C * G + 2 * most * C * G) * sizeof(double) + sweep +
-         2 * G * C * sizeof(double*);
+  const std::size_t global = Direct(op) ? 0 : 2 * op.ndof * C * G;
+  return (global + 2 * most * C * G) * sizeof(double) + sweep + 2 * G * C * sizeof(double*);
 }
 
 double ApplyCost(const Operator& op) {
@@ -271,14 +314,16 @@ bool Apply(const Operator& op, const double* x, std::size_t columns, double* y, 
   std::size_t most = 0;
   for (int k = 0; k < op.patches; ++k) most = std::max(most, PatchFunctions(op.patch[k]));
   const std::size_t fields = G * C;
-  double* block = static_cast<double*>(
-      std::malloc((2 * nC * G + 2 * most * fields) * sizeof(double) + 2 * fields * sizeof(double*)));
+  const bool direct = Direct(op);
+  const std::size_t global = direct ? 0 : nC * G;
+  double* block = static_cast<double*>(std::malloc((2 * global + 2 * most * fields) * sizeof(double) +
+                                                   2 * fields * sizeof(double*)));
   if (block == nullptr) return false;
-  double* full = block;
-  double* result = full + nC * G;
-  double* local = result + nC * G;
+  double* local = block;
   double* back = local + most * fields;
-  void* pointers = back + most * fields;
+  double* full = direct ? local : back + most * fields;
+  double* result = direct ? back : full + global;
+  void* pointers = direct ? back + most * fields : result + global;
   const double** in = static_cast<const double**>(pointers);
   double** out = static_cast<double**>(static_cast<void*>(in + fields));
   const auto unknown = [&](std::size_t i) {
@@ -289,28 +334,34 @@ bool Apply(const Operator& op, const double* x, std::size_t columns, double* y, 
   for (std::size_t c0 = 0; c0 < columns && ok; c0 += G) {
     const std::size_t g = std::min(G, columns - c0);
     std::memset(full, 0, nC * g * sizeof(double));
-    std::memset(result, 0, nC * g * sizeof(double));
     for (std::size_t j = 0; j < g; ++j) {
       const double* xj = x + (c0 + j) * n;
       for (std::size_t i = 0; i < n; ++i) full[j * nC + unknown(i)] = xj[i];
     }
+    if (!direct) std::memset(result, 0, nC * g * sizeof(double));
     for (int k = 0; k < op.patches && ok; ++k) {
       const PatchOperator& p = op.patch[k];
       const std::size_t Np = PatchFunctions(p);
-      const auto global = [&](std::size_t a) {
+      const auto index = [&](std::size_t a) {
         return p.gnum ? static_cast<std::size_t>(p.gnum[a]) - 1 : a;
       };
       for (std::size_t j = 0; j < g; ++j) {
         for (std::size_t c = 0; c < C; ++c) {
           const std::size_t f = j * C + c;
           double* to = local + f * Np;
-          const double* from = full + j * nC + c * op.ndof;
-          for (std::size_t a = 0; a < Np; ++a) {
-            const double v = from[global(a)];
-            to[a] = p.weights ? p.weights[a] * v : v;
-          }
           in[f] = to;
           out[f] = back + f * Np;
+          if (direct) {
+            if (p.weights) {
+              for (std::size_t a = 0; a < Np; ++a) to[a] *= p.weights[a];
+            }
+            continue;
+          }
+          const double* from = full + j * nC + c * op.ndof;
+          for (std::size_t a = 0; a < Np; ++a) {
+            const double v = from[index(a)];
+            to[a] = p.weights ? p.weights[a] * v : v;
+          }
         }
       }
       Points points{&p, FactorCount(p.d, p.form, p.rational), p.dir[0].Q,
@@ -324,10 +375,16 @@ bool Apply(const Operator& op, const double* x, std::size_t columns, double* y, 
       if (!ok || evaluators::Stopping()) break;
       for (std::size_t j = 0; j < g; ++j) {
         for (std::size_t c = 0; c < C; ++c) {
-          const double* from = out[j * C + c];
+          double* from = out[j * C + c];
+          if (direct) {
+            if (p.weights) {
+              for (std::size_t a = 0; a < Np; ++a) from[a] *= p.weights[a];
+            }
+            continue;
+          }
           double* to = result + j * nC + c * op.ndof;
           for (std::size_t a = 0; a < Np; ++a) {
-            to[global(a)] += p.weights ? p.weights[a] * from[a] : from[a];
+            to[index(a)] += p.weights ? p.weights[a] * from[a] : from[a];
           }
         }
       }

@@ -47,17 +47,31 @@ struct Pass {
   std::size_t half0, halfL, half1, owners;
 };
 
-// A point's index in MeshEval's order of a coefficient's values.
-std::size_t NodeIndex(const Pass& p, const std::size_t g[3]) {
+// The index in MeshEval's order of the nodes (element by element, each element's nodes direction
+// 0 fastest) of the tile's points, one after the other along direction 0: set for the tile's
+// first point, then Next() for each.
+struct NodeWalk {
+  std::size_t nq0, node, element, q0;
+  std::size_t Index() const { return node + q0 + element; }
+  void Next(std::size_t nqn) {
+    if (++q0 == nq0) {
+      q0 = 0;
+      element += nqn;
+    }
+  }
+};
+
+NodeWalk StartWalk(const Pass& p, const std::size_t g[3]) {
   std::size_t node = 0, element = 0, nstep = 1, estep = 1;
   for (int t = 0; t < p.d; ++t) {
     const std::size_t nq = static_cast<std::size_t>(p.nq[t]);
-    node += (g[t] % nq) * nstep;
+    if (t > 0) node += (g[t] % nq) * nstep;
     element += (g[t] / nq) * estep;
     nstep *= nq;
     estep *= static_cast<std::size_t>(p.nel[t]);
   }
-  return node + p.nqn * element;
+  const std::size_t nq0 = static_cast<std::size_t>(p.nq[0]);
+  return NodeWalk{nq0, node, p.nqn * element, g[0] % nq0};
 }
 
 double CoefficientAt(const forms::Coefficient& c, int k, std::size_t node) {
@@ -72,7 +86,7 @@ struct Map {
 };
 
 Map MapAt(int d, int r, const double* Z, std::size_t stride, std::size_t i) {
-  Map m{};
+  Map m;  // set where d and r reach, read nowhere else
   const int pc = d + 1;
   const auto field = [&](int f, int c) { return Z[(f * pc + c) * stride + i]; };
   const double invW = 1.0 / field(r, 0);
@@ -155,8 +169,10 @@ void PassPoints(void* context, int, const Tile& tile, const double* Z, double*,
   const Setup& s = *p.s;
   const int d = p.d;
   const std::size_t owner = d == 3 ? tile.row : tile.begin / kTileWidth;
-  for (std::size_t i = 0; i < tile.end - tile.begin; ++i) {
-    std::size_t g[3] = {tile.begin + i, d == 3 ? tile.row : tile.gL, tile.gL};
+  const std::size_t first[3] = {tile.begin, d == 3 ? tile.row : tile.gL, tile.gL};
+  NodeWalk walk = StartWalk(p, first);
+  for (std::size_t i = 0; i < tile.end - tile.begin; ++i, walk.Next(p.nqn)) {
+    const std::size_t g[3] = {tile.begin + i, first[1], first[2]};
     const std::size_t cell = (tile.gL * p.R + tile.row) * p.Q0;  // the point's row of factors
     if (p.make == Make::Weight) {
       double* w = p.out + cell * static_cast<std::size_t>(p.nfW) + g[0];
@@ -166,7 +182,7 @@ void PassPoints(void* context, int, const Tile& tile, const double* Z, double*,
     }
     const Map m = MapAt(d, p.r, Z, stride, i);
     if (p.make == Make::Coordinates) {
-      double* x = p.out + static_cast<std::size_t>(p.r) * NodeIndex(p, g);
+      double* x = p.out + static_cast<std::size_t>(p.r) * walk.Index();
       for (int a = 0; a < p.r; ++a) x[a] = m.x[a];
       continue;
     }
@@ -176,7 +192,7 @@ void PassPoints(void* context, int, const Tile& tile, const double* Z, double*,
     double W, b[3];
     const double* Wp = p.W ? p.W + cell * static_cast<std::size_t>(p.nfW) + g[0] : nullptr;
     WeightAt(p, Z, stride, i, Wp, &W, b);
-    const std::size_t node = NodeIndex(p, g);
+    const std::size_t node = walk.Index();
     if (p.make == Make::Separable) {
       const double jac = std::fabs(m.det) / (W * W);
       for (int j = 0; j < p.problems; ++j) {
