@@ -146,9 +146,12 @@ function pb = solver_problem (who, form, geometry, coefficients, options)
   for k = 1:count
     c = coefficients{k};
     if (iscell (c))
-      if (~domain || numel (c) ~= geometry.npatch)
+      if (~domain)
+        fail ('coefficientSize', ['the coefficient %s must be a number, values at the nodes ' ...
+                                  'or a handle for a patch, found a cell.'], names{k});
+      elseif (numel (c) ~= geometry.npatch)
         fail ('coefficientSize', 'the coefficient %s must be a cell of %d arrays, one a patch.', ...
-              names{k}, ifelse (domain, geometry.npatch, 1));
+              names{k}, geometry.npatch);
       end
       values(:, k) = reshape (c([pieces.patch]), [], 1);
     elseif (domain && isnumeric (c) && ~isscalar (c) && numel (c) == sum (nodes))
