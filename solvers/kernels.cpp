@@ -13,12 +13,8 @@ namespace {
 // and sums apart, in the order the header states, so that the lanes give the scalar bits.
 template <class V, int W>
 struct Lanes {
-  static V Load(const double* p) {
-    V v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
-  }
-  static void Store(double* p, V v) { __builtin_memcpy(p, &v, sizeof v); }
+  static V Load(const double* p) { return LoadLanes<V>(p); }
+  static void Store(double* p, V v) { StoreLanes<V>(p, v); }
   static V Splat(double x) { return V{} + x; }
 };
 

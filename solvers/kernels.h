@@ -6,7 +6,26 @@
 
 #include <cstddef>
 
+// Vector types pass by value within the solvers only, never across a library's interface.
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
 namespace solvers {
+
+// A vector of doubles (or one double) from and to memory anywhere: the kernels' lanes, and the
+// solvers' other loops written for any width.
+template <class V>
+inline __attribute__((always_inline)) V LoadLanes(const double* p) {
+  V v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <class V>
+inline __attribute__((always_inline)) void StoreLanes(double* p, V v) {
+  __builtin_memcpy(p, &v, sizeof v);
+}
 
 // Vector width of the kernels: 4 (AVX2), 2 (SSE2) or 1, as evaluators::LaneWidth reads the
 // processor and NURBS_SIMD (0 there means 1 here). Read once per call, on the calling thread.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernels.h"
 #include "threads.h"
 
 #if defined(__GNUC__)
@@ -28,14 +29,12 @@ struct Points {
 // never changes a bit.
 template <class V>
 inline __attribute__((always_inline)) V Load(const double* p) {
-  V v;
-  __builtin_memcpy(&v, p, sizeof v);
-  return v;
+  return LoadLanes<V>(p);
 }
 
 template <class V>
 inline __attribute__((always_inline)) void Store(double* p, V v) {
-  __builtin_memcpy(p, &v, sizeof v);
+  StoreLanes<V>(p, v);
 }
 
 // Stiffness (and a mass term): t = C (g - v b), s = -b . t + m v, points begin..end-1 (end -

@@ -46,20 +46,15 @@ function [P, free] = FastDiagonalisation (geometry, varargin)
   if (nargin < 1)
     error ([who ':usage'], 'usage: [P, free] = FastDiagonalisation (geometry, Name, Value, ...)');
   end
+  fail = @(mnemonic, varargin) error ([who ':' mnemonic], varargin{:});
+  [found, rest] = take_options (fail, varargin, {'form', 'coefficients'});
   form = 'stiffness';
+  if (isfield (found, 'form')), form = found.form; end
   coefficients = [];
-  rest = {};
-  for k = 1:2:numel (varargin)
-    pair = varargin(k:min (k + 1, end));
-    if (numel (pair) == 2 && ischar (pair{1}) && strcmpi (pair{1}, 'form'))
-      form = pair{2};
-    elseif (numel (pair) == 2 && ischar (pair{1}) && strcmpi (pair{1}, 'coefficients'))
-      coefficients = pair{2};
-      if (~iscell (coefficients))
-        error ([who ':optionValue'], 'coefficients must be a cell of the form''s coefficients.');
-      end
-    else
-      rest = [rest, pair];
+  if (isfield (found, 'coefficients'))
+    coefficients = found.coefficients;
+    if (~iscell (coefficients))
+      fail ('optionValue', 'coefficients must be a cell of the form''s coefficients.');
     end
   end
   if (isempty (coefficients))

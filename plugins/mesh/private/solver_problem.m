@@ -41,46 +41,32 @@ function pb = solver_problem (who, form, geometry, coefficients, options)
     if ((isnumeric (c) || islogical (c)) && ~isa (c, 'double')), coefficients{k} = double (c); end
   end
 
+  [found, rest] = take_options (fail, options, {'dirichlet', 'components', 'scale', ...
+                                                 'elements', 'side'});
   dirichlet = [];
-  components = [];
-  scale = [1 1];
-  rest = {};
-  if (mod (numel (options), 2) ~= 0)
-    fail ('unknownOption', 'options must come in name, value pairs; found %d arguments.', ...
-          numel (options));
+  if (isfield (found, 'dirichlet'))
+    v = found.dirichlet;
+    if (~isnumeric (v) || any (v(:) < 1 | v(:) ~= fix (v(:))))
+      fail ('optionValue', 'dirichlet must be a list of faces (positive indices).');
+    end
+    dirichlet = unique (reshape (double (v), 1, []));
   end
-  for k = 1:2:numel (options)
-    name = options{k};
-    v = options{k + 1};
-    if (~ischar (name) || ~isrow (name))
-      rest(end + 1:end + 2) = options(k:k + 1);   % mesh_arguments names the fault
-      continue;
+  components = [];
+  if (isfield (found, 'components'))
+    if (kind ~= 4), fail ('optionValue', 'components is the elasticity''s option.'); end
+    components = found.components;
+  end
+  scale = [1 1];
+  if (isfield (found, 'scale'))
+    v = found.scale;
+    if (~isnumeric (v) || numel (v) ~= 2 || ~all (isfinite (v(:))) || ~isreal (v))
+      fail ('optionValue', 'scale must be [a b], finite: a K + b M.');
     end
-    switch (lower (name))
-      case 'dirichlet'
-        if (~isnumeric (v) || any (v(:) < 1 | v(:) ~= fix (v(:))))
-          fail ('optionValue', 'dirichlet must be a list of faces (positive indices).');
-        end
-        dirichlet = unique (reshape (double (v), 1, []));
-      case 'components'
-        if (kind ~= 4)
-          fail ('optionValue', 'components is the elasticity''s option.');
-        end
-        components = v;
-      case 'scale'
-        if (~isnumeric (v) || numel (v) ~= 2 || ~all (isfinite (v(:))) || ~isreal (v))
-          fail ('optionValue', 'scale must be [a b], finite: a K + b M.');
-        end
-        if (kind ~= 3)
-          fail ('optionValue', 'scale is the option of the form stiffness+mass.');
-        end
-        scale = reshape (double (v), 1, 2);
-      case {'elements', 'side'}
-        fail ('optionValue', '%s: the operator is the whole patch''s, every element.', ...
-              lower (name));
-      otherwise
-        rest(end + 1:end + 2) = options(k:k + 1);
-    end
+    if (kind ~= 3), fail ('optionValue', 'scale is the option of the form stiffness+mass.'); end
+    scale = reshape (double (v), 1, 2);
+  end
+  for name = intersect ({'elements', 'side'}, fieldnames (found))
+    fail ('optionValue', '%s: the operator is the whole patch''s, every element.', name{1});
   end
 
   domain = is_domain (geometry);
@@ -123,12 +109,11 @@ function pb = solver_problem (who, form, geometry, coefficients, options)
     ndof = prod (cellfun (@numel, knots(1:d)) - double (reshape (order, 1, [])));
   end
   ncomp = ifelse (kind == 4, d, 1);
-  if (isempty (components))
-    components = 1:ncomp;
-  elseif (~isnumeric (components) || any (~ismember (components(:), 1:ncomp)))
+  if (isempty (components)), components = 1:ncomp; end
+  if (~isnumeric (components) || ~all (ismember (components(:), 1:ncomp)))
     fail ('optionValue', 'components must be a list of components from 1 to %d.', ncomp);
   end
-  components = unique (reshape (double (components), 1, []));
+  components = unique (double (components(:)'));
   fixed = reshape (on + ndof * (components - 1), [], 1);
   pb.kind = kind;
   pb.code = [kind, scale];
