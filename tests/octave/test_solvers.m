@@ -57,6 +57,11 @@ function e = mismatch (A, K, free)
   e = max (abs (A (x)(:) - r(:))) / max (abs (r(:)));
 end
 
+% The unknowns of a patch off its boundary (Dirichlet on every side).
+function free = MeshFree (g)
+  [~, free] = MatrixFreeOperator ('mass', g, 1, 'dirichlet', 1:2 * numel (g.order));
+end
+
 function n = sides_of (g)
   n = 2 * numel (g.order);
 end
@@ -144,6 +149,32 @@ P = FastDiagonalisation (mp3, 'dirichlet', faces);
 ref = K(free, free) \ F(free);
 t = expect (t, flag == 0 && norm (u - ref) < 1e-8 * norm (ref) && it <= 20, ...
             sprintf ('two cubes: pcg as backslash, %d iterations', it));
+
+% The ring cut into 2 x 2 x 2 patches: one box, one solver, one patch's iterations; each patch a
+% solver of its own, some more.
+g = curved (3, 3, 6);
+[~, ~, ~, one] = pcg (MatrixFreeOperator ('stiffness', g, 1, 'dirichlet', 1:6), ...
+                      LoadVector (g, 1)(MeshFree (g)), 1e-8, 100, ...
+                      FastDiagonalisation (g, 'dirichlet', 1:6));
+pieces = {g};
+for d = 1:3
+  next = {};
+  for q = 1:numel (pieces), [a, b] = split_patch (pieces{q}, d, 0.5); next = [next, {a, b}]; end
+  pieces = next;
+end
+mp8 = Multipatch (pieces);
+faces = 1:numel (mp8.boundaries);
+[A, free] = MatrixFreeOperator ('stiffness', mp8, 1, 'dirichlet', faces);
+F = LoadVector (mp8, 1);
+K = StiffnessMatrix (mp8, 1);
+ref = K(free, free) \ F(free);
+[u, flag, ~, grouped] = pcg (A, F(free), 1e-8, 100, FastDiagonalisation (mp8, 'dirichlet', faces));
+t = expect (t, flag == 0 && norm (u - ref) < 1e-6 * norm (ref) && grouped <= one + 1, ...
+            sprintf ('8 patches in a box: %d iterations, one patch %d', grouped, one));
+[u, flag, ~, apart] = pcg (A, F(free), 1e-8, 100, ...
+                           FastDiagonalisation (mp8, 'dirichlet', faces, 'group', false));
+t = expect (t, flag == 0 && norm (u - ref) < 1e-6 * norm (ref) && apart <= 3 * one, ...
+            sprintf ('8 patches apart: %d iterations', apart));
 
 % ---- the preconditioner exact on boxes -------------------------------------------------------
 b3 = box (3, 3, 4, [2 1 0.5]);
