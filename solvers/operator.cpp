@@ -23,6 +23,10 @@ struct Points {
   int width;
 };
 
+// Whether the sweep carries the rational space's weight function as a field of its own after the
+// columns' (the forms that read gradients: their factors leave W out).
+bool WeightField(const PatchOperator& op) { return op.rational && NeedsGradient(op.form); }
+
 // The point functions, one body for every vector width: V holds W points (W = 1: a double), the
 // points of a tile taken W at a time and the rest one at a time, each point's arithmetic the
 // same sequence of IEEE operations in every lane (no fused multiply-add), so that the width
@@ -37,22 +41,27 @@ inline __attribute__((always_inline)) void Store(double* p, V v) {
   StoreLanes<V>(p, v);
 }
 
-// Stiffness (and a mass term): t = C (g - v b), s = -b . t + m v, points begin..end-1 (end -
-// begin a multiple of W).
+// Stiffness (and a mass term): t = C (g - v b) / W^2, s = -b . t + m v / W^2 (W = 1, b = 0 for
+// B-splines), points begin..end-1 (end - begin a multiple of W); the rational space's W and grad W
+// at wz, laid out as z.
 template <class V, int W, int D, bool kRational, bool kValue>
 inline __attribute__((always_inline)) void GradientBody(std::size_t begin, std::size_t end,
                                                         const double* F, std::size_t fs,
                                                         const double* z, double* s,
-                                                        std::size_t zs) {
+                                                        std::size_t zs, const double* wz) {
   constexpr int kC = D * (D + 1) / 2;
-  const double* b = F + kC * fs;
-  const double* m = F + (kC + (kRational ? D : 0)) * fs;
+  const double* m = F + kC * fs;
   for (std::size_t i = begin; i < end; i += W) {
     const V v = Load<V>(z + i);
-    V h[D];
-    for (int j = 0; j < D; ++j) {
-      h[j] = Load<V>(z + (1 + j) * zs + i);
-      if (kRational) h[j] = h[j] - v * Load<V>(b + j * fs + i);
+    V h[D], b[D], iw2{};
+    for (int j = 0; j < D; ++j) h[j] = Load<V>(z + (1 + j) * zs + i);
+    if (kRational) {
+      const V iw = V{} + 1.0 / Load<V>(wz + i);
+      iw2 = iw * iw;
+      for (int j = 0; j < D; ++j) {
+        b[j] = Load<V>(wz + (1 + j) * zs + i) * iw;
+        h[j] = h[j] - v * b[j];
+      }
     }
     V t[D];
     if constexpr (D == 2) {
@@ -69,11 +78,16 @@ inline __attribute__((always_inline)) void GradientBody(std::size_t begin, std::
     }
     V s0{};
     if (kRational) {
-      V bt = Load<V>(b + i) * t[0];
-      for (int j = 1; j < D; ++j) bt += Load<V>(b + j * fs + i) * t[j];
+      for (int j = 0; j < D; ++j) t[j] = t[j] * iw2;
+      V bt = b[0] * t[0];
+      for (int j = 1; j < D; ++j) bt += b[j] * t[j];
       s0 = -bt;
     }
-    if (kValue) s0 += Load<V>(m + i) * v;
+    if (kValue) {
+      V mv = Load<V>(m + i) * v;
+      if (kRational) mv = mv * iw2;
+      s0 += mv;
+    }
     Store(s + i, s0);
     for (int j = 0; j < D; ++j) Store(s + (1 + j) * zs + i, t[j]);
   }
@@ -85,23 +99,28 @@ inline __attribute__((always_inline)) void MassBody(std::size_t begin, std::size
   for (std::size_t i = begin; i < end; i += W) Store(s + i, Load<V>(F + i) * Load<V>(z + i));
 }
 
-// Elasticity, the d components of one column: z + k zf is component k's fields.
+// Elasticity, the d components of one column: z + k zf is component k's fields. With
+// Jinv = J^-1 (P), G[k][m] = sum_j (g_k - v_k b)_j Jinv[j][m] / W is the physical gradient of
+// component k, sigma = lambda dx tr G I + mu dx (G + G^T), t_k = sigma_k Jinv^T / W, s_k = -t_k . b.
 template <class V, int W, int D, bool kRational>
 inline __attribute__((always_inline)) void ElasticityBody(std::size_t begin, std::size_t end,
                                                           const double* F, std::size_t fs,
                                                           const double* z, double* s,
-                                                          std::size_t zs, std::size_t zf) {
+                                                          std::size_t zs, std::size_t zf,
+                                                          const double* wz) {
   const double* P = F;
   const double* lam = F + D * D * fs;
   const double* mu = F + (D * D + 1) * fs;
-  const double* b = F + (D * D + 2) * fs;
   for (std::size_t i = begin; i < end; i += W) {
     V p[D][D];
     for (int j = 0; j < D; ++j) {
       for (int m = 0; m < D; ++m) p[j][m] = Load<V>(P + (j * D + m) * fs + i);
     }
-    V bb[D];
-    for (int j = 0; j < D; ++j) bb[j] = kRational ? Load<V>(b + j * fs + i) : V{};
+    V bb[D], iw{};
+    if (kRational) {
+      iw = V{} + 1.0 / Load<V>(wz + i);
+      for (int j = 0; j < D; ++j) bb[j] = Load<V>(wz + (1 + j) * zs + i) * iw;
+    }
     V G[D][D];
     for (int k = 0; k < D; ++k) {
       const double* zk = z + k * zf;
@@ -114,7 +133,7 @@ inline __attribute__((always_inline)) void ElasticityBody(std::size_t begin, std
       for (int m = 0; m < D; ++m) {
         V g = h[0] * p[0][m];
         for (int j = 1; j < D; ++j) g += h[j] * p[j][m];
-        G[k][m] = g;
+        G[k][m] = kRational ? g * iw : g;
       }
     }
     V tr = G[0][0];
@@ -129,8 +148,11 @@ inline __attribute__((always_inline)) void ElasticityBody(std::size_t begin, std
       for (int j = 0; j < D; ++j) {
         V t = sigma[0] * p[j][0];
         for (int m = 1; m < D; ++m) t += sigma[m] * p[j][m];
+        if (kRational) {
+          t = t * iw;
+          bt += t * bb[j];
+        }
         Store(sk + (1 + j) * zs + i, t);
-        if (kRational) bt += t * bb[j];
       }
       Store(sk + i, kRational ? -bt : V{});
     }
@@ -147,6 +169,9 @@ inline __attribute__((always_inline)) void TileBody(const Points& p, std::size_t
   const std::size_t fs = p.Q0;
   const int pc = PointComponents(D, NeedsGradient(op.form));
   const std::size_t zf = static_cast<std::size_t>(pc) * stride;
+  // The rational space's weight function, the field after the columns'.
+  const int C = FormComponents(D, op.form);
+  const double* wz = WeightField(op) ? Z + static_cast<std::size_t>(p.groups * C) * zf : nullptr;
   for (int g = 0; g < p.groups; ++g) {
     const double* z = Z + g * zf;
     double* s = S + g * zf;
@@ -156,24 +181,24 @@ inline __attribute__((always_inline)) void TileBody(const Points& p, std::size_t
         break;
       case Form::Stiffness:
         if (op.rational) {
-          GradientBody<V, W, D, true, false>(begin, end, F, fs, z, s, stride);
+          GradientBody<V, W, D, true, false>(begin, end, F, fs, z, s, stride, wz);
         } else {
-          GradientBody<V, W, D, false, false>(begin, end, F, fs, z, s, stride);
+          GradientBody<V, W, D, false, false>(begin, end, F, fs, z, s, stride, wz);
         }
         break;
       case Form::StiffnessMass:
         if (op.rational) {
-          GradientBody<V, W, D, true, true>(begin, end, F, fs, z, s, stride);
+          GradientBody<V, W, D, true, true>(begin, end, F, fs, z, s, stride, wz);
         } else {
-          GradientBody<V, W, D, false, true>(begin, end, F, fs, z, s, stride);
+          GradientBody<V, W, D, false, true>(begin, end, F, fs, z, s, stride, wz);
         }
         break;
       case Form::Elasticity: {
         const std::size_t at = static_cast<std::size_t>(g) * D * zf;
         if (op.rational) {
-          ElasticityBody<V, W, D, true>(begin, end, F, fs, Z + at, S + at, stride, zf);
+          ElasticityBody<V, W, D, true>(begin, end, F, fs, Z + at, S + at, stride, zf, wz);
         } else {
-          ElasticityBody<V, W, D, false>(begin, end, F, fs, Z + at, S + at, stride, zf);
+          ElasticityBody<V, W, D, false>(begin, end, F, fs, Z + at, S + at, stride, zf, wz);
         }
         break;
       }
@@ -261,17 +286,17 @@ bool Direct(const Operator& op) { return op.patches == 1 && op.patch[0].gnum == 
 
 }  // namespace
 
-int FactorCount(int d, Form form, bool rational) {
-  const int C = d * (d + 1) / 2, b = rational ? d : 0;
+int FactorCount(int d, Form form, bool) {
+  const int C = d * (d + 1) / 2;
   switch (form) {
     case Form::Stiffness:
-      return C + b;
+      return C;
     case Form::Mass:
       return 1;
     case Form::StiffnessMass:
-      return C + b + 1;
+      return C + 1;
     case Form::Elasticity:
-      return d * d + 2 + b;
+      return d * d + 2;
   }
   return 0;
 }
@@ -287,18 +312,20 @@ std::size_t ApplyBytes(const Operator& op, std::size_t columns, int threads, std
   for (int k = 0; k < op.patches; ++k) {
     const PatchOperator& p = op.patch[k];
     most = std::max(most, PatchFunctions(p));
-    const Sweep sw = PatchSweep(p, static_cast<int>(G * C), threads, 1, budget);
+    const Sweep sw = PatchSweep(p, static_cast<int>(G * C) + (WeightField(p) ? 1 : 0), threads, 1,
+                                budget);
     sweep = std::max(sweep, SweepBytes(sw, true));
   }
   const std::size_t global = Direct(op) ? 0 : 2 * op.ndof * C * G;
-  return (global + 2 * most * C * G) * sizeof(double) + sweep + 2 * G * C * sizeof(double*);
+  return (global + 2 * most * C * G) * sizeof(double) + sweep + 2 * (G * C + 1) * sizeof(double*);
 }
 
 double ApplyCost(const Operator& op) {
   double cost = 0.0;
   for (int k = 0; k < op.patches; ++k) {
     const PatchOperator& p = op.patch[k];
-    const Sweep sw = PatchSweep(p, op.components, 1, 1, 0);
+    Sweep sw = PatchSweep(p, op.components + (WeightField(p) ? 1 : 0), 1, 1, 0);
+    sw.back = op.components;
     cost += PointCost(sw, true) * static_cast<double>(PatchPoints(p)) +
             2.0 * static_cast<double>(PatchFunctions(p));
   }
@@ -316,7 +343,7 @@ bool Apply(const Operator& op, const double* x, std::size_t columns, double* y, 
   const bool direct = Direct(op);
   const std::size_t global = direct ? 0 : nC * G;
   double* block = static_cast<double*>(std::malloc((2 * global + 2 * most * fields) * sizeof(double) +
-                                                   2 * fields * sizeof(double*)));
+                                                   2 * (fields + 1) * sizeof(double*)));
   if (block == nullptr) return false;
   double* local = block;
   double* back = local + most * fields;
@@ -324,7 +351,7 @@ bool Apply(const Operator& op, const double* x, std::size_t columns, double* y, 
   double* result = direct ? back : full + global;
   void* pointers = direct ? back + most * fields : result + global;
   const double** in = static_cast<const double**>(pointers);
-  double** out = static_cast<double**>(static_cast<void*>(in + fields));
+  double** out = static_cast<double**>(static_cast<void*>(in + fields + 1));
   const auto unknown = [&](std::size_t i) {
     return op.free ? static_cast<std::size_t>(op.free[i]) - 1 : i;
   };
@@ -365,9 +392,12 @@ bool Apply(const Operator& op, const double* x, std::size_t columns, double* y, 
       }
       Points points{&p, FactorCount(p.d, p.form, p.rational), p.dir[0].Q,
                     p.d == 3 ? p.dir[1].Q : 1, static_cast<int>(g), width};
-      Sweep sw = PatchSweep(p, static_cast<int>(g * C), threads, width, budget);
+      const int weight = WeightField(p) ? 1 : 0;
+      Sweep sw = PatchSweep(p, static_cast<int>(g * C) + weight, threads, width, budget);
+      if (weight) in[g * C] = p.weights;
       sw.in = in;
       sw.out = out;
+      sw.back = static_cast<int>(g * C);
       sw.points = OperatorPoints;
       sw.context = &points;
       ok = Run(sw);

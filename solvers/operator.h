@@ -3,19 +3,21 @@
 //
 // A patch keeps its space's tables (one a direction, sweep.h) and, at every quadrature point,
 // the form's point factors: nf doubles (FactorCount) that hold the coefficient, the quadrature
-// weight, the map and the rational space's weight function W, so that the form is
+// weight and the map, so that the form is
 //   y_a = w_a sum_q (D N_a)(q)^T F(q) (D u~)(q),  u~ = sum_b w_b x_b N_b,
 // N the tensor B-splines, w the space's weights (1 for B-splines), D the value and parametric
-// gradient. The factors, with J the map's Jacobian (J[m][i] = dx_m / dxi_i), Jinv = J^-1,
-// dx = the point's weight times |det J|, b = grad_xi W / W, per point in this order:
-//   Stiffness      C = c dx Jinv Jinv^T / W^2 (symmetric: C00 C01 C11, or C00 C01 C02 C11 C12
-//                  C22), then b where rational: t = C (g - v b), s = -b . t
+// gradient. The rational space's weight function W = sum_b w_b N_b and its gradient are summed at
+// the points with the field in every application (a field of its own in the sweep, not taken
+// back) rather than kept. The factors, with J the map's Jacobian (J[m][i] = dx_m / dxi_i),
+// Jinv = J^-1, dx = the point's weight times |det J|, b = grad_xi W / W, per point in this order:
+//   Stiffness      C = c dx Jinv Jinv^T (symmetric: C00 C01 C11, or C00 C01 C02 C11 C12 C22):
+//                  t = C (g - v b) / W^2, s = -b . t
 //   Mass           m = c dx / W^2: s = m v
-//   StiffnessMass  a C (as Stiffness, scaled), b where rational, then b m: both
-//   Elasticity     P = Jinv / W (d x d, P[i][m] at i d + m), lambda dx, mu dx, then b where
-//                  rational: with G[k][m] = sum_i (g_k - v_k b)_i P[i][m] (the physical
-//                  gradient of component k), sigma = lambda dx tr G I + mu dx (G + G^T),
-//                  t_k = sigma_k P^T, s_k = -t_k . b
+//   StiffnessMass  a C (as Stiffness, scaled), then b m (c dx, the mass's): both, m v / W^2
+//   Elasticity     Jinv (d x d, Jinv[i][m] at i d + m), lambda dx, mu dx: with G[k][m] =
+//                  sum_i (g_k - v_k b)_i Jinv[i][m] / W (the physical gradient of component k),
+//                  sigma = lambda dx tr G I + mu dx (G + G^T), t_k = sigma_k Jinv^T / W,
+//                  s_k = -t_k . b
 // where v, g are u~'s value and parametric gradient at the point and (s, t) what goes back. A
 // point where dx is 0 has factors 0: it contributes nothing, as in the assembled forms. They are
 // laid out as the sweep visits the points: 3-D F[((g2 Q1 + g1) nf + k) Q0 + g0], 2-D
@@ -31,8 +33,8 @@ namespace solvers {
 
 enum class Form { Stiffness = 1, Mass = 2, StiffnessMass = 3, Elasticity = 4 };
 
-// Factors a point: 2-D 3 / 1 / 4 / 6, 3-D 6 / 1 / 7 / 11 (stiffness, mass, both, elasticity), d
-// more where rational (b; none for the mass alone).
+// Factors a point: 2-D 3 / 1 / 4 / 6, 3-D 6 / 1 / 7 / 11 (stiffness, mass, both, elasticity), for
+// B-spline and NURBS spaces alike.
 int FactorCount(int d, Form form, bool rational);
 // Whether the form reads gradients; components of a function (elasticity: d).
 bool NeedsGradient(Form form);

@@ -125,24 +125,13 @@ double Metric(int d, const Map& m, int i, int j) {
   return s;
 }
 
-// The space's weight function W and b = grad W / W at a point.
-void WeightAt(const Pass& p, const double* Z, std::size_t stride, std::size_t i,
-              const double* Wp, double* W, double b[3]) {
-  const bool rational = p.s->mesh->space.weights != nullptr;
-  *W = 1.0;
-  for (int j = 0; j < 3; ++j) b[j] = 0.0;
-  if (!rational) return;
-  if (p.W != nullptr) {
-    *W = Wp[0];
-    if (p.gradW) {
-      for (int j = 0; j < p.d; ++j) b[j] = Wp[(1 + j) * p.Q0] / *W;
-    }
-    return;
-  }
-  // Isoparametric: the geometry's own weight function, the last field.
-  const int pc = p.d + 1;
-  *W = Z[(p.r * pc) * stride + i];
-  for (int j = 0; j < p.d; ++j) b[j] = Z[(p.r * pc + 1 + j) * stride + i] / *W;
+// The space's weight function at a point: 1 for B-splines, the Weight pass's value, or the
+// geometry's own (the last field) where the space is the geometry's basis.
+double WeightAt(const Pass& p, const double* Z, std::size_t stride, std::size_t i,
+                const double* Wp) {
+  if (p.s->mesh->space.weights == nullptr) return 1.0;
+  if (p.W != nullptr) return Wp[0];
+  return Z[(p.r * (p.d + 1)) * stride + i];
 }
 
 void Accumulate(const Pass& p, int e, std::size_t owner, std::size_t row, std::size_t g0,
@@ -189,9 +178,8 @@ void PassPoints(void* context, int, const Tile& tile, const double* Z, double*,
     double qw = s.weights[0][g[0]];
     for (int t = 1; t < d; ++t) qw *= s.weights[t][g[t]];
     const double dx = qw * std::fabs(m.det);
-    double W, b[3];
     const double* Wp = p.W ? p.W + cell * static_cast<std::size_t>(p.nfW) + g[0] : nullptr;
-    WeightAt(p, Z, stride, i, Wp, &W, b);
+    const double W = WeightAt(p, Z, stride, i, Wp);
     const std::size_t node = walk.Index();
     if (p.make == Make::Separable) {
       const double jac = std::fabs(m.det) / (W * W);
@@ -221,37 +209,30 @@ void PassPoints(void* context, int, const Tile& tile, const double* Z, double*,
       for (int k = 0; k < p.nf; ++k) F[k * fs] = 0.0;
       continue;
     }
-    const bool rational = s.mesh->space.weights != nullptr;
-    const double invW2 = 1.0 / (W * W);
+    // The mass alone folds the weight function in; the others leave it to the application,
+    // which sums it at the points with the field (operator.h).
     int at = 0;
     switch (s.form) {
       case Form::Mass:
-        F[0] = s.scale[1] * CoefficientAt(s.c[0], 0, node) * dx * invW2;
+        F[0] = s.scale[1] * CoefficientAt(s.c[0], 0, node) * dx / (W * W);
         break;
       case Form::Stiffness:
       case Form::StiffnessMass: {
-        const double c = s.scale[0] * CoefficientAt(s.c[0], 0, node) * dx * invW2;
+        const double c = s.scale[0] * CoefficientAt(s.c[0], 0, node) * dx;
         for (int i0 = 0; i0 < d; ++i0) {
           for (int j0 = i0; j0 < d; ++j0) F[(at++) * fs] = c * Metric(d, m, i0, j0);
         }
-        if (rational) {
-          for (int j0 = 0; j0 < d; ++j0) F[(at++) * fs] = b[j0];
-        }
         if (s.form == Form::StiffnessMass) {
-          F[at * fs] = s.scale[1] * CoefficientAt(s.c[1], 0, node) * dx * invW2;
+          F[at * fs] = s.scale[1] * CoefficientAt(s.c[1], 0, node) * dx;
         }
         break;
       }
       case Form::Elasticity: {
-        const double invW = 1.0 / W;
         for (int i0 = 0; i0 < d; ++i0) {
-          for (int a = 0; a < d; ++a) F[(at++) * fs] = m.Jinv[i0][a] * invW;
+          for (int a = 0; a < d; ++a) F[(at++) * fs] = m.Jinv[i0][a];
         }
         F[(at++) * fs] = CoefficientAt(s.c[0], 0, node) * dx;
-        F[(at++) * fs] = CoefficientAt(s.c[1], 0, node) * dx;
-        if (rational) {
-          for (int j0 = 0; j0 < d; ++j0) F[(at++) * fs] = b[j0];
-        }
+        F[at * fs] = CoefficientAt(s.c[1], 0, node) * dx;
         break;
       }
     }
@@ -394,9 +375,9 @@ bool Factors(const Setup& s, double* factors) {
   Pass p = MakePass(s, Make::Factors);
   p.out = factors;
   p.nf = FactorCount(s.mesh->d, s.form, s.mesh->space.weights != nullptr);
-  // The weight function first, into the factors' own slots: each point's are read before its
-  // factors are written.
-  if (!WeightPass(s, factors, p.nf, NeedsGradient(s.form), &p)) return false;
+  // The mass's weight function first, into the factors' own slot: each point's is read before
+  // its factor is written.
+  if (s.form == Form::Mass && !WeightPass(s, factors, p.nf, false, &p)) return false;
   if (evaluators::Stopping()) return true;
   return RunPass(s, &p);
 }

@@ -135,7 +135,7 @@ void EnterShare(void* context, int t, std::size_t begin, std::size_t end) {
     const int a = ps.enterLo + static_cast<int>(k);
     for (int f = 0; f < sw.fields; ++f) {
       double* layer = Layer(ps, ps.ringY, a, f);
-      if (ps.ringW) std::memset(Layer(ps, ps.ringW, a, f), 0, sh.LF * sizeof(double));
+      if (ps.ringW && f < sw.back) std::memset(Layer(ps, ps.ringW, a, f), 0, sh.LF * sizeof(double));
       const double* X = sw.in[f] + static_cast<std::size_t>(a) * plane * sw.inStride;
       if (sh.d == 2) {
         FirstStage(sw.dir[0], X, sw.inStride, sw.gradient, layer);
@@ -208,7 +208,7 @@ void PointShare(void* context, int t, std::size_t begin, std::size_t end) {
       }
       sw.points(sw.context, t, tile, Z, ps.ringW ? S : nullptr, stride);
       if (!ps.ringW) continue;
-      for (int f = 0; f < sw.fields; ++f) {
+      for (int f = 0; f < sw.back; ++f) {
         const double* s = S + static_cast<std::size_t>(f) * sh.pc * stride;
         for (int l = 0; l < n; ++l) {
           double* w = Layer(ps, ps.ringW, fL + l, f) + offset;
@@ -241,7 +241,7 @@ void FlushShare(void* context, int t, std::size_t begin, std::size_t end) {
   for (std::size_t k = begin; k < end; ++k) {
     if (evaluators::Stopping()) return;
     const int a = ps.flushLo + static_cast<int>(k);
-    for (int f = 0; f < sw.fields; ++f) {
+    for (int f = 0; f < sw.back; ++f) {
       double* O = sw.out[f] + static_cast<std::size_t>(a) * plane;
       if (!ps.entered[a]) {
         std::memset(O, 0, plane * sizeof(double));
@@ -304,7 +304,7 @@ std::size_t SweepBytes(const Sweep& sw, bool back) {
 double PointCost(const Sweep& sw, bool back) {
   const double n = sw.dir[sw.d - 1].p + 1;
   const double pc = PointComponents(sw.d, sw.gradient);
-  return sw.fields * (pc * n * (back ? 2.0 : 1.0) + 8.0) * 0.5;
+  return (sw.fields * pc * n + (back ? sw.back * pc * n : 0) + 8.0 * sw.fields) * 0.5;
 }
 
 bool Run(const Sweep& sw) {

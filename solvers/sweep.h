@@ -72,6 +72,8 @@ struct Sweep {
   const double* const* in;  // field f's coefficient a (a0 fastest) at in[f][a inStride]
   std::size_t inStride;
   double* const* out;       // field f's result at out[f][a], every one written; nullptr: forward
+  int back;                 // fields taken back (the first `back`; the others the caller's data,
+                            // such as a rational space's weights): out has that many
   PointFunction points;
   void* context;
   int threads;              // at most; fewer where a pass has fewer units

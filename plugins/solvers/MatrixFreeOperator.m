@@ -28,14 +28,16 @@
 %   right-hand side orthogonal to them (sum (b) == 0 for a stiffness of free = all) and finds a
 %   solution up to a constant.
 %
-%   What A keeps in memory: at every quadrature point nf doubles, in 3-D 6 for the stiffness of
-%   a B-spline space and 9 of a NURBS space, 1 for the mass, 7 or 10 for stiffness+mass, 11 or
-%   14 for elasticity (in 2-D 3 or 5, 1, 4 or 6, 6 or 8): the map, the coefficient and the
-%   quadrature weight folded into the form's point factors (with (p + 1)^d points an element,
-%   some 64 nf doubles an unknown at degree 3); each direction's values and derivatives at its
-%   points; the space's weights; free. An application holds besides its output the vectors of
-%   the domain and of a patch and some layers of a patch's points (MatrixFreeApplyCore):
-%   a cubic patch of 64^3 elements, a few tens of MB. The setup costs about two applications.
+%   What A keeps in memory: at every quadrature point nf doubles, in 3-D 6 for the stiffness, 1
+%   for the mass, 7 for stiffness+mass, 11 for elasticity (in 2-D 3, 1, 4, 6), for B-spline
+%   and NURBS spaces alike: the map, the coefficient and the quadrature weight folded into the
+%   form's point factors (with (p + 1)^d points an element, some (p + 1)^d nf doubles an
+%   unknown: 384 at degree 3, some 3 KB); each direction's values and derivatives at its points;
+%   the space's weights (a NURBS space's weight function is summed at the points in every
+%   application rather than kept); free. An application holds besides its output the vectors of
+%   the domain and of a patch and some layers of a patch's points (MatrixFreeApplyCore): for a
+%   cubic patch of 64^3 elements some 25 MB. The setup is one pass over the points (a few
+%   applications' work) and the host's allocation of the factors.
 %
 %   Errors (identifier MatrixFreeOperator:<mnemonic>): usage, optionValue, unknownOption,
 %   dimensions (not a surface in 2-D or a volume in 3-D), coefficientSize, coefficientError,

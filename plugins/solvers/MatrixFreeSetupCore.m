@@ -16,7 +16,8 @@ function varargout = MatrixFreeSetupCore (varargin)
 %            quadrature points a direction (0 beyond d), factors a point
 %   tableK   (2 pK + 3) x QK: at each point of direction K the first of the functions that do
 %            not vanish there (0-based), their values and their derivatives; [] beyond d
-%   factors  nf doubles at each quadrature point (see MatrixFreeOperator's help)
+%   factors  nf doubles at each quadrature point (see MatrixFreeOperator's help), nf the last of
+%            sizes
 %   weights  the space's weights where they differ (a NURBS space), else []
 %   x        with kind 0: the points' coordinates, rdim x (nqn nel) in MeshEval's order
 %
