@@ -134,18 +134,35 @@ double WeightAt(const Pass& p, const double* Z, std::size_t stride, std::size_t 
   return Z[(p.r * (p.d + 1)) * stride + i];
 }
 
-void Accumulate(const Pass& p, int e, std::size_t owner, std::size_t row, std::size_t g0,
-                std::size_t gL, double density) {
+// The marginals a point feeds (bit 0: along direction 0, 1: along the last, 2: along direction 1
+// of three): those along a direction sample the others at the middle node of each element, so
+// that a fit reads a few points an element rather than all of them.
+unsigned Marginals(const Pass& p, std::size_t q0, const std::size_t g[3]) {
+  const auto middle = [&](int t, std::size_t q) {
+    return q == static_cast<std::size_t>(p.nq[t] / 2);
+  };
+  const bool m0 = middle(0, q0), m1 = middle(1, g[1] % static_cast<std::size_t>(p.nq[1]));
+  if (p.d == 2) return (m1 ? 1u : 0u) | (m0 ? 2u : 0u);
+  const bool m2 = middle(2, g[2] % static_cast<std::size_t>(p.nq[2]));
+  return (m1 && m2 ? 1u : 0u) | (m0 && m1 ? 2u : 0u) | (m0 && m2 ? 4u : 0u);
+}
+
+void Accumulate(const Pass& p, int e, unsigned marginals, std::size_t owner, std::size_t row,
+                std::size_t g0, std::size_t gL, double density) {
   if (!(density > 0.0 && density < INFINITY)) return;
   const double v = std::log(density);
-  const std::size_t at0 = (static_cast<std::size_t>(e) * p.R + row) * p.Q0 + g0;
-  p.M0[at0] += v;
-  p.M0[p.half0 + at0] += 1.0;
-  const std::size_t QL = p.Q[p.d - 1];
-  const std::size_t atL = (static_cast<std::size_t>(e) * p.owners + owner) * QL + gL;
-  p.ML[atL] += v;
-  p.ML[p.halfL + atL] += 1.0;
-  if (p.d == 3) {
+  if (marginals & 1u) {
+    const std::size_t at0 = (static_cast<std::size_t>(e) * p.R + row) * p.Q0 + g0;
+    p.M0[at0] += v;
+    p.M0[p.half0 + at0] += 1.0;
+  }
+  if (marginals & 2u) {
+    const std::size_t QL = p.Q[p.d - 1];
+    const std::size_t atL = (static_cast<std::size_t>(e) * p.owners + owner) * QL + gL;
+    p.ML[atL] += v;
+    p.ML[p.halfL + atL] += 1.0;
+  }
+  if (marginals & 4u) {
     const std::size_t at1 = static_cast<std::size_t>(e) * p.Q[1] + row;
     p.M1[at1] += v;
     p.M1[p.half1 + at1] += 1.0;
@@ -169,6 +186,8 @@ void PassPoints(void* context, int, const Tile& tile, const double* Z, double*,
       for (int c = 0; c < pc; ++c) w[c * p.Q0] = Z[c * stride + i];
       continue;
     }
+    const unsigned marginals = p.make == Make::Separable ? Marginals(p, walk.q0, g) : 0u;
+    if (p.make == Make::Separable && marginals == 0u) continue;
     const Map m = MapAt(d, p.r, Z, stride, i);
     if (p.make == Make::Coordinates) {
       double* x = p.out + static_cast<std::size_t>(p.r) * walk.Index();
@@ -193,12 +212,13 @@ void PassPoints(void* context, int, const Tile& tile, const double* Z, double*,
           } else {
             density = std::fabs(s.scale[0]) * CoefficientAt(s.c[0], 0, node) * Metric(d, m, k, k) * jac;
           }
-          Accumulate(p, j * p.entries + k, owner, tile.row, g[0], tile.gL, density);
+          Accumulate(p, j * p.entries + k, marginals, owner, tile.row, g[0], tile.gL, density);
         }
         if (p.entries > p.stiffEntries) {
           const forms::Coefficient& c = s.form == Form::Mass ? s.c[0] : s.c[1];
           const double density = std::fabs(s.scale[1]) * CoefficientAt(c, 0, node) * jac;
-          Accumulate(p, j * p.entries + p.stiffEntries, owner, tile.row, g[0], tile.gL, density);
+          Accumulate(p, j * p.entries + p.stiffEntries, marginals, owner, tile.row, g[0], tile.gL,
+                     density);
         }
       }
       continue;
