@@ -25,8 +25,11 @@
 #      the MEX files (.mex) on one-point calls, a twin, MeshEval whole and in chunks, a form
 #      (octave_bindings.txt);
 #   8. in Octave, a solution field: FieldEval at 10^6 points against the twin alone, ExportVTK
-#      against fwrite of as many bytes (octave_fields.txt).
-#   9. in Octave, solving at scale: Poisson on the thick ring to 1e-8, geometry to solution, the
+#      against fwrite of as many bytes (octave_fields.txt);
+#   9. MPI: Poisson on the thick ring by SolvePETSc on 1 and 2 processes (each phase, the
+#      assembly's ratio), against StiffnessMatrix + ichol + pcg in Octave, and the files' cost
+#      (octave_petsc.txt). Alone: tools/bench.sh petsc [N ...] (sizes; default 24 32).
+#  10. in Octave, solving at scale: Poisson on the thick ring to 1e-8, geometry to solution, the
 #      matrix-free operator with the fast-diagonalisation preconditioner and pcg against our
 #      assembly + ichol + pcg (and backslash where it fits), each case in a process of its own for
 #      its peak memory; p = 3 with n = 24, 48, 64, 100, p = 6 with n = 55; pcg's iterations for
@@ -45,6 +48,16 @@ octave() {
   octave-cli --norc --no-history --quiet --eval \
     "addpath('$PWD/$build/toolbox'); addpath('$PWD/$out'); addpath('$PWD/bench'); addpath('$PWD/tests/octave'); $1"
 }
+petsc_step() {
+  echo "== MPI: SolvePETSc on 1 and 2 processes, the thick ring"
+  local sizes=${*:-24 32}
+  octave "octave_petsc_bench('full', [${sizes}])" | tee "$out/octave_petsc.txt"
+}
+if [ "${1:-}" = petsc ]; then
+  shift
+  petsc_step "$@"
+  exit 0
+fi
 if step 1; then
 echo "== in process, through the stand-in host and the evaluators alone"
 $build/bench/bench_inprocess --benchmark_filter='^(Call|Twin)/' --benchmark_min_time=0.2 2>/dev/null |
@@ -101,6 +114,9 @@ echo "== in Octave, a solution field"
 octave "octave_fields_bench" | tee "$out/octave_fields.txt"
 fi
 if step 9; then
+petsc_step
+fi
+if step 10; then
 echo "== in Octave, solving at scale: the thick ring, Poisson, to 1e-8"
 {
   for n in 24 48 64; do

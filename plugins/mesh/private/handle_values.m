@@ -21,6 +21,9 @@ function v = handle_values (who, f, name, points, vector)
   N = numel (points{1});
   rows = 1 + (rdim - 1) * (vector == 1);
   many = isnumeric (v) || islogical (v);
+  if (N == 0 && many && isnan (vector) && size (v, 1) == rdim)
+    rows = rdim;                % rdim rows of no nodes: a load of rdim components
+  end
   if (many && isscalar (v))
     % a constant, as it is
   elseif (many && numel (v) == N && rows == 1)
