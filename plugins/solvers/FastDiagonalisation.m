@@ -144,7 +144,7 @@ function boxes = patch_boxes (geometry, pb)
     m = ones (1, 3);
     for t = 1:d
       a = c;
-      while (next(a, t) > 0 && m(t) < np), a = next(a, t); m(t) += 1; end
+      while (next(a, t) > 0 && m(t) < np), a = next(a, t); m(t) = m(t) + 1; end
     end
     box = zeros (m);
     ok = true;
@@ -167,7 +167,7 @@ function boxes = patch_boxes (geometry, pb)
       at = [i1 i2 i3];
       for t = 1:d
         if (at(t) < m(t))
-          after = at; after(t) += 1;
+          after = at; after(t) = after(t) + 1;
           ok = ok && next(box(i), t) == box(sub2ind (m, after(1), after(2), after(3)));
         end
       end
@@ -194,7 +194,8 @@ function [piece, u] = box_piece (pb, setups, box, j, where)
   for t = 1:d
     N = zeros (1, m(t));
     for i = 1:m(t)
-      N(i) = size (setups{slice_of (box, t, i)(1)}{2 * t - 1}, 1);
+      first = slice_of (box, t, i);
+      N(i) = size (setups{first(1)}{2 * t - 1}, 1);
     end
     sizes(t, 1:m(t)) = N;
     offsets{t} = [0, cumsum(N(1:end - 1) - 1)];
@@ -202,11 +203,11 @@ function [piece, u] = box_piece (pb, setups, box, j, where)
     K = zeros (total); M = zeros (total);
     for i = 1:m(t)
       at = offsets{t}(i) + (1:N(i));
-      columns = (j - 1) * N(i) + (1:N(i));
+      block = (j - 1) * N(i) + (1:N(i));
       members = slice_of (box, t, i);
       for a = members
-        K(at, at) += setups{a}{2 * t - 1}(:, columns) / numel (members);
-        M(at, at) += setups{a}{2 * t}(:, columns) / numel (members);
+        K(at, at) = K(at, at) + setups{a}{2 * t - 1}(:, block) / numel (members);
+        M(at, at) = M(at, at) + setups{a}{2 * t}(:, block) / numel (members);
       end
     end
     keep{t} = 1:total;
@@ -276,8 +277,4 @@ function [U, lambda] = eigenpairs (K, M)
   U = L' \ Q;
   biggest = max (abs (lambda));
   lambda(abs (lambda) <= 1e-12 * biggest) = 0;
-end
-
-function v = ifelse (test, a, b)
-  if (test), v = a; else, v = b; end
 end
