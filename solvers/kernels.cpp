@@ -11,11 +11,13 @@ namespace {
 
 // One kernel body for every width: V is a vector of W doubles (W = 1: a plain double). Products
 // and sums apart, in the order the header states, so that the lanes give the scalar bits.
+// Always inlined, as every helper of a vector type: out of line a helper would be compiled for
+// the default target and pass the AVX2 function's vectors in another ABI.
 template <class V, int W>
 struct Lanes {
-  static V Load(const double* p) { return LoadLanes<V>(p); }
-  static void Store(double* p, V v) { StoreLanes<V>(p, v); }
-  static V Splat(double x) { return V{} + x; }
+  static inline __attribute__((always_inline)) V Load(const double* p) { return LoadLanes<V>(p); }
+  static inline __attribute__((always_inline)) void Store(double* p, V v) { StoreLanes<V>(p, v); }
+  static inline __attribute__((always_inline)) V Splat(double x) { return V{} + x; }
 };
 
 template <class V, int W>
