@@ -16,7 +16,9 @@ namespace {
 template <class V, int W>
 struct Lanes {
   static inline __attribute__((always_inline)) V Load(const double* p) { return LoadLanes<V>(p); }
-  static inline __attribute__((always_inline)) void Store(double* p, V v) { StoreLanes<V>(p, v); }
+  static inline __attribute__((always_inline)) void Store(double* p, const V& v) {
+    StoreLanes<V>(p, v);
+  }
   static inline __attribute__((always_inline)) V Splat(double x) { return V{} + x; }
 };
 

@@ -23,7 +23,7 @@ inline __attribute__((always_inline)) V LoadLanes(const double* p) {
 }
 
 template <class V>
-inline __attribute__((always_inline)) void StoreLanes(double* p, V v) {
+inline __attribute__((always_inline)) void StoreLanes(double* p, const V& v) {
   __builtin_memcpy(p, &v, sizeof v);
 }
 

@@ -37,7 +37,7 @@ inline __attribute__((always_inline)) V Load(const double* p) {
 }
 
 template <class V>
-inline __attribute__((always_inline)) void Store(double* p, V v) {
+inline __attribute__((always_inline)) void Store(double* p, const V& v) {
   StoreLanes<V>(p, v);
 }
 
