@@ -163,11 +163,13 @@ double WeightAt(const Pass& p, const double* Z, std::size_t stride, std::size_t 
 }
 
 // The marginals a point feeds (bit 0: along direction 0, 1: along the last, 2: along direction 1
-// of three): those along a direction sample the others at the middle node of each element, so
-// that a fit reads a few points an element rather than all of them.
+// of three): those along a direction sample the others at the central node of each element (the
+// two central ones of an even rule, so that the sample is symmetric about the element's middle),
+// so that a fit reads a few points an element rather than all of them.
 unsigned Marginals(const Pass& p, std::size_t q0, const std::size_t g[3]) {
   const auto middle = [&](int t, std::size_t q) {
-    return q == static_cast<std::size_t>(p.nq[t] / 2);
+    const std::size_t n = static_cast<std::size_t>(p.nq[t]);
+    return 2 * q + 1 == n || 2 * q == n || 2 * q + 2 == n;
   };
   const bool m0 = middle(0, q0), m1 = middle(1, g[1] % static_cast<std::size_t>(p.nq[1]));
   if (p.d == 2) return (m1 ? 1u : 0u) | (m0 ? 2u : 0u);

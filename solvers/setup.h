@@ -11,8 +11,9 @@
 // block, mu dx |P e_k|^2 + (lambda + mu) dx P[k][j]^2. Each is fitted in logarithms by a sum of
 // functions of one direction: log D_k(xi) ~ alpha_k + sum_t phi_kt(xi_t), phi_kt(g) the mean
 // over the other directions less alpha_k, alpha_k the mean of the phi_k0 samples; the means over
-// the other directions sample each element there at its middle node, so that the fit reads some
-// 3 / nq^2 of the points (nq a direction's nodes an element). The preconditioner is
+// the other directions sample each element there at its central node (the two central ones of an
+// even rule), so that the fit reads some 3 / nq^2 (12 / nq^2) of the points (nq a direction's
+// nodes an element). The preconditioner is
 //   sum_k (x_{t != k} M_t) x K_k + beta (x_t M_t)
 // with M_t weighted by exp(l_t), l_t the mean of phi_kt over k != t (the mass alone: phi_mt), K_k
 // by exp(alpha_k + phi_kk), and beta = exp(alpha_m): exact where the densities are products of
