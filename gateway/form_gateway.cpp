@@ -65,60 +65,6 @@ Names Split(const char* list) {
   RaiseV(who, "", mnemonic, format, args);
 }
 
-// A coefficient: one value or rdim values for every node, or a value (rdim values) at each of
-// `nodes` nodes, those of every evaluated element in MeshEval's order (piece by piece over a
-// domain). Values at the nodes come as nqn x nel (the transpose is refused where its rows tell it
-// apart; nqn 0 where the pieces of a domain differ), as a vector in that order, or as rdim rows;
-// where a load's values fit both one value a node and a constant of rdim components (nqn = rdim
-// on one element), one value a node is read.
-forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxArray* a,
-                                   forms::Kind kind, int rdim, std::size_t nqn,
-                                   std::size_t nodes) {
-  if (!mxIsDouble(a)) {
-    Fail(who, "notDouble", "%s must be a real double array, found %s.", name, mxGetClassName(a));
-  }
-  if (mxIsComplex(a)) Fail(who, "complex", "%s must be real, found a complex array.", name);
-  if (mxIsSparse(a)) Fail(who, "sparse", "%s must be a full array, found a sparse one.", name);
-  const std::size_t count = mxGetNumberOfElements(a), rows = mxGetM(a), cols = mxGetN(a);
-  const std::size_t r = static_cast<std::size_t>(rdim);
-  const bool vector = kind == forms::Kind::Advection;  // b has rdim components
-  const bool either = kind == forms::Kind::Load;       // f has 1 or rdim
-  // One value a node, nqn x nel or a vector: rows == nqn, 1 or all of them; no elements' values
-  // in rdim rows are a load's of rdim components.
-  const bool perNode = count == nodes && (count == 0 ? !(either && rows == r)
-                                                     : rows == nqn || rows == 1 || cols == 1);
-  forms::Coefficient c{mxGetPr(a), 1, false};
-  if ((!vector || r == 1) && perNode) {
-    c.components = 1;
-  } else if ((vector || either) && r > 1 && rows == r && count == r * nodes) {
-    c.components = static_cast<int>(r);
-  } else if ((vector || either) && r > 1 && count == r && rows == r) {
-    c.components = static_cast<int>(r);
-    c.constant = true;
-  } else if ((!vector || r == 1) && count == 1) {
-    c.constant = true;
-  } else {
-    if (vector) {
-      Fail(who, "coefficientSize",
-           "%s must be %zu x 1 (a constant vector) or %zu x %zu (rdim x nodes of every element), "
-           "found a %zu x %zu array.",
-           name, r, r, nodes, rows, cols);
-    }
-    if (nqn > 0) {
-      Fail(who, "coefficientSize",
-           "%s must be a scalar or hold one value per node of every element, nqn x nel = %zu x "
-           "%zu or a vector of %zu%s; found a %zu x %zu array.",
-           name, nqn, nodes / nqn, nodes, either && r > 1 ? ", or rdim rows of them" : "", rows,
-           cols);
-    }
-    Fail(who, "coefficientSize",
-         "%s must be a scalar or hold one value per node of every element of every piece, a "
-         "vector of %zu%s; found a %zu x %zu array.",
-         name, nodes, either && r > 1 ? ", or rdim rows of them" : "", rows, cols);
-  }
-  return c;
-}
-
 [[noreturn]] void Usage(const MeshCall& call, const Names& coefficients, int inputs) {
   char message[480];
   std::snprintf(message, sizeof message,
@@ -450,6 +396,60 @@ void RunNodesOf(const MeshCall& call, int count, int nlhs, mxArray* plhs[],
 }
 
 }  // namespace
+
+// A coefficient: one value or rdim values for every node, or a value (rdim values) at each of
+// `nodes` nodes, those of every evaluated element in MeshEval's order (piece by piece over a
+// domain). Values at the nodes come as nqn x nel (the transpose is refused where its rows tell it
+// apart; nqn 0 where the pieces of a domain differ), as a vector in that order, or as rdim rows;
+// where a load's values fit both one value a node and a constant of rdim components (nqn = rdim
+// on one element), one value a node is read.
+forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxArray* a,
+                                   forms::Kind kind, int rdim, std::size_t nqn,
+                                   std::size_t nodes) {
+  if (!mxIsDouble(a)) {
+    Fail(who, "notDouble", "%s must be a real double array, found %s.", name, mxGetClassName(a));
+  }
+  if (mxIsComplex(a)) Fail(who, "complex", "%s must be real, found a complex array.", name);
+  if (mxIsSparse(a)) Fail(who, "sparse", "%s must be a full array, found a sparse one.", name);
+  const std::size_t count = mxGetNumberOfElements(a), rows = mxGetM(a), cols = mxGetN(a);
+  const std::size_t r = static_cast<std::size_t>(rdim);
+  const bool vector = kind == forms::Kind::Advection;  // b has rdim components
+  const bool either = kind == forms::Kind::Load;       // f has 1 or rdim
+  // One value a node, nqn x nel or a vector: rows == nqn, 1 or all of them; no elements' values
+  // in rdim rows are a load's of rdim components.
+  const bool perNode = count == nodes && (count == 0 ? !(either && rows == r)
+                                                     : rows == nqn || rows == 1 || cols == 1);
+  forms::Coefficient c{mxGetPr(a), 1, false};
+  if ((!vector || r == 1) && perNode) {
+    c.components = 1;
+  } else if ((vector || either) && r > 1 && rows == r && count == r * nodes) {
+    c.components = static_cast<int>(r);
+  } else if ((vector || either) && r > 1 && count == r && rows == r) {
+    c.components = static_cast<int>(r);
+    c.constant = true;
+  } else if ((!vector || r == 1) && count == 1) {
+    c.constant = true;
+  } else {
+    if (vector) {
+      Fail(who, "coefficientSize",
+           "%s must be %zu x 1 (a constant vector) or %zu x %zu (rdim x nodes of every element), "
+           "found a %zu x %zu array.",
+           name, r, r, nodes, rows, cols);
+    }
+    if (nqn > 0) {
+      Fail(who, "coefficientSize",
+           "%s must be a scalar or hold one value per node of every element, nqn x nel = %zu x "
+           "%zu or a vector of %zu%s; found a %zu x %zu array.",
+           name, nqn, nodes / nqn, nodes, either && r > 1 ? ", or rdim rows of them" : "", rows,
+           cols);
+    }
+    Fail(who, "coefficientSize",
+         "%s must be a scalar or hold one value per node of every element of every piece, a "
+         "vector of %zu%s; found a %zu x %zu array.",
+         name, nodes, either && r > 1 ? ", or rdim rows of them" : "", rows, cols);
+  }
+  return c;
+}
 
 void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs,
              const mxArray* prhs[]) {

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 
+#include "forms.h"
 #include "mesh.h"
 #include "mex_api.h"
 #include "signature.h"
@@ -92,6 +93,14 @@ void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs, const mx
 // order), of a patch (the mesh's inputs) or of every piece of a domain in turn (as a form's
 // core takes a domain, without coefficients), from the geometry's own sum factorisation.
 void RunNodes(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+// A form's coefficient `name` as the forms' cores read it: a scalar (or, for the advection's b
+// and a load of rdim components, rdim values) for every node, or values at the `nodes` nodes of
+// every evaluated element in MeshEval's order, nqn a element (0: the pieces of a domain differ);
+// raises who:notDouble, complex, sparse or coefficientSize.
+forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxArray* a,
+                                   forms::Kind kind, int rdim, std::size_t nqn,
+                                   std::size_t nodes);
 
 // MultipatchCore: a domain's interfaces, numbering and boundary faces (domain/domain.h).
 void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);

@@ -54,6 +54,7 @@ constexpr const char* FixedUsage(const char* name) {
 #define NURBS_DOMAIN(...)
 #define NURBS_FILE(...)
 #define NURBS_MFUNCTION(...)
+#define NURBS_CORE(...)
 #define NURBS_MESH(...)
 #define NURBS_PLUGIN(name, folder, evaluator, sizes, inputs, outputs)                           \
   namespace name##_table {                                                                      \
@@ -94,6 +95,18 @@ constexpr const MeshCall* kMeshCalls[] = {
 };
 #undef NURBS_PLUGIN
 #undef NURBS_STRING
+
+// The native cores the solvers' m-functions call, by name, in the table's order.
+#undef NURBS_CORE
+#define NURBS_PLUGIN(...)
+#define NURBS_MESH(...)
+#define NURBS_CORE(name, folder) #name,
+constexpr const char* kCores[] = {
+#include "registry.def"
+};
+#undef NURBS_CORE
+#undef NURBS_PLUGIN
+#undef NURBS_MESH
 
 #undef NURBS_LIST
 #undef NURBS_DOMAIN

@@ -35,10 +35,18 @@
 #      and 82b76b2's (built in build-82b76b2/ as tools/compare-builds.sh builds a
 #      revision, or BASE_TOOLBOX) in the same run; then each call's native instructions under
 #      callgrind (the stable figures): octave_sumfact.txt, sumfact_counts.txt. Alone:
-#      tools/bench.sh sumfact.
-# Results go to build/bench/.
+#      tools/bench.sh sumfact;
+#  11. in Octave, solving at scale: Poisson on the thick ring to 1e-8, geometry to solution, the
+#      matrix-free operator with the fast-diagonalisation preconditioner and pcg against our
+#      assembly + ichol + pcg (and backslash where it fits), each case in a process of its own for
+#      its peak memory; p = 3 with n = 24, 48, 64, 100, p = 6 with n = 55; pcg's iterations for
+#      p = 2..6 and n = 16, 32, 64; the ring as 1, 2 and 8 patches (octave_solvers.txt).
+# Results go to build/bench/. `tools/bench.sh --step N` runs step N alone (the build first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+only=""
+if [ "${1:-}" = "--step" ]; then only=${2:?"--step takes a step number"}; fi
+step() { [ -z "$only" ] || [ "$only" = "$1" ]; }
 tools/setup.sh
 tools/build.sh > /dev/null
 build=${BUILD_DIR:-build}
@@ -104,6 +112,7 @@ if [ "${1:-}" = sumfact ]; then
   sumfact_step
   exit 0
 fi
+if step 1; then
 echo "== in process, through the stand-in host and the evaluators alone"
 $build/bench/bench_inprocess --benchmark_filter='^(Call|Twin)/' --benchmark_min_time=0.2 2>/dev/null |
   tee "$out/inprocess.txt"
@@ -111,13 +120,19 @@ $build/bench/bench_inprocess --benchmark_filter='^(Call|Twin)/' --benchmark_min_
 $build/bench/bench_inprocess --benchmark_filter='^Evaluator/' --benchmark_min_time=0.2 \
   --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>/dev/null |
   grep -v '_mean\|_stddev\|_cv' | tee -a "$out/inprocess.txt"
+fi
+if step 2; then
 echo "== in Octave, one point per call"
 octave "octave_bench('$PWD/$out/plot.dat')" | tee "$out/octave.txt"
+fi
+if step 3; then
 echo "== in Octave, many points per call"
 octave "octave_batch_bench('$PWD/$out/batch.dat')" | tee "$out/octave_batch.txt"
 gnuplot -e "data='$out/plot.dat'; out='docs/per_call.png'" bench/plot.gp
 gnuplot -e "data='$out/batch.dat'; out='docs/batch.png'" bench/batch.gp
 echo "plots: docs/per_call.png docs/batch.png"
+fi
+if step 4; then
 echo "== in Octave, a whole mesh and the forms in one call"
 # The native work alone first (medians of three repetitions), read by the Octave tables.
 inprocess_csv() {
@@ -135,13 +150,40 @@ echo "== the forms by degree: element by element and by sum factorisation"
 $build/bench/bench_inprocess --benchmark_filter='^Degree/' --benchmark_min_time=0.2 2>/dev/null |
   tee "$out/inprocess_degree.txt"
 octave "octave_degree_bench('$PWD/$out/degree.dat')" | tee "$out/octave_degree.txt"
+fi
+if step 5; then
 echo "== in Octave, a domain of several patches"
 octave "octave_multipatch_bench" | tee "$out/octave_multipatch.txt"
+fi
+if step 6; then
 echo "== in Octave, parts on 2 processes against one call on 2 threads"
 octave "octave_parallel_bench" | tee "$out/octave_parallel.txt"
+fi
+if step 7; then
 echo "== in Octave, the Octave-native functions against the MEX files"
 octave "octave_bindings_bench('$PWD/$build/octave-mex')" | tee "$out/octave_bindings.txt"
+fi
+if step 8; then
 echo "== in Octave, a solution field"
 octave "octave_fields_bench" | tee "$out/octave_fields.txt"
+fi
+if step 9; then
 petsc_step
+fi
+if step 10; then
 sumfact_step
+fi
+if step 11; then
+echo "== in Octave, solving at scale: the thick ring, Poisson, to 1e-8"
+{
+  for n in 24 48 64; do
+    for m in free assembled; do octave "octave_solver_bench('$m', 3, $n)"; done
+  done
+  octave "octave_solver_bench('backslash', 3, 24)"
+  octave "octave_solver_bench('load', 3, 64)"
+  octave "octave_solver_bench('free', 3, 100)"
+  octave "octave_solver_bench('free', 6, 55)"
+  octave "octave_solver_bench('iterations', 2:6, [16 32 64])"
+  octave "octave_solver_bench('domains', 3, [16 32 64])"
+} | tee "$out/octave_solvers.txt"
+fi

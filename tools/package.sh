@@ -43,6 +43,8 @@ fi
 names=$(sed -n 's/^NURBS_PLUGIN(\([A-Za-z0-9]*\),.*/\1/p' plugins/registry.def)
 # The calls over a whole mesh, as folder/Name: each an m-function over its native core NameCore.
 meshes=$(sed -n 's/^NURBS_\(MESH\|DOMAIN\|FILE\)(\([A-Za-z0-9]*\), *\([a-z]*\),.*/\3\/\2/p' plugins/registry.def)
+# The solvers' native cores, as folder/Name (each with its help file).
+cores=$(sed -n 's/^NURBS_CORE(\([A-Za-z0-9]*\), *\([a-z]*\)).*/\2\/\1/p' plugins/registry.def)
 # The m-functions with no core of their own, as folder/Name.
 mfiles=$(sed -n 's/^NURBS_MFUNCTION(\([A-Za-z0-9]*\), *\([a-z]*\)).*/\2\/\1/p' plugins/registry.def)
 private=$(sed -n 's/^set(NURBS_PRIVATE_MFILES \(.*\))$/\1/p' plugins/CMakeLists.txt)
@@ -52,7 +54,7 @@ trap 'rm -rf "$stage"' EXIT
 # The sources the plug-ins are built from, in their folders.
 sources() {
   mkdir -p "$1"
-  find kernel evaluators mesh domain forms files gateway mex plugins \
+  find kernel evaluators mesh domain forms solvers files gateway mex plugins \
     \( -name '*.cpp' -o -name '*.h' -o -name registry.def \) |
     sort | while read -r f; do mkdir -p "$1/$(dirname "$f")" && cp "$f" "$1/$f"; done
 }
@@ -62,6 +64,7 @@ help_files() {
   for n in $names; do ls plugins/*/"$n.m"; done
   for n in $names; do echo "plugins/batch/${n}Batch.m"; done
   for m in $meshes; do echo "plugins/${m}Core.m"; done
+  for c in $cores; do echo "plugins/$c.m"; done
 }
 # The m-functions over the cores, and the ones they share in private/.
 mfunctions() { for m in $meshes $mfiles; do echo "plugins/$m.m"; done; }
@@ -104,10 +107,13 @@ DESC
   done
   echo "Batch"
   for n in $names; do echo " ${n}Batch"; done
-  for folder in mesh forms domain; do
+  for folder in mesh forms domain solvers; do
     echo "${folder^}"
     for m in $meshes; do
       [ "${m%%/*}" = "$folder" ] && echo " ${m#*/} ${m#*/}Core"
+    done
+    for c in $cores; do
+      [ "${c%%/*}" = "$folder" ] && echo " ${c#*/}"
     done
     for m in $mfiles; do
       [ "${m%%/*}" = "$folder" ] && echo " ${m#*/}"
@@ -154,6 +160,9 @@ sources "$mdir/src"
   done
   for m in $mfiles; do
     printf '%%   %-27s - %s\n' "${m#*/}" "$(summary "plugins/$m.m")"
+  done
+  for c in $cores; do
+    printf '%%   %-27s - %s\n' "${c#*/}" "$(summary "plugins/$c.m")"
   done
   echo "%"
   echo "% Building from source"

@@ -22,7 +22,7 @@ if (nargin > 0)
   names = varargin;
 end
 octave = exist ('OCTAVE_VERSION', 'builtin') ~= 0;
-dirs = {'kernel', 'evaluators', 'mesh', 'domain', 'forms', 'files', 'gateway', 'mex', 'plugins'};
+dirs = {'kernel', 'evaluators', 'mesh', 'domain', 'forms', 'solvers', 'files', 'gateway', 'mex', 'plugins'};
 options = cellfun (@(d) ['-I' fullfile(src, d)], dirs, 'UniformOutput', false);
 if (octave)
   options{end + 1} = '-DNURBS_HOST_OCTAVE';
@@ -39,7 +39,7 @@ objdir = tempname ();
 mkdir (objdir);
 cleanup = onCleanup (@() remove_dir (objdir));
 common = {};
-for d = {'kernel', 'evaluators', 'mesh', 'domain', 'forms', 'files', 'gateway'}
+for d = {'kernel', 'evaluators', 'mesh', 'domain', 'forms', 'solvers', 'files', 'gateway'}
   files = dir (fullfile (src, d{1}, '*.cpp'));
   files = files(! strcmp ({files.name}, 'octave_binding.cpp'));  % Octave-native functions' own
   for k = 1:numel (files)
@@ -99,8 +99,8 @@ function put_env (name, value)
   end
 end
 
-% Every plug-in of the registry and its batch twin, and the native core of every call over a
-% whole mesh.
+% Every plug-in of the registry and its batch twin, the native core of every call over a whole
+% mesh or a domain, and the solvers' native cores.
 function names = registry_names (file)
   text = fileread (file);
   found = regexp (text, '^NURBS_PLUGIN\((\w+),', 'tokens', 'lineanchors');
@@ -108,10 +108,12 @@ function names = registry_names (file)
   names = [names; strcat(names, 'Batch')];
   cores = regexp (text, '^NURBS_(?:MESH|DOMAIN|FILE)\((\w+),', 'tokens', 'lineanchors');
   names = [names(:)', strcat(cellfun (@(t) t{1}, cores, 'UniformOutput', false), 'Core')];
+  solvers = regexp (text, '^NURBS_CORE\((\w+),', 'tokens', 'lineanchors');
+  names = [names, cellfun(@(t) t{1}, solvers, 'UniformOutput', false)];
 end
 
 function source = plugin_source (src, name)
-  for folder = {'curve', 'surface', 'volume', 'mesh', 'forms', 'domain', 'files'}
+  for folder = {'curve', 'surface', 'volume', 'mesh', 'forms', 'domain', 'solvers', 'files'}
     source = fullfile (src, 'plugins', folder{1}, [name '.cpp']);
     if (exist (source, 'file')), return; end
   end

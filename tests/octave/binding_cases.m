@@ -42,7 +42,8 @@ function calls = core_calls (meshes)
   binding_recorded = {};
   folder = tempname ();
   mkdir (folder);
-  cores = [{meshes.core}, {'MultipatchCore'}];
+  cores = [{meshes.core}, {'MultipatchCore', 'MatrixFreeSetupCore', ...
+                             'FastDiagonalisationSetupCore'}];
   for k = 1:numel (cores)
     fid = fopen (fullfile (folder, [cores{k} '.m']), 'w');
     fprintf (fid, ['function varargout = %s (varargin)\n  global binding_recorded\n' ...
@@ -51,6 +52,14 @@ function calls = core_calls (meshes)
     fclose (fid);
   end
   mp = domain ();   % with the real core, before the stand-ins
+  % The applications' inputs as the handles hold them, made with the real setup cores.
+  g = annulus ();
+  [A, free] = MatrixFreeOperator ('stiffness', g, @(x, y) 1 + x, 'dirichlet', 1);
+  P = FastDiagonalisation (mp, 'dirichlet', 1:3);
+  held = functions (A).workspace{1}.data;
+  binding_recorded(end + 1, :) = {'MatrixFreeApplyCore', [held, {rand(numel (free), 2)}], 1};
+  held = functions (P).workspace{1}.data;
+  binding_recorded(end + 1, :) = {'FastDiagonalisationApplyCore', [held, {rand(held{1}, 1)}], 1};
   addpath (folder);
   unwind_protect
     g = annulus ();
@@ -67,6 +76,8 @@ function calls = core_calls (meshes)
     record (@() Multipatch ({square(0, 0), square(1, 0)}));
     record (@() StiffnessMatrix (mp, 1));
     record (@() LoadVector (mp, 1, 'boundary', 1));
+    record (@() MatrixFreeOperator ('elasticity', g, 1, 2, 'dirichlet', 2));
+    record (@() FastDiagonalisation (g, 'form', 'stiffness+mass', 'scale', [1 2]));
   unwind_protect_cleanup
     rmpath (folder);
     confirm_recursive_rmdir (false, 'local');

@@ -7,6 +7,8 @@
    is being assembled (some seconds of work) must end within a second of the signal.
 2. At the prompt of an interactive session (a pseudo-terminal), Ctrl-C in the same assembly must
    bring the prompt back within a second, and the next calls must work.
+3. A script sent SIGINT while a matrix-free operator is applied to many columns must end within a
+   second too.
 With --valgrind only the interactive session runs, under memcheck (and is given the time it
 needs): nothing of the interrupted call may leak, no invalid access, exit status 0.
 """
@@ -47,24 +49,34 @@ def check(ok, label):
     failed += 0 if ok else 1
 
 
-# 1. A script.
-def script_interrupted():
-    script = SETUP + " disp('started'); fflush(stdout); " + LONG + " disp('finished');"
+# 1. A script (3.: the operator's application).
+APPLY_SETUP = (
+    f"addpath('{toolbox}'); pkg load nurbs; "
+    "c = nrb4surf([0 0], [1 0], [0 1], [1 1.5]); g = nrbextrude(c, [0 0 1]); "
+    "k = (1:15) / 16; g = nrbkntins(nrbdegelev(g, [2 2 2]), {k, k, k}); "
+    "[A, free] = MatrixFreeOperator('stiffness', g, 1); x = ones(numel(free), 3000);"
+)
+APPLY = "y = A(x);"
+
+
+def script_interrupted(setup=SETUP, long=LONG, label="the assembly"):
+    script = setup + " disp('started'); fflush(stdout); " + long + " disp('finished');"
     p = subprocess.Popen([octave, "--norc", "--no-history", "--quiet", "--eval", script],
                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     line = p.stdout.readline()
-    check("started" in line, "the script reached the assembly")
+    check("started" in line, f"the script reached {label}")
     time.sleep(1.0)
-    check(p.poll() is None, "the assembly was still running a second later")
+    check(p.poll() is None, f"{label} was still running a second later")
     sent = time.monotonic()
     p.send_signal(signal.SIGINT)
     rest = p.communicate(timeout=60)[0]
     took = time.monotonic() - sent
     check(took < 1.0 and "finished" not in rest,
-          f"the script ended {took:.3f} s after SIGINT, the assembly unfinished")
+          f"the script ended {took:.3f} s after SIGINT, {label} unfinished")
 
 if not valgrind:
     script_interrupted()
+    script_interrupted(APPLY_SETUP, APPLY, "the operator's application")
 
 # 2. An interactive session at a prompt.
 command = [octave, "--norc", "--no-history", "--quiet", "--interactive", "--no-gui"]

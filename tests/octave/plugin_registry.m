@@ -5,8 +5,8 @@
 % meshes: the calls over a whole mesh, with fields name (the m-function), core (its native core),
 % folder, kind (Fields or the form), inputs (after the mesh's) and outputs. mfunctions: the names
 % of the other m-functions in the toolbox's own folder, the domains' (over their cores) and those
-% with no core of their own.
-function [r, meshes, mfunctions] = plugin_registry ()
+% with no core of their own. cores: the solvers' native cores, with fields name and folder.
+function [r, meshes, mfunctions, cores] = plugin_registry ()
   here = fileparts (mfilename ('fullpath'));
   text = fileread (fullfile (here, '..', '..', 'plugins', 'registry.def'));
   entries = regexp (text, ['^NURBS_PLUGIN\((\w+), *(\w+), *(\w+), *(\w+), *' ...
@@ -35,6 +35,9 @@ function [r, meshes, mfunctions] = plugin_registry ()
   end
   found = regexp (text, '^NURBS_(?:DOMAIN|FILE|MFUNCTION)\((\w+),', 'tokens', 'lineanchors');
   mfunctions = cellfun (@(t) t{1}, found, 'UniformOutput', false);
+  found = regexp (text, '^NURBS_CORE\((\w+), *(\w+)\)', 'tokens', 'lineanchors');
+  cores = struct ('name', cellfun (@(t) t{1}, found, 'UniformOutput', false), ...
+                  'folder', cellfun (@(t) t{2}, found, 'UniformOutput', false));
 end
 
 function c = kind_of (name)

@@ -41,6 +41,11 @@ for p = [2 3]
   t = expect (t, abs (rows(end).l2_rate - 4 / 3) < 0.2, ...
               sprintf ('L-shape, p = %d: L2 rate %.2f, expected 4/3', p, rows(end).l2_rate));
 end
+s = solver_example (6, 12);
+t = expect (t, s.small.difference < 1e-8, sprintf ('solvers: pcg against backslash %g', ...
+                                                    s.small.difference));
+t = expect (t, s.large.flag == 0 && s.large.iterations <= 20 && s.large.error < 1e-3, ...
+            sprintf ('solvers: %d iterations, error %g', s.large.iterations, s.large.error));
 folder = tempname ();
 mkdir (folder);
 warning ('off', 'all');                                   % gnuplot's notices

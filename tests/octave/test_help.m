@@ -28,10 +28,12 @@ function ok = runs (code)
 end
 
 t = harness ();
-[registry, meshes] = plugin_registry ();
-% Every plug-in and twin, and every call over a whole mesh with its native core.
+[registry, meshes, ~, cores] = plugin_registry ();
+% Every plug-in and twin, every call over a whole mesh with its native core, the solvers' cores
+% and the m-functions over them.
 names = [arrayfun(@(e) {e.name, [e.name 'Batch']}, registry, 'UniformOutput', false), ...
-         arrayfun(@(e) {e.name, e.core}, meshes, 'UniformOutput', false)];
+         arrayfun(@(e) {e.name, e.core}, meshes, 'UniformOutput', false), ...
+         {{cores.name, 'MatrixFreeOperator', 'FastDiagonalisation'}}];
 names = [names{:}];
 for name = names
   text = evalc (sprintf ('help %s', name{1}));
@@ -50,7 +52,7 @@ mkdir (scratch);
 unwind_protect
   addpath (scratch);   % ahead of the toolbox
   unbuilt = [arrayfun(@(e) {e.name, [e.name 'Batch']}, registry, 'UniformOutput', false), ...
-             {{meshes.core}}];
+             {{meshes.core}}, {{cores.name}}];
   unbuilt = [unbuilt{:}];
   for name = unbuilt
     copyfile (fullfile (toolbox, [name{1} '.m']), scratch);

@@ -22,6 +22,7 @@ for n in $names; do
 done
 meshes=$(sed -n 's/^NURBS_\(MESH\|DOMAIN\|FILE\)(\([A-Za-z0-9]*\),.*/\2/p' "$registry")
 mfiles=$(sed -n 's/^NURBS_MFUNCTION(\([A-Za-z0-9]*\),.*/\1/p' "$registry")
+cores=$(sed -n 's/^NURBS_CORE(\([A-Za-z0-9]*\),.*/\1/p' "$registry")
 mfunctions=0
 for n in $meshes; do
   need "$n.m"; need "${n}Core.m"; need "${n}Core.mexa64"; need "${n}Core.mexw64"
@@ -30,6 +31,10 @@ done
 for n in $mfiles; do
   need "$n.m"
   mfunctions=$((mfunctions + 1))
+done
+for n in $cores; do
+  need "$n.m"; need "$n.mexa64"; need "$n.mexw64"
+  count=$((count + 1))
 done
 for f in Contents.m LICENSE README.md NEWS.md build_mex.m examples/main.m examples/iga_example.m \
          src/plugins/registry.def src/kernel/NURBS.cpp src/gateway/gateway.cpp \
@@ -44,7 +49,7 @@ contents=$(unzip -p "$zip" nurbsbasis/Contents.m)
   { echo "Contents.m line 1: $(sed -n 1p <<< "$contents")"; failed=1; }
 grep -Eq "^% Version $version [0-9]{2}-[A-Z][a-z]{2}-[0-9]{4}$" <<< "$(sed -n 2p <<< "$contents")" ||
   { echo "Contents.m line 2: $(sed -n 2p <<< "$contents")"; failed=1; }
-listed=$(for n in $names; do echo "$n" "${n}Batch"; done; for n in $meshes; do echo "$n" "${n}Core"; done; echo $mfiles)
+listed=$(for n in $names; do echo "$n" "${n}Batch"; done; for n in $meshes; do echo "$n" "${n}Core"; done; echo $mfiles $cores)
 for f in $listed; do
   grep -Eq "^%   $f +- [A-Z]" <<< "$contents" || { echo "Contents.m does not list $f"; failed=1; }
 done

@@ -63,34 +63,7 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
     rdim = rows (x);
     points = num2cell (x, 2);
     for k = find (handles)
-      try
-        v = coefficients{k} (points{:});
-      catch err
-        error ([who ':coefficientError'], ['the coefficient %s failed at the nodes: %s ' ...
-               '(it is called with rows x, y, z of the nodes'' coordinates)'], names{k}, ...
-               err.message);
-      end
-      % One value a node in node order, or rdim a node with the components first (b: only
-      % those, or an rdim x 1 constant); where both fit (rdim 1), one a node.
-      N = columns_of (x);
-      rows = 1 + (rdim - 1) * (vector(k) == 1);
-      many = isnumeric (v) || islogical (v);
-      if (N == 0 && many && isnan (vector(k)) && size (v, 1) == rdim)
-        rows = rdim;                % rdim rows of no nodes: a load of rdim components
-      end
-      if (many && isscalar (v))
-        % a constant, as it is
-      elseif (many && numel (v) == N && rows == 1)
-        v = reshape (v, 1, N);
-      elseif (many && vector(k) ~= 0 && size (v, 1) == rdim && numel (v) == rdim * N)
-        v = reshape (v, rdim, N);
-      elseif (~(many && vector(k) == 1 && isequal (size (v), [rdim 1])))
-        error ([who ':coefficientSize'], ['the coefficient %s must return %d x %d values ' ...
-               '(%d per node, in node order), found a %s of size %s.'], names{k}, rows, N, ...
-               rows, class (v), strjoin (arrayfun (@num2str, size (v), 'UniformOutput', ...
-                                                   false), 'x'));
-      end
-      coefficients{k} = double (v);
+      coefficients{k} = handle_values (who, coefficients{k}, names{k}, points, vector(k));
     end
   end
   if (domain)
@@ -242,8 +215,4 @@ end
 
 function v = ifelse (test, a, b)
   if (test), v = a; else, v = b; end
-end
-
-function n = columns_of (x)
-  n = size (x, 2);
 end
