@@ -453,10 +453,10 @@ struct Sizes {
   std::size_t nqn, nsh, r, C, nloc;
 };
 
-Sizes SizesOf(const Form& form, const Mesh& mesh) {
+Sizes SizesOf(const Form& form, const Mesh& mesh, int functions = 0) {
   Sizes s;
   s.nqn = static_cast<std::size_t>(mesh::Nodes(mesh));
-  s.nsh = static_cast<std::size_t>(mesh::Functions(mesh));
+  s.nsh = static_cast<std::size_t>(std::max(mesh::Functions(mesh), functions));
   s.r = static_cast<std::size_t>(mesh.rdim);
   s.C = static_cast<std::size_t>(Components(form, mesh));
   s.nloc = s.nsh * s.C;
@@ -468,8 +468,8 @@ struct Plan {
   std::size_t weights, jacdet, conn, R, gradient, laplacian, dx, W, M, T, P, acc, Ke, total;
 };
 
-Plan PlanOf(const Form& form, const Mesh& mesh) {
-  const Sizes s = SizesOf(form, mesh);
+Plan PlanOf(const Form& form, const Mesh& mesh, int functions = 0) {
+  const Sizes s = SizesOf(form, mesh, functions);
   const mesh::Wanted need = Needs(form.kind);
   Plan p{};
   std::size_t at = 0;
@@ -495,8 +495,8 @@ Plan PlanOf(const Form& form, const Mesh& mesh) {
   return p;
 }
 
-Element Carve(const Form& form, const Mesh& mesh, void* block) {
-  const Plan p = PlanOf(form, mesh);
+Element Carve(const Form& form, const Mesh& mesh, void* block, int functions = 0) {
+  const Plan p = PlanOf(form, mesh, functions);
   const mesh::Wanted need = Needs(form.kind);
   double* b = static_cast<double*>(block);
   Element e{};
@@ -773,15 +773,25 @@ void Work(void* context, int t, std::size_t, std::size_t) {
     const Piece& piece = job.pieces[which];
     const Form& form = piece.form;
     const Mesh& mesh = *piece.mesh;
-    const Sizes s = SizesOf(form, mesh);
-    const Element el = Carve(form, mesh, piece.extra[t]);
+    const ElementRows* mapped = piece.rows;
+    const int functions = mapped ? mapped->functions : 0;
+    const Sizes sizes = SizesOf(form, mesh, functions);
+    const Element el = Carve(form, mesh, piece.extra[t], functions);
     const bool vector = IsVector(form.kind);
-    const std::size_t run = static_cast<std::size_t>(mesh.space.axis[0].p) + 1;
+    // Mapped rows are not in runs along xi.
+    const std::size_t run = mapped ? 1 : static_cast<std::size_t>(mesh.space.axis[0].p) + 1;
     for (std::size_t k = 0; k < mesh.count; ++k) {
       if (evaluators::Stopping()) return;
-      const std::size_t element = mesh::ElementAt(mesh, k);
-      if (!Touches(mesh, piece.gnum, element, lo, hi)) continue;
-      mesh::EvaluateElement(mesh, piece.scratch[t], element, el.fields);
+      Sizes s = sizes;
+      if (mapped) {
+        if (!mapped->touches(mapped->context, k, lo, hi)) continue;
+        s.nsh = static_cast<std::size_t>(mapped->evaluate(mapped->context, t, k, el.fields));
+        s.nloc = s.nsh * s.C;
+      } else {
+        const std::size_t element = mesh::ElementAt(mesh, k);
+        if (!Touches(mesh, piece.gnum, element, lo, hi)) continue;
+        mesh::EvaluateElement(mesh, piece.scratch[t], element, el.fields);
+      }
       ElementMatrix(form, el, s, k);
       Rows(el, s, ndof, piece.gnum);
       if (vector) {
@@ -845,9 +855,10 @@ void Cut(const Index* jc, std::size_t n, int threads, std::size_t cut[]) {
 
 }  // namespace
 
-std::size_t ElementBytes(const Form& form, const Mesh& mesh) {
-  const Sizes s = SizesOf(form, mesh);
-  return PlanOf(form, mesh).total * sizeof(double) + s.nloc * sizeof(std::ptrdiff_t) + 64;
+std::size_t ElementBytes(const Form& form, const Mesh& mesh, int functions) {
+  const Sizes s = SizesOf(form, mesh, functions);
+  return PlanOf(form, mesh, functions).total * sizeof(double) + s.nloc * sizeof(std::ptrdiff_t) +
+         64;
 }
 
 // Measured per pair of functions, node and unit of depth (one thread, this machine's cores):

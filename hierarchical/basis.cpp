@@ -382,12 +382,17 @@ int EvaluateElement(const Hierarchy& h, Workspace* w, std::size_t element, const
     w->scratch = mesh::MakeScratch(mesh, w->scratchBlock);
     w->scratchMesh = &mesh;
   }
-  const bool second = out.hessian != nullptr || out.laplacian != nullptr;
-  mesh::Fields t = out;
+  // Second derivatives only where the mesh's rows hold them and the workspace has room.
+  mesh::Fields o = out;
+  const bool rows2 = mesh.wanted.hessian || mesh.wanted.laplacian;
+  if (!rows2 || w->hessian == nullptr) o.hessian = nullptr;
+  if (!rows2 || w->laplacian == nullptr) o.laplacian = nullptr;
+  const bool second = o.hessian != nullptr || o.laplacian != nullptr;
+  mesh::Fields t = o;
   t.R = w->R;
-  t.gradient = out.gradient != nullptr || (P.rational && second) ? w->gradient : nullptr;
-  t.hessian = out.hessian ? w->hessian : nullptr;
-  t.laplacian = out.laplacian ? w->laplacian : nullptr;
+  t.gradient = o.gradient != nullptr || (P.rational && second) ? w->gradient : nullptr;
+  t.hessian = o.hessian ? w->hessian : nullptr;
+  t.laplacian = o.laplacian ? w->laplacian : nullptr;
   t.connectivity = nullptr;
   mesh::EvaluateElement(mesh, w->scratch, meshElement, t);
 
@@ -406,15 +411,15 @@ int EvaluateElement(const Hierarchy& h, Workspace* w, std::size_t element, const
   if (!P.rational) {
     if (out.R) MapRows(w, rows, nloc, t.R, nqn, out.R);
     if (out.gradient) MapRows(w, rows, nloc, t.gradient, r * nqn, out.gradient);
-    if (out.hessian) MapRows(w, rows, nloc, t.hessian, r * r * nqn, out.hessian);
-    if (out.laplacian) MapRows(w, rows, nloc, t.laplacian, nqn, out.laplacian);
+    if (o.hessian) MapRows(w, rows, nloc, t.hessian, r * r * nqn, o.hessian);
+    if (o.laplacian) MapRows(w, rows, nloc, t.laplacian, nqn, o.laplacian);
     return rows;
   }
   // A rational space: R = f / W with f the rows above, derivatives by the quotient rule.
   WeightAt(w->W, nloc, t.R, nqn, w->Wv);
   if (t.gradient) WeightAt(w->W, nloc, t.gradient, r * nqn, w->Wg);
-  if (out.hessian) WeightAt(w->W, nloc, t.hessian, r * r * nqn, w->Wh);
-  if (out.laplacian) WeightAt(w->W, nloc, t.laplacian, nqn, w->Wl);
+  if (o.hessian) WeightAt(w->W, nloc, t.hessian, r * r * nqn, w->Wh);
+  if (o.laplacian) WeightAt(w->W, nloc, t.laplacian, nqn, w->Wl);
   for (int a = 0; a < rows; ++a) {
     double* fv = w->fv;
     MapRow(w, a, nloc, t.R, nqn, fv);
@@ -429,8 +434,8 @@ int EvaluateElement(const Hierarchy& h, Workspace* w, std::size_t element, const
       }
     }
     if (out.gradient) std::memcpy(out.gradient + r * nqn * a, g, r * nqn * sizeof(double));
-    if (out.hessian) {
-      double* H = out.hessian + r * r * nqn * a;
+    if (o.hessian) {
+      double* H = o.hessian + r * r * nqn * a;
       MapRow(w, a, nloc, t.hessian, r * r * nqn, H);
       for (std::size_t q = 0; q < nqn; ++q) {
         const double* gq = g + r * q;
@@ -443,8 +448,8 @@ int EvaluateElement(const Hierarchy& h, Workspace* w, std::size_t element, const
         }
       }
     }
-    if (out.laplacian) {
-      double* Lp = out.laplacian + nqn * a;
+    if (o.laplacian) {
+      double* Lp = o.laplacian + nqn * a;
       MapRow(w, a, nloc, t.laplacian, nqn, Lp);
       for (std::size_t q = 0; q < nqn; ++q) {
         double dot = 0.0;

@@ -140,6 +140,11 @@ Function FunctionAt(const Hierarchy& h, std::size_t f);
 std::size_t PatchFunctions(const Hierarchy& h, int patch);
 const std::size_t* PatchNumbering(const Hierarchy& h, int patch);
 
+// Levels a patch holds (0 .. its finest refined level + 1), and its element's tensor functions,
+// prod (p_d + 1).
+int PatchLevels(const Hierarchy& h, int patch);
+int LocalFunctions(const Hierarchy& h, int patch);
+
 // The tensor mesh of a patch's level: the patch's geometry, rule, rdim and wanted, the level's
 // knots as a B-spline space, every element, no side; its span tables filled.
 const mesh::Mesh& LevelMesh(const Hierarchy& h, int patch, int level);

@@ -904,6 +904,9 @@ Function FunctionAt(const Hierarchy& h, std::size_t f) {
 std::size_t PatchFunctions(const Hierarchy& h, int patch) { return h.patch[patch].functions; }
 const std::size_t* PatchNumbering(const Hierarchy& h, int patch) { return h.patch[patch].global; }
 
+int PatchLevels(const Hierarchy& h, int patch) { return h.patch[patch].levels; }
+int LocalFunctions(const Hierarchy& h, int patch) { return h.patch[patch].nloc; }
+
 const mesh::Mesh& LevelMesh(const Hierarchy& h, int patch, int level) {
   return h.patch[patch].level[level].mesh;
 }

@@ -52,6 +52,7 @@ constexpr const char* FixedUsage(const char* name) {
 
 #define NURBS_LIST(...) __VA_ARGS__
 #define NURBS_DOMAIN(...)
+#define NURBS_HIERARCHICAL(...)
 #define NURBS_MFUNCTION(...)
 #define NURBS_MESH(...)
 #define NURBS_PLUGIN(name, folder, evaluator, sizes, inputs, outputs)                           \
@@ -96,6 +97,7 @@ constexpr const MeshCall* kMeshCalls[] = {
 
 #undef NURBS_LIST
 #undef NURBS_DOMAIN
+#undef NURBS_HIERARCHICAL
 #undef NURBS_MFUNCTION
 
 }  // namespace registry

@@ -24,7 +24,11 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
     end
   end
   domain = is_domain (geometry);
-  if (domain)
+  hierarchical = is_hierarchical (geometry);
+  if (hierarchical)
+    [args, ~, meshes] = hierarchical_arguments (who, geometry, options, {});
+    nqn = NaN;
+  elseif (domain)
     [args, pieces] = domain_pieces (who, geometry, options, {});
     meshes = {pieces.mesh};
     nqn = NaN;
@@ -49,10 +53,11 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
     x = cell (1, numel (meshes));
     for k = 1:numel (meshes)
       mesh = meshes{k};
-      mesh{15}(1:3) = 0;
+      if (~hierarchical), mesh{15}(1:3) = 0; end
       [~, w, xk] = MeshEvalCore (mesh{:});
       rdim = size (xk, 1) / max (size (w, 1), 1);
-      if (isempty (w)), rdim = max (mesh{15}(5), 1); end
+      if (isempty (w) && hierarchical), rdim = geometry.rdim; end
+      if (isempty (w) && ~hierarchical), rdim = max (mesh{15}(5), 1); end
       x{k} = reshape (xk, rdim, []);
     end
     x = [x{:}];

@@ -1,0 +1,45 @@
+% HIERARCHICAL_SPACE  A hierarchical space's tables from its native core, after refining its
+% marked elements (mode 1) or functions (mode 2), or as it is (mode 0).
+%   hs = hierarchical_space (who, hs, mode, marked)
+% hs needs npatch, patches, spaces, isoparametric, rdim, interfaces, boundaries, refined,
+% subdivision, truncated and admissibility; the tables are written into it: refined, ndof,
+% nel, levels, nsh_max, elements and functions (structs of columns), gnum (a cell: each patch's
+% functions' indices in the space), knots (knots{patch}{level + 1}{direction}) and the
+% boundaries' dofs.
+function hs = hierarchical_space (who, hs, mode, marked)
+  [args, info] = hierarchical_arguments (who, hs, {}, {});
+  d = info.d;
+  faces = [[hs.boundaries.patch]; [hs.boundaries.side]];
+  if (isempty (hs.boundaries)), faces = zeros (2, 0); end
+  args{1} = [args{1}, double(hs.admissibility), mode];
+  args{end - 1} = faces;
+  args{end} = double (marked);
+  [refined, E, F, gnum, knots, counts_k, face_dofs, face_counts, counts] = ...
+      HierarchicalSpaceCore (args{:});
+  hs.refined = refined;
+  hs.ndof = counts(1);
+  hs.nel = counts(2);
+  hs.levels = counts(3);
+  hs.nsh_max = counts(4);
+  hs.elements = struct ('patch', E(1, :)', 'level', E(2, :)', 'index', E(3, :)', ...
+                        'box', E(4:3 + 2 * d, :)');
+  hs.functions = struct ('patch', F(1, :)', 'level', F(2, :)', 'index', F(3, :)');
+  hs.gnum = cell (1, hs.npatch);
+  at = 0;
+  for k = 1:hs.npatch
+    m = counts(4 + k);
+    hs.gnum{k} = reshape (gnum(at + (1:m)), [], 1);
+    at += m;
+  end
+  hs.knots = cell (1, hs.npatch);
+  at = 0;
+  for c = 1:columns (counts_k)
+    p = counts_k(1, c); l = counts_k(2, c); j = counts_k(3, c); m = counts_k(4, c);
+    hs.knots{p}{l + 1}{j} = knots(at + (1:m));
+    at += m;
+  end
+  ends = cumsum (face_counts);
+  for k = 1:numel (hs.boundaries)
+    hs.boundaries(k).dofs = reshape (face_dofs(ends(k) - face_counts(k) + 1:ends(k)), [], 1);
+  end
+end

@@ -1,0 +1,124 @@
+% THB_BASIS  A hierarchical space's functions in its finest level's tensor basis, in m-code from
+% the space's refined cells alone: T(a, j) is function a's coefficient of level L's B-spline j,
+% the two-scale relation from the nurbs package's knot insertion (bspkntins), truncation where
+% hs.truncated. For a rational space (weights w of level 0), the coefficients of level L's
+% rational functions and its weights wL: R_a = sum_j T(a, j) R^L_j. One patch (patch), levels
+% 0 .. L = numel (hs.knots{patch}) - 1.
+function [T, wL, knots] = thb_basis (hs, patch, w0)
+  pkg load nurbs
+  K = hs.knots{patch};
+  L = numel (K) - 1;
+  d = numel (K{1});
+  p = cellfun (@(U) sum (U == U(1)) - 1, K{1});
+  n = @(l) cellfun (@(U, q) numel (U) - q - 1, K{l + 1}, num2cell (p));
+  nel = @(l) cellfun (@(U) numel (unique (U)) - 1, K{l + 1});
+  % Each level's refined cells, and each direction's two-scale matrix from level l to l + 1.
+  R = cell (1, L + 1);
+  for l = 0:L
+    at = hs.refined(1, :) == patch & hs.refined(2, :) == l;
+    R{l + 1} = hs.refined(3, at) - 1;
+  end
+  S = cell (L, d);
+  for l = 0:L - 1
+    for k = 1:d
+      U = K{l + 1}{k}; V = K{l + 2}{k};
+      add = setdiff_multi (V, U);
+      [~, ~, S{l + 1, k}] = deal ([], [], bspkntins (p(k), eye (n(l)(k)), U, add)');
+    end
+  end
+  % Supports: cells of level l (0-based per direction) of every function.
+  [rows, cols] = deal ([]);
+  A = active_functions (hs, patch);
+  T = zeros (numel (A.level), prod (n(L)));
+  for a = 1:numel (A.level)
+    l = A.level(a);
+    c = zeros (prod (n(l)), 1);
+    c(A.index(a)) = 1;
+    for m = l + 1:L
+      c = kron_apply (S(m, :), c, n(m - 1));
+      if (hs.truncated)
+        c(in_omega (K{m + 1}, p, m, R{m}, hs.subdivision, nel (m - 1))) = 0;
+      end
+    end
+    T(a, :) = c';
+  end
+  wL = [];
+  if (nargin > 2 && ~isempty (w0))
+    % Rational: W's coefficients at every level; R_a = w_a^l tau_a / W.
+    w = {w0(:)};
+    for m = 1:L
+      w{m + 1} = kron_apply (S(m, :), w{m}, n(m - 1));
+    end
+    wL = w{L + 1};
+    for a = 1:numel (A.level)
+      T(a, :) = w{A.level(a) + 1}(A.index(a)) * T(a, :) ./ wL';
+    end
+  end
+  knots = K{L + 1};
+end
+
+% The active functions of the patch in hs's order: its levels and tensor indices.
+function A = active_functions (hs, patch)
+  at = hs.functions.patch == patch;
+  A.level = hs.functions.level(hs.gnum{patch});
+  A.index = hs.functions.index(hs.gnum{patch});
+  A.global = hs.gnum{patch};
+  [~, order] = sort (A.global);
+end
+
+% The knots of V that U lacks, with multiplicity.
+function add = setdiff_multi (V, U)
+  add = [];
+  for x = unique (V)
+    add = [add, repmat(x, 1, sum (V == x) - sum (U == x))];
+  end
+end
+
+% Tensor product of the directions' matrices applied to c (first direction fastest).
+function c = kron_apply (S, c, n)
+  d = numel (S);
+  c = reshape (c, [n, 1]);
+  for k = 1:d
+    sz = size (c); sz(end + 1:d) = 1;
+    perm = [k, setdiff(1:max (d, 2), k)];
+    x = permute (c, perm);
+    x = reshape (x, sz(k), []);
+    x = S{k} * x;
+    sz(k) = size (S{k}, 1);
+    c = ipermute (reshape (x, sz(perm)), perm);
+  end
+  c = c(:);
+end
+
+% Level m's functions whose support lies in Omega^m (every support cell's parent refined).
+function drop = in_omega (K, p, m, refinedParents, s, parentNel)
+  d = numel (K);
+  nfun = cellfun (@(U, q) numel (U) - q - 1, K, num2cell (p));
+  % Each direction: each function's support as cells of level m, 0-based.
+  lo = cell (1, d); hi = cell (1, d); nelm = zeros (1, d);
+  for k = 1:d
+    U = K{k};
+    spans = find (diff (U) > 0) - 1;             % 0-based spans of the elements
+    spans = spans(spans >= p(k) & spans <= nfun(k) - 1);
+    nelm(k) = numel (spans);
+    for i = 0:nfun(k) - 1
+      e = find (spans >= i & spans <= i + p(k)) - 1;
+      lo{k}(i + 1) = min (e); hi{k}(i + 1) = max (e);
+    end
+  end
+  refined = false (1, prod (parentNel));
+  refined(refinedParents + 1) = true;
+  drop = false (prod (nfun), 1);
+  for f = 0:prod (nfun) - 1
+    idx = f; box = cell (1, d);
+    for k = 1:d
+      i = mod (idx, nfun(k)); idx = floor (idx / nfun(k));
+      box{k} = floor ((lo{k}(i + 1):hi{k}(i + 1)) / s);
+    end
+    g = cell (1, d);
+    [g{:}] = ndgrid (box{:});
+    lin = g{d};
+    for k = d - 1:-1:1, lin = lin * parentNel(k) + g{k}; end
+    drop(f + 1) = all (refined(lin(:) + 1));
+  end
+end
