@@ -95,8 +95,27 @@ function [u, gradu, x, hessu] = FieldEval (geometry, coefs, points, varargin)
 
   % The patch, its space, and where its coefficients are in the given ones.
   domain = is_domain (geometry);
+  hierarchical = is_hierarchical (geometry);
   gnum = [];
-  if (domain)
+  if (hierarchical)
+    hs = geometry;
+    if (~isempty (opt.space) || ~isempty (opt.rdim))
+      fail ('optionValue', 'space and rdim are the space''s own over a hierarchical space.');
+    end
+    if (isempty (opt.patch))
+      if (hs.npatch ~= 1)
+        fail ('optionValue', 'a space of %d patches needs ''patch'', i.', hs.npatch);
+      end
+      opt.patch = 1;
+    end
+    if (opt.patch > hs.npatch)
+      fail ('optionValue', 'patch must be an index from 1 to %d.', hs.npatch);
+    end
+    geometry = hs.patches{opt.patch};
+    if (~hs.isoparametric(opt.patch)), opt.space = hs.spaces{opt.patch}; end
+    opt.rdim = hs.rdim;
+    nfun = hs.ndof;
+  elseif (domain)
     mp = geometry;
     if (~isempty (opt.space) || ~isempty (opt.rdim))
       fail ('optionValue', 'space and rdim are the domain''s own over a domain (Multipatch).');
@@ -133,7 +152,7 @@ function [u, gradu, x, hessu] = FieldEval (geometry, coefs, points, varargin)
     rethrow (err);
   end
   d = msh.ndim; rdim = msh.rdim;
-  if (~domain), nfun = msh.ndof; end
+  if (~domain && ~hierarchical), nfun = msh.ndof; end
 
   if (~(isnumeric (coefs) || islogical (coefs)) || ~isreal (coefs) || issparse (coefs) || ...
       (~isvector (coefs) && ~isempty (coefs)))
@@ -148,6 +167,10 @@ function [u, gradu, x, hessu] = FieldEval (geometry, coefs, points, varargin)
   end
   C = reshape (double (coefs), nfun, ncomp);
   if (domain), C = C(gnum, :); end
+  hier = [];
+  if (hierarchical)
+    hier = hierarchical_field (hs, opt.patch, C);
+  end
 
   [gorder, gknots] = basis_of (geometry);
   if (isempty (opt.space))
@@ -199,7 +222,8 @@ function [u, gradu, x, hessu] = FieldEval (geometry, coefs, points, varargin)
   basis = struct ('sorder', sorder, 'sknots', {sknots}, 'gorder', gorder, 'gknots', {gknots}, ...
                   'sweights', space_weights (opt.space, geometry, iso), ...
                   'gweights', space_weights ([], geometry, true), 'iso', iso, 'Cg', Cg, 'C', C, ...
-                  'rdim', rdim, 'd', d, 'ncomp', ncomp, 'hessian', opt.hessian);
+                  'rdim', rdim, 'd', d, 'ncomp', ncomp, 'hessian', opt.hessian, ...
+                  'hier', {hier});
   want = max (nargout, 1);
   if (P <= opt.chunk)
     [u, gradu, x, hessu] = at_points (xi, basis, want);
@@ -235,14 +259,23 @@ function [u, gradu, x, hessu] = at_points (xi, bs, want)
   [rdim, d, ncomp, C, Cg] = deal (bs.rdim, bs.d, bs.ncomp, bs.C, bs.Cg);
   P = size (xi, 2);
   gradu = []; x = []; hessu = [];
-  if (want < 2)
+  if (~isempty (bs.hier))
+    % A hierarchical space: each point's element's coefficients at its level.
+    vu = hierarchical_at (xi, bs, want > 1);
+    if (want < 2)
+      u = vu{1}.';
+      return;
+    end
+    [B, idx] = basis_at (xi, bs.gorder, bs.gknots, bs.gweights, bs.hessian);
+    vx = contract (B, idx, Cg);
+    clear B idx;
+  elseif (want < 2)
     % The values alone: no geometry.
     [B, idx] = basis_at (xi, bs.sorder, bs.sknots, bs.sweights, false);
     v = contract (B(1), idx, C);
     u = v{1}.';
     return;
-  end
-  if (bs.iso)
+  elseif (bs.iso)
     [B, idx] = basis_at (xi, bs.sorder, bs.sknots, bs.sweights, bs.hessian);
     [vx, vu] = contract (B, idx, [Cg, C], rdim);
     clear B idx;
@@ -310,6 +343,91 @@ function [u, gradu, x, hessu] = at_points (xi, bs, want)
       H(:, c, :, :) = reshape (product (product (permute (K, [1 3 2]), A), K), P, 1, rdim, rdim);
     end
     hessu = permute (H, [2 3 4 1]);
+  end
+end
+
+% What a hierarchical space's field needs on a patch: each level's knots and active cells, the
+% elements' coefficients of the field's numerator and of the weight function (their level's
+% tensor functions on their cell), from the native core.
+function hier = hierarchical_field (hs, patch, C)
+  mine = find (hs.elements.patch == patch);
+  args = hierarchical_arguments ('FieldEval', hs, {}, {});
+  args{1} = [args{1}, 0, 4];
+  args{end - 1} = reshape (mine, 1, []);
+  args{end} = C(:);
+  [V, W] = HierarchicalSpaceCore (args{:});
+  nloc = rows (W);
+  levels = hs.elements.level(mine);
+  hier = struct ('knots', {hs.knots{patch}}, 'cells', {{}}, 'columns', {{}}, ...
+                 'V', reshape (V, nloc, columns (C), []), 'W', W);
+  for l = 0:numel (hs.knots{patch}) - 1
+    at = find (levels == l);
+    [hier.cells{l + 1}, order] = sort (hs.elements.index(mine(at)) - 1);
+    hier.columns{l + 1} = at(order);
+  end
+end
+
+% The field's values and parametric derivatives at points xi (d x P) of a hierarchical space's
+% patch, as contract gives them (vu{1} P x ncomp values, then first derivatives, then second):
+% each point in the active cell of its level that holds it, where the cell of each direction is
+% the element's as the twins find its span; numerator and weight function from the level's
+% B-spline rows, then their quotient.
+function vu = hierarchical_at (xi, bs, derivatives)
+  h = bs.hier;
+  [d, P] = size (xi);
+  element = zeros (P, 1);   % each point's column in h.V
+  level = zeros (P, 1);
+  left = (1:P)';
+  for l = 0:numel (h.knots) - 1
+    if (isempty (left)), break; end
+    K = h.knots{l + 1};
+    index = zeros (numel (left), 1);
+    scale = 1;
+    for k = 1:d
+      p = bs.sorder(k) - 1;
+      U = K{k};
+      b = unique (U(p + 1:numel (U) - p));
+      [~, e] = histc (xi(k, left), b);
+      e = min (max (e(:), 1), numel (b) - 1) - 1;
+      index = index + scale * e;
+      scale = scale * (numel (b) - 1);
+    end
+    [found, at] = ismember (index, h.cells{l + 1});
+    element(left(found)) = h.columns{l + 1}(at(found));
+    level(left(found)) = l;
+    left = left(~found);
+  end
+  ncomp = size (h.V, 2);
+  hessian = bs.hessian && derivatives;
+  nout = 1;
+  if (derivatives), nout = 1 + d + hessian * d * (d + 1) / 2; end
+  f = repmat ({zeros(P, ncomp)}, 1, nout);
+  w = repmat ({zeros(P, 1)}, 1, nout);
+  for l = unique (level)'
+    at = find (level == l);
+    B = basis_at (xi(:, at), bs.sorder, h.knots{l + 1}, [], hessian);
+    cols = element(at);
+    Wp = h.W(:, cols).';
+    for b = 1:nout
+      w{b}(at) = sum (B{b} .* Wp, 2);
+      for c = 1:ncomp
+        f{b}(at, c) = sum (B{b} .* squeeze (h.V(:, c, cols)).', 2);
+      end
+    end
+  end
+  % The quotient's derivatives: u = f / W.
+  vu = cell (1, nout);
+  vu{1} = f{1} ./ w{1};
+  for k = 1:nout - 1 - hessian * d * (d + 1) / 2
+    vu{1 + k} = (f{1 + k} - vu{1} .* w{1 + k}) ./ w{1};
+  end
+  if (hessian)
+    pairs = second_pairs (d);
+    for t = 1:size (pairs, 1)
+      i = pairs(t, 1); j = pairs(t, 2);
+      vu{1 + d + t} = (f{1 + d + t} - vu{1 + i} .* w{1 + j} - vu{1 + j} .* w{1 + i} - ...
+                       vu{1} .* w{1 + d + t}) ./ w{1};
+    end
   end
 end
 
