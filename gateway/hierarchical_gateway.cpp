@@ -94,7 +94,8 @@ Context PatchContext(int k) {
 // admissibility and the mode.
 struct Header {
   hierarchical::Options options;
-  int admissibility, mode;
+  int admissibility, mode, patch;
+  bool second;
 };
 
 Header ReadHeader(const char* who, const mxArray* h, std::size_t values) {
@@ -120,6 +121,15 @@ Header ReadHeader(const char* who, const mxArray* h, std::size_t values) {
     }
     r.admissibility = static_cast<int>(m);
     r.mode = static_cast<int>(a.v[5]);
+    if (!Whole(a.v[6], 1, a.v[3])) {
+      Fail(who, "optionValue", "patch must be a patch of the space, from 1 to %g, found %g.",
+           a.v[3], a.v[6]);
+    }
+    r.patch = static_cast<int>(a.v[6]) - 1;
+    if (a.v[7] != 0.0 && a.v[7] != 1.0) {
+      Fail(who, "optionValue", "hessian must be true or false, found %g.", a.v[7]);
+    }
+    r.second = a.v[7] == 1.0;
   }
   return r;
 }
@@ -335,6 +345,7 @@ const char* ModeName(int mode) {
     case 3:
       return "ProlongField";
     case 4:
+    case 5:
       return "FieldEval";
     default:
       return "HierarchicalSpace";
@@ -360,7 +371,7 @@ Array ReadFaces(const char* who, const mxArray* a, int npatch, int d) {
 
 // The sizes of HierarchicalSpaceCore's table outputs.
 struct Tables {
-  std::size_t refined, elements, functions, gnum, knots, knotVectors, faceDofs, maxFunctions;
+  std::size_t refined, elements, functions, gnum, faceDofs, maxFunctions;
   int levels;
 };
 
@@ -410,7 +421,7 @@ void FillTables(const hierarchical::Hierarchy& h, const Array& faces, hierarchic
       out[2][3 * f + 2] = static_cast<double>(g.index + 1);
     }
   }
-  t->gnum = t->knots = t->knotVectors = 0;
+  t->gnum = 0;
   for (int k = 0; k < hierarchical::Patches(h); ++k) {
     const std::size_t n = hierarchical::PatchFunctions(h, k);
     const std::size_t* g = hierarchical::PatchNumbering(h, k);
@@ -418,34 +429,16 @@ void FillTables(const hierarchical::Hierarchy& h, const Array& faces, hierarchic
       for (std::size_t a = 0; a < n; ++a) out[3][t->gnum + a] = static_cast<double>(g[a] + 1);
     }
     t->gnum += n;
-    for (int l = 0; l < hierarchical::PatchLevels(h, k); ++l) {
-      const mesh::Mesh& m = hierarchical::LevelMesh(h, k, l);
-      for (int j = 0; j < d; ++j) {
-        const evaluators::Axis& a = m.space.axis[j];
-        if (out[4]) {
-          for (int i = 0; i < a.m; ++i) out[4][t->knots + static_cast<std::size_t>(i)] = a.U[i];
-        }
-        if (out[5]) {
-          double* col = out[5] + 4 * t->knotVectors;
-          col[0] = k + 1;
-          col[1] = l;
-          col[2] = j + 1;
-          col[3] = a.m;
-        }
-        t->knots += static_cast<std::size_t>(a.m);
-        ++t->knotVectors;
-      }
-    }
   }
   t->faceDofs = 0;
   for (std::size_t k = 0; k < faces.count / 2; ++k) {
     const int patch = static_cast<int>(faces.v[2 * k]) - 1, side = static_cast<int>(faces.v[2 * k + 1]);
     std::size_t* dofs = buffer;
     const std::size_t n = FaceDofs(h, w, patch, side, dofs, nullptr);
-    if (out[6]) {
-      for (std::size_t a = 0; a < n; ++a) out[6][t->faceDofs + a] = static_cast<double>(dofs[a] + 1);
+    if (out[4]) {
+      for (std::size_t a = 0; a < n; ++a) out[4][t->faceDofs + a] = static_cast<double>(dofs[a] + 1);
     }
-    if (out[7]) out[7][k] = static_cast<double>(n);
+    if (out[5]) out[5][k] = static_cast<double>(n);
     t->faceDofs += n;
   }
   t->maxFunctions = 0;
@@ -485,17 +478,16 @@ void RunTables(const char* who, const Header& header, int nlhs, mxArray* plhs[],
   const int d = ReadMesh(who, prhs + 1).mesh.d;
   const Array faces = ReadFaces(who, prhs[l.extra], l.npatch, d);
   const Array marks = Doubles(who, prhs[l.extra + 1], "marked");
-  if (nlhs > 9) Fail(who, "tooManyOutputs", "%d outputs were requested; at most 9.", nlhs);
+  if (nlhs > 7) Fail(who, "tooManyOutputs", "%d outputs were requested; at most 7.", nlhs);
   Tables t{};
   for (int pass = 0; pass < 2; ++pass) {
-    double* out[9] = {};
+    double* out[7] = {};
     Outputs made(nlhs, plhs);
     if (pass == 1) {
-      const std::size_t rows[9] = {3, static_cast<std::size_t>(3 + 2 * d), 3, 1, 1, 4, 1, 1, 1};
-      const std::size_t cols[9] = {t.refined, t.elements, t.functions, t.gnum, t.knots,
-                                   t.knotVectors, t.faceDofs, faces.count / 2,
-                                   static_cast<std::size_t>(4 + l.npatch)};
-      for (int o = 0; o < 9; ++o) {
+      const std::size_t rows[7] = {3, static_cast<std::size_t>(3 + 2 * d), 3, 1, 1, 1, 1};
+      const std::size_t cols[7] = {t.refined, t.elements, t.functions, t.gnum, t.faceDofs,
+                                   faces.count / 2, static_cast<std::size_t>(4 + l.npatch)};
+      for (int o = 0; o < 7; ++o) {
         out[o] = made.Matrix(o, rows[o], cols[o], Outputs::Fill::Caller);
       }
     }
@@ -559,13 +551,13 @@ void RunTables(const char* who, const Header& header, int nlhs, mxArray* plhs[],
     std::size_t* buffer = reinterpret_cast<std::size_t*>(
         static_cast<char*>(Align(block)) + hierarchical::WorkspaceBytes(*h, none));
     FillTables(*h, faces, w, buffer, &t, out);
-    if (out[8]) {
+    if (out[6]) {
       const double counts[4] = {static_cast<double>(t.functions), static_cast<double>(t.elements),
                                 static_cast<double>(t.levels),
                                 static_cast<double>(t.maxFunctions)};
-      for (int k = 0; k < 4; ++k) out[8][k] = counts[k];
+      for (int k = 0; k < 4; ++k) out[6][k] = counts[k];
       for (int k = 0; k < l.npatch; ++k) {
-        out[8][4 + k] = static_cast<double>(hierarchical::PatchFunctions(*h, k));
+        out[6][4 + k] = static_cast<double>(hierarchical::PatchFunctions(*h, k));
       }
     }
     std::free(block);
@@ -748,25 +740,86 @@ void RunCoefficients(const char* who, const Header& header, int nlhs, mxArray* p
   }
 }
 
+// A field's values and parametric derivatives at points of one patch: A the points (d x P), B
+// the coefficients; out (nder ncomp x P), a point's column [values; first derivatives; second
+// derivatives], each derivative's ncomp components together.
+void RunPoints(const char* who, const Header& header, int nlhs, mxArray* plhs[],
+               const mxArray* prhs[], const Layout& l) {
+  const Array points = Doubles(who, prhs[l.extra], "points");
+  const Array u = Doubles(who, prhs[l.extra + 1], "coefs");
+  if (nlhs > 1) Fail(who, "tooManyOutputs", "%d outputs were requested; one.", nlhs);
+  const int d = ReadMesh(who, prhs + 1 + 15 * header.patch).mesh.d;
+  if (points.count != 0 && points.rows != static_cast<std::size_t>(d)) {
+    Fail(who, "pointsShape", "points must be %d x P, one point a column; found %zu rows.", d,
+         points.rows);
+  }
+  const std::size_t P = points.count / static_cast<std::size_t>(d);
+  const int nder = 1 + d + (header.second ? d * (d + 1) / 2 : 0);
+  int ncomp = 1;
+  for (int pass = 0; pass < 2; ++pass) {
+    double* out = nullptr;
+    Outputs made(nlhs, plhs);
+    if (pass == 1) {
+      out = made.Matrix(0, static_cast<std::size_t>(nder * ncomp), P, Outputs::Fill::Caller);
+    }
+    Held held;
+    if (!Hold(who, prhs, l, header.options, &held)) {
+      Fail(who, "outOfMemory", "%s could not allocate its scratch.", who);
+    }
+    hierarchical::Hierarchy* h = Make(who, &held, RefinementOf(prhs[l.refined]), "refined");
+    const std::size_t ndof = hierarchical::Functions(*h);
+    if (u.count == 0 || u.count % ndof != 0 || u.count / ndof > 64) {
+      hierarchical::Release(h);
+      Drop(&held);
+      Fail(who, "coefsLength",
+           "coefs must hold a multiple (1 to 64) of the space's %zu functions; found %zu values.",
+           ndof, u.count);
+    }
+    ncomp = static_cast<int>(u.count / ndof);
+    if (pass == 1) {
+      const mesh::Wanted none{false, false, false};
+      const std::size_t bytes = hierarchical::WorkspaceBytes(*h, none) + 64;
+      const std::size_t nloc = static_cast<std::size_t>(hierarchical::LocalFunctions(*h, header.patch));
+      char* block = static_cast<char*>(
+          std::malloc(bytes + (static_cast<std::size_t>(ncomp) + 1) * nloc * sizeof(double)));
+      if (block == nullptr) {
+        hierarchical::Release(h);
+        Drop(&held);
+        Fail(who, "outOfMemory", "%s could not allocate its scratch.", who);
+      }
+      hierarchical::Workspace* w = hierarchical::MakeWorkspace(*h, none, Align(block));
+      double* v = reinterpret_cast<double*>(block + bytes);
+      double* wl = v + static_cast<std::size_t>(ncomp) * nloc;
+      std::size_t last = SIZE_MAX;
+      for (std::size_t j = 0; j < P; ++j) {
+        if ((j & 4095) == 0 && evaluators::Stopping()) break;
+        const double* xi = points.v + static_cast<std::size_t>(d) * j;
+        double* o = out + static_cast<std::size_t>(nder * ncomp) * j;
+        const std::size_t e = hierarchical::ElementAt(*h, header.patch, xi);
+        if (e == SIZE_MAX) {
+          for (int k = 0; k < nder * ncomp; ++k) o[k] = NAN;
+          continue;
+        }
+        if (e != last) {
+          hierarchical::ElementCoefficients(*h, w, e, u.v, ncomp, v, wl);
+          last = e;
+        }
+        hierarchical::PointField(*h, e, xi, v, wl, ncomp, header.second, o);
+      }
+      std::free(block);
+    }
+    hierarchical::Release(h);
+    Drop(&held);
+  }
+}
+
 // ----- The forms and MeshEval over a hierarchical space ------------------------------------
 
-// One evaluated element: the space's element, and the index its level mesh (or face) gives it.
+// One evaluated element: the space's element, its patch, level and side (0: the element).
 struct Item {
-  std::size_t element, meshElement;
+  std::size_t element;
   int patch, level, side;
 };
-
-// The face index of a cell on side `side` of its level: its other directions' indices in order.
-std::size_t FaceIndex(const mesh::Mesh& m, const int e[3], int side) {
-  const int fixed = (side - 1) / 2;
-  std::size_t index = 0, scale = 1;
-  for (int k = 0; k < m.d; ++k) {
-    if (k == fixed) continue;
-    index += static_cast<std::size_t>(e[k]) * scale;
-    scale *= static_cast<std::size_t>(m.nel[k]);
-  }
-  return index;
-}
 
 // The evaluated elements: faces' (each face's patch's elements on that side, level by level),
 // or the chosen ones in their order. out nullptr: counted.
@@ -781,9 +834,9 @@ std::size_t Items(const hierarchical::Hierarchy& h, const Array& faces,
       for (std::size_t e = 0; e < hierarchical::Elements(h); ++e) {
         const hierarchical::Cell c = hierarchical::ElementCell(h, e);
         if (c.patch != patch) continue;
-        const mesh::Mesh& m = hierarchical::LevelMesh(h, c.patch, c.level);
-        if (c.e[fixed] != (side % 2 == 0 ? m.nel[fixed] - 1 : 0)) continue;
-        if (out) out[n] = {e, FaceIndex(m, c.e, side), c.patch, c.level, side};
+        const int nel = hierarchical::LevelCells(h, c.patch, c.level, fixed);
+        if (c.e[fixed] != (side % 2 == 0 ? nel - 1 : 0)) continue;
+        if (out) out[n] = {e, c.patch, c.level, side};
         ++n;
       }
     }
@@ -792,7 +845,7 @@ std::size_t Items(const hierarchical::Hierarchy& h, const Array& faces,
   for (std::size_t k = 0; k < nchosen; ++k) {
     if (out) {
       const hierarchical::Cell c = hierarchical::ElementCell(h, chosen[k]);
-      out[k] = {chosen[k], static_cast<std::size_t>(c.cell), c.patch, c.level, 0};
+      out[k] = {chosen[k], c.patch, c.level, 0};
     }
     ++n;
   }
@@ -832,7 +885,7 @@ int Evaluate(const void* context, int thread, std::size_t k, const mesh::Fields&
   const Run& run = r->hook->runs[r->run];
   const Item& item = r->hook->items[run.first + k];
   return hierarchical::EvaluateElement(*r->hook->h, r->hook->workspace[thread], item.element,
-                                       run.mesh, item.meshElement, out);
+                                       item.side, out);
 }
 
 // Runs of consecutive items alike; out nullptr: counted.
@@ -845,7 +898,7 @@ std::size_t Runs(const hierarchical::Hierarchy& h, const Item* items, std::size_
     if (fresh) {
       if (out) {
         Run& r = out[runs];
-        r.mesh = hierarchical::LevelMesh(h, i.patch, i.level);
+        r.mesh = hierarchical::PatchMesh(h, i.patch);
         r.mesh.side = i.side;
         r.first = k;
         r.count = 0;
@@ -948,7 +1001,7 @@ void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int,
       const int n = hierarchical::ElementFunctions(*h, w, items[k].element, all + start[k]);
       start[k + 1] = start[k] + static_cast<std::size_t>(n);
       functions = std::max(functions, n);
-      mesh::Mesh m = hierarchical::LevelMesh(*h, items[k].patch, items[k].level);
+      mesh::Mesh m = hierarchical::PatchMesh(*h, items[k].patch);
       m.side = items[k].side;
       const std::size_t q = static_cast<std::size_t>(mesh::Nodes(m));
       nodes += q;
@@ -1000,7 +1053,7 @@ void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int,
   const std::size_t nruns_bound = nitems + 1;
   std::size_t extraBytes = 0;
   for (int k = 0; k < held.npatch; ++k) {
-    mesh::Mesh m = hierarchical::LevelMesh(*h, k, 0);
+    mesh::Mesh m = hierarchical::PatchMesh(*h, k);
     extraBytes = std::max(extraBytes, forms::ElementBytes(form, m, functions));
   }
   const std::size_t workBytes = hierarchical::WorkspaceBytes(*h, need) + 64;
@@ -1117,8 +1170,7 @@ void RunMeshShare(void* context, int t, std::size_t begin, std::size_t end) {
     f.hessian = at(s->base.hessian, s->r * s->r * s->nqn * s->nsh);
     f.laplacian = at(s->base.laplacian, s->nqn * s->nsh);
     const Item& item = s->items[k];
-    hierarchical::EvaluateElement(*s->h, s->workspace[t], item.element, s->runs[s->runOf[k]].mesh,
-                                  item.meshElement, f);
+    hierarchical::EvaluateElement(*s->h, s->workspace[t], item.element, item.side, f);
   }
 }
 
@@ -1302,9 +1354,9 @@ void RunHierarchicalSpace(int nlhs, mxArray* plhs[], int nrhs, const mxArray* pr
         "HierarchicalSpaceCore");
   }
   const double mode = mxGetPr(prhs[0])[mxGetNumberOfElements(prhs[0]) > 5 ? 5 : 0];
-  const char* who = ModeName(Whole(mode, 0, 4) ? static_cast<int>(mode) : 0);
-  const Header header = ReadHeader(who, prhs[0], 6);
-  if (!Whole(mode, 0, 4)) Fail(who, "optionValue", "mode must be 0 to 4, found %g.", mode);
+  const char* who = ModeName(Whole(mode, 0, 5) ? static_cast<int>(mode) : 0);
+  if (!Whole(mode, 0, 5)) Fail(who, "optionValue", "mode must be 0 to 5, found %g.", mode);
+  const Header header = ReadHeader(who, prhs[0], 8);
   const Layout l = LayoutOf(prhs);
   CheckInputs(who, prhs, l);
   switch (header.mode) {
@@ -1313,6 +1365,9 @@ void RunHierarchicalSpace(int nlhs, mxArray* plhs[], int nrhs, const mxArray* pr
       break;
     case 4:
       RunCoefficients(who, header, nlhs, plhs, prhs, l);
+      break;
+    case 5:
+      RunPoints(who, header, nlhs, plhs, prhs, l);
       break;
     default:
       RunTables(who, header, nlhs, plhs, prhs, l);

@@ -56,8 +56,10 @@ struct Workspace {
   int* nz;  // each row's non-zero columns, nloc a row
   int* nzCount;
   void* scratchBlock;
-  const mesh::Mesh* scratchMesh;
   mesh::Scratch* scratch;
+  // The one-element mesh's knots, spans and geometry spans.
+  double window[kMaxDirections * (2 * kMaxDegree + 2)];
+  int span[kMaxDirections], gspan[kMaxDirections];
 };
 
 namespace {
@@ -76,10 +78,7 @@ WorkspaceLayout LayoutOf(const Hierarchy& h, const mesh::Wanted& wanted, int* nq
   int nqn = 1, rdim = 1;
   std::size_t scratch = 0;
   for (int k = 0; k < h.npatch; ++k) {
-    mesh::Mesh m = *h.patch[k].base;
-    m.isoparametric = false;
-    m.space.weights = nullptr;
-    m.side = 0;
+    mesh::Mesh m = h.patch[k].mesh;
     m.wanted = wanted;
     nqn = std::max(nqn, mesh::Nodes(m));
     rdim = std::max(rdim, m.rdim);
@@ -132,11 +131,13 @@ const double* TwoScaleOf(const Hierarchy& h, Workspace* w, int patch, int level,
   double* A = w->A + slot * p1 * p1;
   long long* key = w->key + 2 * slot;
   if (key[0] == patch && key[1] == c) return A;
-  const Level& fine = P.level[level];
-  const Level& coarse = P.level[level - 1];
+  const Direction& a = P.axis[k];
+  const std::uint64_t S = P.level[level].S, Sc = P.level[level - 1].S;
   const int parent = c / h.options.subdivision;
-  TwoScale(P.p[k], coarse.axis[k].U, coarse.mesh.span[k][parent], fine.axis[k].U,
-           fine.mesh.span[k][c], A);
+  double U[2 * kMaxDegree + 2], V[2 * kMaxDegree + 2];
+  Window(a, Sc, Span(a, Sc, parent), U);
+  Window(a, S, Span(a, S, c), V);
+  TwoScale(P.p[k], U, P.p[k], V, P.p[k], A);
   key[0] = patch;
   key[1] = c;
   return A;
@@ -190,7 +191,7 @@ std::uint64_t LocalFunction(const Level& L, const PatchData& P, const int e[3], 
   int i[3] = {0, 0, 0};
   for (int k = 0; k < P.d; ++k) {
     const int n = P.p[k] + 1;
-    i[k] = L.mesh.span[k][e[k]] - P.p[k] + j % n;
+    i[k] = Span(P.axis[k], L.S, e[k]) - P.p[k] + j % n;
     j /= n;
   }
   return EncodeFunction(L, P.d, i);
@@ -299,7 +300,6 @@ Workspace* MakeWorkspace(const Hierarchy& h, const mesh::Wanted& wanted, void* b
   w->nz = reinterpret_cast<int*>(b + l.nz);
   w->nzCount = reinterpret_cast<int*>(b + l.nzCount);
   w->scratchBlock = b + l.scratch;
-  w->scratchMesh = nullptr;
   w->scratch = nullptr;
   return w;
 }
@@ -372,29 +372,48 @@ void WeightAt(const double* W, int nloc, const double* t, std::size_t count, dou
 
 }  // namespace
 
-int EvaluateElement(const Hierarchy& h, Workspace* w, std::size_t element, const mesh::Mesh& mesh,
-                    std::size_t meshElement, const mesh::Fields& out) {
+int EvaluateElement(const Hierarchy& h, Workspace* w, std::size_t element, int side,
+                    const mesh::Fields& out) {
   const Located at = Locate(h, element);
   const PatchData& P = h.patch[at.patch];
+  const Level& L = P.level[at.level];
   const int nloc = P.nloc;
   const int rows = ChangeOfBasis(h, w, at);
-  if (w->scratchMesh != &mesh) {
-    w->scratch = mesh::MakeScratch(mesh, w->scratchBlock);
-    w->scratchMesh = &mesh;
-  }
-  // Second derivatives only where the mesh's rows hold them and the workspace has room.
+  // Second derivatives only where the workspace has room for them.
   mesh::Fields o = out;
-  const bool rows2 = mesh.wanted.hessian || mesh.wanted.laplacian;
-  if (!rows2 || w->hessian == nullptr) o.hessian = nullptr;
-  if (!rows2 || w->laplacian == nullptr) o.laplacian = nullptr;
+  if (w->hessian == nullptr) o.hessian = nullptr;
+  if (w->laplacian == nullptr) o.laplacian = nullptr;
   const bool second = o.hessian != nullptr || o.laplacian != nullptr;
+  // The element as a mesh of one element: its level's knots around its cell, a direction's
+  // functions those of the span (B-splines depend on their knots alone), the geometry's span of
+  // the cell of level 0 that holds it; its scratch made afresh, since its tables are cached by
+  // element and every such mesh has element 0 alone.
+  mesh::Mesh mesh = P.mesh;
+  std::ptrdiff_t stride = 1;
+  for (int k = 0; k < P.d; ++k) {
+    const Direction& a = P.axis[k];
+    double* U = w->window + static_cast<std::size_t>(k) * (2 * kMaxDegree + 2);
+    Window(a, L.S, Span(a, L.S, at.e[k]), U);
+    mesh.space.axis[k] = {a.p, U, 2 * a.p + 2, a.p + 1};
+    mesh.space.stride[k] = stride;
+    stride *= a.p + 1;
+    mesh.nel[k] = 1;
+    w->span[k] = a.p;
+    w->gspan[k] = a.gspan0[static_cast<std::uint64_t>(at.e[k]) / L.S];
+    mesh.span[k] = &w->span[k];
+    mesh.geometrySpan[k] = &w->gspan[k];
+  }
+  mesh.count = 1;
+  mesh.side = side;
+  mesh.wanted = {out.gradient != nullptr, o.hessian != nullptr, o.laplacian != nullptr};
+  w->scratch = mesh::MakeScratch(mesh, w->scratchBlock);
   mesh::Fields t = o;
   t.R = w->R;
   t.gradient = o.gradient != nullptr || (P.rational && second) ? w->gradient : nullptr;
   t.hessian = o.hessian ? w->hessian : nullptr;
   t.laplacian = o.laplacian ? w->laplacian : nullptr;
   t.connectivity = nullptr;
-  mesh::EvaluateElement(mesh, w->scratch, meshElement, t);
+  mesh::EvaluateElement(mesh, w->scratch, 0, t);
 
   const std::size_t nqn = static_cast<std::size_t>(mesh::Nodes(mesh));
   const std::size_t r = static_cast<std::size_t>(mesh.rdim);
@@ -471,10 +490,11 @@ int SideFunctions(const Hierarchy& h, Workspace* w, std::size_t element, int sid
   if (fixed >= P.d || at.e[fixed] != (end ? L.nel[fixed] - 1 : 0)) return 0;
   const int n = ChangeOfBasis(h, w, at);
   // The fixed direction's local functions that do not vanish at the face.
-  const Axis& a = L.axis[fixed];
-  const int span = L.mesh.span[fixed][at.e[fixed]];
+  const Direction& a = P.axis[fixed];
+  double U[2 * kMaxDegree + 2];
+  Window(a, L.S, Span(a, L.S, at.e[fixed]), U);
   double N[kMaxDegree + 1];
-  BasisFuns(span, end ? a.U[a.n] : a.U[a.p], a.p, a.U, N);
+  BasisFuns(a.p, end ? U[a.p + 1] : U[a.p], a.p, U, N);
   int stride = 1;
   for (int k = 0; k < fixed; ++k) stride *= P.p[k] + 1;
   int count = 0;
@@ -507,6 +527,82 @@ void ElementCoefficients(const Hierarchy& h, Workspace* w, std::size_t element, 
   for (int j = 0; j < nloc; ++j) wl[j] = P.rational ? w->W[j] : 1.0;
 }
 
+std::size_t ElementAt(const Hierarchy& h, int patch, const double* xi) {
+  const PatchData& P = h.patch[patch];
+  for (int k = 0; k < P.d; ++k) {
+    if (std::isnan(xi[k])) return SIZE_MAX;
+  }
+  for (int l = 0; l < P.levels; ++l) {
+    const Level& L = P.level[l];
+    int e[3] = {0, 0, 0};
+    for (int k = 0; k < P.d; ++k) e[k] = ElementOfPoint(P.axis[k], L.S, xi[k]);
+    const std::uint64_t cell = Encode(L, P.d, e);
+    const std::int64_t found = L.cells.Find(cell);
+    if (found >= 0) return L.firstElement + static_cast<std::size_t>(found);
+    if (L.refined.Find(cell) < 0) return SIZE_MAX;
+  }
+  return SIZE_MAX;
+}
+
+void PointField(const Hierarchy& h, std::size_t element, const double* xi, const double* v,
+                const double* wl, int ncomp, bool second, double* out) {
+  const Located at = Locate(h, element);
+  const PatchData& P = h.patch[at.patch];
+  const Level& L = P.level[at.level];
+  const int d = P.d;
+  // Each direction's functions and derivatives at its coordinate, in the element's span.
+  double table[kMaxDirections][3][kMaxDegree + 1];
+  for (int k = 0; k < d; ++k) {
+    const Direction& a = P.axis[k];
+    double U[2 * kMaxDegree + 2];
+    Window(a, L.S, Span(a, L.S, at.e[k]), U);
+    double* rows[3] = {table[k][0], table[k][1], table[k][2]};
+    dersBasisFuns(a.p, xi[k], a.p, 2, U, rows);
+  }
+  // The derivatives of the tensor products: (order in each direction) per output.
+  static const int kOrders[3][10][3] = {
+      {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}},
+      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {2, 0, 0}, {0, 2, 0}, {1, 1, 0}},
+      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {2, 0, 0}, {0, 2, 0}, {0, 0, 2},
+       {1, 1, 0}, {0, 1, 1}, {1, 0, 1}}};
+  const int first = 1 + d, all = second ? 1 + d + d * (d + 1) / 2 : first;
+  double f[10 * 64] = {}, W[10] = {};
+  const int nloc = P.nloc;
+  for (int o = 0; o < all; ++o) {
+    const int* ord = kOrders[d - 1][o];
+    W[o] = 0.0;
+    for (int c = 0; c < ncomp && c < 64; ++c) f[o * 64 + c] = 0.0;
+    for (int j = 0; j < nloc; ++j) {
+      double b = 1.0;
+      int r = j;
+      for (int k = 0; k < d; ++k) {
+        const int n = P.p[k] + 1;
+        b *= table[k][ord[k]][r % n];
+        r /= n;
+      }
+      W[o] += wl[j] * b;
+      for (int c = 0; c < ncomp && c < 64; ++c) f[o * 64 + c] += v[j + static_cast<std::size_t>(nloc) * c] * b;
+    }
+  }
+  static const int kPairs[3][6][2] = {
+      {{0, 0}}, {{0, 0}, {1, 1}, {0, 1}}, {{0, 0}, {1, 1}, {2, 2}, {0, 1}, {1, 2}, {0, 2}}};
+  for (int c = 0; c < ncomp && c < 64; ++c) {
+    const double u = f[c] / W[0];
+    out[c] = u;
+    double g[3] = {0, 0, 0};
+    for (int k = 0; k < d; ++k) {
+      g[k] = (f[(1 + k) * 64 + c] - u * W[1 + k]) / W[0];
+      out[c + ncomp * (1 + k)] = g[k];
+    }
+    for (int t = 0; t < all - first; ++t) {
+      const int i = kPairs[d - 1][t][0], j = kPairs[d - 1][t][1];
+      const int o = first + t;
+      out[c + ncomp * o] =
+          (f[o * 64 + c] - g[i] * W[1 + j] - g[j] * W[1 + i] - u * W[o]) / W[0];
+    }
+  }
+}
+
 bool Nested(const Hierarchy& coarse, const Hierarchy& fine) {
   if (coarse.npatch != fine.npatch || coarse.options.subdivision != fine.options.subdivision ||
       coarse.options.truncated != fine.options.truncated) {
@@ -517,9 +613,9 @@ bool Nested(const Hierarchy& coarse, const Hierarchy& fine) {
     const PatchData& F = fine.patch[k];
     if (C.d != F.d || C.nloc != F.nloc || C.rational != F.rational) return false;
     for (int j = 0; j < C.d; ++j) {
-      if (C.level[0].axis[j].m != F.level[0].axis[j].m || C.p[j] != F.p[j]) return false;
-      for (int i = 0; i < C.level[0].axis[j].m; ++i) {
-        if (C.level[0].axis[j].U[i] != F.level[0].axis[j].U[i]) return false;
+      if (C.axis[j].m0 != F.axis[j].m0 || C.p[j] != F.p[j]) return false;
+      for (int i = 0; i < C.axis[j].m0; ++i) {
+        if (C.axis[j].U0[i] != F.axis[j].U0[i]) return false;
       }
     }
     for (int l = 0; l < C.levels; ++l) {
@@ -552,10 +648,7 @@ bool Prolong(const Hierarchy& coarse, const Hierarchy& fine, Workspace* wc, Work
     // that level are the function's and its coarser ones'.
     int i[3], lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
     DecodeFunction(L, P.d, f.index, i);
-    for (int k = 0; k < P.d; ++k) {
-      lo[k] = L.supLo[k][i[k]];
-      hi[k] = L.supHi[k][i[k]];
-    }
+    for (int k = 0; k < P.d; ++k) Support(P.axis[k], L.S, i[k], &lo[k], &hi[k]);
     int q[3] = {0, 0, 0};
     const bool found = !EachCell(P.d, lo, hi, [&](const int* c) {
       if (L.cells.Find(Encode(L, P.d, c)) < 0) return true;
@@ -587,7 +680,7 @@ bool Prolong(const Hierarchy& coarse, const Hierarchy& fine, Workspace* wc, Work
     }
     int jF = 0;
     for (int k = P.d - 1; k >= 0; --k) {
-      jF = jF * (P.p[k] + 1) + (i[k] - (L.mesh.span[k][q[k]] - P.p[k]));
+      jF = jF * (P.p[k] + 1) + (i[k] - (Span(P.axis[k], L.S, q[k]) - P.p[k]));
     }
     Located at{};
     at.patch = f.patch;

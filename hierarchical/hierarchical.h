@@ -145,9 +145,12 @@ const std::size_t* PatchNumbering(const Hierarchy& h, int patch);
 int PatchLevels(const Hierarchy& h, int patch);
 int LocalFunctions(const Hierarchy& h, int patch);
 
-// The tensor mesh of a patch's level: the patch's geometry, rule, rdim and wanted, the level's
-// knots as a B-spline space, every element, no side; its span tables filled.
-const mesh::Mesh& LevelMesh(const Hierarchy& h, int patch, int level);
+// The shape of a patch's elements: its level-0 mesh as a B-spline space (geometry, rule, rdim,
+// wanted), every element, no side; for sizes (mesh::Nodes, mesh::Functions) and, with a side,
+// a face's. A level's cells a direction, and its knots (their count; into U where not nullptr).
+const mesh::Mesh& PatchMesh(const Hierarchy& h, int patch);
+int LevelCells(const Hierarchy& h, int patch, int level, int direction);
+int LevelKnots(const Hierarchy& h, int patch, int level, int direction, double* U);
 
 // The refined cells after refining: `marked` (0-based) elements (functions: the active cells of
 // a function's level in its support), each cell's children made active, and with admissibility
@@ -174,14 +177,14 @@ int MaxFunctions(const Hierarchy& h);
 // into rows (MaxFunctions of room); returns how many.
 int ElementFunctions(const Hierarchy& h, Workspace* w, std::size_t element, std::size_t* rows);
 
-// Element e's fields on `mesh` (its level's mesh, or a copy with a side and its elements; meshElement
-// the index in it of the element's cell or face, as mesh::EvaluateElement takes it): the tensor
-// rows times the element's change of basis, for its functions that do not vanish there, their
-// 1-based global indices in out.connectivity. Writes the fields out holds (rows for up to
-// MaxFunctions functions); returns how many functions. The rational quotient is taken in
-// physical space, with the gradients where Hessians or Laplacians are asked.
-int EvaluateElement(const Hierarchy& h, Workspace* w, std::size_t element, const mesh::Mesh& mesh,
-                    std::size_t meshElement, const mesh::Fields& out);
+// Element e's fields (of its face `side`, 1..2d, or 0: the element): its level's tensor rows
+// times its change of basis, for its functions that do not vanish there, their 1-based global
+// indices in out.connectivity. Writes the fields out holds (rows for up to MaxFunctions
+// functions; second derivatives only where the workspace was made for them); returns how many
+// functions. The rational quotient is taken in physical space. The element is evaluated as a
+// mesh of one element: its knots around its cell, so that no level's knots are ever held whole.
+int EvaluateElement(const Hierarchy& h, Workspace* w, std::size_t element, int side,
+                    const mesh::Fields& out);
 
 // Element e's functions that do not vanish on face `side` (1..2d) of its cell: appended to rows as
 // 0-based global indices (MaxFunctions of room); returns how many.
@@ -194,6 +197,18 @@ int SideFunctions(const Hierarchy& h, Workspace* w, std::size_t element, int sid
 // B-spline space), the field being sum v_j N_j / sum wl_j N_j there.
 void ElementCoefficients(const Hierarchy& h, Workspace* w, std::size_t element, const double* u,
                          int ncomp, double* v, double* wl);
+
+// The element of patch `patch` that holds parametric point xi (d coordinates; each clamped to
+// its direction's domain, a point on a breakpoint in the element that starts there, the last
+// element closed), or SIZE_MAX for a NaN coordinate.
+std::size_t ElementAt(const Hierarchy& h, int patch, const double* xi);
+
+// A field at point xi of element e from ElementCoefficients' v and wl: its values and parametric
+// derivatives, out[c + ncomp k] for k = 0 (values), 1..d (first derivatives) and, with second,
+// the second ones in the Hessian twins' order (11 22 12; 11 22 33 12 23 13), by the quotient
+// rule from the element's level's B-splines at xi.
+void PointField(const Hierarchy& h, std::size_t element, const double* xi, const double* v,
+                const double* wl, int ncomp, bool second, double* out);
 
 // The field u of `coarse` (Functions(coarse) x ncomp) in `fine`'s basis (Functions(fine) x ncomp
 // into out), exact where fine refines coarse (Nested). w, wc: workspaces of fine and coarse.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "NURBS.h"
 #include "hierarchy_internal.h"
 
 namespace hierarchical {
@@ -142,8 +143,8 @@ std::uint64_t Encode(const Level& L, int d, const int e[kMaxDirections]) {
 void DecodeFunction(const Level& L, int d, std::uint64_t f, int i[kMaxDirections]) {
   for (int k = 0; k < kMaxDirections; ++k) {
     if (k < d) {
-      i[k] = static_cast<int>(f % static_cast<std::uint64_t>(L.axis[k].n));
-      f /= static_cast<std::uint64_t>(L.axis[k].n);
+      i[k] = static_cast<int>(f % static_cast<std::uint64_t>(L.nfun[k]));
+      f /= static_cast<std::uint64_t>(L.nfun[k]);
     } else {
       i[k] = 0;
     }
@@ -152,8 +153,94 @@ void DecodeFunction(const Level& L, int d, std::uint64_t f, int i[kMaxDirections
 
 std::uint64_t EncodeFunction(const Level& L, int d, const int i[kMaxDirections]) {
   std::uint64_t f = 0;
-  for (int k = d - 1; k >= 0; --k) f = f * static_cast<std::uint64_t>(L.axis[k].n) + i[k];
+  for (int k = d - 1; k >= 0; --k) f = f * static_cast<std::uint64_t>(L.nfun[k]) + i[k];
   return f;
+}
+
+std::uint64_t Scale(int s, int level) {
+  std::uint64_t S = 1;
+  for (int l = 0; l < level; ++l) S *= static_cast<std::uint64_t>(s);
+  return S;
+}
+
+int Cells(const Direction& a, std::uint64_t S) {
+  return static_cast<int>(static_cast<std::uint64_t>(a.nel0) * S);
+}
+
+int Functions(const Direction& a, std::uint64_t S) {
+  return a.n0 + static_cast<int>((S - 1) * static_cast<std::uint64_t>(a.nel0));
+}
+
+int Span(const Direction& a, std::uint64_t S, int e) {
+  const std::uint64_t j = static_cast<std::uint64_t>(e) / S, t = static_cast<std::uint64_t>(e) % S;
+  return a.span0[j] + static_cast<int>((S - 1) * j + t);
+}
+
+double Knot(const Direction& a, std::uint64_t S, int i) {
+  // The last element j of level 0 whose start's index at this level, span0[j] + (S - 1) j, is
+  // at most i.
+  const std::uint64_t N = S - 1;
+  int lo = 0, hi = a.nel0 - 1, j = -1;
+  while (lo <= hi) {
+    const int mid = (lo + hi) / 2;
+    if (static_cast<std::uint64_t>(a.span0[mid]) + N * static_cast<std::uint64_t>(mid) <=
+        static_cast<std::uint64_t>(i)) {
+      j = mid;
+      lo = mid + 1;
+    } else {
+      hi = mid - 1;
+    }
+  }
+  if (j < 0) return a.U0[i];
+  const std::uint64_t start = static_cast<std::uint64_t>(a.span0[j]) + N * static_cast<std::uint64_t>(j);
+  const std::uint64_t t = static_cast<std::uint64_t>(i) - start;
+  if (t > N) return a.U0[static_cast<std::uint64_t>(i) - N * (static_cast<std::uint64_t>(j) + 1)];
+  const double lo0 = a.U0[a.span0[j]], width = a.U0[a.span0[j] + 1] - lo0;
+  return lo0 + width * (static_cast<double>(t) / static_cast<double>(S));
+}
+
+void Support(const Direction& a, std::uint64_t S, int i, int* lo, int* hi) {
+  // Elements whose span lies in [i, i + p]: spans increase with the element.
+  const int nel = Cells(a, S);
+  int l = 0, h = nel;
+  while (l < h) {
+    const int mid = l + (h - l) / 2;
+    if (Span(a, S, mid) < i) {
+      l = mid + 1;
+    } else {
+      h = mid;
+    }
+  }
+  *lo = l;
+  h = nel;
+  while (l < h) {
+    const int mid = l + (h - l) / 2;
+    if (Span(a, S, mid) <= i + a.p) {
+      l = mid + 1;
+    } else {
+      h = mid;
+    }
+  }
+  *hi = l - 1;
+}
+
+int ElementOfPoint(const Direction& a, std::uint64_t S, double x) {
+  const double first = a.U0[a.p], last = a.U0[a.n0];
+  x = std::min(std::max(x, first), last);
+  const int span = FindSpan(a.n0 - 1, a.p, x, a.U0);
+  const int j = std::max(0, static_cast<int>(std::upper_bound(a.span0, a.span0 + a.nel0, span) - a.span0) - 1);
+  const double lo0 = a.U0[a.span0[j]], width = a.U0[a.span0[j] + 1] - lo0;
+  double guess = std::floor((x - lo0) / width * static_cast<double>(S));
+  if (!(guess >= 0)) guess = 0;
+  std::uint64_t t = std::min(static_cast<std::uint64_t>(guess), S - 1);
+  const auto at = [&](std::uint64_t k) { return lo0 + width * (static_cast<double>(k) / static_cast<double>(S)); };
+  while (t > 0 && x < at(t)) --t;
+  while (t + 1 < S && x >= at(t + 1)) ++t;
+  return static_cast<int>(static_cast<std::uint64_t>(j) * S + t);
+}
+
+void Window(const Direction& a, std::uint64_t S, int span, double* w) {
+  for (int k = 0; k < 2 * a.p + 2; ++k) w[k] = Knot(a, S, span - a.p + k);
 }
 
 bool RefinedFlag(const Level& L, std::uint64_t cell) {
@@ -382,25 +469,6 @@ Finding Check(const PatchInput patches[], int npatch, const Options& options,
 
 namespace {
 
-// Level l + 1's knots from level l's: s - 1 more in every element, equally spaced.
-bool Subdivide(Arena* arena, const Axis& a, int s, Axis* out) {
-  int elements = 0;
-  for (int j = a.p; j < a.n; ++j) elements += a.U[j] < a.U[j + 1];
-  const int m = a.m + (s - 1) * elements;
-  double* U = static_cast<double*>(arena->Take(static_cast<std::size_t>(m) * sizeof(double)));
-  if (U == nullptr) return false;
-  int at = 0;
-  for (int j = 0; j < a.m; ++j) {
-    U[at++] = a.U[j];
-    if (j >= a.p && j < a.n && a.U[j] < a.U[j + 1]) {
-      const double lo = a.U[j], width = a.U[j + 1] - a.U[j];
-      for (int t = 1; t < s; ++t) U[at++] = lo + width * t / s;
-    }
-  }
-  *out = {a.p, U, m, m - a.p - 1};
-  return true;
-}
-
 // Sorted, unique.
 std::size_t Unique(std::uint64_t* keys, std::size_t count) {
   std::sort(keys, keys + count);
@@ -423,78 +491,75 @@ bool EachInBox(int d, const int lo[3], const int hi[3], Visit visit) {
   return true;
 }
 
-// A level's tables: element spans (the mesh's), and each function's support as elements.
-bool MakeLevel(Arena* arena, const mesh::Mesh& base, const Axis axis[3], Level* L) {
-  const int d = base.d;
-  L->mesh = base;
-  L->mesh.isoparametric = false;
-  L->mesh.space.weights = nullptr;
-  L->mesh.space.values = nullptr;
-  L->mesh.elements = nullptr;
-  L->mesh.side = 0;
-  std::ptrdiff_t stride = 1;
-  L->ncell = L->nfun = 1;
-  for (int k = 0; k < kMaxDirections; ++k) {
-    if (k >= d) {
-      L->nel[k] = 1;
-      continue;
-    }
-    L->axis[k] = axis[k];
-    L->mesh.space.axis[k] = axis[k];
-    L->mesh.space.stride[k] = stride;
-    stride *= axis[k].n;
-    L->nel[k] = mesh::CountElements(axis[k]);
-    L->mesh.nel[k] = L->nel[k];
-    L->ncell *= static_cast<std::uint64_t>(L->nel[k]);
-    L->nfun *= static_cast<std::uint64_t>(axis[k].n);
-  }
-  L->mesh.count = static_cast<std::size_t>(L->ncell);
-  int* ints = static_cast<int*>(arena->Take(mesh::SpanInts(L->mesh) * sizeof(int)));
-  if (ints == nullptr) return false;
-  mesh::Spans(&L->mesh, ints);
-  for (int k = 0; k < d; ++k) {
-    const int n = axis[k].n, p = axis[k].p, nel = L->nel[k];
-    int* lo = static_cast<int*>(arena->Take(2 * static_cast<std::size_t>(n) * sizeof(int)));
-    if (lo == nullptr) return false;
-    int* hi = lo + n;
-    const int* span = L->mesh.span[k];
-    for (int i = 0; i < n; ++i) {
-      lo[i] = static_cast<int>(std::lower_bound(span, span + nel, i) - span);
-      hi[i] = static_cast<int>(std::upper_bound(span, span + nel, i + p) - span) - 1;
-    }
-    L->supLo[k] = lo;
-    L->supHi[k] = hi;
+// A patch's directions from its level-0 mesh: element spans, and each element's geometry span.
+bool MakeDirections(Arena* arena, const mesh::Mesh& base, PatchData* P) {
+  for (int k = 0; k < base.d; ++k) {
+    const Axis& a = base.space.axis[k];
+    Direction& D = P->axis[k];
+    D.p = a.p;
+    D.n0 = a.n;
+    D.m0 = a.m;
+    D.U0 = a.U;
+    D.nel0 = mesh::CountElements(a);
+    D.span0 = static_cast<int*>(arena->Take(2 * static_cast<std::size_t>(D.nel0) * sizeof(int)));
+    if (D.span0 == nullptr) return false;
+    D.gspan0 = D.span0 + D.nel0;
+    mesh::ElementSpans(a, D.span0);
+    const Axis& g = base.geometry.axis[k];
+    for (int e = 0; e < D.nel0; ++e) D.gspan0[e] = FindSpan(g.n - 1, g.p, a.U[D.span0[e]], g.U);
   }
   return true;
 }
 
-// Whether every level-l cell of function f's support is in `set`, or (parents) every level-(l-1)
-// parent of them is. A function with an empty support (repeated knots) is in no set.
-bool SupportIn(const Level& L, int d, int s, std::uint64_t f, const Set& set, const Level* parent) {
-  if (set.count == 0) return false;
+void SetLevel(const PatchData& P, int s, int l, Level* L) {
+  L->S = Scale(s, l);
+  L->ncell = L->nfunctions = 1;
+  for (int k = 0; k < kMaxDirections; ++k) {
+    L->nel[k] = L->nfun[k] = 1;
+    if (k >= P.d) continue;
+    L->nel[k] = Cells(P.axis[k], L->S);
+    L->nfun[k] = Functions(P.axis[k], L->S);
+    L->ncell *= static_cast<std::uint64_t>(L->nel[k]);
+    L->nfunctions *= static_cast<std::uint64_t>(L->nfun[k]);
+  }
+}
+
+// Function f's support at level L, a box of cells; false where it is empty.
+bool SupportBox(const PatchData& P, const Level& L, std::uint64_t f, int lo[3], int hi[3]) {
   int i[3];
-  DecodeFunction(L, d, f, i);
-  int lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
-  for (int k = 0; k < d; ++k) {
-    lo[k] = L.supLo[k][i[k]];
-    hi[k] = L.supHi[k][i[k]];
+  DecodeFunction(L, P.d, f, i);
+  for (int k = 0; k < 3; ++k) lo[k] = hi[k] = 0;
+  for (int k = 0; k < P.d; ++k) {
+    Support(P.axis[k], L.S, i[k], &lo[k], &hi[k]);
     if (lo[k] > hi[k]) return false;
-    if (parent) {
+  }
+  return true;
+}
+
+// Whether every level-l cell of function f's support is in `set`, or (parent) every level-(l-1)
+// parent of them is. A function with an empty support (repeated knots) is in no set.
+bool SupportIn(const PatchData& P, const Level& L, int s, std::uint64_t f, const Set& set,
+               const Level* parent) {
+  if (set.count == 0) return false;
+  int lo[3], hi[3];
+  if (!SupportBox(P, L, f, lo, hi)) return false;
+  if (parent) {
+    for (int k = 0; k < P.d; ++k) {
       lo[k] /= s;
       hi[k] /= s;
     }
   }
   const Level& at = parent ? *parent : L;
-  return EachInBox(d, lo, hi, [&](const int* e) { return set.Find(Encode(at, d, e)) >= 0; });
+  return EachInBox(P.d, lo, hi, [&](const int* e) { return set.Find(Encode(at, P.d, e)) >= 0; });
 }
 
 // The functions of a cell of level L: a box of their tensor indices.
-void CellFunctions(const Level& L, int d, const int e[3], int lo[3], int hi[3]) {
+void CellFunctions(const PatchData& P, const Level& L, const int e[3], int lo[3], int hi[3]) {
   for (int k = 0; k < 3; ++k) {
     lo[k] = hi[k] = 0;
-    if (k < d) {
-      hi[k] = L.mesh.span[k][e[k]];
-      lo[k] = hi[k] - L.axis[k].p;
+    if (k < P.d) {
+      hi[k] = Span(P.axis[k], L.S, e[k]);
+      lo[k] = hi[k] - P.p[k];
     }
   }
 }
@@ -528,16 +593,15 @@ bool BuildPatch(Arena* arena, const Options& options, const PatchInput& in,
   if (P->level == nullptr) return false;
   for (int l = 0; l < P->levels; ++l) new (&P->level[l]) Level{};
 
-  Axis axis[3] = {};
-  for (int k = 0; k < d; ++k) axis[k] = base.space.axis[k];
-  for (int l = 0; l < P->levels; ++l) {
-    if (l > 0) {
-      for (int k = 0; k < d; ++k) {
-        if (!Subdivide(arena, P->level[l - 1].axis[k], s, &axis[k])) return false;
-      }
-    }
-    if (!MakeLevel(arena, base, axis, &P->level[l])) return false;
-  }
+  if (!MakeDirections(arena, base, P)) return false;
+  for (int l = 0; l < P->levels; ++l) SetLevel(*P, s, l, &P->level[l]);
+  // An element's shape: the level-0 mesh as a B-spline space, every element, no side.
+  P->mesh = base;
+  P->mesh.isoparametric = false;
+  P->mesh.space.weights = nullptr;
+  P->mesh.space.values = nullptr;
+  P->mesh.elements = nullptr;
+  P->mesh.side = 0;
   // The refined sets.
   std::size_t at = first;
   for (int l = 0; l < P->levels; ++l) {
@@ -600,9 +664,9 @@ bool BuildPatch(Arena* arena, const Options& options, const PatchInput& in,
     std::size_t ncand = 0;
     if (l == 0) {
       candidates = static_cast<std::uint64_t*>(
-          std::malloc(static_cast<std::size_t>(L.nfun) * sizeof(std::uint64_t)));
+          std::malloc(static_cast<std::size_t>(L.nfunctions) * sizeof(std::uint64_t)));
       if (candidates == nullptr) return false;
-      for (std::uint64_t f = 0; f < L.nfun; ++f) candidates[ncand++] = f;
+      for (std::uint64_t f = 0; f < L.nfunctions; ++f) candidates[ncand++] = f;
     } else {
       std::size_t box = 1;
       for (int k = 0; k < d; ++k) box *= static_cast<std::size_t>(s + P->p[k]);
@@ -616,8 +680,8 @@ bool BuildPatch(Arena* arena, const Options& options, const PatchInput& in,
         Decode(*coarse, d, coarse->refined.key[k], pe);
         int lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
         for (int j = 0; j < d; ++j) {
-          hi[j] = L.mesh.span[j][s * pe[j] + s - 1];
-          lo[j] = L.mesh.span[j][s * pe[j]] - P->p[j];
+          hi[j] = Span(P->axis[j], L.S, s * pe[j] + s - 1);
+          lo[j] = Span(P->axis[j], L.S, s * pe[j]) - P->p[j];
         }
         EachInBox(d, lo, hi, [&](const int* i) {
           candidates[ncand++] = EncodeFunction(L, d, i);
@@ -639,17 +703,14 @@ bool BuildPatch(Arena* arena, const Options& options, const PatchInput& in,
     for (std::size_t k = 0; k < ncand; ++k) {
       const std::uint64_t f = candidates[k];
       if (l > 0) {
-        if (!SupportIn(L, d, s, f, coarse->refined, coarse)) continue;
+        if (!SupportIn(*P, L, s, f, coarse->refined, coarse)) continue;
         trunc[ntrunc++] = f;
       } else {
         // A function with an empty support is no function of the space.
-        int i[3];
-        DecodeFunction(L, d, f, i);
-        bool empty = false;
-        for (int j = 0; j < d; ++j) empty = empty || L.supLo[j][i[j]] > L.supHi[j][i[j]];
-        if (empty) continue;
+        int lo[3], hi[3];
+        if (!SupportBox(*P, L, f, lo, hi)) continue;
       }
-      if (!SupportIn(L, d, s, f, L.refined, nullptr)) active[nactive++] = f;
+      if (!SupportIn(*P, L, s, f, L.refined, nullptr)) active[nactive++] = f;
     }
     std::free(candidates);
     if (!MakeSet(arena, active, nactive, &L.active)) return false;
@@ -660,7 +721,7 @@ bool BuildPatch(Arena* arena, const Options& options, const PatchInput& in,
     for (std::size_t k = 0; k < L.refined.count; ++k) {
       int e[3], lo[3], hi[3];
       Decode(L, d, L.refined.key[k], e);
-      CellFunctions(L, d, e, lo, hi);
+      CellFunctions(*P, L, e, lo, hi);
       L.hasActive[k] = !EachInBox(d, lo, hi, [&](const int* i) {
         return L.active.Find(EncodeFunction(L, d, i)) < 0;
       });
@@ -795,11 +856,11 @@ Hierarchy* Build(const PatchInput patches[], int npatch, const Options& options,
       const Level& LA = A.level[l];
       const Level& LB = B.level[l];
       int nb[3] = {1, 1, 1};
-      for (int j = 0; j < B.d; ++j) nb[j] = LB.axis[j].n;
+      for (int j = 0; j < B.d; ++j) nb[j] = LB.nfun[j];
       for (std::size_t k = 0; k < LA.active.count; ++k) {
         int idx[3];
         DecodeFunction(LA, A.d, LA.active.key[k], idx);
-        if (idx[fa.fixed] != (fa.end ? LA.axis[fa.fixed].n - 1 : 0)) continue;
+        if (idx[fa.fixed] != (fa.end ? LA.nfun[fa.fixed] - 1 : 0)) continue;
         int b[3];
         MapAcross(fa, fb, o, idx, nb, b);
         const std::int64_t at = LB.active.Find(EncodeFunction(LB, B.d, b));
@@ -870,13 +931,14 @@ Cell ElementCell(const Hierarchy& h, std::size_t element) {
 void ElementBox(const Hierarchy& h, std::size_t element, double lo[kMaxDirections],
                 double hi[kMaxDirections]) {
   const Located at = Locate(h, element);
-  const Level& L = h.patch[at.patch].level[at.level];
+  const PatchData& P = h.patch[at.patch];
+  const Level& L = P.level[at.level];
   for (int k = 0; k < kMaxDirections; ++k) {
     lo[k] = hi[k] = 0.0;
-    if (k < h.patch[at.patch].d) {
-      const int s = L.mesh.span[k][at.e[k]];
-      lo[k] = L.axis[k].U[s];
-      hi[k] = L.axis[k].U[s + 1];
+    if (k < P.d) {
+      const int s = Span(P.axis[k], L.S, at.e[k]);
+      lo[k] = Knot(P.axis[k], L.S, s);
+      hi[k] = Knot(P.axis[k], L.S, s + 1);
     }
   }
 }
@@ -907,8 +969,18 @@ const std::size_t* PatchNumbering(const Hierarchy& h, int patch) { return h.patc
 int PatchLevels(const Hierarchy& h, int patch) { return h.patch[patch].levels; }
 int LocalFunctions(const Hierarchy& h, int patch) { return h.patch[patch].nloc; }
 
-const mesh::Mesh& LevelMesh(const Hierarchy& h, int patch, int level) {
-  return h.patch[patch].level[level].mesh;
+const mesh::Mesh& PatchMesh(const Hierarchy& h, int patch) { return h.patch[patch].mesh; }
+
+int LevelCells(const Hierarchy& h, int patch, int level, int direction) {
+  return Cells(h.patch[patch].axis[direction], Scale(h.options.subdivision, level));
+}
+
+int LevelKnots(const Hierarchy& h, int patch, int level, int direction, double* U) {
+  const Direction& a = h.patch[patch].axis[direction];
+  const std::uint64_t S = Scale(h.options.subdivision, level);
+  const int m = Functions(a, S) + a.p + 1;
+  for (int i = 0; i < m && U; ++i) U[i] = Knot(a, S, i);
+  return m;
 }
 
 namespace {
@@ -991,16 +1063,6 @@ bool Push(Refining* R, int patch, int level, std::uint64_t cell, bool expanded) 
   return true;
 }
 
-// Level `level`'s element range of a direction whose spans lie in [a, b]; the level may be one
-// the hierarchy does not hold yet, whose spans are those of a uniform subdivision: held levels
-// only are asked (neighbourhoods lie at or below the cell's own level).
-void ElementsOfSpans(const Level& L, int k, int a, int b, int* lo, int* hi) {
-  const int* span = L.mesh.span[k];
-  const int nel = L.nel[k];
-  *lo = static_cast<int>(std::lower_bound(span, span + nel, a) - span);
-  *hi = static_cast<int>(std::upper_bound(span, span + nel, b) - span) - 1;
-}
-
 // The active cells of Buffa and Giannelli's neighbourhood of cell Q (patch, level l, e): at
 // level j = l - m + 1, those that hold a cell of the support extension of Q at level j + 1
 // (truncated) or that are in the support extension at level j (hierarchical).
@@ -1021,16 +1083,14 @@ void Neighbourhood(Refining* R, int patch, int level, const int e[3], Visit visi
   for (int k = 0; k < level - at; ++k) scale *= s;
   for (int k = 0; k < P.d; ++k) {
     const int ek = e[k] / scale;
-    if (at < P.levels) {
-      const Level& L = P.level[at];
-      const int sp = L.mesh.span[k][ek];
-      ElementsOfSpans(L, k, sp - P.p[k], sp + P.p[k], &lo[k], &hi[k]);
-    } else {
-      // A level not held yet: single knots inside its parents' cells, so p cells either side
-      // at most.
-      lo[k] = std::max(0, ek - P.p[k]);
-      hi[k] = std::min(nat[k] - 1, ek + P.p[k]);
-    }
+    // The supports of the functions on the cell: spans sp - p .. sp + p.
+    const Direction& a = P.axis[k];
+    const std::uint64_t S = Scale(s, at);
+    const int sp = Span(a, S, ek);
+    int flo, fhi;
+    Support(a, S, std::max(0, sp - P.p[k]), &lo[k], &flo);
+    Support(a, S, std::min(Functions(a, S) - 1, sp), &fhi, &hi[k]);
+    (void)nat;
     if (truncated) {
       lo[k] /= s;
       hi[k] /= s;
@@ -1109,12 +1169,8 @@ std::size_t Refine(const Hierarchy& h, const std::size_t* marked, std::size_t co
       }
       if (!here) continue;
       const std::uint64_t index = p == f.patch ? f.index : L.active.key[local];
-      int i[3], lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
-      DecodeFunction(L, P.d, index, i);
-      for (int j = 0; j < P.d; ++j) {
-        lo[j] = L.supLo[j][i[j]];
-        hi[j] = L.supHi[j][i[j]];
-      }
+      int lo[3], hi[3];
+      if (!SupportBox(P, L, index, lo, hi)) continue;
       EachInBox(P.d, lo, hi, [&](const int* e) {
         const std::uint64_t c = Encode(L, P.d, e);
         if (L.cells.Find(c) >= 0) ok = ok && RefineCell(&R, p, f.level, c);

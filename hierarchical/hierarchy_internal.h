@@ -49,12 +49,32 @@ struct Marks {
   void Free();
 };
 
+// One direction of a patch at every level, from level 0's tables: level l has S = s^l cells in
+// every cell of level 0, its knots level 0's with S - 1 more in every element, the t-th of
+// element j at a_j + (b_j - a_j) (t / S) (so that a coarser level's knots are a finer one's, bit
+// for bit: t / S is correctly rounded, and (s t) / (s S) is the same number).
+struct Direction {
+  int p, n0, m0, nel0;
+  const double* U0;
+  int* span0;   // level 0's element spans
+  int* gspan0;  // the geometry's span of each element of level 0
+};
+int Cells(const Direction& a, std::uint64_t S);      // elements of the level
+int Functions(const Direction& a, std::uint64_t S);  // functions of the level
+int Span(const Direction& a, std::uint64_t S, int e);
+double Knot(const Direction& a, std::uint64_t S, int i);
+// Function i's support: elements lo..hi (empty where lo > hi).
+void Support(const Direction& a, std::uint64_t S, int i, int* lo, int* hi);
+// The element that holds x (clamped to the domain; on a breakpoint, the element starting there).
+int ElementOfPoint(const Direction& a, std::uint64_t S, double x);
+// U[span - p .. span + p + 1] into w (2p + 2 knots).
+void Window(const Direction& a, std::uint64_t S, int span, double* w);
+
 struct Level {
-  Axis axis[kMaxDirections];
+  std::uint64_t S;  // s^l
   int nel[kMaxDirections];
-  std::uint64_t ncell, nfun;
-  int* supLo[kMaxDirections];  // function i's support: elements supLo[i] .. supHi[i]
-  int* supHi[kMaxDirections];
+  int nfun[kMaxDirections];
+  std::uint64_t ncell, nfunctions;
   Set refined;                 // R_l
   std::uint8_t* hasActive;     // per refined cell: a function of this level active on it
   Set cells;                   // active cells
@@ -62,11 +82,12 @@ struct Level {
   Set trunc;                   // functions whose support lies in Omega^l (l >= 1)
   std::size_t firstFunction;   // the patch's local index of active.key[0]
   std::size_t firstElement;    // the element of cells.key[0]
-  mesh::Mesh mesh;             // the level's tensor mesh, span tables filled
 };
 
 struct PatchData {
   const mesh::Mesh* base;
+  mesh::Mesh mesh;  // base as a B-spline space, every element, no side: an element's shape
+  Direction axis[kMaxDirections];
   const double* weights;  // level 0's, or nullptr
   bool rational;
   int d, p[kMaxDirections], nloc;
@@ -99,6 +120,8 @@ namespace internal {
 
 // A cell's index per direction in level L, and back; a function's tensor index likewise.
 void Decode(const Level& L, int d, std::uint64_t cell, int e[kMaxDirections]);
+// A patch's level l: s^l.
+std::uint64_t Scale(int s, int level);
 std::uint64_t Encode(const Level& L, int d, const int e[kMaxDirections]);
 void DecodeFunction(const Level& L, int d, std::uint64_t f, int i[kMaxDirections]);
 std::uint64_t EncodeFunction(const Level& L, int d, const int i[kMaxDirections]);

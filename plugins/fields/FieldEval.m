@@ -346,88 +346,28 @@ function [u, gradu, x, hessu] = at_points (xi, bs, want)
   end
 end
 
-% What a hierarchical space's field needs on a patch: each level's knots and active cells, the
-% elements' coefficients of the field's numerator and of the weight function (their level's
-% tensor functions on their cell), from the native core.
+% What a hierarchical space's field needs on a patch: the core's call for its values at points.
 function hier = hierarchical_field (hs, patch, C)
-  mine = find (hs.elements.patch == patch);
   args = hierarchical_arguments ('FieldEval', hs, {}, {});
-  args{1} = [args{1}, 0, 4];
-  args{end - 1} = reshape (mine, 1, []);
   args{end} = C(:);
-  [V, W] = HierarchicalSpaceCore (args{:});
-  nloc = rows (W);
-  levels = hs.elements.level(mine);
-  hier = struct ('knots', {hs.knots{patch}}, 'cells', {{}}, 'columns', {{}}, ...
-                 'V', reshape (V, nloc, columns (C), []), 'W', W);
-  for l = 0:numel (hs.knots{patch}) - 1
-    at = find (levels == l);
-    [hier.cells{l + 1}, order] = sort (hs.elements.index(mine(at)) - 1);
-    hier.columns{l + 1} = at(order);
-  end
+  hier = struct ('args', {args}, 'patch', patch, 'ncomp', columns (C));
 end
 
 % The field's values and parametric derivatives at points xi (d x P) of a hierarchical space's
 % patch, as contract gives them (vu{1} P x ncomp values, then first derivatives, then second):
-% each point in the active cell of its level that holds it, where the cell of each direction is
-% the element's as the twins find its span; numerator and weight function from the level's
-% B-spline rows, then their quotient.
+% from the native core, each point in the active element that holds it.
 function vu = hierarchical_at (xi, bs, derivatives)
   h = bs.hier;
-  [d, P] = size (xi);
-  element = zeros (P, 1);   % each point's column in h.V
-  level = zeros (P, 1);
-  left = (1:P)';
-  for l = 0:numel (h.knots) - 1
-    if (isempty (left)), break; end
-    K = h.knots{l + 1};
-    index = zeros (numel (left), 1);
-    scale = 1;
-    for k = 1:d
-      p = bs.sorder(k) - 1;
-      U = K{k};
-      b = unique (U(p + 1:numel (U) - p));
-      [~, e] = histc (xi(k, left), b);
-      e = min (max (e(:), 1), numel (b) - 1) - 1;
-      index = index + scale * e;
-      scale = scale * (numel (b) - 1);
-    end
-    [found, at] = ismember (index, h.cells{l + 1});
-    element(left(found)) = h.columns{l + 1}(at(found));
-    level(left(found)) = l;
-    left = left(~found);
-  end
-  ncomp = size (h.V, 2);
-  hessian = bs.hessian && derivatives;
-  nout = 1;
-  if (derivatives), nout = 1 + d + hessian * d * (d + 1) / 2; end
-  f = repmat ({zeros(P, ncomp)}, 1, nout);
-  w = repmat ({zeros(P, 1)}, 1, nout);
-  for l = unique (level)'
-    at = find (level == l);
-    B = basis_at (xi(:, at), bs.sorder, h.knots{l + 1}, [], hessian);
-    cols = element(at);
-    Wp = h.W(:, cols).';
-    for b = 1:nout
-      w{b}(at) = sum (B{b} .* Wp, 2);
-      for c = 1:ncomp
-        f{b}(at, c) = sum (B{b} .* squeeze (h.V(:, c, cols)).', 2);
-      end
-    end
-  end
-  % The quotient's derivatives: u = f / W.
-  vu = cell (1, nout);
-  vu{1} = f{1} ./ w{1};
-  for k = 1:nout - 1 - hessian * d * (d + 1) / 2
-    vu{1 + k} = (f{1 + k} - vu{1} .* w{1 + k}) ./ w{1};
-  end
-  if (hessian)
-    pairs = second_pairs (d);
-    for t = 1:size (pairs, 1)
-      i = pairs(t, 1); j = pairs(t, 2);
-      vu{1 + d + t} = (f{1 + d + t} - vu{1 + i} .* w{1 + j} - vu{1 + j} .* w{1 + i} - ...
-                       vu{1} .* w{1 + d + t}) ./ w{1};
-    end
+  args = h.args;
+  args{1} = [args{1}, 0, 5, h.patch, double(bs.hessian && derivatives)];
+  args{end - 1} = xi;
+  out = HierarchicalSpaceCore (args{:});
+  nder = rows (out) / h.ncomp;
+  if (~derivatives), nder = 1; end
+  vu = cell (1, nder);
+  out = reshape (out, h.ncomp, [], columns (xi));
+  for b = 1:nder
+    vu{b} = reshape (out(:, b, :), h.ncomp, []).';
   end
 end
 

@@ -51,7 +51,6 @@
 %                             a-th active function in its own order (level by level, tensor
 %                             order), as a domain's gnum
 %     refined                 3 x N: [patch; level; cell] of every refined cell, ascending
-%     knots                   knots{patch}{level + 1}{direction}: every level's knots
 %     patches, spaces, isoparametric, interfaces, boundaries (patch, side, dofs in hs's
 %                             numbering): the patch's or the domain's
 %     truncated, subdivision, admissibility

@@ -1,14 +1,16 @@
 function varargout = HierarchicalSpaceCore (varargin)
 % HIERARCHICALSPACECORE  The native core of the hierarchical spaces' calls.
 %
-%   [refined, elements, functions, gnum, knots, knot_counts, face_dofs, face_counts, counts] = ...
+%   [refined, elements, functions, gnum, face_dofs, face_counts, counts] = ...
 %       HierarchicalSpaceCore(header, coefs, order, knots1, ..., options, ..., refined, ...
 %                             interfaces, faces, marked)
 %   u = HierarchicalSpaceCore(header, ..., refined, interfaces, coarse_refined, coefs)
 %   [v, w] = HierarchicalSpaceCore(header, ..., refined, interfaces, elements, coefs)
+%   f = HierarchicalSpaceCore(header, ..., refined, interfaces, points, coefs)
 %
 %   What HierarchicalSpace, RefineElements, RefineFunctions, ProlongField and FieldEval call once
-%   they have read a space: header [0 subdivision truncated npatch admissibility mode], then
+%   they have read a space: header [0 subdivision truncated npatch admissibility mode patch
+%   hessian] (patch and hessian for mode 5), then
 %   MeshEvalCore's 15 inputs for every patch (every element, no side; their quadrature and
 %   flags play no part), refined (3 x N: [patch; level; cell] of every refined cell, patch and
 %   cell 1-based, level 0-based, ascending), interfaces (7 x m, Multipatch's [patch1 side1
@@ -24,13 +26,16 @@ function varargout = HierarchicalSpaceCore (varargin)
 %             or 0 for all), v ((p + 1)^d ncomp x nel, the element's tensor functions of its
 %             level in order, each component in turn), and the weight function's, w ((p + 1)^d
 %             x nel; ones for B-splines): the field is sum v_j N_j / sum w_j N_j there
+%     mode 5  the field coefs at points (d x P) of patch header(7): its values and parametric
+%             derivatives, (1 + d (+ d (d + 1) / 2 with header(8))) ncomp x P, each
+%             derivative's components together (values, d/dxi_k, then the second derivatives
+%             in the Hessian twins' order)
 %   Tables: refined as it is after refining; elements ((3 + 2d) x nel: patch, level, cell and
 %   the parametric box [lo hi] a direction); functions (3 x ndof: patch, level and 1-based
 %   tensor index where each is numbered first); gnum (each patch's functions' global indices,
-%   patch by patch); knots (every level's knots, patch by patch, level by level, direction by
-%   direction, and knot_counts, 4 x K: [patch; level; direction; count] each); face_dofs
-%   (each face's functions, ascending, face by face) and face_counts; counts [ndof nel levels
-%   most-functions-an-element, then each patch's functions].
+%   patch by patch); face_dofs (each face's functions, ascending, face by face) and
+%   face_counts; counts [ndof nel levels most-functions-an-element, then each patch's
+%   functions].
 %
 %   Errors: those of the calling function (identifier Name:<mnemonic>, Name by the mode:
 %   HierarchicalSpace, RefineElements, RefineFunctions, ProlongField, FieldEval); a wrong

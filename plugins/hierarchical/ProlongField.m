@@ -46,7 +46,7 @@ function u = ProlongField (coarse, fine, u)
     error ([who ':coefsLength'], 'u must be a real vector of coefficients.');
   end
   args = hierarchical_arguments (who, fine, {}, {});
-  args{1} = [args{1}, 0, 3];
+  args{1} = [args{1}, 0, 3, 1, 0];
   args{end - 1} = double (coarse.refined);
   args{end} = double (u(:));
   u = HierarchicalSpaceCore (args{:});

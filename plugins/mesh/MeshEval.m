@@ -191,6 +191,14 @@ function msh = hierarchical_mesh (hs, options, flags)
   msh.nsh = reshape (sum (msh.connectivity > 0, 1), 1, []);
   if (~info.chosen && isempty (info.faces))
     msh.elements = 1:msh.nel;
+  elseif (~isempty (info.faces))
+    % The space's elements on the face, in the core's order: the patch's, those on the side.
+    patch = info.faces(1); side = info.faces(2);
+    k = ceil (side / 2);
+    box = hs.elements.box(:, 2 * k - mod (side, 2));
+    mine = hs.elements.patch == patch;
+    if (mod (side, 2) == 1), at = min (box(mine)); else, at = max (box(mine)); end
+    msh.elements = reshape (find (mine & box == at), 1, []);
   end
   msh.nel_dir = [];
   if (isfield (msh, 'dofs')), msh.dofs = reshape (msh.dofs, [], 1); end

@@ -127,7 +127,7 @@ struct ElementFields {
 
 ElementFields Evaluate(const Hierarchy& h, hierarchical::Workspace* w, std::size_t e) {
   const hierarchical::Cell c = hierarchical::ElementCell(h, e);
-  const mesh::Mesh& m = hierarchical::LevelMesh(h, c.patch, c.level);
+  const mesh::Mesh& m = hierarchical::PatchMesh(h, c.patch);
   ElementFields f;
   f.nqn = mesh::Nodes(m);
   f.rdim = m.rdim;
@@ -145,7 +145,7 @@ ElementFields Evaluate(const Hierarchy& h, hierarchical::Workspace* w, std::size
   out.weights = f.weights.data();
   out.jacdet = f.jacdet.data();
   out.x = f.x.data();
-  f.n = hierarchical::EvaluateElement(h, w, e, m, static_cast<std::size_t>(c.cell), out);
+  f.n = hierarchical::EvaluateElement(h, w, e, 0, out);
   return f;
 }
 
@@ -250,7 +250,23 @@ TEST(Hierarchy, EveryElementRefinedIsTheRefinedTensorSpace) {
     std::vector<std::size_t> all(hierarchical::Elements(*s.h));
     for (std::size_t e = 0; e < all.size(); ++e) all[e] = e;
     ASSERT_TRUE(s.Refine(all, false, 2));
-    const mesh::Mesh& fine = hierarchical::LevelMesh(*s.h, 0, 1);
+    // Level 1's tensor mesh, from the hierarchy's knots.
+    std::vector<double> knots[3];
+    mesh::Mesh fine = hierarchical::PatchMesh(*s.h, 0);
+    fine.count = 1;
+    std::ptrdiff_t stride = 1;
+    for (int k = 0; k < d; ++k) {
+      knots[k].resize(hierarchical::LevelKnots(*s.h, 0, 1, k, nullptr));
+      hierarchical::LevelKnots(*s.h, 0, 1, k, knots[k].data());
+      const int m = static_cast<int>(knots[k].size());
+      fine.space.axis[k] = {p, knots[k].data(), m, m - p - 1};
+      fine.space.stride[k] = stride;
+      stride *= m - p - 1;
+      fine.nel[k] = mesh::CountElements(fine.space.axis[k]);
+      fine.count *= static_cast<std::size_t>(fine.nel[k]);
+    }
+    std::vector<int> spans(mesh::SpanInts(fine));
+    mesh::Spans(&fine, spans.data());
     std::size_t functions = 1;
     for (int k = 0; k < d; ++k) functions *= static_cast<std::size_t>(fine.space.axis[k].n);
     ASSERT_EQ(hierarchical::Functions(*s.h), functions);
@@ -421,15 +437,18 @@ double FieldAt(const Hierarchy& h, hierarchical::Workspace* w, int patch, const 
     bool inside = true;
     for (int k = 0; k < d; ++k) inside = inside && xi[k] >= lo[k] && xi[k] <= hi[k];
     if (!inside) continue;
-    const mesh::Mesh& m = hierarchical::LevelMesh(h, c.patch, c.level);
+    const mesh::Mesh& m = hierarchical::PatchMesh(h, c.patch);
     int nloc = 1;
     for (int k = 0; k < d; ++k) nloc *= m.space.axis[k].p + 1;
     std::vector<double> v(nloc), wl(nloc);
     hierarchical::ElementCoefficients(h, w, e, u.data(), 1, v.data(), wl.data());
     double N[3][kMaxDegree + 1];
     for (int k = 0; k < d; ++k) {
-      const evaluators::Axis& a = m.space.axis[k];
-      BasisFuns(m.span[k][c.e[k]], xi[k], a.p, a.U, N[k]);
+      const int p = m.space.axis[k].p;
+      std::vector<double> U(hierarchical::LevelKnots(h, c.patch, c.level, k, nullptr));
+      hierarchical::LevelKnots(h, c.patch, c.level, k, U.data());
+      const int n = static_cast<int>(U.size()) - p - 1;
+      BasisFuns(FindSpan(n - 1, p, 0.5 * (lo[k] + hi[k]), U.data()), xi[k], p, U.data(), N[k]);
     }
     double num = 0.0, den = 0.0;
     for (int j = 0; j < nloc; ++j) {

@@ -6,10 +6,29 @@
 % 0 .. L = numel (hs.knots{patch}) - 1.
 function [T, wL, knots] = thb_basis (hs, patch, w0)
   pkg load nurbs
-  K = hs.knots{patch};
-  L = numel (K) - 1;
-  d = numel (K{1});
-  p = cellfun (@(U) sum (U == U(1)) - 1, K{1});
+  % Every level's knots from level 0's: s^l - 1 more in every element, the t-th at a + (b - a)
+  % (t / s^l).
+  s0 = hs.patches{patch};
+  if (~hs.isoparametric(patch)), s0 = hs.spaces{patch}; end
+  U0 = s0.knots;
+  if (~iscell (U0)), U0 = {U0}; end
+  d = numel (U0);
+  p = double (s0.order) - 1;
+  at = hs.refined(1, :) == patch;
+  L = max ([-1, hs.refined(2, at)]) + 1;
+  K = cell (1, L + 1);
+  for l = 0:L
+    S = hs.subdivision ^ l;
+    for k = 1:d
+      U = U0{k};
+      b = unique (U(p(k) + 1:end - p(k)));
+      V = U;
+      for j = 1:numel (b) - 1
+        V = [V, b(j) + (b(j + 1) - b(j)) * ((1:S - 1) / S)];
+      end
+      K{l + 1}{k} = sort (V);
+    end
+  end
   n = @(l) cellfun (@(U, q) numel (U) - q - 1, K{l + 1}, num2cell (p));
   nel = @(l) cellfun (@(U) numel (unique (U)) - 1, K{l + 1});
   % Each level's refined cells, and each direction's two-scale matrix from level l to l + 1.

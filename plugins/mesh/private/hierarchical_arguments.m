@@ -57,6 +57,13 @@ function [args, info, nodes] = hierarchical_arguments (who, hs, options, flags)
                 2 * numel (hs.patches{1}.order), num2str (v));
         end
         faces = [1; double(v)];
+      case 'face'
+        % A patch's side [patch side], on an interface or not.
+        if (~isnumeric (v) || numel (v) ~= 2 || ~(v(1) >= 1 && v(1) <= hs.npatch && v(1) == fix (v(1))) || ...
+            ~(v(2) >= 1 && v(2) <= 2 * numel (hs.patches{v(1)}.order) && v(2) == fix (v(2))))
+          fail ('optionValue', 'face must be [patch side] of a patch of the space.');
+        end
+        faces = double (v(:));
       case 'boundary'
         if (~isnumeric (v) || isempty (v) || any (v(:) < 1 | v(:) > numel (hs.boundaries) | v(:) ~= fix (v(:))))
           fail ('optionValue', 'boundary must be indices into hs.boundaries, from 1 to %d.', ...

@@ -4,18 +4,16 @@
 % hs needs npatch, patches, spaces, isoparametric, rdim, interfaces, boundaries, refined,
 % subdivision, truncated and admissibility; the tables are written into it: refined, ndof,
 % nel, levels, nsh_max, elements and functions (structs of columns), gnum (a cell: each patch's
-% functions' indices in the space), knots (knots{patch}{level + 1}{direction}) and the
-% boundaries' dofs.
+% functions' indices in the space) and the boundaries' dofs.
 function hs = hierarchical_space (who, hs, mode, marked)
   [args, info] = hierarchical_arguments (who, hs, {}, {});
   d = info.d;
   faces = [[hs.boundaries.patch]; [hs.boundaries.side]];
   if (isempty (hs.boundaries)), faces = zeros (2, 0); end
-  args{1} = [args{1}, double(hs.admissibility), mode];
+  args{1} = [args{1}, double(hs.admissibility), mode, 1, 0];
   args{end - 1} = faces;
   args{end} = double (marked);
-  [refined, E, F, gnum, knots, counts_k, face_dofs, face_counts, counts] = ...
-      HierarchicalSpaceCore (args{:});
+  [refined, E, F, gnum, face_dofs, face_counts, counts] = HierarchicalSpaceCore (args{:});
   hs.refined = refined;
   hs.ndof = counts(1);
   hs.nel = counts(2);
@@ -29,13 +27,6 @@ function hs = hierarchical_space (who, hs, mode, marked)
   for k = 1:hs.npatch
     m = counts(4 + k);
     hs.gnum{k} = reshape (gnum(at + (1:m)), [], 1);
-    at += m;
-  end
-  hs.knots = cell (1, hs.npatch);
-  at = 0;
-  for c = 1:columns (counts_k)
-    p = counts_k(1, c); l = counts_k(2, c); j = counts_k(3, c); m = counts_k(4, c);
-    hs.knots{p}{l + 1}{j} = knots(at + (1:m));
     at += m;
   end
   ends = cumsum (face_counts);
