@@ -425,8 +425,12 @@ void FillTables(const hierarchical::Hierarchy& h, const Array& faces, hierarchic
   for (int k = 0; k < hierarchical::Patches(h); ++k) {
     const std::size_t n = hierarchical::PatchFunctions(h, k);
     const std::size_t* g = hierarchical::PatchNumbering(h, k);
-    if (out[3]) {
-      for (std::size_t a = 0; a < n; ++a) out[3][t->gnum + a] = static_cast<double>(g[a] + 1);
+    for (std::size_t a = 0; a < n && out[3]; ++a) {
+      const hierarchical::Function f = hierarchical::PatchFunction(h, k, a);
+      double* col = out[3] + 3 * (t->gnum + a);
+      col[0] = static_cast<double>(g[a] + 1);
+      col[1] = f.level;
+      col[2] = static_cast<double>(f.index + 1);
     }
     t->gnum += n;
   }
@@ -484,7 +488,7 @@ void RunTables(const char* who, const Header& header, int nlhs, mxArray* plhs[],
     double* out[7] = {};
     Outputs made(nlhs, plhs);
     if (pass == 1) {
-      const std::size_t rows[7] = {3, static_cast<std::size_t>(3 + 2 * d), 3, 1, 1, 1, 1};
+      const std::size_t rows[7] = {3, static_cast<std::size_t>(3 + 2 * d), 3, 3, 1, 1, 1};
       const std::size_t cols[7] = {t.refined, t.elements, t.functions, t.gnum, t.faceDofs,
                                    faces.count / 2, static_cast<std::size_t>(4 + l.npatch)};
       for (int o = 0; o < 7; ++o) {

@@ -136,9 +136,11 @@ struct Function {
   std::uint64_t index;
 };
 Function FunctionAt(const Hierarchy& h, std::size_t f);
-// Patch k's active functions in its own order, and each one's global index (0-based).
+// Patch k's active functions in its own order, each one's global index (0-based), and its
+// level and tensor index.
 std::size_t PatchFunctions(const Hierarchy& h, int patch);
 const std::size_t* PatchNumbering(const Hierarchy& h, int patch);
+Function PatchFunction(const Hierarchy& h, int patch, std::size_t local);
 
 // Levels a patch holds (0 .. its finest refined level + 1), and its element's tensor functions,
 // prod (p_d + 1).

@@ -952,9 +952,11 @@ std::size_t ElementOf(const Hierarchy& h, int patch, int level, std::uint64_t ce
 }
 
 Function FunctionAt(const Hierarchy& h, std::size_t f) {
-  const int k = h.ownerPatch[f];
+  return PatchFunction(h, h.ownerPatch[f], h.ownerLocal[f]);
+}
+
+Function PatchFunction(const Hierarchy& h, int k, std::size_t a) {
   const PatchData& P = h.patch[k];
-  const std::size_t a = h.ownerLocal[f];
   int level = 0;
   for (int l = 0; l < P.levels; ++l) {
     if (P.level[l].active.count > 0 && P.level[l].firstFunction <= a) level = l;

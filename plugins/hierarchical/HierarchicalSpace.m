@@ -50,6 +50,8 @@
 %     gnum                    1 x npatch cell: gnum{i}(a) is the space's index of patch i's
 %                             a-th active function in its own order (level by level, tensor
 %                             order), as a domain's gnum
+%     local                   1 x npatch cell: local{i}.level(a), local{i}.index(a), the level
+%                             and tensor index of patch i's a-th function
 %     refined                 3 x N: [patch; level; cell] of every refined cell, ascending
 %     patches, spaces, isoparametric, interfaces, boundaries (patch, side, dofs in hs's
 %                             numbering): the patch's or the domain's

@@ -32,8 +32,8 @@ function varargout = HierarchicalSpaceCore (varargin)
 %             in the Hessian twins' order)
 %   Tables: refined as it is after refining; elements ((3 + 2d) x nel: patch, level, cell and
 %   the parametric box [lo hi] a direction); functions (3 x ndof: patch, level and 1-based
-%   tensor index where each is numbered first); gnum (each patch's functions' global indices,
-%   patch by patch); face_dofs (each face's functions, ascending, face by face) and
+%   tensor index where each is numbered first); gnum (3 x the patches' functions, each patch's
+%   in turn: [global index; level; tensor index]); face_dofs (each face's functions, ascending, face by face) and
 %   face_counts; counts [ndof nel levels most-functions-an-element, then each patch's
 %   functions].
 %

@@ -26,6 +26,7 @@
 %
 %   See also HierarchicalSpace, RefineFunctions, MarkElements, ProlongField.
 function hs = RefineElements (hs, marked)
+  if (nargin < 2), marked = []; end
   hs = refine_marked ('RefineElements', hs, marked, 1, nargin);
 end
 

@@ -13,6 +13,7 @@
 %
 %   See also RefineElements, HierarchicalSpace.
 function hs = RefineFunctions (hs, marked)
+  if (nargin < 2), marked = []; end
   hs = refine_marked ('RefineFunctions', hs, marked, 2, nargin);
 end
 

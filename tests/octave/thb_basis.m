@@ -48,18 +48,22 @@ function [T, wL, knots] = thb_basis (hs, patch, w0)
   % Supports: cells of level l (0-based per direction) of every function.
   [rows, cols] = deal ([]);
   A = active_functions (hs, patch);
+  % Each level's functions whose support lies in Omega^m, truncated away.
+  drop = cell (1, L + 1);
+  for m = 1:L
+    drop{m + 1} = in_omega (K{m + 1}, p, m, R{m}, hs.subdivision, nel (m - 1));
+  end
+  % Every function of one level at once: the columns of C.
   T = zeros (numel (A.level), prod (n(L)));
-  for a = 1:numel (A.level)
-    l = A.level(a);
-    c = zeros (prod (n(l)), 1);
-    c(A.index(a)) = 1;
+  for l = 0:L
+    at = find (A.level == l);
+    if (isempty (at)), continue; end
+    C = sparse (A.index(at), 1:numel (at), 1, prod (n(l)), numel (at));
     for m = l + 1:L
-      c = kron_apply (S(m, :), c, n(m - 1));
-      if (hs.truncated)
-        c(in_omega (K{m + 1}, p, m, R{m}, hs.subdivision, nel (m - 1))) = 0;
-      end
+      C = kron_apply (S(m, :), C, n(m - 1));
+      if (hs.truncated), C(drop{m + 1}, :) = 0; end
     end
-    T(a, :) = c';
+    T(at, :) = C';
   end
   wL = [];
   if (nargin > 2 && ~isempty (w0))
@@ -78,11 +82,8 @@ end
 
 % The active functions of the patch in hs's order: its levels and tensor indices.
 function A = active_functions (hs, patch)
-  at = hs.functions.patch == patch;
-  A.level = hs.functions.level(hs.gnum{patch});
-  A.index = hs.functions.index(hs.gnum{patch});
-  A.global = hs.gnum{patch};
-  [~, order] = sort (A.global);
+  A.level = hs.local{patch}.level;
+  A.index = hs.local{patch}.index;
 end
 
 % The knots of V that U lacks, with multiplicity.
@@ -93,20 +94,14 @@ function add = setdiff_multi (V, U)
   end
 end
 
-% Tensor product of the directions' matrices applied to c (first direction fastest).
-function c = kron_apply (S, c, n)
-  d = numel (S);
-  c = reshape (c, [n, 1]);
-  for k = 1:d
-    sz = size (c); sz(end + 1:d) = 1;
-    perm = [k, setdiff(1:max (d, 2), k)];
-    x = permute (c, perm);
-    x = reshape (x, sz(k), []);
-    x = S{k} * x;
-    sz(k) = size (S{k}, 1);
-    c = ipermute (reshape (x, sz(perm)), perm);
+% The tensor product of the directions' matrices (first direction fastest) applied to each
+% column of C.
+function C = kron_apply (S, C, n)
+  M = sparse (S{1});
+  for k = 2:numel (S)
+    M = kron (sparse (S{k}), M);
   end
-  c = c(:);
+  C = M * C;
 end
 
 % Level m's functions whose support lies in Omega^m (every support cell's parent refined).

@@ -23,10 +23,12 @@ function hs = hierarchical_space (who, hs, mode, marked)
                         'box', E(4:3 + 2 * d, :)');
   hs.functions = struct ('patch', F(1, :)', 'level', F(2, :)', 'index', F(3, :)');
   hs.gnum = cell (1, hs.npatch);
+  hs.local = cell (1, hs.npatch);
   at = 0;
   for k = 1:hs.npatch
     m = counts(4 + k);
-    hs.gnum{k} = reshape (gnum(at + (1:m)), [], 1);
+    hs.gnum{k} = reshape (gnum(1, at + (1:m)), [], 1);
+    hs.local{k} = struct ('level', gnum(2, at + (1:m))', 'index', gnum(3, at + (1:m))');
     at += m;
   end
   ends = cumsum (face_counts);
