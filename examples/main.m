@@ -1,5 +1,6 @@
 % The main job: the curve example, the isogeometric one on the plug-ins, a whole mesh's
-% quadrature data in one call, solves with the native forms, and a domain of several patches.
+% quadrature data in one call, solves with the native forms, a domain of several patches, and
+% adaptive refinement with hierarchical splines.
 quarter_circle ();
 printf ('\n');
 iga_example ();
@@ -9,3 +10,5 @@ printf ('\n');
 forms_example ();
 printf ('\n');
 multipatch_example ();
+printf ('\n');
+adaptive_example ();
