@@ -215,19 +215,22 @@ bool Hold(const char* who, const mxArray* const prhs[], const Layout& l,
   std::size_t points = 0;
   for (int k = 0; k < l.npatch; ++k) points += ReadMesh(who, prhs + 1 + 15 * k).controlPoints;
   const std::size_t n = static_cast<std::size_t>(l.npatch);
-  const std::size_t bytes = n * sizeof(MeshRequest) + n * sizeof(hierarchical::PatchInput) +
-                            static_cast<std::size_t>(ni) * sizeof(domain::Interface) +
-                            points * sizeof(double) + 64;
-  char* b = static_cast<char*>(std::malloc(bytes));
-  if (b == nullptr) return false;
-  held->block = b;
+  const auto round = [](std::size_t bytes) { return (bytes + 63) / 64 * 64; };
+  const std::size_t a1 = round(n * sizeof(MeshRequest));
+  const std::size_t a2 = a1 + round(n * sizeof(hierarchical::PatchInput));
+  const std::size_t a3 = a2 + round(static_cast<std::size_t>(ni) * sizeof(domain::Interface));
+  const std::size_t bytes = a3 + points * sizeof(double) + 64;
+  char* block = static_cast<char*>(std::malloc(bytes));
+  if (block == nullptr) return false;
+  held->block = block;
+  char* b = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(block) + 63) / 64 * 64);
   held->npatch = l.npatch;
   held->options = options;
   held->rq = reinterpret_cast<MeshRequest*>(b);
-  held->inputs = reinterpret_cast<hierarchical::PatchInput*>(held->rq + n);
-  held->interfaces = reinterpret_cast<domain::Interface*>(held->inputs + n);
+  held->inputs = reinterpret_cast<hierarchical::PatchInput*>(b + a1);
+  held->interfaces = reinterpret_cast<domain::Interface*>(b + a2);
   held->ninterfaces = ni;
-  double* w = reinterpret_cast<double*>(held->interfaces + ni);
+  double* w = reinterpret_cast<double*>(b + a3);
   for (int k = 0; k < l.npatch; ++k) {
     MeshRequest& rq = held->rq[k];
     new (&rq) MeshRequest(ReadMesh(who, prhs + 1 + 15 * k));
@@ -239,12 +242,17 @@ bool Hold(const char* who, const mxArray* const prhs[], const Layout& l,
     held->inputs[k] = {&m, weights};
     w += rq.controlPoints;
   }
+  // The orientation codes ornt1, ornt2 belong to volumes; checked there, ignored elsewhere.
+  const bool volume = held->rq[0].mesh.d == 3;
   for (int i = 0; i < ni; ++i) {
     const double* c = in.v + 7 * i;
-    held->interfaces[i] = {static_cast<int>(c[0]) - 1, static_cast<int>(c[1]),
-                           static_cast<int>(c[2]) - 1, static_cast<int>(c[3]),
-                           static_cast<int>(c[4]),     static_cast<int>(c[5]),
-                           static_cast<int>(c[6])};
+    held->interfaces[i] = {static_cast<int>(c[0]) - 1,
+                           static_cast<int>(c[1]),
+                           static_cast<int>(c[2]) - 1,
+                           static_cast<int>(c[3]),
+                           static_cast<int>(c[4]),
+                           volume ? static_cast<int>(c[5]) : 0,
+                           volume ? static_cast<int>(c[6]) : 0};
   }
   return true;
 }
@@ -522,8 +530,9 @@ void RunTables(const char* who, const Header& header, int nlhs, mxArray* plhs[],
         into = static_cast<double*>(std::malloc((3 * n + 1) * sizeof(double)));
         refined = into;
       }
-      if (n == SIZE_MAX || into == nullptr ||
-          hierarchical::Refine(*h, marked, marks.count, functions, header.admissibility, into) != n) {
+      if (n == SIZE_MAX || (into == nullptr && n > 0) ||
+          (n > 0 && hierarchical::Refine(*h, marked, marks.count, functions,
+                                         header.admissibility, into) != n)) {
         std::free(marked);
         std::free(refined);
         hierarchical::Release(h);
@@ -654,24 +663,26 @@ void RunProlong(const char* who, const Header& header, int nlhs, mxArray* plhs[]
   }
 }
 
-// The chosen elements (1-based, whole, in range), or every one for a lone 0; into out 0-based.
-std::size_t ReadElements(const char* who, const Array& e, std::size_t nel, std::size_t* out) {
+// The chosen elements (1-based, whole, in range), or every one for a lone 0; into out 0-based
+// where out is not nullptr. SIZE_MAX where one is out of range (BadElement raises it).
+std::size_t ReadElements(const Array& e, std::size_t nel, std::size_t* out) {
   if (e.count == 1 && e.v[0] == 0.0) {
     for (std::size_t k = 0; k < nel && out; ++k) out[k] = k;
     return nel;
   }
   for (std::size_t k = 0; k < e.count; ++k) {
-    if (!Whole(e.v[k], 1, static_cast<double>(nel))) {
-      if (out == nullptr) {
-        Fail(who, "elementOutOfRange",
-             "elements(%zu) must be an element of the space from 1 to %zu, found %g.", k + 1, nel,
-             e.v[k]);
-      }
-      return SIZE_MAX;
-    }
+    if (!Whole(e.v[k], 1, static_cast<double>(nel))) return SIZE_MAX;
     if (out) out[k] = static_cast<std::size_t>(e.v[k]) - 1;
   }
   return e.count;
+}
+
+[[noreturn]] void BadElement(const char* who, const Array& e, std::size_t nel) {
+  std::size_t k = 0;
+  while (k + 1 < e.count && Whole(e.v[k], 1, static_cast<double>(nel))) ++k;
+  Fail(who, "elementOutOfRange",
+       "elements(%zu) must be an element of the space from 1 to %zu, found %g.", k + 1, nel,
+       e.count > 0 ? e.v[k] : 0.0);
 }
 
 void RunCoefficients(const char* who, const Header& header, int nlhs, mxArray* plhs[],
@@ -699,13 +710,14 @@ void RunCoefficients(const char* who, const Header& header, int nlhs, mxArray* p
       nloc = std::max(nloc, static_cast<std::size_t>(hierarchical::LocalFunctions(*h, k)));
     }
     const bool badLength = u.count == 0 || u.count % ndof != 0 || u.count / ndof > 1024;
-    if (ReadElements(who, elements, nel, nullptr) == SIZE_MAX || badLength) {
+    const bool badElement = ReadElements(elements, nel, nullptr) == SIZE_MAX;
+    if (badElement || badLength) {
       hierarchical::Release(h);
       Drop(&held);
-      ReadElements(who, elements, nel, nullptr);
+      if (badElement) BadElement(who, elements, nel);
       Components(who, u, ndof);
     }
-    nsel = ReadElements(who, elements, nel, nullptr);
+    nsel = ReadElements(elements, nel, nullptr);
     ncomp = static_cast<int>(u.count / ndof);
     if (pass == 1) {
       const mesh::Wanted none{false, false, false};
@@ -720,7 +732,7 @@ void RunCoefficients(const char* who, const Header& header, int nlhs, mxArray* p
       hierarchical::Workspace* w = hierarchical::MakeWorkspace(*h, none, Align(block));
       std::size_t* list = reinterpret_cast<std::size_t*>(block + bytes);
       double* v = reinterpret_cast<double*>(list + nsel + 1);
-      ReadElements(who, elements, nel, list);
+      ReadElements(elements, nel, list);
       for (std::size_t k = 0; k < nsel; ++k) {
         const int n = hierarchical::LocalFunctions(*h, hierarchical::ElementCell(*h, list[k]).patch);
         hierarchical::ElementCoefficients(*h, w, list[k], u.v, ncomp, v, v + static_cast<std::size_t>(ncomp) * n);
@@ -970,11 +982,11 @@ void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int,
     hierarchical::Hierarchy* h = Make(who, &held, RefinementOf(prhs[l.refined]), "refined");
     ndof = hierarchical::Functions(*h);
     const std::size_t nel = hierarchical::Elements(*h);
-    const std::size_t nchosen = faces.count > 0 ? 0 : ReadElements(who, chosen, nel, nullptr);
+    const std::size_t nchosen = faces.count > 0 ? 0 : ReadElements(chosen, nel, nullptr);
     if (nchosen == SIZE_MAX) {
       hierarchical::Release(h);
       Drop(&held);
-      ReadElements(who, chosen, nel, nullptr);
+      BadElement(who, chosen, nel);
     }
     const mesh::Wanted none{false, false, false};
     const std::size_t rows = static_cast<std::size_t>(hierarchical::MaxFunctions(*h));
@@ -994,7 +1006,7 @@ void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int,
     c.base = static_cast<char*>(Align(raw));
     hierarchical::Workspace* w = hierarchical::MakeWorkspace(*h, none, c.base + oWork);
     std::size_t* list = c.At<std::size_t>(oChosen);
-    ReadElements(who, chosen, nel, faces.count > 0 ? nullptr : list);
+    ReadElements(chosen, nel, faces.count > 0 ? nullptr : list);
     Item* items = c.At<Item>(oItems);
     Items(*h, faces, list, nchosen, items);
     std::size_t* start = c.At<std::size_t>(oStart);
@@ -1051,7 +1063,7 @@ void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int,
   for (int k = 0; k < held.npatch; ++k) held.rq[k].mesh.wanted = need;
   hierarchical::Hierarchy* h = Make(who, &held, RefinementOf(prhs[l.refined]), "refined");
   const std::size_t nel = hierarchical::Elements(*h);
-  const std::size_t nchosen = faces.count > 0 ? 0 : ReadElements(who, chosen, nel, nullptr);
+  const std::size_t nchosen = faces.count > 0 ? 0 : ReadElements(chosen, nel, nullptr);
   const std::size_t rows = static_cast<std::size_t>(hierarchical::MaxFunctions(*h));
   const int want = evaluators::ThreadsFor(work);
   const std::size_t nruns_bound = nitems + 1;
@@ -1081,7 +1093,7 @@ void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int,
   }
   c.base = static_cast<char*>(Align(raw));
   std::size_t* list = c.At<std::size_t>(oChosen);
-  ReadElements(who, chosen, nel, faces.count > 0 ? nullptr : list);
+  ReadElements(chosen, nel, faces.count > 0 ? nullptr : list);
   Item* items = c.At<Item>(oItems);
   Items(*h, faces, list, nchosen, items);
   void** pointers = c.At<void*>(oPointers);
@@ -1244,11 +1256,11 @@ void RunHierarchicalMeshEval(int nlhs, mxArray* plhs[], int, const mxArray* prhs
     hierarchical::Hierarchy* h = Make(who, &held, RefinementOf(prhs[l.refined]), "refined");
     ndof = hierarchical::Functions(*h);
     const std::size_t nel = hierarchical::Elements(*h);
-    const std::size_t nchosen = faces.count > 0 ? 0 : ReadElements(who, chosen, nel, nullptr);
+    const std::size_t nchosen = faces.count > 0 ? 0 : ReadElements(chosen, nel, nullptr);
     if (nchosen == SIZE_MAX) {
       hierarchical::Release(h);
       Drop(&held);
-      ReadElements(who, chosen, nel, nullptr);
+      BadElement(who, chosen, nel);
     }
     nitems = faces.count > 0 ? Items(*h, faces, nullptr, 0, nullptr) : nchosen;
     const std::size_t rows = static_cast<std::size_t>(hierarchical::MaxFunctions(*h));
@@ -1271,7 +1283,7 @@ void RunHierarchicalMeshEval(int nlhs, mxArray* plhs[], int, const mxArray* prhs
     }
     c.base = static_cast<char*>(Align(raw));
     std::size_t* list = c.At<std::size_t>(oChosen);
-    ReadElements(who, chosen, nel, faces.count > 0 ? nullptr : list);
+    ReadElements(chosen, nel, faces.count > 0 ? nullptr : list);
     Item* items = c.At<Item>(oItems);
     Items(*h, faces, list, nchosen, items);
     Run* runs = c.At<Run>(oRuns);
