@@ -809,6 +809,25 @@ void Work(void* context, int t, std::size_t, std::size_t) {
         const Index* first = job.ir + job.jc[J];
         const Index* last = job.ir + job.jc[J + 1];
         double* column = job.out + job.jc[J];
+        if (mapped) {
+          // Mapped rows: each run of consecutive unknowns found once, the search narrowed
+          // to what follows the last run where the rows ascend.
+          const Index* from = first;
+          for (std::size_t A = 0; A < s.nloc;) {
+            const std::ptrdiff_t row = el.row[A];
+            std::size_t length = 1;
+            while (A + length < s.nloc &&
+                   el.row[A + length] == row + static_cast<std::ptrdiff_t>(length)) {
+              ++length;
+            }
+            if (from > first && static_cast<std::ptrdiff_t>(from[-1]) >= row) from = first;
+            const Index* at = std::lower_bound(from, last, static_cast<Index>(row));
+            for (std::size_t i = 0; i < length; ++i) column[(at - first) + i] += el.Ke[(A + i) + s.nloc * B];
+            from = at + length;
+            A += length;
+          }
+          continue;
+        }
         // The element's rows come in runs along xi, each a run of consecutive entries of the
         // column where its unknowns are consecutive (always within a patch's own numbering);
         // elsewhere each row is found on its own.

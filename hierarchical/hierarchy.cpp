@@ -199,29 +199,35 @@ double Knot(const Direction& a, std::uint64_t S, int i) {
   return lo0 + width * (static_cast<double>(t) / static_cast<double>(S));
 }
 
+namespace {
+
+// The first element of the level whose span is at least sigma (Cells(a, S) where none is): the
+// last element j of level 0 whose first span, span0[j] + (S - 1) j, is at most sigma, then the
+// offset within it, or the next element of level 0 where sigma lies past j's spans.
+int FirstElementFrom(const Direction& a, std::uint64_t S, long long sigma) {
+  const long long N = static_cast<long long>(S) - 1;
+  int lo = 0, hi = a.nel0 - 1, j = -1;
+  while (lo <= hi) {
+    const int mid = (lo + hi) / 2;
+    if (a.span0[mid] + N * mid <= sigma) {
+      j = mid;
+      lo = mid + 1;
+    } else {
+      hi = mid - 1;
+    }
+  }
+  if (j < 0) return 0;
+  const long long t = sigma - (a.span0[j] + N * j);
+  if (t <= N) return static_cast<int>(static_cast<long long>(j) * static_cast<long long>(S) + t);
+  return static_cast<int>(static_cast<long long>(j + 1) * static_cast<long long>(S));
+}
+
+}  // namespace
+
 void Support(const Direction& a, std::uint64_t S, int i, int* lo, int* hi) {
-  // Elements whose span lies in [i, i + p]: spans increase with the element.
-  const int nel = Cells(a, S);
-  int l = 0, h = nel;
-  while (l < h) {
-    const int mid = l + (h - l) / 2;
-    if (Span(a, S, mid) < i) {
-      l = mid + 1;
-    } else {
-      h = mid;
-    }
-  }
-  *lo = l;
-  h = nel;
-  while (l < h) {
-    const int mid = l + (h - l) / 2;
-    if (Span(a, S, mid) <= i + a.p) {
-      l = mid + 1;
-    } else {
-      h = mid;
-    }
-  }
-  *hi = l - 1;
+  // Elements whose span lies in [i, i + p].
+  *lo = FirstElementFrom(a, S, i);
+  *hi = FirstElementFrom(a, S, static_cast<long long>(i) + a.p + 1) - 1;
 }
 
 int ElementOfPoint(const Direction& a, std::uint64_t S, double x) {
