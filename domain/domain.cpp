@@ -16,11 +16,23 @@
 //     then both geometries at a tensor grid of samples inside every span of the union of their
 //     breakpoints, 2p + 2 a span and direction (p the higher degree), positions against the
 //     tolerance times the diameter; then the spaces.
+//   - Sides, for faces that coincide: at the faces' centres, the directions into each patch
+//     across the face (the next layer of control points under the face's functions, less the
+//     face's point), less their parts along the face. Where they point the same way the patches
+//     overlap there.
 //   - Partial contact, for faces that do not coincide: a corner of one face farther than the
 //     tolerance from every corner of the other, inside its bounding box, and within the tolerance
 //     of the point of the other's geometry that Gauss-Newton reaches from a grid of 3 starts a
-//     direction. What is reported is always true; a corner near a face curved so much that no
-//     start leads to its nearest point can go unreported.
+//     direction. Faces of volumes may overlap in part with no corner of either on the other (a
+//     square on a square turned 45 degrees, two strips crossed): then an edge of each crosses an
+//     edge of the other where the faces are tangent, found as the closest points of every pair
+//     of edges by Gauss-Newton from a grid of 3 starts a parameter. What is reported is always
+//     true; a corner near a face curved so much that no start leads to its nearest point, or
+//     edges that no start leads to their crossing, can go unreported.
+//   - Magnitudes: every distance is taken as the largest difference times the norm of the
+//     differences over it, and Gauss-Newton's residuals and derivatives are scaled by a power of
+//     2 near the face's size, so that no square overflows or underflows for coordinates of any
+//     finite magnitude.
 namespace domain {
 namespace {
 
@@ -28,7 +40,8 @@ using evaluators::Axis;
 
 // Candidates are swept along this direction, no two of whose components are alike, so that the
 // faces of a grid of patches aligned with the axes do not share one key. Its length is 1.0005:
-// points within tol of each other have keys within 2 tol.
+// points within tol of each other have keys within 2 tol. Keys are taken of the coordinates
+// quartered (exactly), so that no key overflows; they are compared with half the tolerance.
 constexpr double kSweep[3] = {0.62, 0.57, 0.54};
 
 // A face of a patch: where it sits in the patch, and what the search for partners needs of its
@@ -92,9 +105,64 @@ void Cartesian(const double* coefs, std::ptrdiff_t a, double x[3]) {
   for (int k = 0; k < 3; ++k) x[k] = c[k] / c[3];
 }
 
-double Distance(const double* x, const double* y) {
-  const double a = x[0] - y[0], b = x[1] - y[1], c = x[2] - y[2];
-  return std::sqrt(a * a + b * b + c * c);
+// The length of a 3-vector, times factor, without overflow or underflow of its squares: the
+// largest component times the norm of the vector over it (factor first, so that a tolerance
+// times a diameter beyond the largest double is still a number).
+double Norm(const double v[3], double factor = 1.0) {
+  const double m = std::max(std::fabs(v[0]), std::max(std::fabs(v[1]), std::fabs(v[2])));
+  if (!(m > 0.0) || std::isinf(m)) return m;
+  double s = 0.0;
+  for (int k = 0; k < 3; ++k) {
+    const double r = v[k] / m;
+    s += r * r;
+  }
+  return factor * m * std::sqrt(s);
+}
+
+// |x - y| (times factor): differences of coordinates beyond half the largest double are taken
+// halved, then doubled.
+double Distance(const double* x, const double* y, double factor = 1.0) {
+  double v[3];
+  bool finite = true;
+  for (int k = 0; k < 3; ++k) {
+    v[k] = x[k] - y[k];
+    finite = finite && std::isfinite(v[k]);
+  }
+  if (finite) return Norm(v, factor);
+  for (int k = 0; k < 3; ++k) v[k] = 0.5 * x[k] - 0.5 * y[k];
+  return 2.0 * Norm(v, factor);
+}
+
+double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+void Cross(const double a[3], const double b[3], double c[3]) {
+  c[0] = a[1] * b[2] - a[2] * b[1];
+  c[1] = a[2] * b[0] - a[0] * b[2];
+  c[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+// The sine of the angle between a and b (0 where either is 0), from vectors scaled to unit
+// largest component first.
+double Sine(const double a[3], const double b[3]) {
+  double u[3], v[3], c[3];
+  const double ma = std::max(std::fabs(a[0]), std::max(std::fabs(a[1]), std::fabs(a[2])));
+  const double mb = std::max(std::fabs(b[0]), std::max(std::fabs(b[1]), std::fabs(b[2])));
+  if (!(ma > 0.0) || !(mb > 0.0) || std::isinf(ma) || std::isinf(mb)) return 0.0;
+  for (int k = 0; k < 3; ++k) {
+    u[k] = a[k] / ma;
+    v[k] = b[k] / mb;
+  }
+  Cross(u, v, c);
+  return Norm(c) / (Norm(u) * Norm(v));
+}
+
+// A power of 2 near the size of a face's box, by which Gauss-Newton scales its residuals and
+// derivatives (exactly, but for subnormal numbers); 1 for a box of no size.
+double ScaleOf(const double lo[3], const double hi[3]) {
+  double m = 0.0;
+  for (int c = 0; c < 3; ++c) m = std::max(m, 0.5 * hi[c] - 0.5 * lo[c]);
+  if (!(m > 0.0) || !std::isfinite(m)) return 1.0;
+  return std::ldexp(1.0, std::ilogb(m));
 }
 
 // The control point (geometry) or function (space) of a face's layer at face indices idx.
@@ -137,7 +205,7 @@ Face MakeFace(const mesh::Mesh& patch, int k, int side, double tol) {
       for (int c = 0; c < 3; ++c) {
         f.lo[c] = std::min(f.lo[c], x[c]);
         f.hi[c] = std::max(f.hi[c], x[c]);
-        key += kSweep[c] * x[c];
+        key += kSweep[c] * (0.25 * x[c]);
       }
       f.keyLo = std::min(f.keyLo, key);
       f.keyHi = std::max(f.keyHi, key);
@@ -341,20 +409,30 @@ bool CornersMatch(const Face& a, const Face& b, const Orientation& o, double tol
   return true;
 }
 
+// Whether both geometries agree within tol at the samples; with worst, every sample is compared
+// and the largest distance written there.
 bool GeometryMatches(const mesh::Mesh& A, const Face& fa, const mesh::Mesh& B, const Face& fb,
-                     const Orientation& o, int pmax, double tol, double ptol, Samples sm[2]) {
+                     const Orientation& o, int pmax, double tol, double ptol, Samples sm[2],
+                     double* worst = nullptr) {
   for (int m = 0; m < fa.fd; ++m) Sample(A, fa, B, fb, o, m, pmax, ptol, &sm[m]);
   const int n0 = fa.fd > 0 ? sm[0].count : 1, n1 = fa.fd > 1 ? sm[1].count : 1;
+  bool match = true;
+  if (worst) *worst = 0.0;
   for (int j = 0; j < n1; ++j) {
     for (int i = 0; i < n0; ++i) {
       const int at[2] = {i, j};
       double x[3], y[3];
       SamplePoint(A, fa, o, sm, 0, pmax, at, x);
       SamplePoint(B, fb, o, sm, 1, pmax, at, y);
-      if (!(Distance(x, y) <= tol)) return false;
+      const double e = Distance(x, y);
+      if (!(e <= tol)) {
+        if (!worst) return false;
+        match = false;
+      }
+      if (worst && !(e <= *worst)) *worst = e;
     }
   }
-  return true;
+  return match;
 }
 
 double SpaceWeight(const mesh::Mesh& P, std::ptrdiff_t a) {
@@ -439,12 +517,15 @@ bool SpaceMatches(const mesh::Mesh& A, const Face& fa, const mesh::Mesh& B, cons
   return true;
 }
 
-// A face's geometry and its derivatives along the face's directions at s on [0, 1]^fd.
+// A face's geometry and its derivatives along the face's directions at s on [0, 1]^fd. layer > 0:
+// the same of the layer of control points that many inward of the face's (the patch's
+// derivative across an open end points from the face's point to that of the next layer).
 void FacePoint(const mesh::Mesh& P, const Face& f, const double s[2], double x[3],
-               double dx[2][3]) {
+               double dx[2][3], int layer = 0) {
   std::ptrdiff_t stride[3];
   Strides(P.geometry, P.d, stride);
-  const std::ptrdiff_t base = f.end ? (P.geometry.axis[f.fixed].n - 1) * stride[f.fixed] : 0;
+  const std::ptrdiff_t base =
+      (f.end ? P.geometry.axis[f.fixed].n - 1 - layer : layer) * stride[f.fixed];
   double table[2][2][kMaxDegree + 1];
   int first[2] = {0, 0}, count[2] = {1, 1};
   std::ptrdiff_t st[2] = {0, 0};
@@ -490,6 +571,7 @@ bool OnFace(const mesh::Mesh& P, const Face& f, const double q[3], double tol) {
   for (int c = 0; c < 3; ++c) {
     if (q[c] < f.lo[c] - tol || q[c] > f.hi[c] + tol) return false;
   }
+  const double scale = ScaleOf(f.lo, f.hi);
   constexpr double kStarts[3] = {0.2, 0.5, 0.8};
   const int n0 = f.fd > 0 ? 3 : 1, n1 = f.fd > 1 ? 3 : 1;
   for (int j = 0; j < n1; ++j) {
@@ -499,7 +581,10 @@ bool OnFace(const mesh::Mesh& P, const Face& f, const double q[3], double tol) {
       for (int it = 0; it < 40; ++it) {
         FacePoint(P, f, s, x, dx);
         double r[3];
-        for (int k = 0; k < 3; ++k) r[k] = x[k] - q[k];
+        for (int k = 0; k < 3; ++k) {
+          r[k] = x[k] / scale - q[k] / scale;
+          for (int m = 0; m < 2; ++m) dx[m][k] /= scale;
+        }
         double g[2] = {0.0, 0.0}, a[2][2] = {{0.0, 0.0}, {0.0, 0.0}};
         for (int m = 0; m < f.fd; ++m) {
           for (int k = 0; k < 3; ++k) g[m] += dx[m][k] * r[k];
@@ -555,6 +640,169 @@ bool CornerInside(const mesh::Mesh& B, const Face& a, const Face& b, double tol)
   return false;
 }
 
+// The direction into patch P across face f at the face's centre, less its part along the face
+// (tangents: the face's derivatives there), of length at most 1: zero where the patch has one
+// layer across.
+void Inward(const mesh::Mesh& P, const Face& f, double v[3]) {
+  v[0] = v[1] = v[2] = 0.0;
+  if (P.geometry.axis[f.fixed].n < 2) return;
+  const double s[2] = {0.5, 0.5};
+  double x[3], next[3], dx[2][3], dn[2][3];
+  FacePoint(P, f, s, x, dx);
+  FacePoint(P, f, s, next, dn, 1);
+  for (int k = 0; k < 3; ++k) v[k] = next[k] - x[k];
+  // Gram-Schmidt on the tangents scaled to unit largest component: no square overflows.
+  double t[2][3];
+  int nt = 0;
+  for (int m = 0; m < f.fd; ++m) {
+    const double n = Norm(dx[m]);
+    if (!(n > 0.0) || !std::isfinite(n)) continue;
+    for (int k = 0; k < 3; ++k) t[nt][k] = dx[m][k] / n;
+    for (int q = 0; q < nt; ++q) {
+      const double c = Dot(t[nt], t[q]);
+      for (int k = 0; k < 3; ++k) t[nt][k] -= c * t[q][k];
+    }
+    const double r = Norm(t[nt]);
+    if (!(r > 1e-12)) continue;
+    for (int k = 0; k < 3; ++k) t[nt][k] /= r;
+    ++nt;
+  }
+  const double m = Norm(v);
+  if (!(m > 0.0) || !std::isfinite(m)) return;
+  for (int k = 0; k < 3; ++k) v[k] /= m;
+  for (int q = 0; q < nt; ++q) {
+    const double c = Dot(v, t[q]);
+    for (int k = 0; k < 3; ++k) v[k] -= c * t[q][k];
+  }
+}
+
+// Whether two coinciding faces have their patches on the same side: the directions into them
+// across the faces, less their parts along the faces, within about 0.06 degrees of one another
+// (opposite for patches that meet; a surface in space may fold at any angle but none).
+bool SameSide(const mesh::Mesh& A, const Face& fa, const mesh::Mesh& B, const Face& fb) {
+  double a[3], b[3];
+  Inward(A, fa, a);
+  Inward(B, fb, b);
+  const double na = Norm(a), nb = Norm(b);
+  if (!(na > 1e-8) || !(nb > 1e-8)) return false;  // undecided: a patch flat across the face
+  return Dot(a, b) > (1.0 - 1e-6) * na * nb;
+}
+
+// A point of edge e of a face of a volume (fd = 2): face direction e / 2 held at its start (e
+// even) or end, the other at t; the edge's tangent and the face's normal there.
+void EdgePoint(const mesh::Mesh& P, const Face& f, int e, double t, double x[3],
+               double tangent[3], double normal[3]) {
+  const int m = e >> 1;
+  double s[2];
+  s[m] = (e & 1) ? 1.0 : 0.0;
+  s[1 - m] = t;
+  double dx[2][3];
+  FacePoint(P, f, s, x, dx);
+  for (int k = 0; k < 3; ++k) tangent[k] = dx[1 - m][k];
+  Cross(dx[0], dx[1], normal);
+}
+
+// The bounding box of the control points of edge e (as EdgePoint's) of a face of a volume.
+void EdgeBox(const mesh::Mesh& P, const Face& f, int e, double lo[3], double hi[3]) {
+  const int m = e >> 1;
+  int idx[2];
+  idx[m] = (e & 1) ? LayerCount(f, P.geometry, m) - 1 : 0;
+  for (int c = 0; c < 3; ++c) {
+    lo[c] = HUGE_VAL;
+    hi[c] = -HUGE_VAL;
+  }
+  for (int i = 0; i < LayerCount(f, P.geometry, 1 - m); ++i) {
+    idx[1 - m] = i;
+    double x[3];
+    Cartesian(P.coefs, LayerIndex(f, P.geometry, idx), x);
+    for (int c = 0; c < 3; ++c) {
+      lo[c] = std::min(lo[c], x[c]);
+      hi[c] = std::max(hi[c], x[c]);
+    }
+  }
+}
+
+bool NearCorner(const Face& f, const double x[3], double tol) {
+  for (int c = 0; c < (1 << f.fd); ++c) {
+    if (Distance(x, f.corner[c]) <= tol) return true;
+  }
+  return false;
+}
+
+// Whether an edge of face a crosses an edge of face b (both of volumes) away from their corners,
+// where the faces are tangent: then each face covers a part of the other next to the crossing.
+// The closest points of each pair of edges by Gauss-Newton from 3 x 3 starts; edges that run
+// along one another (neighbouring faces' shared edges) do not cross.
+bool EdgesCross(const mesh::Mesh& A, const Face& fa, const mesh::Mesh& B, const Face& fb,
+                double tol) {
+  if (fa.fd != 2 || fb.fd != 2) return false;
+  // A region of both faces of positive area lies in both boxes, whose common part then spans
+  // more than tol along two axes at least: faces that share an edge or a corner of a grid of
+  // boxes do not get this far.
+  double lo[3], hi[3];
+  int wide = 0;
+  for (int c = 0; c < 3; ++c) {
+    wide += std::min(fa.hi[c], fb.hi[c]) - std::max(fa.lo[c], fb.lo[c]) > tol;
+    lo[c] = std::min(fa.lo[c], fb.lo[c]);
+    hi[c] = std::max(fa.hi[c], fb.hi[c]);
+  }
+  if (wide < 2) return false;
+  const double scale = ScaleOf(lo, hi);
+  constexpr double kStarts[3] = {0.2, 0.5, 0.8};
+  constexpr double kAngle = 1e-6;  // sines below this: parallel
+  double box[2][4][2][3];
+  for (int e = 0; e < 4; ++e) {
+    EdgeBox(A, fa, e, box[0][e][0], box[0][e][1]);
+    EdgeBox(B, fb, e, box[1][e][0], box[1][e][1]);
+  }
+  for (int ea = 0; ea < 4; ++ea) {
+    for (int eb = 0; eb < 4; ++eb) {
+      bool meet = true;
+      for (int c = 0; c < 3; ++c) {
+        meet = meet && box[0][ea][0][c] <= box[1][eb][1][c] + tol &&
+               box[1][eb][0][c] <= box[0][ea][1][c] + tol;
+      }
+      if (!meet) continue;
+      for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+          double t = kStarts[i], r = kStarts[j];
+          double x[3], y[3], tx[3], ty[3], nx[3], ny[3];
+          for (int it = 0; it < 40; ++it) {
+            EdgePoint(A, fa, ea, t, x, tx, nx);
+            EdgePoint(B, fb, eb, r, y, ty, ny);
+            double d[3], u[3], v[3];
+            for (int k = 0; k < 3; ++k) {
+              d[k] = x[k] / scale - y[k] / scale;
+              u[k] = tx[k] / scale;
+              v[k] = ty[k] / scale;
+            }
+            // Minimise |x(t) - y(r)|^2: the normal equations of [u, -v] [dt; dr] = -d.
+            const double uu = Dot(u, u), uv = Dot(u, v), vv = Dot(v, v);
+            const double gu = Dot(u, d), gv = Dot(v, d);
+            const double det = uu * vv - uv * uv;
+            if (!(det > 1e-24 * uu * vv)) break;  // parallel: no crossing to find
+            const double dt = -(vv * gu - uv * gv) / det;
+            const double dr = -(uv * gu - uu * gv) / det;
+            const double t1 = std::min(1.0, std::max(0.0, t + dt));
+            const double r1 = std::min(1.0, std::max(0.0, r + dr));
+            const double moved = std::max(std::fabs(t1 - t), std::fabs(r1 - r));
+            t = t1;
+            r = r1;
+            if (moved < 1e-14) break;
+          }
+          EdgePoint(A, fa, ea, t, x, tx, nx);
+          EdgePoint(B, fb, eb, r, y, ty, ny);
+          if (Distance(x, y) <= tol && !NearCorner(fa, x, tol) && !NearCorner(fb, x, tol) &&
+              Sine(tx, ty) > kAngle && Sine(nx, ny) <= kAngle) {
+            return true;
+          }
+        }
+      }
+    }
+  }
+  return false;
+}
+
 std::size_t Find(std::size_t* parent, std::size_t a) {
   while (parent[a] != a) {
     parent[a] = parent[parent[a]];
@@ -574,7 +822,22 @@ void Unite(std::size_t* parent, std::size_t a, std::size_t b) {
 }
 
 Finding Found(Fault fault, const Face& a, const Face* b) {
-  return Finding{fault, a.patch, a.side, b ? b->patch : -1, b ? b->side : -1};
+  return Finding{fault, a.patch, a.side, b ? b->patch : -1, b ? b->side : -1, 0.0, 0.0, false};
+}
+
+// The largest distance between two faces' geometries at the samples, in the orientation whose
+// corners coincide that gives the least.
+double Deviation(const mesh::Mesh& A, const Face& fa, const mesh::Mesh& B, const Face& fb,
+                 int pmax, double tol, double ptol, Samples sm[2]) {
+  double least = HUGE_VAL;
+  for (int code = 0; code < Orientations(fa.fd); ++code) {
+    const Orientation o = MakeOrientation(fa.fd, code);
+    if (!CornersMatch(fa, fb, o, tol)) continue;
+    double worst = 0.0;
+    GeometryMatches(A, fa, B, fb, o, pmax, tol, ptol, sm, &worst);
+    least = std::min(least, worst);
+  }
+  return least;
 }
 
 }  // namespace
@@ -614,7 +877,7 @@ std::size_t FaceFunctions(const mesh::Mesh& patch, int side, std::size_t* dofs) 
 
 Finding Glue(const mesh::Mesh* const patches[], int npatch, double tolerance, void* scratch,
              Interface* interface, int* interfaces, double* gnum, std::size_t* ndof) {
-  const Finding none{Fault::None, -1, -1, -1, -1};
+  const Finding none{Fault::None, -1, -1, -1, -1, 0.0, 0.0, false};
   *interfaces = 0;
   *ndof = 0;
   if (npatch <= 0) return none;
@@ -630,15 +893,17 @@ Finding Glue(const mesh::Mesh* const patches[], int npatch, double tolerance, vo
       for (int j = 0; j < d; ++j) {
         for (int e = 0; e < 2; ++e) {
           if (!Open(call->axis[j], e == 1, tolerance)) {
-            return Finding{Fault::NotOpen, k, 2 * j + 1 + e, -1, -1};
+            return Finding{Fault::NotOpen, k, 2 * j + 1 + e, -1, -1, 0.0, 0.0, false};
           }
         }
       }
     }
   }
 
-  // The diameter: the diagonal of the bounding box of every control point.
+  // The diameter: the diagonal of the bounding box of every control point; the magnitude: their
+  // largest coordinate.
   double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+  double magnitude = 0.0;
   for (int k = 0; k < npatch; ++k) {
     const mesh::Mesh& P = *patches[k];
     std::ptrdiff_t ng = 1;
@@ -649,10 +914,11 @@ Finding Glue(const mesh::Mesh* const patches[], int npatch, double tolerance, vo
       for (int c = 0; c < 3; ++c) {
         lo[c] = std::min(lo[c], x[c]);
         hi[c] = std::max(hi[c], x[c]);
+        magnitude = std::max(magnitude, std::fabs(x[c]));
       }
     }
   }
-  const double tol = tolerance * Distance(lo, hi);
+  const double tol = std::max(Distance(lo, hi, tolerance), 0x1p-44 * magnitude);
   const double ptol = tolerance;
 
   const int F = sizes.faces;
@@ -666,7 +932,8 @@ Finding Glue(const mesh::Mesh* const patches[], int npatch, double tolerance, vo
 
   // Sort and sweep: faces in order of the low end of their control points' projection on
   // kSweep; a face is compared with those after it whose projections start before its own ends
-  // (plus 2 tol), and then only if their bounding boxes overlap. Coinciding faces, and faces one of
+  // (plus 2 tol, in keys of quartered coordinates half of it), and then only if their bounding
+  // boxes overlap. Coinciding faces, and faces one of
   // whose corners lies on the other, always pass both tests.
   std::sort(w.order, w.order + F, [&](int a, int b) {
     return w.face[a].keyLo < w.face[b].keyLo || (w.face[a].keyLo == w.face[b].keyLo && a < b);
@@ -674,7 +941,7 @@ Finding Glue(const mesh::Mesh* const patches[], int npatch, double tolerance, vo
   for (int x = 0; x < F; ++x) {
     const Face& first = w.face[w.order[x]];
     if (first.degenerate) continue;
-    for (int y = x + 1; y < F && w.face[w.order[y]].keyLo <= first.keyHi + 2.0 * tol; ++y) {
+    for (int y = x + 1; y < F && w.face[w.order[y]].keyLo <= first.keyHi + 0.5 * tol; ++y) {
       const Face& second = w.face[w.order[y]];
       if (second.degenerate) continue;
       bool overlap = true;
@@ -704,14 +971,20 @@ Finding Glue(const mesh::Mesh* const patches[], int npatch, double tolerance, vo
         }
       }
       if (matched >= 0) {
+        if (SameSide(A, fa, B, fb)) return Found(Fault::Overlap, fa, &fb);
         if (w.partner[ia] >= 0) return Found(Fault::MatchedTwice, fa, &fb);
         if (w.partner[ib] >= 0) return Found(Fault::MatchedTwice, fb, &fa);
         w.partner[ia] = ib;
         w.partner[ib] = ia;
         w.orientation[ia] = matched;
       } else if (geometry || (corners && CentreOnFace(A, fa, B, fb, tol))) {
-        return Found(Fault::NonConforming, fa, &fb);
-      } else if (CornerInside(B, fa, fb, tol) || CornerInside(A, fb, fa, tol)) {
+        Finding f = Found(Fault::NonConforming, fa, &fb);
+        f.distance = Deviation(A, fa, B, fb, sizes.pmax, tol, ptol, w.samples);
+        f.tolerance = tol;
+        f.spaces = geometry;
+        return f;
+      } else if (CornerInside(B, fa, fb, tol) || CornerInside(A, fb, fa, tol) ||
+                 EdgesCross(A, fa, B, fb, tol)) {
         return Found(Fault::Partial, fa, &fb);
       }
     }

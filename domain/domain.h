@@ -55,14 +55,23 @@ enum class Fault {
                   // their maps differ: a different refinement. Faces with the same corners that
                   // bound a region between them (two halves of a circle) are not a fault.
   Partial,        // a face that touches another only in part: a corner of one lies on the other
-                  // (within the tolerance) away from that one's corners
+                  // (within the tolerance) away from that one's corners, or (faces of volumes) an
+                  // edge of one crosses an edge of the other where the two faces are tangent, so
+                  // that they overlap in part
   MatchedTwice,   // a face that coincides with two others
+  Overlap,        // two faces that coincide with both patches on the same side of them: the
+                  // patches overlap (a patch given twice, in any parametrisation)
 };
 
-// The first fault found; patch2 and side2 -1 where a fault has one face.
+// The first fault found; patch2 and side2 -1 where a fault has one face. For NonConforming:
+// distance, the largest distance between the two faces' points where they are compared (in the
+// relative orientation that fits them best), and tolerance, the distance within which points
+// count as one; for the others 0.
 struct Finding {
   Fault fault;
   int patch1, side1, patch2, side2;
+  double distance, tolerance;
+  bool spaces;  // NonConforming: the geometry coincides and the spaces differ
 };
 
 // Functions of patch k's space (the product of its directions' counts).
@@ -72,9 +81,11 @@ std::size_t PatchFunctions(const mesh::Mesh& patch);
 // faces' functions at the points where two faces are compared.
 std::size_t GlueBytes(const mesh::Mesh* const patches[], int npatch);
 
-// Finds every interface and numbers the functions. tolerance: relative, control points against
-// the diameter of the domain's control points, parameters against the length of their direction's
-// domain. Writes at most npatch * d interfaces, in order of patch1 then side1 (patch1 < patch2, or
+// Finds every interface and numbers the functions. tolerance: relative, parameters against the
+// length of their direction's domain, points against the diameter of the domain's control points
+// or, where that is more, 2^-44 (256 units of rounding) of their largest coordinate: points far
+// from the origin carry no more precision than that, and refinement rounds them by a few units.
+// Distances are taken without overflow or underflow, for coordinates of any finite magnitude. Writes at most npatch * d interfaces, in order of patch1 then side1 (patch1 < patch2, or
 // patch1 = patch2 and side1 < side2: a patch whose two faces coincide is glued to itself), their
 // count into *interfaces; gnum: for patch k at gnum + sum of PatchFunctions of the patches before
 // it, the 1-based global index of each of its functions; the count of global indices in *ndof.

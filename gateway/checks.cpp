@@ -8,7 +8,9 @@
 
 #include "mex_api.h"
 
-#if defined(__linux__)
+#if defined(_WIN32)
+#include <windows.h>
+#elif defined(__unix__) || defined(__APPLE__)
 #include <sys/mman.h>
 #endif
 
@@ -72,6 +74,23 @@ void AdviseHugePages(void* data, std::size_t bytes) {
 #else
   (void)data;
   (void)bytes;
+#endif
+}
+
+bool SystemGives(std::size_t bytes) {
+#if defined(_WIN32)
+  void* block = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (block == nullptr) return false;
+  VirtualFree(block, 0, MEM_RELEASE);
+  return true;
+#elif defined(__unix__) || defined(__APPLE__)
+  void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) return false;
+  munmap(block, bytes);
+  return true;
+#else
+  (void)bytes;
+  return true;
 #endif
 }
 

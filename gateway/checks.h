@@ -35,6 +35,11 @@ std::size_t MaxOutputElements();
 // touch then faults in 2 MB at a time instead of 4 KB.
 void AdviseHugePages(void* data, std::size_t bytes);
 
+// Whether the system gives a block of `bytes` now: mapped (committed, on Windows) and unmapped at
+// once, nothing touched and no heap of the caller's; true where there is no such call to ask.
+// Refused under a limit on the address space (ulimit -v) or beyond memory and swap.
+bool SystemGives(std::size_t bytes);
+
 }  // namespace gateway
 
 #endif  // NURBS_GATEWAY_CHECKS_H_

@@ -63,11 +63,19 @@ std::size_t FaceBound(const mesh::Mesh& mesh, int side) {
            "for the patch to be glued; side %d's end is not.",
            p1, (f.side1 + 1) / 2, f.side1);
     case domain::Fault::NonConforming:
+      if (f.spaces) {
+        Fail("nonConforming",
+             "patch %d side %d and patch %d side %d meet but do not conform: the geometry "
+             "coincides (points %.3g apart at most, within the tolerance %.3g) and the spaces "
+             "differ there (degrees, knots or weights).",
+             p1, f.side1, p2, f.side2, f.distance, f.tolerance);
+      }
       Fail("nonConforming",
-           "patch %d side %d and patch %d side %d meet but do not conform: the geometry coincides "
-           "and the spaces differ there (degrees, knots or weights), or the corners coincide and "
-           "the geometry does not (a different refinement).",
-           p1, f.side1, p2, f.side2);
+           "patch %d side %d and patch %d side %d meet but do not conform: the corners coincide "
+           "and the geometry does not, its points up to %.3g apart where the tolerance is %.3g "
+           "(a different refinement, or coordinates rounded beyond the tolerance: give a larger "
+           "one).",
+           p1, f.side1, p2, f.side2, f.distance, f.tolerance);
     case domain::Fault::Partial:
       Fail("partialContact",
            "patch %d side %d and patch %d side %d touch only in part: faces must meet whole "
@@ -77,6 +85,11 @@ std::size_t FaceBound(const mesh::Mesh& mesh, int side) {
       Fail("faceMatchedTwice",
            "patch %d side %d coincides with more than one face (patch %d side %d and another): "
            "patches overlap.",
+           p1, f.side1, p2, f.side2);
+    case domain::Fault::Overlap:
+      Fail("patchesOverlap",
+           "patch %d side %d and patch %d side %d coincide with both patches on the same side of "
+           "them: the patches overlap (a patch given twice?).",
            p1, f.side1, p2, f.side2);
     default:
       Fail("outOfMemory", "the domain could not be glued.");

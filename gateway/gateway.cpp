@@ -379,6 +379,20 @@ void OutOfMemory(const Signature& sig, Form form, size_t bytes) {
        "The call needs %zu bytes of scratch memory, which the system could not give.", bytes);
 }
 
+bool ResultsFit(size_t bytes) {
+  constexpr size_t kAsked = size_t{1} << 20;
+  if (bytes < kAsked) return true;
+  if (bytes > SIZE_MAX / kResultCopies) return false;
+  return SystemGives(bytes * kResultCopies);
+}
+
+void ResultsOutOfMemory(const Signature& sig, Form form, size_t bytes) {
+  Fail(Plugin{sig, form}, Fault::OutOfMemory,
+       "The outputs need %zu bytes, more memory than the system could give (out of memory): "
+       "evaluate fewer points a call.",
+       bytes);
+}
+
 #if !defined(NURBS_HOST_OCT)
 // Nothing installs a poll through the MEX interface, so no call is ever stopped.
 void Interrupt() {

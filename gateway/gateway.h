@@ -70,6 +70,17 @@ void RunBatch(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const m
 // the plug-in's own is held: the host leaves by a non-local jump and frees only its arrays.
 [[noreturn]] void OutOfMemory(const Signature& sig, Form form, std::size_t bytes);
 
+// Whether results of `bytes` in all are likely to be had: the system is asked for that much
+// (times the copies the host makes on return, kResultCopies) and given it back at once, nothing
+// touched and no heap taken (SystemGives). Where it refuses (a limit on the address space, a size beyond memory and swap) a
+// call can fail as Name:outOfMemory before it makes anything, alike in every host, whose own
+// failures differ (Octave's binding: Octave:bad-alloc; its MEX interface: no identifier).
+// Results under 1 MB are not asked about.
+bool ResultsFit(std::size_t bytes);
+
+// Raises "Name:outOfMemory" for results of this size that ResultsFit refused.
+[[noreturn]] void ResultsOutOfMemory(const Signature& sig, Form form, std::size_t bytes);
+
 // Ends a call that the host's interrupt stopped (evaluators::Interrupted()), once nothing of the
 // plug-in's own is held: the host discards its outputs and goes back to its prompt. Only a host
 // binding that installs a poll (Octave's own) can get here.

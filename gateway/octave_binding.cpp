@@ -81,8 +81,11 @@ Call* g_call = nullptr;
 
 // Memory as an Octave array's allocator gives it, freed unless handed over to the array.
 template <typename T>
+T* Allocate(std::size_t count);
+
+template <typename T>
 struct Owned {
-  explicit Owned(std::size_t count) : n(count), p(std::allocator<T>().allocate(count)) {}
+  explicit Owned(std::size_t count) : n(count), p(Allocate<T>(count)) {}
   ~Owned() {
     if (p != nullptr) std::allocator<T>().deallocate(p, n);
   }
@@ -112,11 +115,28 @@ Array* NewResult(bool sparse) {
 // as its allocator would): Octave's own constructor writes every element first, and the pages it
 // touches are then 4 KB ones. Here they are advised before anything touches them, and only a
 // result asked for as zeros is written before the plug-in writes it.
+// The system's refusal of a result's memory as the call's own outOfMemory, as its MEX build
+// words it where the gateway asks first (gateway::ResultsFit), rather than Octave:bad-alloc.
+[[noreturn]] void NoMemory(std::size_t bytes) {
+  char id[160];
+  std::snprintf(id, sizeof id, "%s:outOfMemory", g_call->name);
+  mexErrMsgIdAndTxt(id, "a result of %zu bytes could not be made (out of memory).", bytes);
+}
+
+template <typename T>
+T* Allocate(std::size_t count) {
+  try {
+    return std::allocator<T>().allocate(count);
+  } catch (const std::bad_alloc&) {
+  }
+  NoMemory(count * sizeof(T));  // outside the handler: Octave's error unwinds as an exception
+}
+
 Array* NewDense(std::size_t m, std::size_t n, bool zero) {
   Array* a = NewResult(false);
   Result& r = g_call->results[a->result];
   const std::size_t count = m * n;
-  double* data = std::allocator<double>().allocate(count);
+  double* data = Allocate<double>(count);
   gateway::AdviseHugePages(data, count * sizeof(double));
   if (zero) std::fill_n(data, count, 0.0);
   // From a temporary, so that the array is the memory's only owner and fortran_vec() no copy.
@@ -135,6 +155,11 @@ double* mxGetPr(const Array* a) {
   if (a->arg == nullptr) return ResultOf(a).pr;
   const octave_value& v = *a->arg;
   if (v.isempty()) return nullptr;
+  if (v.issparse() && v.is_double_type() && !v.iscomplex()) {
+    // The argument's own values: a shallow copy shares them, and its const view makes none.
+    const SparseMatrix m = v.sparse_matrix_value();
+    return m.data();
+  }
   const void* data = v.mex_get_data(::mxDOUBLE_CLASS, ::mxREAL);
   if (data == nullptr && v.is_double_type() && !v.iscomplex() && !v.issparse()) {
     g_call->converted.push_back(v.array_value());
@@ -202,7 +227,7 @@ Array* mxCreateSparse(std::size_t m, std::size_t n, std::size_t nzmax, Complexit
   const std::size_t room = nzmax > 0 ? nzmax : 1;
   Owned<double> values(room);
   Owned<Index> rows(room);
-  Index* starts = std::allocator<Index>().allocate(n + 1);
+  Index* starts = Allocate<Index>(n + 1);
   std::fill_n(starts, n + 1, Index{0});
   gateway::AdviseHugePages(values.get(), room * sizeof(double));
   gateway::AdviseHugePages(rows.get(), room * sizeof(Index));
@@ -216,8 +241,15 @@ Array* mxCreateSparse(std::size_t m, std::size_t n, std::size_t nzmax, Complexit
   return a;
 }
 
-Index* mxGetIr(const Array* a) { return ResultOf(a).ir; }
-Index* mxGetJc(const Array* a) { return ResultOf(a).jc; }
+// A sparse argument's rows and column starts are its own, read in place as its values are.
+Index* mxGetIr(const Array* a) {
+  if (a->arg != nullptr) return static_cast<const SparseMatrix>(a->arg->sparse_matrix_value()).ridx();
+  return ResultOf(a).ir;
+}
+Index* mxGetJc(const Array* a) {
+  if (a->arg != nullptr) return static_cast<const SparseMatrix>(a->arg->sparse_matrix_value()).cidx();
+  return ResultOf(a).jc;
+}
 
 void mexErrMsgTxt(const char* message) {
   error("%s: %s", g_call != nullptr ? g_call->name : "nurbsbasis", message);

@@ -1,4 +1,6 @@
 // The batch form apart from the one-point form, so that a one-point plug-in holds no thread code.
+#include <cstdint>
+
 #include "batch.h"
 #include "gateway.h"
 #include "threads.h"
@@ -21,6 +23,16 @@ void RunBatch(const Signature& sig, int nlhs, mxArray* plhs[], int nrhs, const m
   const size_t nen = static_cast<size_t>(evaluators::LocalFunctions(rq.call));
   batch.outputs = sig.noutputs;
   Outputs out(nlhs, plhs);
+  // The outputs asked for, before any is made: the host's own failure to make one is worded and
+  // identified differently by each host.
+  size_t bytes = 0;
+  const size_t each = rq.points * (ev.rows ? nen : 1) * sizeof(double);  // Read bounds it
+  for (int o = 0; o <= sig.noutputs; ++o) {
+    if (out.Wanted(o) && (o < sig.noutputs || ev.rows)) {
+      bytes = bytes > SIZE_MAX - each ? SIZE_MAX : bytes + each;
+    }
+  }
+  if (!ResultsFit(bytes)) ResultsOutOfMemory(sig, Form::Batch, bytes);
   for (int o = 0; o < sig.noutputs; ++o) {
     batch.slot[o] = sig.slot[o];
     batch.out[o] = out.Matrix(o, rq.points, ev.rows ? nen : 1, Outputs::Fill::Caller);

@@ -1,6 +1,7 @@
 // The host operations the plug-ins call. Built for GNU Octave's MEX interface, this is Octave's own
 // mex.h; built as Octave-native functions (.oct), the same operations over Octave's own arrays
-// (gateway/octave_api.h). Built for MATLAB's binary interface, these are MATLAB's C symbols as a .mexa64/.mexw64 built with the
+// (octave_api.h beside this file, which the gateway's Octave binding implements). Built for
+// MATLAB's binary interface, these are MATLAB's C symbols as a .mexa64/.mexw64 built with the
 // 32-bit-dimension ("_700") interface imports them from libmx and libmex; the project's stand-in
 // host implements exactly these.
 #ifndef NURBS_GATEWAY_MEX_API_H_
@@ -91,5 +92,14 @@ void mexErrMsgIdAndTxt(const char* id, const char* format, ...);
 
 extern "C" NURBS_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                                              const mxArray* prhs[]);
+
+// Copies of a result the host holds at once as a call returns: Octave's MEX interface copies
+// every output into an array of its own before it frees the call's, so that an output of b
+// bytes needs 2 b then; MATLAB, and Octave's own binding, return the array as it was made.
+#if defined(NURBS_HOST_OCTAVE)
+constexpr int kResultCopies = 2;
+#else
+constexpr int kResultCopies = 1;
+#endif
 
 #endif  // NURBS_GATEWAY_MEX_API_H_

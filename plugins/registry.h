@@ -53,6 +53,7 @@ constexpr const char* FixedUsage(const char* name) {
 #define NURBS_LIST(...) __VA_ARGS__
 #define NURBS_DOMAIN(...)
 #define NURBS_HIERARCHICAL(...)
+#define NURBS_FILE(...)
 #define NURBS_MFUNCTION(...)
 #define NURBS_MESH(...)
 #define NURBS_PLUGIN(name, folder, evaluator, sizes, inputs, outputs)                           \
@@ -98,6 +99,7 @@ constexpr const MeshCall* kMeshCalls[] = {
 #undef NURBS_LIST
 #undef NURBS_DOMAIN
 #undef NURBS_HIERARCHICAL
+#undef NURBS_FILE
 #undef NURBS_MFUNCTION
 
 }  // namespace registry

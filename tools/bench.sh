@@ -25,7 +25,10 @@
 #      the MEX files (.mex) on one-point calls, a twin, MeshEval whole and in chunks, a form
 #      (octave_bindings.txt);
 #   8. in Octave, a solution field: FieldEval at 10^6 points against the twin alone, ExportVTK
-#      against fwrite of as many bytes (octave_fields.txt).
+#      against fwrite of as many bytes (octave_fields.txt);
+#   9. MPI: Poisson on the thick ring by SolvePETSc on 1 and 2 processes (each phase, the
+#      assembly's ratio), against StiffnessMatrix + ichol + pcg in Octave, and the files' cost
+#      (octave_petsc.txt). Alone: tools/bench.sh petsc [N ...] (sizes; default 24 32).
 # Results go to build/bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,6 +40,16 @@ octave() {
   octave-cli --norc --no-history --quiet --eval \
     "addpath('$PWD/$build/toolbox'); addpath('$PWD/$out'); addpath('$PWD/bench'); addpath('$PWD/tests/octave'); $1"
 }
+petsc_step() {
+  echo "== MPI: SolvePETSc on 1 and 2 processes, the thick ring"
+  local sizes=${*:-24 32}
+  octave "octave_petsc_bench('full', [${sizes}])" | tee "$out/octave_petsc.txt"
+}
+if [ "${1:-}" = petsc ]; then
+  shift
+  petsc_step "$@"
+  exit 0
+fi
 echo "== in process, through the stand-in host and the evaluators alone"
 $build/bench/bench_inprocess --benchmark_filter='^(Call|Twin)/' --benchmark_min_time=0.2 2>/dev/null |
   tee "$out/inprocess.txt"
@@ -76,3 +89,4 @@ echo "== in Octave, the Octave-native functions against the MEX files"
 octave "octave_bindings_bench('$PWD/$build/octave-mex')" | tee "$out/octave_bindings.txt"
 echo "== in Octave, a solution field"
 octave "octave_fields_bench" | tee "$out/octave_fields.txt"
+petsc_step

@@ -33,7 +33,8 @@ function varargout = PolySurfShapeGradBatch (varargin)
 %   calls serial.
 %
 %   Errors (identifier PolySurfShapeGradBatch:<mnemonic>): those of PolySurfShapeGrad, and
-%   pointsShape, tooManyPoints. A wrong number of inputs raises the usage message.
+%   pointsShape, tooManyPoints, outOfMemory (outputs larger than the memory gives:
+%   fewer points a call). A wrong number of inputs raises the usage message.
 %
 %   Example: a bicubic B-spline surface's basis at the points of a 50 x 50 grid
 %     U = [0 0 0 0 0.5 1 1 1 1];

@@ -24,7 +24,8 @@ function varargout = RatCurveEvalBatch (varargin)
 %   calls serial.
 %
 %   Errors (identifier RatCurveEvalBatch:<mnemonic>): those of RatCurveEval, and pointsShape,
-%   tooManyPoints. A wrong number of inputs raises the usage message.
+%   tooManyPoints, outOfMemory (outputs larger than the memory gives:
+%   fewer points a call). A wrong number of inputs raises the usage message.
 %
 %   Example: the x coordinate of a quarter circle and its derivative at 5 points
 %     [x, dx] = RatCurveEvalBatch(linspace(0, 1, 5), 2, [0 0 0 1 1 1], [1 1 0], [1 1/sqrt(2) 1]);

@@ -26,7 +26,8 @@ function varargout = RatCurveEvalD2Batch (varargin)
 %   calls serial.
 %
 %   Errors (identifier RatCurveEvalD2Batch:<mnemonic>): those of RatCurveEvalD2, and pointsShape,
-%   tooManyPoints. A wrong number of inputs raises the usage message.
+%   tooManyPoints, outOfMemory (outputs larger than the memory gives:
+%   fewer points a call). A wrong number of inputs raises the usage message.
 %
 %   Example: a scalar field and its first two derivatives at 5 points
 %     [f, df, d2f] = RatCurveEvalD2Batch(linspace(0, 1, 5), 2, [0 0 0 0.5 1 1 1], [0 1 4 9], ...

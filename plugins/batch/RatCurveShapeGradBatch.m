@@ -32,7 +32,8 @@ function varargout = RatCurveShapeGradBatch (varargin)
 %   calls serial.
 %
 %   Errors (identifier RatCurveShapeGradBatch:<mnemonic>): those of RatCurveShapeGrad, and
-%   pointsShape, tooManyPoints. A wrong number of inputs raises the usage message.
+%   pointsShape, tooManyPoints, outOfMemory (outputs larger than the memory gives:
+%   fewer points a call). A wrong number of inputs raises the usage message.
 %
 %   Example: a quarter circle of radius 1 at 101 points
 %     knot = [0 0 0 1 1 1]; w = [1 1/sqrt(2) 1]; X = [1; 1; 0]; Y = [0; 1; 1];

@@ -25,7 +25,8 @@ function varargout = RatSingleShapeBatch (varargin)
 %   calls serial.
 %
 %   Errors (identifier RatSingleShapeBatch:<mnemonic>): those of RatSingleShape, and pointsShape,
-%   tooManyPoints. A wrong number of inputs raises the usage message.
+%   tooManyPoints, outOfMemory (outputs larger than the memory gives:
+%   fewer points a call). A wrong number of inputs raises the usage message.
 %
 %   Example: the second function of a quadratic curve over its whole domain
 %     u = linspace(0, 1, 201);

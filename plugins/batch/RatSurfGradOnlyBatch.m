@@ -32,7 +32,8 @@ function varargout = RatSurfGradOnlyBatch (varargin)
 %   calls serial.
 %
 %   Errors (identifier RatSurfGradOnlyBatch:<mnemonic>): those of RatSurfGradOnly, and pointsShape,
-%   tooManyPoints. A wrong number of inputs raises the usage message.
+%   tooManyPoints, outOfMemory (outputs larger than the memory gives:
+%   fewer points a call). A wrong number of inputs raises the usage message.
 %
 %   Example: the gradients of a quarter annulus's basis at 1000 random points
 %     s = 1/sqrt(2); w = [1 s 1; 1 s 1]';

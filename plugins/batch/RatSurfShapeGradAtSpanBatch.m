@@ -35,7 +35,8 @@ function varargout = RatSurfShapeGradAtSpanBatch (varargin)
 %   calls serial.
 %
 %   Errors (identifier RatSurfShapeGradAtSpanBatch:<mnemonic>): those of RatSurfShapeGradAtSpan, and
-%   pointsShape, spansShape, tooManyPoints. A wrong number of inputs raises the usage message.
+%   pointsShape, spansShape, tooManyPoints, outOfMemory (outputs larger than the memory gives:
+%   fewer points a call). A wrong number of inputs raises the usage message.
 %
 %   Example: the 3 x 3 Gauss points of element (2, 1) of a biquadratic B-spline surface on
 %   4 x 2 elements, with the spans of that element (0-based)

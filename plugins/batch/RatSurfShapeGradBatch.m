@@ -33,7 +33,8 @@ function varargout = RatSurfShapeGradBatch (varargin)
 %   calls serial.
 %
 %   Errors (identifier RatSurfShapeGradBatch:<mnemonic>): those of RatSurfShapeGrad, and
-%   pointsShape, tooManyPoints. A wrong number of inputs raises the usage message.
+%   pointsShape, tooManyPoints, outOfMemory (outputs larger than the memory gives:
+%   fewer points a call). A wrong number of inputs raises the usage message.
 %
 %   Example: a quarter annulus (radii 1 and 2) at 1000 random points
 %     U = [0 0 0 1 1 1]; V = [0 0 1 1]; s = 1/sqrt(2); w = [1 s 1; 1 s 1]';

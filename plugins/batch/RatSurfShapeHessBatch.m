@@ -36,7 +36,8 @@ function varargout = RatSurfShapeHessBatch (varargin)
 %   calls serial.
 %
 %   Errors (identifier RatSurfShapeHessBatch:<mnemonic>): those of RatSurfShapeHess, and
-%   pointsShape, tooManyPoints. A wrong number of inputs raises the usage message.
+%   pointsShape, tooManyPoints, outOfMemory (outputs larger than the memory gives:
+%   fewer points a call). A wrong number of inputs raises the usage message.
 %
 %   Example: second derivatives of a biquadratic B-spline surface's basis at 1000 points
 %     U = [0 0 0 0.5 1 1 1]; w = ones(4, 4);

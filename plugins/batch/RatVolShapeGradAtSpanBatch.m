@@ -36,8 +36,9 @@ function varargout = RatVolShapeGradAtSpanBatch (varargin)
 %   calls serial.
 %
 %   Errors (identifier RatVolShapeGradAtSpanBatch:<mnemonic>): those of RatVolShapeGradAtSpan, and
-%   pointsShape, spansShape, tooManyPoints, outOfMemory (no heap for the scratch of a high degree).
-%   A wrong number of inputs raises the usage message.
+%   pointsShape, spansShape, tooManyPoints, outOfMemory (no heap for the scratch of a high degree,
+%   or outputs larger than the memory gives: fewer points a call). A wrong number of inputs
+%   raises the usage message.
 %
 %   Example: a quarter annulus extruded to height 1, at 1000 random points
 %   (one element: spans 2, 1 and 1 for all of them)

@@ -34,8 +34,9 @@ function varargout = RatVolShapeGradBatch (varargin)
 %   calls serial.
 %
 %   Errors (identifier RatVolShapeGradBatch:<mnemonic>): those of RatVolShapeGrad, and pointsShape,
-%   tooManyPoints, outOfMemory (no heap for the scratch of a high degree).
-%   A wrong number of inputs raises the usage message.
+%   tooManyPoints, outOfMemory (no heap for the scratch of a high degree,
+%   or outputs larger than the memory gives: fewer points a call). A wrong number of inputs
+%   raises the usage message.
 %
 %   Example: a quarter annulus extruded to height 1, at 1000 random points
 %     U = [0 0 0 1 1 1]; V = [0 0 1 1]; s = 1/sqrt(2); w = repmat([1 s 1; 1 s 1]', 1, 1, 2);

@@ -32,8 +32,9 @@ function varargout = RatVolShapeHessBatch (varargin)
 %   calls serial.
 %
 %   Errors (identifier RatVolShapeHessBatch:<mnemonic>): those of RatVolShapeHess, and pointsShape,
-%   tooManyPoints, outOfMemory (no heap for the scratch of a high degree).
-%   A wrong number of inputs raises the usage message.
+%   tooManyPoints, outOfMemory (no heap for the scratch of a high degree,
+%   or outputs larger than the memory gives: fewer points a call). A wrong number of inputs
+%   raises the usage message.
 %
 %   Example: the Laplacian of every basis function of a triquadratic B-spline volume at 1000
 %   points

@@ -17,17 +17,24 @@
 %                  (knots, order, and weights for a NURBS space; [] in a cell: that patch's own
 %                  basis). Default: each patch's own basis.
 %     'tolerance'  relative, in (0, 1); default 1e-10. Points are compared against the
-%                  diameter of the domain's control points, knots against the length of their
-%                  direction's domain.
+%                  diameter of the domain's control points, or 2^-44 (256 units of rounding)
+%                  of their largest coordinate where that is more (coordinates far from the
+%                  origin, as geo-referenced ones, carry no more precision), knots against the
+%                  length of their direction's domain. Coordinates may be of any finite
+%                  magnitude.
 %
 %   Two faces are glued where they coincide: the same geometry at points that correspond under
 %   an affine map of the faces' parameters (their control nets may be refined differently),
 %   and the same space there (degrees, knots up to that map, and for NURBS spaces the face's
 %   weights up to a common factor). Faces that lie on one another but do not conform (another
-%   refinement, another space), faces that touch only in part, a face that coincides with two
-%   others and patches of different dimensions are errors; faces that only share their corners
-%   (the two halves of a circle's boundary) are two faces. A face collapsed to a point (or to a curve, in 3-D) is on
-%   no interface. A patch's two faces may coincide (a closed ring): it is glued to itself.
+%   refinement, another space), faces that touch only in part (a corner of one on the other,
+%   or faces of volumes whose edges cross), a face that coincides with two others, patches
+%   that overlap (two faces that coincide with both patches on the same side, as a patch given
+%   twice) and patches of different dimensions are errors; faces that only share their corners
+%   (the two halves of a circle's boundary) are two faces. A face collapsed to a point (or to a
+%   curve, in 3-D) is on no interface. A patch's two faces may coincide (a closed ring): it is
+%   glued to itself. A nonConforming message says how far apart the faces' points are and
+%   within what tolerance they would be one.
 %
 %   Fields of mp:
 %     npatch, ndim, rdim    patches, parametric and physical dimensions
@@ -55,7 +62,8 @@
 %   meeting at an edge or vertex shared by three or more patches get one index.
 %
 %   Errors (identifier Multipatch:<mnemonic>): notStruct, optionValue, unknownOption,
-%   dimensions, knotsNotOpen, nonConforming, partialContact, faceMatchedTwice, and those of
+%   dimensions, knotsNotOpen, nonConforming, partialContact, faceMatchedTwice, patchesOverlap,
+%   and those of
 %   MeshEval for a patch's own fields (their message names the patch).
 %
 %   Example: an L-shaped domain of three unit squares.
@@ -202,3 +210,4 @@ end
 %! assert (norm (K * ones (8, 1)), 0, 1e-13);
 %!error id=Multipatch:notStruct Multipatch (1)
 %!error id=Multipatch:unknownOption Multipatch (mp.patches, 'tolerence', 1e-8)
+%!error id=Multipatch:patchesOverlap Multipatch (mp.patches([1 1]))

@@ -39,9 +39,14 @@
 %          before the first file is opened; a file that cannot be written raises an error and
 %          removes the files this call has written.
 %
-%   Errors (identifier ExportVTK:<mnemonic>): usage, fileName, fileOpen, writeFailed,
-%   fieldsType, unknownOption, optionValue, coefsLength (a field of the wrong length, the
-%   message naming it), and those of FieldEval.
+%   Field and file names are written as they are, escaped where XML needs it (& < > " and line
+%   breaks); a name with another control character is refused.
+%
+%   Errors (identifier ExportVTK:<mnemonic>): usage, fileName (not a row of characters, or one
+%   holding a control character), fileOpen, writeFailed, fieldsType (also a field name holding a
+%   control character other than a tab or a line break), unknownOption, optionValue, coefsLength
+%   (a field of the wrong length, the message naming it), outOfMemory (a grid whose points and
+%   data the memory does not hold: fewer subdivisions), and those of FieldEval.
 %
 %   Example: the coordinate x on the quarter annulus of MeshEval's help.
 %     s = 1 / sqrt (2); w = [1 s 1; 1 s 1]'; x = [1 1 0; 2 2 0]'; y = [0 1 1; 0 2 2]';
@@ -56,8 +61,14 @@ function files = ExportVTK (filename, geometry, fields, varargin)
   if (nargin < 3)
     fail ('usage', 'usage: files = ExportVTK (filename, geometry_or_mp, fields, Name, Value, ...)');
   end
-  if (~ischar (filename) || ~isrow (filename) || any (filename == 0))
+  if (~ischar (filename) || ~isrow (filename))
     fail ('fileName', 'filename must be a file name, a row of characters.');
+  end
+  control = find (double (filename) < 32 | double (filename) == 127, 1);
+  if (~isempty (control))
+    fail ('fileName', ['filename must be a file name: character %d is a control character ' ...
+                       '(code %d), which no file name of the multiblock file may hold.'], ...
+          control, double (filename(control)));
   end
   base = regexprep (filename, '\.(vts|vtm)$', '', 'ignorecase');
   [folder, stem] = fileparts (base);
@@ -112,50 +123,65 @@ function files = ExportVTK (filename, geometry, fields, varargin)
     if (~(isnumeric (v) || islogical (v)) || (~isvector (v) && ~isempty (v)))
       fail ('fieldsType', 'fields.%s must be a vector of coefficients.', names{f});
     end
+    % Names are written escaped as XML's attributes, which hold no other control character.
+    code = double (names{f});
+    if (any (code < 32 & code ~= 9 & code ~= 10 & code ~= 13) || any (code == 127))
+      fail ('fieldsType', ['field %d''s name holds a control character, which a VTK file ' ...
+                           'cannot name an array with.'], f);
+    end
   end
 
   % Every patch's grid and data, checked and evaluated before any file is opened.
   pieces = cell (1, npatch);
-  for i = 1:npatch
-    if (domain)
-      g = geometry.patches{i}; s = geometry.spaces{i}; at = {'patch', i}; target = geometry;
-      if (is_hierarchical (geometry)), s = hierarchical_breaks (geometry, i); end
-    else
-      g = geometry; s = g; at = space; target = g;
-      if (~isempty (space)), s = space{2}; end
-    end
-    if (~isstruct (g) || ~isfield (g, 'knots') || ~isfield (g, 'order') || ...
-        ~isstruct (s) || ~isfield (s, 'knots') || ~isfield (s, 'order'))
-      % FieldEval names the fault.
-      FieldEval (target, 0, 0, at{:});
-    end
-    grid = field_grid (g, s, subdivisions, fail);
-    if (isempty (names))
-      % The geometry alone, through a zero field.
-      ndof = prod (cellfun (@numel, knots_of (s)) - double (s.order(:)'));
-      if (domain), ndof = geometry.ndof; end
-      [~, ~, x] = call (@() FieldEval (target, zeros (ndof, 1), grid, at{:}), '', who);
-    end
-    N = prod (cellfun (@numel, grid));
-    data = {};
-    for f = 1:numel (names)
-      c = fields.(names{f});
-      [u, du, x] = call (@() FieldEval (target, c, grid, at{:}), names{f}, who);
-      rdim = size (x, 1);
-      ncomp = size (u, 1);
-      u = reshape (u, ncomp, N);
-      if (ncomp == 2), u(3, :) = 0; end
-      data(end + 1, :) = {names{f}, u};
-      if (gradient)
-        du = reshape (du, ncomp, rdim, N);
-        du(:, end + 1:3, :) = 0;
-        if (ncomp == 2), du(3, :, :) = 0; end
-        data(end + 1, :) = {[names{f} '_gradient'], reshape(permute(du, [2 1 3]), [], N)};
+  try
+    for i = 1:npatch
+      if (domain)
+        g = geometry.patches{i}; s = geometry.spaces{i}; at = {'patch', i}; target = geometry;
+        if (is_hierarchical (geometry)), s = hierarchical_breaks (geometry, i); end
+      else
+        g = geometry; s = g; at = space; target = g;
+        if (~isempty (space)), s = space{2}; end
       end
+      if (~isstruct (g) || ~isfield (g, 'knots') || ~isfield (g, 'order') || ...
+          ~isstruct (s) || ~isfield (s, 'knots') || ~isfield (s, 'order'))
+        % FieldEval names the fault.
+        FieldEval (target, 0, 0, at{:});
+      end
+      grid = field_grid (g, s, subdivisions, fail);
+      if (isempty (names))
+        % The geometry alone, through a zero field.
+        ndof = prod (cellfun (@numel, knots_of (s)) - double (s.order(:)'));
+        if (domain), ndof = geometry.ndof; end
+        [~, ~, x] = call (@() FieldEval (target, zeros (ndof, 1), grid, at{:}), '', who);
+      end
+      N = prod (cellfun (@numel, grid));
+      data = {};
+      for f = 1:numel (names)
+        c = fields.(names{f});
+        [u, du, x] = call (@() FieldEval (target, c, grid, at{:}), names{f}, who);
+        rdim = size (x, 1);
+        ncomp = size (u, 1);
+        u = reshape (u, ncomp, N);
+        if (ncomp == 2), u(3, :) = 0; end
+        data(end + 1, :) = {names{f}, u};
+        if (gradient)
+          du = reshape (du, ncomp, rdim, N);
+          du(:, end + 1:3, :) = 0;
+          if (ncomp == 2), du(3, :, :) = 0; end
+          data(end + 1, :) = {[names{f} '_gradient'], reshape(permute(du, [2 1 3]), [], N)};
+        end
+      end
+      x = reshape (x, [], N);
+      x(end + 1:3, :) = 0;
+      pieces{i} = struct ('extent', cellfun (@numel, grid), 'points', x, 'data', {data});
     end
-    x = reshape (x, [], N);
-    x(end + 1:3, :) = 0;
-    pieces{i} = struct ('extent', cellfun (@numel, grid), 'points', x, 'data', {data});
+  catch err
+    % The memory the evaluation or the data needed, as this call's: fewer subdivisions.
+    if (out_of_memory (err))
+      error ('ExportVTK:outOfMemory', 'ExportVTK: %s (fewer subdivisions)', ...
+             regexprep (err.message, '^\w+: ', ''));
+    end
+    rethrow (err);
   end
 
   if (npatch == 1)
@@ -202,6 +228,14 @@ function knots = knots_of (s)
 end
 
 
+% Text as an XML attribute's value: the markup characters and line breaks as references. Names
+% are arguments of the formats, never formats themselves.
+function t = xml_text (t)
+  t = strrep (t, '&', '&amp;');
+  t = strrep (strrep (strrep (t, '<', '&lt;'), '>', '&gt;'), '"', '&quot;');
+  t = strrep (strrep (strrep (t, char (10), '&#10;'), char (13), '&#13;'), char (9), '&#9;');
+end
+
 function write_grid (file, piece, fail)
   e = piece.extent; e(end + 1:3) = 1;
   extent = sprintf ('0 %d 0 %d 0 %d', e - 1);
@@ -214,20 +248,20 @@ function write_grid (file, piece, fail)
   offset = 0;
   for a = 1:size (arrays, 1)
     if (a == size (arrays, 1))
-      header = [header '      </PointData>\n      <Points>\n'];
+      header = [header sprintf('      </PointData>\n      <Points>\n')];
     end
     header = [header, sprintf(['        <DataArray type="Float64" Name="%s" ' ...
                                'NumberOfComponents="%d" format="appended" offset="%d"/>\n'], ...
-                              arrays{a, 1}, size(arrays{a, 2}, 1), offset)];
+                              xml_text (arrays{a, 1}), size(arrays{a, 2}, 1), offset)];
     offset = offset + 8 + 8 * numel (arrays{a, 2});
   end
-  header = [header '      </Points>\n    </Piece>\n  </StructuredGrid>\n' ...
-            '  <AppendedData encoding="raw">\n   _'];
+  header = [header sprintf(['      </Points>\n    </Piece>\n  </StructuredGrid>\n' ...
+                            '  <AppendedData encoding="raw">\n   _'])];
   fid = fopen (file, 'w', 'ieee-le');
   if (fid < 0)
     fail ('fileOpen', 'cannot open ''%s'' for writing.', file);
   end
-  ok = fwrite (fid, sprintf (header), 'char') > 0;
+  ok = fwrite (fid, header, 'char') > 0;
   for a = 1:size (arrays, 1)
     ok = ok && fwrite (fid, 8 * numel (arrays{a, 2}), 'uint64') == 1;
     ok = ok && fwrite (fid, arrays{a, 2}, 'double') == numel (arrays{a, 2});
@@ -241,19 +275,19 @@ function write_grid (file, piece, fail)
 end
 
 function write_blocks (file, pieces, fail)
-  text = ['<?xml version="1.0"?>\n<VTKFile type="vtkMultiBlockDataSet" version="1.0" ' ...
-          'byte_order="LittleEndian" header_type="UInt64">\n  <vtkMultiBlockDataSet>\n'];
+  text = sprintf (['<?xml version="1.0"?>\n<VTKFile type="vtkMultiBlockDataSet" version="1.0" ' ...
+                   'byte_order="LittleEndian" header_type="UInt64">\n  <vtkMultiBlockDataSet>\n']);
   for i = 1:numel (pieces)
     [~, stem, ext] = fileparts (pieces{i});
     text = [text, sprintf('    <DataSet index="%d" name="patch %d" file="%s"/>\n', i - 1, i, ...
-                          [stem ext])];
+                          xml_text ([stem ext]))];
   end
-  text = [text '  </vtkMultiBlockDataSet>\n</VTKFile>\n'];
+  text = [text sprintf('  </vtkMultiBlockDataSet>\n</VTKFile>\n')];
   fid = fopen (file, 'w');
   if (fid < 0)
     fail ('fileOpen', 'cannot open ''%s'' for writing.', file);
   end
-  ok = fwrite (fid, sprintf (text), 'char') > 0;
+  ok = fwrite (fid, text, 'char') > 0;
   ok = (fclose (fid) == 0) && ok;
   if (~ok)
     delete (file);

@@ -45,8 +45,9 @@
 %
 %   Errors (identifier FieldEval:<mnemonic>): usage, unknownOption, optionValue, coefsType,
 %   coefsLength (coefs not a whole number of fields of the space's functions, or not the
-%   components asked for), pointsShape, pointsOutOfRange, and those of MeshEval for the
-%   geometry and the space.
+%   components asked for), pointsShape, pointsOutOfRange, outOfMemory (more points than the
+%   memory holds them, their rows or the outputs of: fewer a call, or a smaller 'chunk'), and
+%   those of MeshEval for the geometry and the space.
 %
 %   Example: the coordinates as a field on the quarter annulus of MeshEval's help reproduce the
 %   points, with the identity as gradient.
@@ -57,11 +58,29 @@
 %
 %   See also MeshEval, Multipatch, ExportVTK, PlotField, RatSurfShapeGradBatch.
 function [u, gradu, x, hessu] = FieldEval (geometry, coefs, points, varargin)
+  if (nargin < 3)
+    error ('FieldEval:usage', ...
+           'usage: [u, gradu, x, hessu] = FieldEval (geometry_or_mp, coefs, points, ...)');
+  end
+  out = cell (1, max (nargout, 1));
+  try
+    [out{:}] = field_at (geometry, coefs, points, varargin{:});
+  catch err
+    % The twins' or the host's failure to get memory for the points, their rows or the outputs,
+    % as this call's: a caller may evaluate fewer points a call.
+    if (out_of_memory (err))
+      error ('FieldEval:outOfMemory', 'FieldEval: %s (evaluate fewer points a call)', ...
+             regexprep (err.message, '^\w+: ', ''));
+    end
+    rethrow (err);
+  end
+  out(end + 1:4) = {[]};
+  [u, gradu, x, hessu] = out{:};
+end
+
+function [u, gradu, x, hessu] = field_at (geometry, coefs, points, varargin)
   who = 'FieldEval';
   fail = @(mnemonic, varargin) error ([who ':' mnemonic], varargin{:});
-  if (nargin < 3)
-    fail ('usage', 'usage: [u, gradu, x, hessu] = FieldEval (geometry_or_mp, coefs, points, ...)');
-  end
   names = {'space', 'components', 'hessian', 'rdim', 'patch', 'chunk'};
   opt = struct ('space', [], 'components', [], 'hessian', false, 'rdim', [], 'patch', [], ...
                 'chunk', 65536);
@@ -208,7 +227,8 @@ function [u, gradu, x, hessu] = FieldEval (geometry, coefs, points, varargin)
     if (any (out))
       j = find (out, 1);
       fail ('pointsOutOfRange', ['points must lie in the parametric domain: coordinate %d of ' ...
-                                 'point %d is %g, outside [%g, %g].'], k, j, xi(k, j), first, last);
+                                 'point %d is %s, outside [%s, %s].'], k, j, exact (xi(k, j)), ...
+            exact (first), exact (last));
     end
   end
   P = size (xi, 2);
@@ -343,6 +363,14 @@ function [u, gradu, x, hessu] = at_points (xi, bs, want)
       H(:, c, :, :) = reshape (product (product (permute (K, [1 3 2]), A), K), P, 1, rdim, rdim);
     end
     hessu = permute (H, [2 3 4 1]);
+  end
+end
+
+% The fewest digits that read back as v: 1.0000001 is not printed as 1.
+function text = exact (v)
+  for digits = 1:17
+    text = sprintf ('%.*g', digits, v);
+    if (str2double (text) == v || isnan (v)), return; end
   end
 end
 

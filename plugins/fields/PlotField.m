@@ -18,8 +18,8 @@
 %     'component'     for a vector field, the component to colour by (default 0: the
 %                     magnitude)
 %     'value'         a handle f(u, gradu, x) of FieldEval's outputs at P points (ncomp x P,
-%                     ncomp x rdim x P, rdim x P) returning P values to colour by instead: a
-%                     stress, a flux, an error
+%                     ncomp x rdim x P, rdim x P) returning P real values to colour by instead:
+%                     a stress, a flux, an error (logical values, a region, as 0 and 1)
 %     'deform'        scale s: for a vector field of as many components as physical
 %                     coordinates, draw the deformed shape x + s u (default 0: undeformed)
 %     'subdivisions'  intervals an element edge, as ExportVTK's (default as there)
@@ -208,10 +208,17 @@ function p = evaluate (target, coefs, grid, at, component, value, deform, fail)
   N = prod (cellfun (@numel, grid));
   if (~isempty (value))
     c = value (reshape (u, ncomp, N), reshape (gradu, ncomp, rdim, N), reshape (x, rdim, N));
-    if (~isnumeric (c) || ~isreal (c) || numel (c) ~= N)
+    if (islogical (c)), c = double (c); end           % a region, coloured 0 and 1
+    if (~isnumeric (c))
+      fail ('optionValue', 'value must return one real number a point; found a %s.', class (c));
+    elseif (~isreal (c))
+      fail ('optionValue', ['value must return one real number a point; found complex ' ...
+                            'numbers (take their abs or real part).']);
+    elseif (numel (c) ~= N)
       fail ('optionValue', 'value must return one real value a point (%d); found %d.', N, ...
             numel (c));
     end
+    c = double (c);
   end
   shape = cellfun (@numel, grid);
   shape = shape(shape > 1 | numel (grid) == 1);

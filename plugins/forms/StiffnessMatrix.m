@@ -27,7 +27,9 @@
 %   then: 'patches', list (those patches only, into the full-size result), 'elements' (a
 %   1 x npatch cell of each patch's elements, or a vector with one patch in 'patches'), and
 %   the others above but 'space', 'rdim' and 'side', applied to every patch. Values at the nodes
-%   come as a cell of one array a patch, or as one vector of every patch's in turn.
+%   come as a cell of one array a patch (each nqn x nel or a vector, as a patch's), or as one
+%   vector of every patch's in turn. A repeated index in a list counts once; an empty list
+%   ([], zeros (1, 0), a cell of empty lists) chooses nothing: the zero result, full size.
 %
 %   Evaluation and integration are native: no element data passes through the host.
 %   Large calls run on several threads with the same bits (NURBS_NUM_THREADS caps them).

@@ -124,8 +124,7 @@ function msh = MeshEval (geometry, varargin)
   catch err
     % The host's own failure to make an output, as outOfMemory: a caller may evaluate the
     % elements in chunks instead.
-    if (any (strcmp (err.identifier, {'Octave:bad-alloc', 'MATLAB:nomem'})) || ...
-        ~isempty (regexp (err.message, 'out of memory|failed to allocate', 'once')))
+    if (out_of_memory (err))
       error ('MeshEval:outOfMemory', 'MeshEval: %s (evaluate fewer elements a call)', ...
              err.message);
     end

@@ -675,6 +675,160 @@ TEST(GlueFault, DegenerateFacesAreOnNoInterface) {
   EXPECT_EQ(glued.ndof, 16u);
 }
 
+// The patch's control points moved by x -> scale x + shift, weights kept.
+void Transform(Patch* patch, double scale, Point shift = {0, 0, 0}) {
+  for (std::size_t a = 0; a < patch->coefs.size() / 4; ++a) {
+    double* c = patch->coefs.data() + 4 * a;
+    for (int k = 0; k < 3; ++k) c[k] = (scale * (c[k] / c[3]) + shift[k]) * c[3];
+  }
+}
+
+// The 8 cubes of CubeOfEightCubesNumbersTheSingleC0Space, each in an orientation of its own.
+std::vector<std::unique_ptr<Patch>> EightCubes() {
+  std::vector<std::unique_ptr<Patch>> owned;
+  const std::array<std::vector<double>, 3> uniform = {kQuadratic, kQuadratic, kQuadratic};
+  for (int k = 0; k < 8; ++k) {
+    const std::array<int, 3> perm = k % 3 == 0   ? std::array<int, 3>{0, 1, 2}
+                                    : k % 3 == 1 ? std::array<int, 3>{2, 0, 1}
+                                                 : std::array<int, 3>{1, 2, 0};
+    const std::array<bool, 3> flip = {(k & 1) != 0, k == 3 || k == 6, (k & 2) != 0};
+    owned.push_back(Box(3, 2, {double(k & 1), double((k >> 1) & 1), double((k >> 2) & 1)}, perm,
+                        flip, uniform));
+  }
+  return owned;
+}
+
+TEST(Glue, CoordinatesOfAnyMagnitudeGlueAlike) {
+  // Squared distances of coordinates beyond 1e154 overflow and below 1e-154 underflow: every
+  // face was taken as collapsed and nothing glued.
+  auto reference = EightCubes();
+  std::vector<const Patch*> patches;
+  for (const auto& p : reference) patches.push_back(p.get());
+  const Glued unit = Glue(patches);
+  ASSERT_EQ(unit.finding.fault, domain::Fault::None);
+  for (double scale : {1e200, 1e-200, 1e300, 1e-300, 1e307}) {
+    SCOPED_TRACE(scale);
+    auto owned = EightCubes();
+    patches.clear();
+    for (const auto& p : owned) {
+      Transform(p.get(), scale);
+      patches.push_back(p.get());
+    }
+    const Glued glued = Glue(patches);
+    ASSERT_EQ(glued.finding.fault, domain::Fault::None);
+    EXPECT_EQ(glued.ndof, unit.ndof);
+    EXPECT_EQ(glued.gnum, unit.gnum);
+    ASSERT_EQ(glued.interfaces.size(), unit.interfaces.size());
+    for (std::size_t k = 0; k < unit.interfaces.size(); ++k) {
+      const domain::Interface &a = glued.interfaces[k], &b = unit.interfaces[k];
+      const std::array<int, 7> got = {a.patch1, a.side1, a.patch2, a.side2, a.flag, a.ornt1, a.ornt2};
+      const std::array<int, 7> want = {b.patch1, b.side1, b.patch2, b.side2, b.flag, b.ornt1, b.ornt2};
+      EXPECT_EQ(got, want);
+    }
+  }
+}
+
+TEST(Glue, ControlPointsFarFromTheOriginGlueWithinTheirRounding) {
+  // Two unit squares at x, y = 4.2e6 (geo-referenced coordinates), the shared edge's inner
+  // control points of the second a few units of rounding off, as refinement leaves them: the
+  // domain is 1.4 across, so 1e-10 of it is less than a unit of rounding of 4.2e6 (9.3e-10).
+  for (double at : {0.0, 4.2e6}) {
+    SCOPED_TRACE(at);
+    auto a = Box(2, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
+    auto b = Box(2, 2, {1, 0, 0}, {0, 1, 2}, {false, false, true}, kAxes);
+    Transform(a.get(), 1.0, {at, at, 0});
+    Transform(b.get(), 1.0, {at, at, 0});
+    for (int j = 1; j + 1 < 4; ++j) {  // b's side 1: i = 0, its inner points
+      double* c = b->coefs.data() + 4 * (j * 4);
+      c[1] += 4 * std::nextafter(at, HUGE_VAL) - 4 * at + (at == 0.0 ? 4e-16 : 0.0);
+    }
+    const std::vector<const Patch*> patches = {a.get(), b.get()};
+    const Glued glued = Glue(patches);
+    ASSERT_EQ(glued.finding.fault, domain::Fault::None);
+    EXPECT_EQ(glued.interfaces.size(), 1u);
+  }
+}
+
+TEST(GlueFault, NonConformingSaysHowFarAndWithinWhat) {
+  auto a = Box(2, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
+  auto b = Box(2, 2, {1, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
+  b->coefs[4 * 4 + 1] += 0.05;  // control point (0, 1): y, along the edge
+  const std::vector<const Patch*> patches = {a.get(), b.get()};
+  const domain::Finding f = Glue(patches, 1e-9).finding;
+  ASSERT_EQ(f.fault, domain::Fault::NonConforming);
+  EXPECT_FALSE(f.spaces);
+  // The map along the edge moves by at most the control point's shift times its function.
+  EXPECT_GT(f.distance, 0.005);
+  EXPECT_LT(f.distance, 0.05);
+  const double diameter = std::sqrt(2.0 * 2.0 + 1.0);
+  EXPECT_NEAR(f.tolerance, 1e-9 * diameter, 1e-20);
+}
+
+TEST(GlueFault, OverlappingPatchesInAnyParametrisation) {
+  // A patch given twice coincides with itself on every face: each face was an interface.
+  for (int code = 0; code < 8; ++code) {
+    SCOPED_TRACE(code);
+    const std::array<int, 3> perm = code & 4 ? std::array<int, 3>{1, 0, 2}
+                                             : std::array<int, 3>{0, 1, 2};
+    const std::array<bool, 3> flip = {(code & 1) != 0, (code & 2) != 0, false};
+    auto a = Box(2, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
+    auto b = Box(2, 2, {0, 0, 0}, perm, flip, kAxes);
+    const std::vector<const Patch*> surfaces = {a.get(), b.get()};
+    EXPECT_EQ(Glue(surfaces).finding.fault, domain::Fault::Overlap);
+    auto c = Box(3, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
+    auto d = Box(3, 2, {0, 0, 0}, {perm[0], perm[1], 2}, {flip[0], false, flip[1]}, kAxes);
+    const std::vector<const Patch*> volumes = {c.get(), d.get()};
+    EXPECT_EQ(Glue(volumes).finding.fault, domain::Fault::Overlap);
+  }
+  // A square and the rectangle on the same side of their shared edge; curves run the same way
+  // from a shared end.
+  auto a = Box(2, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
+  auto tall = Box(2, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
+  for (std::size_t k = 0; k < tall->coefs.size() / 4; ++k) tall->coefs[4 * k + 0] *= 2.0;
+  const std::vector<const Patch*> pair = {a.get(), tall.get()};
+  EXPECT_EQ(Glue(pair).finding.fault, domain::Fault::Overlap);
+  auto line = Box(1, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
+  auto longer = Box(1, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
+  for (std::size_t k = 0; k < longer->coefs.size() / 4; ++k) longer->coefs[4 * k] *= 3.0;
+  const std::vector<const Patch*> curves = {line.get(), longer.get()};
+  EXPECT_EQ(Glue(curves).finding.fault, domain::Fault::Overlap);
+}
+
+TEST(GlueFault, FacesOverlappingInPartWithNoCornerOnTheOther) {
+  const std::array<std::vector<double>, 3> linear = {
+      std::vector<double>{0, 0, 1, 1}, {0, 0, 1, 1}, {0, 0, 1, 1}};
+  {
+    SCOPED_TRACE("a cube on a cube turned 45 degrees: an octagon");
+    auto below = Box(3, 1, {-0.5, -0.5, -1}, {0, 1, 2}, {false, false, false}, linear);
+    auto above = Box(3, 1, {-0.5, -0.5, 0}, {0, 1, 2}, {false, false, false}, linear);
+    const double c = std::sqrt(0.5), s = c;  // 45 degrees
+    for (std::size_t k = 0; k < above->coefs.size() / 4; ++k) {
+      double* q = above->coefs.data() + 4 * k;
+      const double x = q[0], y = q[1];
+      q[0] = c * x - s * y;
+      q[1] = s * x + c * y;
+    }
+    const std::vector<const Patch*> patches = {below.get(), above.get()};
+    ExpectFinding(Glue(patches).finding, domain::Fault::Partial, {0, 6, 1, 5});
+  }
+  {
+    SCOPED_TRACE("two strips crossed as a +");
+    // B-spline boxes (weights 1): coefs are the points.
+    auto along = Box(3, 2, {0, 0, -1}, {0, 1, 2}, {false, false, false}, kAxes);
+    auto across = Box(3, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);
+    for (std::size_t k = 0; k < along->coefs.size() / 4; ++k) {
+      double* a = along->coefs.data() + 4 * k;
+      double* b = across->coefs.data() + 4 * k;
+      a[0] = 3.0 * a[0] - 1.5;   // x in [-1.5, 1.5]
+      a[1] = 0.5 * a[1] - 0.25;  // y in [-0.25, 0.25]
+      b[0] = 0.5 * b[0] - 0.25;
+      b[1] = 3.0 * b[1] - 1.5;
+    }
+    const std::vector<const Patch*> patches = {along.get(), across.get()};
+    ExpectFinding(Glue(patches).finding, domain::Fault::Partial, {0, 6, 1, 5});
+  }
+}
+
 TEST(FaceFunctions, FirstOrLastLayerAscending) {
   auto cube = Box(3, 2, {0, 0, 0}, {0, 1, 2}, {false, false, false}, kAxes);  // 4 x 4 x 5
   const mesh::Mesh& m = cube->mesh;

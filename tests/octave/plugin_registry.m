@@ -33,7 +33,7 @@ function [r, meshes, mfunctions] = plugin_registry ()
     meshes(end + 1) = struct ('name', name, 'core', [name 'Core'], 'folder', folder, ...
                               'kind', kind, 'inputs', {inputs}, 'outputs', {list(outputs)});
   end
-  found = regexp (text, '^NURBS_(?:DOMAIN|HIERARCHICAL|MFUNCTION)\((\w+),', 'tokens', 'lineanchors');
+  found = regexp (text, '^NURBS_(?:DOMAIN|HIERARCHICAL|FILE|MFUNCTION)\((\w+),', 'tokens', 'lineanchors');
   mfunctions = cellfun (@(t) t{1}, found, 'UniformOutput', false);
 end
 

@@ -33,6 +33,21 @@ function test_bindings (oct_folder, mex_folder)
       errors += ischar (a.got{k}{1});
     end
     printf ('%d calls, %d of them errors, in each build\n', numel (cases), errors);
+
+    % Outputs beyond the memory, in a process of each build whose address space is limited:
+    % Name:outOfMemory from both, for a twin, FieldEval and ExportVTK.
+    want = {'RatSurfShapeGradBatch:outOfMemory', 'RatSurfShapeHessBatch:outOfMemory', ...
+            'FieldEval:outOfMemory', 'ExportVTK:outOfMemory'};
+    for k = 1:2
+      file = fullfile (scratch, sprintf ('memory%d', k));
+      status = system (sprintf (['"%s" --norc --no-history --quiet --eval "addpath (''%s''); ' ...
+                                 'binding_memory (''%s'', ''%s'')"'], octave, here, ...
+                                folders{k}, file));
+      ids = {};
+      if (status == 0), ids = load (file).ids; end
+      t = expect (t, isequal (ids, want), sprintf (['outputs beyond the memory in %s: %s, ' ...
+                  'expected %s'], folders{k}, strjoin (ids, ', '), strjoin (want, ', ')));
+    end
   unwind_protect_cleanup
     confirm_recursive_rmdir (false, 'local');
     rmdir (scratch, 's');

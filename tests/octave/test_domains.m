@@ -101,6 +101,11 @@ function a = side_functions (g, s)
   a = reshape (A(idx{:}), [], 1);
 end
 
+function m = ifelse_message (err)
+  m = '';
+  if (~isempty (err)), m = err.message; end
+end
+
 % A domain glued by Multipatch against nrbmultipatch's interfaces and boundary faces, and its
 % numbering against the geometry: one global index, one control point (isoparametric spaces);
 % distinct indices, distinct points; ndof the C0 count; each boundary face's dofs those of its
@@ -419,6 +424,84 @@ Yv = cellfun (@(g) nrbkntins (nrbdegelev (nrbextrude (g, [0 0 1]), [0 0 1]), {[]
 Yv{2} = permuted (Yv{2}, [3 1 2]);
 Yv{3} = reversed (permuted (Yv{3}, [2 3 1]), 3);
 t = glued_as_oracle (t, Yv, (3 * N ^ 2 - 3 * N + 1) * 4, 'Y-junction of 3 volumes');
+
+% ---- What is no domain, and coordinates of any magnitude ----
+
+% A patch given twice, in any parametrisation: every face coincides with its twin's, both
+% patches on the same side of it. Overlapping patches, not a domain with every face glued.
+A2 = cell_patch ([0 0], 1, p2, k2);
+A3 = cell_patch ([0 0 0], 1, p3, k3);
+twins = {{A2, A2}, {A2, reversed(A2, 1)}, {A2, permuted(A2, [2 1])}, {A3, A3}, ...
+         {A3, oriented(A3, 29)}, {A2, cell_patch([0 0], 1, p2, k2), cell_patch([1 0], 1, p2, k2)}};
+for k = 1:numel (twins)
+  t = expect_error (t, @() Multipatch (twins{k}), 'Multipatch:patchesOverlap', ...
+                    sprintf ('overlapping patches, case %d', k));
+end
+
+% Faces of volumes that overlap in part with no corner of either on the other: a cube on a cube
+% turned 45 degrees about the vertical (an octagon in common), and two bars crossed as a +.
+brick = @(lo, hi) nrbkntins (nrbdegelev (nrbmak (reshape ([kron(ones (1, 4), [lo(1) hi(1)]); ...
+          kron(ones (1, 2), [lo(2) lo(2) hi(2) hi(2)]); kron([lo(3) hi(3)], ones (1, 4)); ...
+          ones(1, 8)], [4 2 2 2]), {[0 0 1 1], [0 0 1 1], [0 0 1 1]}), [1 1 1]), {0.5, 0.5, 0.5});
+below = brick ([-1 -1 -1], [1 1 0]);
+above = nrbtform (brick ([-1 -1 0], [1 1 1]), vecrotz (pi / 4));
+t = expect_error (t, @() Multipatch ({below, above}), 'Multipatch:partialContact', ...
+                  'a cube on a cube turned 45 degrees');
+t = expect_error (t, @() Multipatch ({brick([-3 -1 -1], [3 1 0]), brick([-1 -3 0], [1 3 1])}), ...
+                  'Multipatch:partialContact', 'two bars crossed as a +');
+t = expect_error (t, @() Multipatch ({brick([-3 -0.1 -1], [3 0.1 0]), ...
+                                      brick([-0.1 -3 0], [0.1 3 1])}), ...
+                  'Multipatch:partialContact', 'two thin bars crossed');
+
+% An L-shape of 1 m squares at x, y = 4.2e6 (geo-referenced coordinates), one patch reversed
+% along the shared edge before refinement, so that refinement rounds the edge's control points
+% differently: glued as at the origin, with the same numbering.
+unit = @(x, y) nrbmak (permute (cat (3, [x x+1; x x+1], [y y; y+1 y+1], zeros (2), ...
+                                     ones (2)), [3 1 2]), {[0 0 1 1], [0 0 1 1]});
+refined = @(g) nrbkntins (nrbdegelev (g, [2 2]), {(1:7) / 8, (1:7) / 8});
+glued = {};
+for at = [0 4.2e6]
+  P = {refined(unit (at, at)), refined(reversed (unit (at + 1, at), 1)), refined(unit (at, at + 1))};
+  try
+    glued{end + 1} = Multipatch (P);
+  catch failure
+    t = expect (t, false, sprintf ('an L-shape at %g: %s', at, failure.message));
+  end
+end
+if (numel (glued) == 2)
+  t = expect (t, numel (glued{2}.interfaces) == 2 && isequal (glued{1}.gnum, glued{2}.gnum) && ...
+              isequal (glued{1}.interfaces, glued{2}.interfaces), ...
+              sprintf ('an L-shape at 4.2e6: %d interfaces, numbered as at the origin', ...
+                       numel (glued{2}.interfaces)));
+end
+% A different refinement: the message says how far apart the points are, within what.
+bent = nrbdegelev (unit (1, 0), [2 2]);
+bent.coefs(2, 2, 1) += 0.1;                         % the left edge (x = 1) run at another pace
+P = {refined(unit (0, 0)), nrbkntins(bent, {(1:7) / 8, (1:7) / 8})};
+[t, err] = expect_error (t, @() Multipatch (P), 'Multipatch:nonConforming', 'another refinement');
+t = expect (t, ~isempty (err) && ~isempty (regexp (err.message, ['up to [0-9.e+-]+ apart ' ...
+            'where the tolerance is [0-9.e+-]+'], 'once')), sprintf (['another refinement: ' ...
+            'the message says how far and within what (%s)'], ifelse_message (err)));
+
+% Coordinates far beyond 1e154 or below 1e-154, whose squares overflow or underflow: the same
+% interfaces, boundary faces and numbering as at unit size.
+cells = [0 0 0; 1 0 0; 0 1 0];
+P = arrayfun (@(c) oriented (cell_patch (cells(c, :), 1, p3, k3), [0 13 42](c)), 1:3, ...
+              'UniformOutput', false);
+reference = Multipatch (P);
+for scale = [1e200 1e-200 1e300]
+  try
+    mp = Multipatch (cellfun (@(g) nrbtform (g, vecscale ([scale scale scale])), P, ...
+                              'UniformOutput', false));
+    same = isequal (mp.gnum, reference.gnum) && isequal (mp.interfaces, reference.interfaces) ...
+           && isequal ([mp.boundaries.side], [reference.boundaries.side]);
+  catch failure
+    same = false;
+    printf ('  %s\n', failure.message);
+  end
+  t = expect (t, same, sprintf ('an L-shape of volumes scaled by %g: glued as at unit size', ...
+                                scale));
+end
 printf ('gluing against nrbmultipatch: %.1f s\n', toc (started));
 
 % ---- Poisson with non-homogeneous Dirichlet data on curved domains of several patches ----

@@ -49,8 +49,10 @@ end
 function blocks = read_vtk (file)
   here = fileparts (mfilename ('fullpath'));
   out = [tempname() '.txt'];
+  quoted = @(p) ['''' strrep(p, '''', '''\''''') ''''];    % for the shell, any name
   [status, text] = system (sprintf ('/usr/bin/python3 %s %s %s 2>&1', ...
-                                    fullfile (here, 'read_vtk.py'), file, out));
+                                    quoted (fullfile (here, 'read_vtk.py')), quoted (file), ...
+                                    quoted (out)));
   if (status ~= 0)
     error ('read_vtk: %s', text);
   end
@@ -67,14 +69,22 @@ function blocks = read_vtk (file)
     w = strsplit (lines{k});
     if (strcmp (w{1}, 'block'))
       n = str2double (w(3:end));
-      blocks(end + 1) = struct ('name', w{2}, 'counts', n(1:2), 'dims', n(3:5), ...
+      blocks(end + 1) = struct ('name', decoded (w{2}), 'counts', n(1:2), 'dims', n(3:5), ...
                                 'arrays', struct ());
       k += 1;
     else
       values = sscanf (lines{k + 1}, '%f');
-      blocks(end).arrays.(w{2}) = reshape (values, str2double (w{3}), []);
+      blocks(end).arrays.(decoded (w{2})) = reshape (values, str2double (w{3}), []);
       k += 2;
     end
+  end
+end
+
+% A percent-encoded name (read_vtk.py's) as it was.
+function name = decoded (name)
+  at = strfind (name, '%');
+  for k = numel (at):-1:1
+    name = [name(1:at(k) - 1), char(hex2dec (name(at(k) + (1:2)))), name(at(k) + 3:end)];
   end
 end
 
@@ -280,6 +290,10 @@ t = expect_error (t, @() FieldEval (fine, c, [0.5; 1.5]), 'FieldEval:pointsOutOf
                   'a point outside the domain');
 t = expect_error (t, @() FieldEval (fine, c, [NaN; 0.5]), 'FieldEval:pointsOutOfRange', ...
                   'a NaN point');
+[t, err] = expect_error (t, @() FieldEval (fine, c, [0.5; 1.0000001]), ...
+                         'FieldEval:pointsOutOfRange', 'a point just past the end');
+t = expect (t, ~isempty (err) && ~isempty (strfind (err.message, 'is 1.0000001,')), ...
+            'a point just past the end: printed with the digits that show it is');
 t = expect_error (t, @() FieldEval (fine, c, rand (3, 2)), 'FieldEval:pointsShape', ...
                   '3 x P on a surface');
 t = expect_error (t, @() FieldEval (fine, c, {0.5}), 'FieldEval:pointsShape', ...
@@ -370,6 +384,34 @@ for i = 1:2
 end
 t = expect (t, ok, '3-D blocks: points exact, the coordinates field and its gradient');
 
+% Names as data: field and file names with % & < > " and line breaks, written escaped and read
+% back by VTK as they were (a name went through a format twice, unescaped: VTK read no block).
+odd = struct ();
+names = {'u%d', 'a&b', 'c<d>', 'e"f', sprintf('g\nh')};
+for k = 1:numel (names), odd.(names{k}) = k * cg; end
+try
+  files = ExportVTK (fullfile (folder, 'odd %s & <"name">'), mp, odd);
+  blocks = read_vtk (files{end});
+  ok = numel (blocks) == 2 && all (strcmp ({blocks.name}, {'patch_1', 'patch_2'}));
+  for b = 1:numel (blocks)
+    ok = ok && isequal (sort (fieldnames (blocks(b).arrays)), sort ([names, {'Points'}]'));
+    for k = 1:numel (names)
+      ok = ok && isfield (blocks(b).arrays, names{k}) && ...
+           relative_error (blocks(b).arrays.(names{k}) / k, blocks(b).arrays.(names{1})) < 1e-15;
+    end
+  end
+  cellfun (@delete, files);
+catch err
+  ok = false;
+  printf ('  %s\n', err.message);
+end
+t = expect (t, ok, 'names with % & < > " and a line break: files VTK reads, the names as given');
+t = expect_error (t, @() ExportVTK (fullfile (folder, sprintf ('a\nb')), ring, struct ()), ...
+                  'ExportVTK:fileName', 'a file name with a line break');
+t = expect_error (t, @() ExportVTK (fullfile (folder, 'bell'), ring, ...
+                                   struct (char ([98 7]), c)), 'ExportVTK:fieldsType', ...
+                  'a field name with a control character');
+
 % Failures leave nothing behind.
 before = dir (folder);
 t = expect_error (t, @() ExportVTK (fullfile (folder, 'no', 'such', 'x'), ring, struct ()), ...
@@ -415,6 +457,21 @@ t = expect_error (t, @() PlotField (vol, c3, 'component', 4), 'PlotField:optionV
                   'a component beyond the field''s');
 t = expect_error (t, @() PlotField (fine, c, 'deform', 1), 'PlotField:optionValue', ...
                   'deforming by a scalar field');
+clf (fig);
+try
+  h = PlotField (fine, c, 'value', @(u, g, x) u > 0.5, 'subdivisions', 2);
+  ok = numel (h) == 2;
+catch err
+  ok = false;
+  printf ('  %s\n', err.message);
+end
+t = expect (t, ok, 'a logical value: a region coloured 0 and 1');
+for v = {{@(u, g, x) u + 1i, 'complex'}, {@(u, g, x) repmat ('a', size (u)), 'char'}}
+  [t, err] = expect_error (t, @() PlotField (fine, c, 'value', v{1}{1}), ...
+                           'PlotField:optionValue', ['a ' v{1}{2} ' value']);
+  t = expect (t, ~isempty (err) && ~isempty (strfind (err.message, v{1}{2})), ...
+              ['a ' v{1}{2} ' value: the message says what it is, not a count']);
+end
 close (fig);
 confirm_recursive_rmdir (false);
 rmdir (folder, 's');

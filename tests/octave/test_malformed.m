@@ -405,6 +405,8 @@ function cases = multipatch_core_cases (sampled)
   cases(end + 1, :) = {[{1e-10}, one, put(put(put(two, 6, [4 4]), 7, cubic), 8, cubic)], 1, ...
                        id('nonConforming')};
   cases(end + 1, :) = {[{1e-10}, one, square_inputs(1, 0.5, 2)], 1, id('partialContact')};
+  cases(end + 1, :) = {[{1e-10}, one, one], 1, id('patchesOverlap')};     % a patch twice
+  cases(end + 1, :) = {[{1e-10}, one, put(one, 3, [0 0 1 1])], 1, id('patchesOverlap')};
   [a, b, c] = book_inputs ();
   cases(end + 1, :) = {[{1e-10}, a, b, c], 1, id('faceMatchedTwice')};
   cases(end + 1, :) = {[{1e-10}, a, b], 5, 'ok'};
@@ -515,6 +517,7 @@ function [t, calls] = multipatch_m_cases (t, calls)
   cases(end + 1, :) = {{[P(1), nan]}, 1, id('coefsNotFinite')};
   cases(end + 1, :) = {{[P, square(1, 0)]}, 1, id('faceMatchedTwice')};
   cases(end + 1, :) = {{[P(1), square(1, 0.5)]}, 1, id('partialContact')};
+  cases(end + 1, :) = {{[P(1), P(1)]}, 1, id('patchesOverlap')};
   notOpen = P(2);
   notOpen.knots{1} = [0 0 1 1.25];
   cases(end + 1, :) = {{[P(1), notOpen]}, 1, id('knotsNotOpen')};
@@ -537,6 +540,10 @@ function [t, calls] = multipatch_m_cases (t, calls)
              {mp, extra{:}, 'patches', [2 1 2]}, 1, 'ok';
              {mp, extra{:}, 'elements', {[1 2], [3 4]}}, 1, 'ok';
              {mp, extra{:}, 'patches', 1, 'elements', [1 4]}, 1, 'ok';
+             {mp, extra{:}, 'patches', []}, 1, 'ok'; {mp, extra{:}, 'elements', []}, 1, 'ok';
+             {mp, extra{:}, 'elements', {[], []}}, 1, 'ok';
+             {mp, extra{:}, 'patches', 2, 'elements', zeros(1, 0)}, 1, 'ok';
+             {mp, extra{:}, 'patches', [2 2 1]}, 1, 'ok';
              {mp, extra{:}, 'patches'}, 1, id('unknownOption');
              {mp, extra{:}, 'boundary', 1, 'elements', {1, 1}}, 1, id('optionValue');
              {mp, extra{:}, 'elements', [1 2]}, 1, id('optionValue');
@@ -551,11 +558,36 @@ function [t, calls] = multipatch_m_cases (t, calls)
     for v = {0, faces + 1, 1.5, NaN, 'a'}
       cases(end + 1, :) = {{mp, extra{:}, 'boundary', v{1}}, 1, id('optionValue')};
     end
+    for v = {[], zeros(1, 0), [1 1 2]}
+      cases(end + 1, :) = {{mp, extra{:}, 'boundary', v{1}}, 1, ...
+                           ifelse_id(~takes_side (e) && ~isempty (v{1}), id('sideOutOfRange'))};
+    end
+    % Values at the nodes, a cell of one array a patch: 9 nodes on 4 elements, transposed or
+    % split wrongly between the patches.
+    lead = {};
+    if (strcmp (e.kind, 'Advection')), lead = {2}; end
+    for v = {{ones(lead{:}, 9, 4), 'ok'}, {ones(lead{:}, 4, 9), id('coefficientSize')}, ...
+             {ones(lead{:}, 1, 35), id('coefficientSize')}}
+      c = {v{1}{1}, ones(lead{:}, 1, 72 - numel (v{1}{1}) / max ([lead{:}, 1]))};
+      cells = repmat ({c}, 1, numel (extra));
+      cases(end + 1, :) = {{mp, cells{:}}, 1, v{1}{2}};
+    end
     for o = {'side', 1; 'rdim', 3; 'space', mp.spaces{1}}'
       cases(end + 1, :) = {{mp, extra{:}, o{:}}, 1, id('optionValue')};
     end
     [t, calls] = run_cases (t, str2func (e.name), e.name, cases, calls);
   end
+
+  id = @(m) ['DirichletValues:' m];
+  cases = {{mp, 1:faces, 1}, 2, 'ok'; {mp, [2 2 1], @(x, y) x}, 2, 'ok'; {mp, [], 1}, 2, 'ok';
+           {mp, zeros(1, 0), 1}, 2, 'ok'; {mp, 1, 1, 'Quadrature', 4}, 2, 'ok';
+           {mp, 1 + 1i, 1}, 1, id('optionValue'); {mp, NaN, 1}, 1, id('optionValue');
+           {mp, faces + 1, 1}, 1, id('optionValue'); {mp, 'a', 1}, 1, id('optionValue');
+           {mp, 1, 1, 'patches', 1}, 1, id('unknownOption');
+           {mp, 1, 1, 'boundary', 2}, 1, id('unknownOption');
+           {mp, 1, 1, 'components'}, 1, id('unknownOption'); {mp, 1, 1, 2, 3}, 1, id('unknownOption');
+           {mp, 1, 1, 'components', 3}, 1, id('optionValue'); {mp, 1}, 1, id('usage')};
+  [t, calls] = run_cases (t, @DirichletValues, 'DirichletValues', cases, calls);
 
   id = @(m) ['MeshEval:' m];
   cases = {{mp, 'patch', 2}, 1, 'ok'; {mp, 'boundary', faces}, 1, 'ok';

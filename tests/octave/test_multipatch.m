@@ -108,6 +108,11 @@ function v = with_env (name, value, f)
   setenv (name, '');
 end
 
+function m = ifelse_message (err)
+  m = '';
+  if (~isempty (err)), m = err.message; end
+end
+
 function t = rates (t, h, err, expected, label)
   r = diff (log (err)) ./ diff (log (h));
   t = expect (t, all (r(end - 1:end) > expected - 0.2), ...
@@ -273,6 +278,149 @@ for l = 1:numel (levels)
 end
 t = rates (t, 1 ./ levels, err(2, :), 2 / 3, 'L-shape singular solution, H1');
 printf ('L-shape, r^(2/3) sin(2 theta/3): H1 errors %s\n', mat2str (err(2, :), 3));
+
+% Empty lists choose nothing, in every form of every option and for every form: the full-size
+% zero result (a boundary face list from find () is often empty). A handle gets rdim rows of no
+% nodes, so that a vector load keeps its size.
+faces = numel (mp.boundaries);
+empty = {{'patches', []}, {'patches', zeros(1, 0)}, {'elements', {[], [], []}}, ...
+         {'elements', []}, {'elements', zeros(1, 0)}, {'patches', 2, 'elements', []}, ...
+         {'patches', 2, 'elements', zeros(1, 0)}};
+wrong = {};
+for f = 1:rows (forms)
+  [form, coefs] = forms{f, :};
+  whole = feval (form, mp, coefs{:});
+  options = empty;
+  if (any (strcmp (form, {'MassMatrix', 'LoadVector'})))
+    options = [options, {{'boundary', []}, {'boundary', zeros(1, 0)}}];
+  end
+  for o = 1:numel (options)
+    A = feval (form, mp, coefs{:}, options{o}{:});
+    if (~isequal (size (A), size (whole)) || nnz (A) > 0 || issparse (A) ~= issparse (whole))
+      wrong{end + 1} = sprintf ('%s, option list %d', form, o);
+    end
+  end
+end
+t = expect (t, isempty (wrong), sprintf ('empty lists give the full-size zero: not %s', ...
+                                         strjoin (wrong, '; ')));
+try
+  none = SplitElements (L{1}, 40){end};                    % 9 elements, 40 parts
+  Fp = LoadVector (L{1}, @(x, y) [x; y], none{:});
+  Kp = StiffnessMatrix (L{1}, @(x, y) x + y, none{:});
+  none = SplitElements (mp, 100){end};                     % 27 elements
+  Fd = LoadVector (mp, @(x, y) [x; y], none{:});
+  ok = isequal (size (Fp), [50 1]) && nnz (Fp) == 0 && nnz (Kp) == 0 && ...
+       isequal (size (Fd), [2 * mp.ndof, 1]) && nnz (Fd) == 0;
+catch err
+  ok = false;
+  printf ('  %s\n', err.message);
+end
+t = expect (t, ok, 'an empty part with handles of (x, y): zero, a vector load of full size');
+
+% Repeats count once, where they first appear, in 'boundary' as in 'patches'.
+Mb1 = MassMatrix (mp, 1, 'boundary', [3 1]);
+t = expect (t, isequal (MassMatrix (mp, 1, 'boundary', [3 1 3 3 1]), Mb1) && ...
+            isequal (LoadVector (mp, 1, 'boundary', [1 1]), LoadVector (mp, 1, 'boundary', 1)) ...
+            && isequal (StiffnessMatrix (mp, 1, 'patches', [2 2]), ...
+                        StiffnessMatrix (mp, 1, 'patches', 2)), ...
+            'repeated faces and patches count once');
+
+% A cell of values a patch (a face): each array checked as a patch's, its fault naming it (4 x 4
+% nodes on 3 x 3 elements, so that the transpose differs).
+q = {'quadrature', 4};
+c = cell (1, 3);
+for i = 1:3
+  m = MeshEval (mp, 'patch', i, 'gradient', false, q{:});
+  c{i} = reshape (h (m.geo_map(1, :, :), m.geo_map(2, :, :)), m.nqn, m.nel);
+end
+ct = cellfun (@transpose, c, 'UniformOutput', false);           % nel x nqn
+[t, err] = expect_error (t, @() StiffnessMatrix (mp, ct, q{:}), 'StiffnessMatrix:coefficientSize', ...
+                         'a cell of transposed values');
+t = expect (t, ~isempty (err) && ~isempty (strfind (err.message, 'patch 1')), ...
+            'the transposed values: the message names the patch');
+split = {[c{1}(:); c{2}(1)], c{2}(2:end)(:), c{3}};              % the right total, split wrongly
+[t, err] = expect_error (t, @() StiffnessMatrix (mp, split, q{:}), 'StiffnessMatrix:coefficientSize', ...
+                         'values split wrongly between patches');
+t = expect (t, ~isempty (err) && ~isempty (strfind (err.message, 'patch 1')), ...
+            'values split wrongly: the message names the patch');
+cv = cellfun (@(a) a(:)', c, 'UniformOutput', false);
+t = expect (t, isequal (StiffnessMatrix (mp, cv, q{:}), StiffnessMatrix (mp, c, q{:})), ...
+            'a cell of rows of values, each in node order');
+b = [4 2];
+cf = cell (1, 2);
+for j = 1:2
+  m = MeshEval (mp, 'boundary', b(j), 'gradient', false, q{:});
+  cf{j} = reshape (h (m.geo_map(1, :, :), m.geo_map(2, :, :)), m.nqn, m.nel);
+end
+t = expect (t, frob (MassMatrix (mp, cf, 'boundary', b, q{:}), MassMatrix (mp, h, 'boundary', b, q{:})) ...
+            < 1e-15, 'a cell of values a face');
+t = expect_error (t, @() MassMatrix (mp, {cf{1}', cf{2}'}, 'boundary', b, q{:}), ...
+                  'MassMatrix:coefficientSize', 'a cell of transposed values a face');
+[t, err] = expect_error (t, @() StiffnessMatrix (mp, 1, 'boundary', 1), ...
+                         'StiffnessMatrix:sideOutOfRange', 'boundary faces of a stiffness');
+t = expect (t, ~isempty (err) && ~isempty (strfind (err.message, '''boundary''')), ...
+            sprintf ('boundary faces of a stiffness: the message names the option (%s)', ...
+                     ifelse_message (err)));
+
+% Dirichlet values on faces collapsed to a point: a disk of four sectors (the centre a side of
+% each), one sector alone, and the disk extruded (faces collapsed to the axis). The centre's
+% functions had 0 where u = 1; now every value is that of a linear g at its control point (the
+% space reproduces it), and the projection is never solved singular.
+sector = @(a, b) nrbkntins (nrbdegelev (nrbruled (nrbcirc (0, [0 0 0], a, b), ...
+                                                  nrbcirc (1, [0 0 0], a, b)), [0 1]), {0.5, 0.5});
+disk = arrayfun (@(i) sector ((i - 1) * pi / 2, i * pi / 2), 1:4, 'UniformOutput', false);
+cylinder = cellfun (@(g) nrbkntins (nrbdegelev (nrbextrude (g, [0 0 1]), [0 0 1]), ...
+                                    {[], [], 0.5}), disk, 'UniformOutput', false);
+lin2 = @(x, y) 2 + x - 3 * y;
+lin3 = @(x, y, z) 2 + x - 3 * y + z;
+cases = {Multipatch(disk), lin2; disk{1}, lin2; Multipatch(cylinder), lin3};
+for k = 1:rows (cases)
+  [g, u] = cases{k, :};
+  domain = isfield (g, 'npatch');
+  if (domain)
+    faces = 1:numel (g.boundaries);
+    X = zeros (g.ndof, 3);
+    for i = 1:g.npatch
+      C = reshape (g.patches{i}.coefs, 4, []);
+      X(g.gnum{i}, :) = (C(1:3, :) ./ C(4, :))';
+    end
+  else
+    faces = 1:4;
+    C = reshape (g.coefs, 4, []);
+    X = (C(1:3, :) ./ C(4, :))';
+  end
+  lastwarn ('');
+  try
+    [dofs, values] = DirichletValues (g, faces, u);
+    x = num2cell (X(dofs, 1:nargin (u)), 1);
+    e = max (abs (values - u (x{:})));
+    [~, id] = lastwarn ();
+    [d1, v1] = DirichletValues (g, faces, 1);
+    ok = e < 1e-12 && max (abs (v1 - 1)) < 1e-12 && isequal (d1, dofs) && isempty (id);
+  catch err
+    ok = false; e = NaN;
+    printf ('  %s\n', err.message);
+  end
+  t = expect (t, ok, sprintf ('Dirichlet values with collapsed faces, case %d (%.2g)', k, e));
+end
+% A function with no measure on the faces (a boundary's dofs tampered): refused, not solved.
+tampered = Multipatch (disk);
+tampered.boundaries(2).dofs(end + 1) = setdiff (1:tampered.ndof, ...
+                                                vertcat (tampered.boundaries.dofs))(1);
+t = expect_error (t, @() DirichletValues (tampered, 2, 1), 'DirichletValues:singularProjection', ...
+                  'a function with no measure on the faces');
+% Options it does not take, faces listed twice, faces that are not indices.
+for o = {{'patches', 1}, {'boundary', 2}, {'elements', {1, 1, 1}}, {'rdim', 3}, {'components'}, ...
+         {3, 1}}
+  t = expect_error (t, @() DirichletValues (mp, 1:3, 1, o{1}{:}), ...
+                    'DirichletValues:unknownOption', 'an option DirichletValues does not take');
+end
+[d1, v1] = DirichletValues (mp, [3 1 3 1], @(x, y) x + y);
+[d2, v2] = DirichletValues (mp, [1 3], @(x, y) x + y);
+t = expect (t, isequal (d1, d2) && isequal (v1, v2), 'DirichletValues: a face given twice counts once');
+t = expect_error (t, @() DirichletValues (mp, 1 + 1i, 1), 'DirichletValues:optionValue', ...
+                  'complex faces');
+t = expect_error (t, @() DirichletValues (mp, NaN, 1), 'DirichletValues:optionValue', 'NaN faces');
 
 % Faults.
 t = expect_error (t, @() Multipatch (3), 'Multipatch:notStruct', 'not a struct');

@@ -8,9 +8,11 @@
 % A handle is called once with the nodes' physical coordinates, rows x, y (, z) of all nodes in
 % MeshEval's order (piece by piece over a domain), and must return, in node order, one value
 % per node (any array of that many) or, for a vector coefficient, rdim per node with the
-% components first (rdim x N, rdim x 1 x N, rdim x nqn x nel). Numeric and logical values, given
-% or returned, are read as double. Over a domain, values at the nodes may come as a cell, one
-% array a patch (a face with 'boundary').
+% components first (rdim x N, rdim x 1 x N, rdim x nqn x nel); where there are no nodes (no
+% elements chosen) it is called with rdim rows of none. Numeric and logical values, given or
+% returned, are read as double. Over a domain, values at the nodes may come as a cell, one array
+% a patch (a face with 'boundary'), each checked as a patch's values are; where the options
+% choose nothing the cell's arrays are not read.
 function A = assemble_form (who, geometry, coefficients, names, vector, options)
   for k = 1:numel (coefficients)
     c = coefficients{k};
@@ -25,11 +27,12 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
   end
   domain = is_domain (geometry);
   hierarchical = is_hierarchical (geometry);
+  none = false;
   if (hierarchical)
     [args, ~, meshes] = hierarchical_arguments (who, geometry, options, {});
     nqn = NaN;
   elseif (domain)
-    [args, pieces] = domain_pieces (who, geometry, options, {});
+    [args, pieces, none] = domain_pieces (who, geometry, options, {});
     meshes = {pieces.mesh};
     nqn = NaN;
   else
@@ -53,11 +56,11 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
     x = cell (1, numel (meshes));
     for k = 1:numel (meshes)
       mesh = meshes{k};
-      if (~hierarchical), mesh{15}(1:3) = 0; end
+      if (~hierarchical), mesh{15}(1:3) = 0; end      % a hierarchical space's lists have none
       [~, w, xk] = MeshEvalCore (mesh{:});
-      rdim = size (xk, 1) / max (size (w, 1), 1);
-      if (isempty (w) && hierarchical), rdim = geometry.rdim; end
-      if (isempty (w) && ~hierarchical), rdim = max (mesh{15}(5), 1); end
+      rdim = size (xk, 1) / max (size (w, 1), 1);     % also of no elements: w is nqn x 0
+      if (size (w, 1) == 0 && hierarchical), rdim = geometry.rdim; end
+      if (size (w, 1) == 0 && ~hierarchical), rdim = max (mesh{15}(5), 1); end
       x{k} = reshape (xk, rdim, []);
     end
     x = [x{:}];
@@ -76,6 +79,9 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
       N = columns_of (x);
       rows = 1 + (rdim - 1) * (vector(k) == 1);
       many = isnumeric (v) || islogical (v);
+      if (N == 0 && many && isnan (vector(k)) && size (v, 1) == rdim)
+        rows = rdim;                % rdim rows of no nodes: a load of rdim components
+      end
       if (many && isscalar (v))
         % a constant, as it is
       elseif (many && numel (v) == N && rows == 1)
@@ -96,6 +102,10 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
     faces = any ([pieces.side]);
     for k = find (cellfun (@iscell, coefficients))
       c = coefficients{k};
+      if (none)
+        coefficients{k} = zeros (1 + (geometry.rdim - 1) * (vector(k) == 1), 0);
+        continue;
+      end
       expected = ifelse (faces, numel (pieces), geometry.npatch);
       if (numel (c) ~= expected)
         error ([who ':coefficientSize'], ['the coefficient %s must be a cell of %d arrays, ' ...
@@ -103,13 +113,16 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
                numel (c));
       end
       parts = cell (1, numel (pieces));
+      components = zeros (1, numel (pieces));
       for j = 1:numel (pieces)
         part = double (c{ifelse (faces, j, pieces(j).patch)});
-        rows = 1;
-        if (vector(k) == 1 || (isnan (vector(k)) && ndims (part) > 2))
-          rows = size (part, 1);
-        end
-        parts{j} = reshape (part, rows, []);
+        [parts{j}, components(j)] = piece_values (who, names{k}, part, vector(k), ...
+                                                  geometry.rdim, pieces(j), j, faces);
+      end
+      if (any (components ~= components(1)))
+        error ([who ':coefficientSize'], ['the coefficient %s must have as many components ' ...
+               'at every %s: found %s.'], names{k}, ifelse (faces, 'face', 'patch'), ...
+               mat2str (components));
       end
       coefficients{k} = [parts{:}];
     end
@@ -117,13 +130,86 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
   try
     A = core (args{:}, coefficients{:});
   catch err
+    if (domain && strcmp (err.identifier, [who ':sideOutOfRange']) && any ([pieces.side]))
+      error ([who ':sideOutOfRange'], ['%s takes no ''boundary'': the forms of boundary faces ' ...
+             'are MassMatrix and LoadVector.'], who);
+    end
     % The host's own failure to make the result, as the call's outOfMemory: a caller may assemble
     % in chunks of elements instead.
-    if (any (strcmp (err.identifier, {'Octave:bad-alloc', 'MATLAB:nomem'})) || ...
-        ~isempty (regexp (err.message, 'out of memory|failed to allocate', 'once')))
+    if (out_of_memory (err))
       error ([who ':outOfMemory'], '%s: %s (assemble fewer elements a call)', who, err.message);
     end
     rethrow (err);
+  end
+end
+
+% A piece's values at its nodes (a patch's, or a face's) as the core reads a patch's: one a node
+% (nqn x nel, or a vector), or rdim a node with the components first (rdim x N, rdim x 1 x N,
+% rdim x nqn x nel); one a node where both fit a load. values: components x N; a fault names the
+% piece.
+function [values, components] = piece_values (who, name, part, vector, rdim, piece, j, faces)
+  nqn = nodes_of (piece.mesh, piece.side);
+  if (isnan (nqn))
+    % A rule the core refuses: it names the fault.
+    components = 1 + (size (part, 1) - 1) * (vector == 1 || (isnan (vector) && ndims (part) > 2));
+    values = reshape (part, components, []);
+    return;
+  end
+  N = nqn * elements_of (piece);
+  r = size (part, 1);
+  scalar = numel (part) == N && (r == nqn || r == 1 || numel (part) == r || N == 0);
+  spread = vector ~= 0 && rdim > 1 && r == rdim && numel (part) == rdim * N && ...
+           (ndims (part) < 3 || size (part, 2) == nqn || size (part, 2) == 1);
+  if (N == 0 && isnan (vector))
+    scalar = scalar && ~spread;       % no nodes, rdim rows: a load of rdim components
+  end
+  if (scalar && (vector ~= 1 || rdim == 1))
+    values = reshape (part, 1, N);
+    components = 1;
+  elseif (spread)
+    values = reshape (part, rdim, N);
+    components = rdim;
+  else
+    if (faces)
+      where = sprintf ('{%d}, on patch %d side %d,', j, piece.patch, piece.side);
+    else
+      where = sprintf ('{%d}, on patch %d,', piece.patch, piece.patch);
+    end
+    what = sprintf ('nqn x nel = %d x %d values at its nodes, or a vector of %d', nqn, ...
+                    elements_of (piece), N);
+    if (vector == 1 && rdim > 1)
+      what = sprintf ('rdim x nqn x nel = %d x %d x %d values at its nodes, or %d x %d', rdim, ...
+                      nqn, elements_of (piece), rdim, N);
+    elseif (isnan (vector) && rdim > 1)
+      what = [what sprintf(', or rdim x nqn x nel = %d x %d x %d', rdim, nqn, ...
+                           elements_of (piece))];
+    end
+    error ([who ':coefficientSize'], 'the coefficient %s%s must be %s; found %s.', name, ...
+           where, what, strjoin (arrayfun (@num2str, size (part), 'UniformOutput', false), ...
+                                 ' x '));
+  end
+end
+
+% Elements of a piece: those chosen, or every non-empty knot span of its space in the directions
+% of the patch (of the face: all but the side's).
+function n = elements_of (piece)
+  if (piece.info.chosen)
+    n = numel (piece.info.elements);
+    return;
+  end
+  mesh = piece.mesh;
+  order = mesh{6};
+  knots = mesh(7:9);
+  if (isempty (order))
+    order = mesh{2};
+    knots = mesh(3:5);
+  end
+  n = 1;
+  for k = 1:numel (order)
+    if (k == ceil (piece.side / 2)), continue; end
+    U = double (knots{k});
+    p = double (order(k)) - 1;
+    n = n * sum (diff (U(p + 1:numel (U) - p)) > 0);
   end
 end
 

@@ -1,21 +1,28 @@
 % DOMAIN_PIECES  A call over a domain (Multipatch) as its native core's inputs: the pieces the
 % options choose, whole patches or boundary faces, each with its mesh inputs and numbering.
-%   [args, pieces] = domain_pieces (who, mp, options, flags)
+%   [args, pieces, none] = domain_pieces (who, mp, options, flags)
 %   who      the call, for its error identifiers (who:mnemonic)
 %   options  the call's name, value pairs: 'patches' (the patches to assemble, default all),
 %            'boundary' (indices into mp.boundaries: their faces instead of the patches),
 %            'elements' (a 1 x npatch cell of each patch's elements, or a vector where one
 %            patch is chosen), and MeshEval's own options but space, rdim and side, which the
-%            domain fixes, applied to every piece
+%            domain fixes, applied to every piece. A list given twice over ('patches', [1 1],
+%            'boundary', [2 2]) counts each index once, where it first appears; an empty list
+%            ('patches', 'boundary' or 'elements' [], zeros (1, 0), a cell of empty lists)
+%            chooses nothing.
 %   flags    as mesh_arguments'
 %   args     {header, piece 1's 15 mesh inputs, its gnum, piece 2's ...}: header is
 %            [ndof, the patch of each piece]
 %   pieces   struct array: patch, side (0: the whole patch), mesh (its 15 mesh inputs), info
-function [args, pieces] = domain_pieces (who, mp, options, flags)
+%   none     true where the options chose nothing: the one piece is the first patch with none of
+%            its elements, for the full-size zero result
+function [args, pieces, none] = domain_pieces (who, mp, options, flags)
   fail = @(mnemonic, varargin) error ([who ':' mnemonic], varargin{:});
   chosen = 1:mp.npatch;
   faces = [];
+  boundary = false;
   elements = [];
+  given = false;
   rest = {};
   if (mod (numel (options), 2) ~= 0)
     fail ('unknownOption', 'options must come in name, value pairs; found %d arguments.', ...
@@ -40,8 +47,12 @@ function [args, pieces] = domain_pieces (who, mp, options, flags)
                 numel (mp.boundaries));
         end
         faces = reshape (double (v), 1, []);
+        [~, first] = unique (faces, 'first');
+        faces = faces(sort (first));
+        boundary = true;
       case 'elements'
         elements = v;
+        given = true;
       case {'space', 'rdim', 'side'}
         fail ('optionValue', ['%s is the domain''s own over a domain (Multipatch); use ' ...
                               '''patches'' or ''boundary'' to choose where.'], lower (name));
@@ -49,8 +60,8 @@ function [args, pieces] = domain_pieces (who, mp, options, flags)
         rest(end + 1:end + 2) = options(k:k + 1);
     end
   end
-  if (~isempty (faces))
-    if (~isempty (elements))
+  if (boundary)
+    if (given)
       fail ('optionValue', 'elements cannot be chosen on boundary faces; choose the faces.');
     end
     patch = [mp.boundaries(faces).patch];
@@ -62,8 +73,10 @@ function [args, pieces] = domain_pieces (who, mp, options, flags)
     patch = chosen;
     side = zeros (size (chosen));
   end
-  if (~isempty (elements) || iscell (elements))
-    if (~iscell (elements))
+  if (given)
+    if (~iscell (elements) && isempty (elements))
+      elements = repmat ({zeros(1, 0)}, 1, mp.npatch);   % none of any patch's
+    elseif (~iscell (elements))
       if (numel (chosen) ~= 1)
         fail ('optionValue', ['elements must be a 1 x %d cell of each patch''s elements, or a ' ...
                               'vector where ''patches'' chooses one patch.'], mp.npatch);
@@ -77,7 +90,8 @@ function [args, pieces] = domain_pieces (who, mp, options, flags)
   end
   % Nothing chosen (no patches, or faces on none of them): the full-size zero result, as the
   % first patch with none of its elements, since the core reads at least one piece.
-  if (isempty (patch))
+  none = isempty (patch);
+  if (none)
     patch = 1;
     side = 0;
     elements = repmat ({zeros(1, 0)}, 1, mp.npatch);

@@ -1,12 +1,12 @@
-// The host operations the gateway calls, as Octave's own binding (octave_binding.cpp) gives them:
-// the MEX interface's names, arguments and meanings over Octave's arrays, so that one gateway
-// source serves both kinds of host. C++ functions of their own namespace, not C symbols: Octave's
+// The host operations the gateway calls, as Octave's own binding (gateway/octave_binding.cpp)
+// gives them: the MEX interface's names, arguments and meanings over Octave's arrays, so that one
+// gateway source serves both kinds of host. C++ functions of their own namespace, not C symbols: Octave's
 // MEX implementation exports the C ones in the same process.
 //
 // An Array is an argument of the call (read in place, never copied) or a result, made as the
 // Octave array it is returned as (NDArray, SparseMatrix), so that nothing is copied on return.
-#ifndef NURBS_GATEWAY_OCTAVE_API_H_
-#define NURBS_GATEWAY_OCTAVE_API_H_
+#ifndef NURBS_MEX_OCTAVE_API_H_
+#define NURBS_MEX_OCTAVE_API_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -43,4 +43,4 @@ Index* mxGetJc(const Array* a);
 
 }  // namespace octave_binding
 
-#endif  // NURBS_GATEWAY_OCTAVE_API_H_
+#endif  // NURBS_MEX_OCTAVE_API_H_
