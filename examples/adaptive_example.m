@@ -108,8 +108,8 @@ function e = h1_error (hs, uh, du, q)
     m = MeshEval (hs, 'patch', i, 'quadrature', q, 'gradient', false);
     [~, G, X] = FieldEval (hs, uh, reshape (m.quad_nodes, hs.ndim, []), 'patch', i);
     X = reshape (X, hs.rdim, []);
-    w = (m.quad_weights .* m.jacdet)(:)';
-    e += sum (w .* sum ((reshape (G, hs.rdim, []) - du (X(1, :), X(2, :))) .^ 2, 1));
+    w = reshape (m.quad_weights .* m.jacdet, 1, []);
+    e = e + sum (w .* sum ((reshape (G, hs.rdim, []) - du (X(1, :), X(2, :))) .^ 2, 1));
   end
   e = sqrt (e);
 end
@@ -163,7 +163,7 @@ function [uh, e] = solve_cube (hs, ue, f, grad)
   m = MeshEval (hs, 'quadrature', 4, 'gradient', false);
   [~, G, X] = FieldEval (hs, uh, reshape (m.quad_nodes, 3, []));
   X = reshape (X, 3, []);
-  w = (m.quad_weights .* m.jacdet)(:)';
+  w = reshape (m.quad_weights .* m.jacdet, 1, []);
   e = sqrt (sum (w .* sum ((reshape (G, 3, []) - grad (X(1, :), X(2, :), X(3, :))) .^ 2, 1)));
 end
 

@@ -378,7 +378,7 @@ end
 function hier = hierarchical_field (hs, patch, C)
   args = hierarchical_arguments ('FieldEval', hs, {}, {});
   args{end} = C(:);
-  hier = struct ('args', {args}, 'patch', patch, 'ncomp', columns (C));
+  hier = struct ('args', {args}, 'patch', patch, 'ncomp', size (C, 2));
 end
 
 % The field's values and parametric derivatives at points xi (d x P) of a hierarchical space's
@@ -390,10 +390,10 @@ function vu = hierarchical_at (xi, bs, derivatives)
   args{1} = [args{1}, 0, 5, h.patch, double(bs.hessian && derivatives)];
   args{end - 1} = xi;
   out = HierarchicalSpaceCore (args{:});
-  nder = rows (out) / h.ncomp;
+  nder = size (out, 1) / h.ncomp;
   if (~derivatives), nder = 1; end
   vu = cell (1, nder);
-  out = reshape (out, h.ncomp, [], columns (xi));
+  out = reshape (out, h.ncomp, [], size (xi, 2));
   for b = 1:nder
     vu{b} = reshape (out(:, b, :), h.ncomp, []).';
   end

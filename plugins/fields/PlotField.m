@@ -155,7 +155,7 @@ function h = PlotField (geometry, coefs, varargin)
     X = lines{k};
     X(end + 1:3, :) = 0;
     % A plane's edges just above its surface (z 0), so that they are drawn over it.
-    if (rows (lines{k}) == 2), X(3, :) = 1e-6 * max (abs (X(:))); end
+    if (size (lines{k}, 1) == 2), X(3, :) = 1e-6 * max (abs (X(:))); end
     h(end + 1) = line (X(1, :), X(2, :), X(3, :), 'Color', 'k', 'LineWidth', 0.5);
   end
   if (~held), hold off; end
@@ -180,7 +180,7 @@ function X = element_edges (target, coefs, s, at, deform, geometry)
   end
   n = 9;
   t = (0:n - 1) / (n - 1);
-  nel = rows (box);
+  nel = size (box, 1);
   u = zeros (2, n, 4, nel);
   for e = 1:nel
     [a0, a1, b0, b1] = deal (box(e, 1), box(e, 2), box(e, 3), box(e, 4));
@@ -191,9 +191,9 @@ function X = element_edges (target, coefs, s, at, deform, geometry)
   end
   [v, ~, X] = FieldEval (target, coefs, reshape (u, 2, []), at{:});
   if (deform ~= 0), X = X + deform * v; end
-  X = reshape (X, rows (X), n, []);
+  X = reshape (X, size (X, 1), n, []);
   X(:, end + 1, :) = NaN;
-  X = reshape (X, rows (X), []);
+  X = reshape (X, size (X, 1), []);
 end
 
 function k = knots_cell (s)

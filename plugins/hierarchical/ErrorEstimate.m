@@ -70,7 +70,7 @@ function eta = ErrorEstimate (hs, u, f, c, varargin)
     [cv, gc] = coefficient_and_gradient (fail, c, x, m);
     r = fv + cv .* lap + reshape (sum (gc .* reshape (grad, m.rdim, []), 1), m.nqn, m.nel);
     w = m.quad_weights .* m.jacdet;
-    eta2(m.elements) += (m.element_size(:) .^ 2) .* sum (w .* r .^ 2, 1)';
+    eta2(m.elements) = eta2(m.elements) + (m.element_size(:) .^ 2) .* sum (w .* r .^ 2, 1)';
   end
   for k = 1:numel (hs.interfaces)
     eta2 = jump (eta2, hs, u, c, hs.interfaces(k), quadrature, fail);
@@ -86,9 +86,9 @@ function v = at_nodes (fail, f, x, nqn, nel)
   end
   points = num2cell (x, 2);
   v = f (points{:});
-  if (~isnumeric (v) || numel (v) ~= columns (x))
+  if (~isnumeric (v) || numel (v) ~= size (x, 2))
     fail ('coefficientSize', 'a coefficient handle must return one value a point (%d).', ...
-          columns (x));
+          size (x, 2));
   end
   v = reshape (double (v), nqn, nel);
 end
@@ -96,12 +96,13 @@ end
 % c and its gradient at the nodes: central differences of a handle.
 function [cv, gc] = coefficient_and_gradient (fail, c, x, m)
   cv = at_nodes (fail, c, x, m.nqn, m.nel);
-  gc = zeros (m.rdim, columns (x));
+  gc = zeros (m.rdim, size (x, 2));
   if (isnumeric (c)), return; end
-  h = 1e-6 * repmat (reshape (m.element_size, 1, []), m.nqn, 1)(:)';
+  h = repmat (1e-6 * reshape (m.element_size, 1, []), m.nqn, 1);
+  h = h(:)';
   for k = 1:m.rdim
     xp = x; xm = x;
-    xp(k, :) += h; xm(k, :) -= h;
+    xp(k, :) = xp(k, :) + h; xm(k, :) = xm(k, :) - h;
     gc(k, :) = (reshape (at_nodes (fail, c, xp, m.nqn, m.nel), 1, []) - ...
                 reshape (at_nodes (fail, c, xm, m.nqn, m.nel), 1, [])) ./ (2 * h);
   end
@@ -125,7 +126,7 @@ function eta2 = jump (eta2, hs, u, c, in, quadrature, fail)
   J = (cv .* J) .^ 2;
   w = m.quad_weights .* m.jacdet;
   share = 0.5 * m.element_size(:) .* sum (w .* J, 1)';
-  eta2(m.elements) += share;
+  eta2(m.elements) = eta2(m.elements) + share;
   % The other side's elements: those that hold each face element's middle.
   mid = reshape (mean (reshape (eta, d, m.nqn, m.nel), 2), d, m.nel);
   other = find (hs.elements.patch == in.patch2);
@@ -136,7 +137,7 @@ function eta2 = jump (eta2, hs, u, c, in, quadrature, fail)
       inside = inside & box(:, 2 * k - 1) <= mid(k, e) & mid(k, e) <= box(:, 2 * k);
     end
     at = other(find (inside, 1));
-    if (~isempty (at)), eta2(at) += share(e); end
+    if (~isempty (at)), eta2(at) = eta2(at) + share(e); end
   end
 end
 

@@ -181,7 +181,7 @@ end
 % numbering: connectivity padded with 0 beyond each element's nsh functions.
 function msh = hierarchical_mesh (hs, options, flags)
   [args, info] = hierarchical_arguments ('MeshEval', hs, options, flags);
-  if (columns (info.faces) > 1)
+  if (size (info.faces, 2) > 1)
     error ('MeshEval:optionValue', 'a hierarchical space''s mesh is of one face at a time.');
   end
   out = cell (1, 15);

@@ -104,35 +104,41 @@ function C = kron_apply (S, C, n)
   C = M * C;
 end
 
-% Level m's functions whose support lies in Omega^m (every support cell's parent refined).
+% Level m's functions whose support lies in Omega^m: every level-(m-1) parent of their support's
+% cells refined, counted in a summed-volume table of the refined parents.
 function drop = in_omega (K, p, m, refinedParents, s, parentNel)
   d = numel (K);
   nfun = cellfun (@(U, q) numel (U) - q - 1, K, num2cell (p));
-  % Each direction: each function's support as cells of level m, 0-based.
-  lo = cell (1, d); hi = cell (1, d); nelm = zeros (1, d);
-  for k = 1:d
+  lo = cell (1, 3); hi = cell (1, 3);
+  for k = 1:3
+    lo{k} = 0; hi{k} = 0;
+    if (k > d), continue; end
     U = K{k};
     spans = find (diff (U) > 0) - 1;             % 0-based spans of the elements
     spans = spans(spans >= p(k) & spans <= nfun(k) - 1);
-    nelm(k) = numel (spans);
-    for i = 0:nfun(k) - 1
-      e = find (spans >= i & spans <= i + p(k)) - 1;
-      lo{k}(i + 1) = min (e); hi{k}(i + 1) = max (e);
-    end
+    i = (0:nfun(k) - 1)';
+    % Each function's elements: those whose span lies in [i, i + p].
+    first = arrayfun (@(j) find (spans >= j, 1), i);
+    last = arrayfun (@(j) find (spans <= j + p(k), 1, 'last'), i);
+    lo{k} = floor ((first - 1) / s); hi{k} = floor ((last - 1) / s);
   end
-  refined = false (1, prod (parentNel));
-  refined(refinedParents + 1) = true;
-  drop = false (prod (nfun), 1);
-  for f = 0:prod (nfun) - 1
-    idx = f; box = cell (1, d);
-    for k = 1:d
-      i = mod (idx, nfun(k)); idx = floor (idx / nfun(k));
-      box{k} = floor ((lo{k}(i + 1):hi{k}(i + 1)) / s);
+  n = ones (1, 3); n(1:d) = parentNel;
+  refined = zeros (n);
+  refined(refinedParents + 1) = 1;
+  S = zeros (n + 1);
+  S(2:end, 2:end, 2:end) = cumsum (cumsum (cumsum (refined, 1), 2), 3);
+  [i1, i2, i3] = ndgrid (1:numel (lo{1}), 1:numel (lo{2}), 1:numel (lo{3}));
+  a = {lo{1}(i1(:)), lo{2}(i2(:)), lo{3}(i3(:))};
+  b = {hi{1}(i1(:)) + 1, hi{2}(i2(:)) + 1, hi{3}(i3(:)) + 1};
+  count = zeros (numel (i1), 1);
+  for corner = 0:7
+    c = cell (1, 3);
+    sign = 1;
+    for k = 1:3
+      if (bitand (corner, 2 ^ (k - 1))), c{k} = a{k}; sign = -sign; else, c{k} = b{k}; end
     end
-    g = cell (1, d);
-    [g{:}] = ndgrid (box{:});
-    lin = g{d};
-    for k = d - 1:-1:1, lin = lin * parentNel(k) + g{k}; end
-    drop(f + 1) = all (refined(lin(:) + 1));
+    count = count + sign * S(sub2ind (n + 1, c{1} + 1, c{2} + 1, c{3} + 1));
   end
+  cells = (b{1} - a{1}) .* (b{2} - a{2}) .* (b{3} - a{3});
+  drop = count == cells;
 end

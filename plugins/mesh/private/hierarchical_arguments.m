@@ -110,7 +110,7 @@ function [args, info, nodes] = hierarchical_arguments (who, hs, options, flags)
     if (isempty (faces))
       nodes = {plain};
     else
-      for f = 1:columns (faces)
+      for f = 1:size (faces, 2)
         one = plain;
         one{end - 1} = faces(:, f);
         nodes{end + 1} = one;

@@ -5,7 +5,7 @@
 function s = hierarchical_breaks (hs, patch)
   mine = hs.elements.patch == patch;
   box = hs.elements.box(mine, :);
-  d = columns (box) / 2;
+  d = size (box, 2) / 2;
   knots = cell (1, d);
   for k = 1:d
     knots{k} = unique ([box(:, 2 * k - 1); box(:, 2 * k)])';

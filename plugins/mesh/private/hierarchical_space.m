@@ -29,7 +29,7 @@ function hs = hierarchical_space (who, hs, mode, marked)
     m = counts(4 + k);
     hs.gnum{k} = reshape (gnum(1, at + (1:m)), [], 1);
     hs.local{k} = struct ('level', gnum(2, at + (1:m))', 'index', gnum(3, at + (1:m))');
-    at += m;
+    at = at + m;
   end
   ends = cumsum (face_counts);
   for k = 1:numel (hs.boundaries)
