@@ -383,6 +383,19 @@ struct Tables {
   int levels;
 };
 
+// The elements of a patch on one of its sides.
+std::size_t FaceElements(const hierarchical::Hierarchy& h, int patch, int side) {
+  const int fixed = (side - 1) / 2;
+  std::size_t n = 0;
+  for (std::size_t e = 0; e < hierarchical::Elements(h); ++e) {
+    const hierarchical::Cell c = hierarchical::ElementCell(h, e);
+    if (c.patch != patch) continue;
+    const int nel = hierarchical::LevelCells(h, c.patch, c.level, fixed);
+    n += c.e[fixed] == (side % 2 == 0 ? nel - 1 : 0);
+  }
+  return n;
+}
+
 // A face's functions (0-based global, ascending, unique) into out (nullptr: counted).
 std::size_t FaceDofs(const hierarchical::Hierarchy& h, hierarchical::Workspace* w, int patch,
                      int side, std::size_t* buffer, std::size_t* out) {
@@ -551,8 +564,14 @@ void RunTables(const char* who, const Header& header, int nlhs, mxArray* plhs[],
     // elements' structural rows).
     const mesh::Wanted none{false, false, false};
     const std::size_t rows = static_cast<std::size_t>(hierarchical::MaxFunctions(*h));
+    // Room for one element's functions, or every function of a face's elements.
+    std::size_t onFaces = 1;
+    for (std::size_t k = 0; k < faces.count / 2; ++k) {
+      const int patch = static_cast<int>(faces.v[2 * k]) - 1, side = static_cast<int>(faces.v[2 * k + 1]);
+      onFaces = std::max(onFaces, FaceElements(*h, patch, side));
+    }
     const std::size_t bytes = hierarchical::WorkspaceBytes(*h, none) + 64 +
-                              (hierarchical::Elements(*h) + 1) * rows * sizeof(std::size_t);
+                              (onFaces + 1) * rows * sizeof(std::size_t);
     char* block = static_cast<char*>(std::malloc(bytes));
     if (block == nullptr) {
       hierarchical::Release(h);
@@ -970,7 +989,7 @@ void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int,
   const bool vector = forms::IsVector(form.kind);
 
   // The first pass: sizes only.
-  std::size_t ndof = 0, nodes = 0, nqn = 0, nnz = 0, nitems = 0;
+  std::size_t ndof = 0, nodes = 0, nqn = 0, nnz = 0, nitems = 0, entries = 0;
   int functions = 0;
   double work = 0.0;
   {
@@ -996,9 +1015,13 @@ void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int,
     nitems = faces.count > 0 ? Items(*h, faces, nullptr, 0, nullptr) : nchosen;
     const std::size_t oItems = c.Take((nitems + 1) * sizeof(Item));
     const std::size_t oStart = c.Take((nitems + 1) * sizeof(std::size_t));
-    const std::size_t oRows = c.Take((nitems * rows + 1) * sizeof(std::size_t));
     char* raw = static_cast<char*>(std::malloc(c.at + 64));
-    if (raw == nullptr) {
+    // The items' functions, in a buffer that grows: their count is what this pass finds.
+    std::size_t room = std::min<std::size_t>(rows, 32) * nitems + rows;
+    std::size_t* all = static_cast<std::size_t*>(std::malloc(room * sizeof(std::size_t)));
+    if (raw == nullptr || all == nullptr) {
+      std::free(raw);
+      std::free(all);
       hierarchical::Release(h);
       Drop(&held);
       Fail(who, "outOfMemory", "%s could not allocate its scratch.", call.core);
@@ -1010,10 +1033,22 @@ void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int,
     Item* items = c.At<Item>(oItems);
     Items(*h, faces, list, nchosen, items);
     std::size_t* start = c.At<std::size_t>(oStart);
-    std::size_t* all = c.At<std::size_t>(oRows);
     start[0] = 0;
     bool same = true;
     for (std::size_t k = 0; k < nitems; ++k) {
+      if (start[k] + rows > room) {
+        std::size_t* grown =
+            static_cast<std::size_t*>(std::realloc(all, 2 * room * sizeof(std::size_t)));
+        if (grown == nullptr) {
+          std::free(raw);
+          std::free(all);
+          hierarchical::Release(h);
+          Drop(&held);
+          Fail(who, "outOfMemory", "%s could not allocate its scratch.", call.core);
+        }
+        all = grown;
+        room *= 2;
+      }
       const int n = hierarchical::ElementFunctions(*h, w, items[k].element, all + start[k]);
       start[k + 1] = start[k] + static_cast<std::size_t>(n);
       functions = std::max(functions, n);
@@ -1030,6 +1065,7 @@ void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int,
       void* scratch = std::malloc(forms::ListPatternBytes(ndof, nitems, start) + 64);
       if (scratch == nullptr) {
         std::free(raw);
+        std::free(all);
         hierarchical::Release(h);
         Drop(&held);
         Fail(who, "outOfMemory", "%s could not allocate its scratch.", call.core);
@@ -1037,6 +1073,8 @@ void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int,
       nnz = forms::ListPatternCount(ndof, nitems, start, all, Align(scratch));
       std::free(scratch);
     }
+    entries = start[nitems];
+    std::free(all);
     std::free(raw);
     hierarchical::Release(h);
     Drop(&held);
@@ -1077,7 +1115,9 @@ void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int,
   const std::size_t oChosen = c.Take((nchosen + 1) * sizeof(std::size_t));
   const std::size_t oItems = c.Take((nitems + 1) * sizeof(Item));
   const std::size_t oStart = c.Take((nitems + 1) * sizeof(std::size_t));
-  const std::size_t oRows = c.Take((nitems * rows + 1) * sizeof(std::size_t));
+  // Every item's functions: as many as the first pass found (the same hierarchy), and room for
+  // the last item's whole count.
+  const std::size_t oRows = c.Take((entries + rows + 1) * sizeof(std::size_t));
   const std::size_t oLo = c.Take((nitems + 1) * sizeof(std::size_t));
   const std::size_t oHi = c.Take((nitems + 1) * sizeof(std::size_t));
   const std::size_t oRuns = c.Take(nruns_bound * sizeof(Run));
@@ -1273,7 +1313,8 @@ void RunHierarchicalMeshEval(int nlhs, mxArray* plhs[], int, const mxArray* prhs
     const std::size_t oItems = c.Take((nitems + 1) * sizeof(Item));
     const std::size_t oRunOf = c.Take((nitems + 1) * sizeof(std::size_t));
     const std::size_t oRuns = c.Take((nitems + 1) * sizeof(Run));
-    const std::size_t oRows = c.Take((nitems * rows + rows + 1) * sizeof(std::size_t));
+    // A face's functions of every item (then sorted and made unique), or one item's at a time.
+    const std::size_t oRows = c.Take(((side ? nitems : 0) * rows + rows + 1) * sizeof(std::size_t));
     const std::size_t oWork = c.Take(static_cast<std::size_t>(threads) * workBytes + 64 * sizeof(void*));
     char* raw = static_cast<char*>(std::malloc(c.at + 64));
     if (raw == nullptr) {

@@ -318,7 +318,9 @@ int ElementFunctions(const Hierarchy& h, Workspace*, std::size_t element, std::s
       if (f >= 0) rows[count++] = P.global[L.firstFunction + static_cast<std::size_t>(f)];
     }
   }
-  std::sort(rows, rows + count);
+  // Ascending already within a patch (its functions numbered level by level, in tensor order);
+  // glued ones may not be.
+  if (!std::is_sorted(rows, rows + count)) std::sort(rows, rows + count);
   return count;
 }
 

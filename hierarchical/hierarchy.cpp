@@ -176,21 +176,42 @@ int Span(const Direction& a, std::uint64_t S, int e) {
   return a.span0[j] + static_cast<int>((S - 1) * j + t);
 }
 
-double Knot(const Direction& a, std::uint64_t S, int i) {
-  // The last element j of level 0 whose start's index at this level, span0[j] + (S - 1) j, is
-  // at most i.
-  const std::uint64_t N = S - 1;
-  int lo = 0, hi = a.nel0 - 1, j = -1;
+int LastStartAtMost(const Direction& a, std::uint64_t S, long long sigma) {
+  // Element j of level 0 starts at index span0[j] + (S - 1) j of this level: with single
+  // interior knots span0[j] = p + j, so that j = (sigma - p) / S; a step or two from there
+  // where knots repeat, a bisection where they repeat much.
+  const long long N = static_cast<long long>(S) - 1;
+  const auto start = [&](int j) { return a.span0[j] + N * j; };
+  long long guess = (sigma - a.p) / static_cast<long long>(S);
+  int j = static_cast<int>(std::min<long long>(std::max<long long>(guess, 0), a.nel0 - 1));
+  for (int step = 0; step < 4; ++step) {
+    if (start(j) > sigma) {
+      if (j == 0) return -1;
+      --j;
+    } else if (j + 1 < a.nel0 && start(j + 1) <= sigma) {
+      ++j;
+    } else {
+      return j;
+    }
+  }
+  int lo = 0, hi = a.nel0 - 1;
+  j = -1;
   while (lo <= hi) {
     const int mid = (lo + hi) / 2;
-    if (static_cast<std::uint64_t>(a.span0[mid]) + N * static_cast<std::uint64_t>(mid) <=
-        static_cast<std::uint64_t>(i)) {
+    if (start(mid) <= sigma) {
       j = mid;
       lo = mid + 1;
     } else {
       hi = mid - 1;
     }
   }
+  return j;
+}
+
+double Knot(const Direction& a, std::uint64_t S, int i) {
+  // The last element j of level 0 whose start's index at this level is at most i.
+  const std::uint64_t N = S - 1;
+  const int j = LastStartAtMost(a, S, i);
   if (j < 0) return a.U0[i];
   const std::uint64_t start = static_cast<std::uint64_t>(a.span0[j]) + N * static_cast<std::uint64_t>(j);
   const std::uint64_t t = static_cast<std::uint64_t>(i) - start;
@@ -206,16 +227,7 @@ namespace {
 // offset within it, or the next element of level 0 where sigma lies past j's spans.
 int FirstElementFrom(const Direction& a, std::uint64_t S, long long sigma) {
   const long long N = static_cast<long long>(S) - 1;
-  int lo = 0, hi = a.nel0 - 1, j = -1;
-  while (lo <= hi) {
-    const int mid = (lo + hi) / 2;
-    if (a.span0[mid] + N * mid <= sigma) {
-      j = mid;
-      lo = mid + 1;
-    } else {
-      hi = mid - 1;
-    }
-  }
+  const int j = LastStartAtMost(a, S, sigma);
   if (j < 0) return 0;
   const long long t = sigma - (a.span0[j] + N * j);
   if (t <= N) return static_cast<int>(static_cast<long long>(j) * static_cast<long long>(S) + t);

@@ -62,6 +62,8 @@ struct Direction {
 int Cells(const Direction& a, std::uint64_t S);      // elements of the level
 int Functions(const Direction& a, std::uint64_t S);  // functions of the level
 int Span(const Direction& a, std::uint64_t S, int e);
+// The last element of level 0 whose first span at this level is at most sigma (-1: none).
+int LastStartAtMost(const Direction& a, std::uint64_t S, long long sigma);
 double Knot(const Direction& a, std::uint64_t S, int i);
 // Function i's support: elements lo..hi (empty where lo > hi).
 void Support(const Direction& a, std::uint64_t S, int i, int* lo, int* hi);

@@ -28,7 +28,11 @@
 #      against fwrite of as many bytes (octave_fields.txt);
 #   9. MPI: Poisson on the thick ring by SolvePETSc on 1 and 2 processes (each phase, the
 #      assembly's ratio), against StiffnessMatrix + ichol + pcg in Octave, and the files' cost
-#      (octave_petsc.txt). Alone: tools/bench.sh petsc [N ...] (sizes; default 24 32).
+#      (octave_petsc.txt). Alone: tools/bench.sh petsc [N ...] (sizes; default 24 32);
+#  10. in Octave, hierarchical spaces: refining 10% of a 2-D space of five levels and some 10^5
+#      unknowns against its stiffness; that stiffness against a tensor patch's with as many
+#      elements; the L-shape's adaptive loop to 1e-4 against uniform refinement
+#      (octave_hierarchical.txt). Alone: tools/bench.sh hierarchical.
 # Results go to build/bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -45,9 +49,17 @@ petsc_step() {
   local sizes=${*:-24 32}
   octave "octave_petsc_bench('full', [${sizes}])" | tee "$out/octave_petsc.txt"
 }
+hierarchical_step() {
+  echo "== in Octave, hierarchical spaces"
+  octave "addpath('$PWD/examples'); octave_hierarchical_bench" | tee "$out/octave_hierarchical.txt"
+}
 if [ "${1:-}" = petsc ]; then
   shift
   petsc_step "$@"
+  exit 0
+fi
+if [ "${1:-}" = hierarchical ]; then
+  hierarchical_step
   exit 0
 fi
 echo "== in process, through the stand-in host and the evaluators alone"
@@ -90,3 +102,4 @@ octave "octave_bindings_bench('$PWD/$build/octave-mex')" | tee "$out/octave_bind
 echo "== in Octave, a solution field"
 octave "octave_fields_bench" | tee "$out/octave_fields.txt"
 petsc_step
+hierarchical_step
