@@ -1,6 +1,7 @@
 % The main job: the curve example, the isogeometric one on the plug-ins, a whole mesh's
-% quadrature data in one call, solves with the native forms, a domain of several patches, and a
-% 3-D problem of over 10^5 unknowns solved without its matrix.
+% quadrature data in one call, solves with the native forms, a domain of several patches, a
+% 3-D problem of over 10^5 unknowns solved without its matrix, and adaptive refinement with
+% hierarchical splines.
 quarter_circle ();
 printf ('\n');
 iga_example ();
@@ -12,3 +13,5 @@ printf ('\n');
 multipatch_example ();
 printf ('\n');
 solver_example ();
+printf ('\n');
+adaptive_example ();

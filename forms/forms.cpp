@@ -625,10 +625,10 @@ struct Sizes {
   std::size_t nqn, nsh, r, C, nloc;
 };
 
-Sizes SizesOf(const Form& form, const Mesh& mesh) {
+Sizes SizesOf(const Form& form, const Mesh& mesh, int functions = 0) {
   Sizes s;
   s.nqn = static_cast<std::size_t>(mesh::Nodes(mesh));
-  s.nsh = static_cast<std::size_t>(mesh::Functions(mesh));
+  s.nsh = static_cast<std::size_t>(std::max(mesh::Functions(mesh), functions));
   s.r = static_cast<std::size_t>(mesh.rdim);
   s.C = static_cast<std::size_t>(Components(form, mesh));
   s.nloc = s.nsh * s.C;
@@ -640,8 +640,8 @@ struct Plan {
   std::size_t weights, jacdet, conn, R, gradient, laplacian, dx, W, M, T, P, acc, Ke, total;
 };
 
-Plan PlanOf(const Form& form, const Mesh& mesh) {
-  const Sizes s = SizesOf(form, mesh);
+Plan PlanOf(const Form& form, const Mesh& mesh, int functions = 0) {
+  const Sizes s = SizesOf(form, mesh, functions);
   const mesh::Wanted need = Needs(form.kind);
   Plan p{};
   std::size_t at = 0;
@@ -667,8 +667,8 @@ Plan PlanOf(const Form& form, const Mesh& mesh) {
   return p;
 }
 
-Element Carve(const Form& form, const Mesh& mesh, void* block) {
-  const Plan p = PlanOf(form, mesh);
+Element Carve(const Form& form, const Mesh& mesh, void* block, int functions = 0) {
+  const Plan p = PlanOf(form, mesh, functions);
   const mesh::Wanted need = Needs(form.kind);
   double* b = static_cast<double*>(block);
   Element e{};
@@ -945,14 +945,18 @@ void Work(void* context, int t, std::size_t, std::size_t) {
     const Piece& piece = job.pieces[which];
     const Form& form = piece.form;
     const Mesh& mesh = *piece.mesh;
-    const Sizes s = SizesOf(form, mesh);
-    const Element el = Carve(form, mesh, piece.extra[t]);
+    const ElementRows* mapped = piece.rows;
+    const int functions = mapped ? mapped->functions : 0;
+    const Sizes sizes = SizesOf(form, mesh, functions);
+    const Element el = Carve(form, mesh, piece.extra[t], functions);
     const bool vector = IsVector(form.kind);
-    const std::size_t run = static_cast<std::size_t>(mesh.space.axis[0].p) + 1;
+    // Mapped rows are not in runs along xi.
+    const std::size_t run = mapped ? 1 : static_cast<std::size_t>(mesh.space.axis[0].p) + 1;
     // On a side, a matrix's rows and columns of the functions that vanish there are not in its
-    // pattern: their contributions are 0, and left out.
+    // pattern: their contributions are 0, and left out. Mapped rows are in their own pattern,
+    // every row of the element's.
     int keepFirst = 0, keepLast = -1;
-    const int fixed = vector ? -1 : mesh::SideRange(mesh, &keepFirst, &keepLast);
+    const int fixed = vector || mapped ? -1 : mesh::SideRange(mesh, &keepFirst, &keepLast);
     const std::size_t fixedStride = fixed < 0 ? 1 : static_cast<std::size_t>(mesh.space.stride[fixed]);
     const std::size_t fixedCount =
         fixed < 0 ? 1 : static_cast<std::size_t>(mesh.space.axis[fixed].n);
@@ -964,9 +968,16 @@ void Work(void* context, int t, std::size_t, std::size_t) {
     };
     for (std::size_t k = 0; k < mesh.count; ++k) {
       if (evaluators::Stopping()) return;
-      const std::size_t element = mesh::ElementAt(mesh, k);
-      if (!Touches(mesh, piece.gnum, element, lo, hi)) continue;
-      mesh::EvaluateElement(mesh, piece.scratch[t], element, el.fields);
+      Sizes s = sizes;
+      if (mapped) {
+        if (!mapped->touches(mapped->context, k, lo, hi)) continue;
+        s.nsh = static_cast<std::size_t>(mapped->evaluate(mapped->context, t, k, el.fields));
+        s.nloc = s.nsh * s.C;
+      } else {
+        const std::size_t element = mesh::ElementAt(mesh, k);
+        if (!Touches(mesh, piece.gnum, element, lo, hi)) continue;
+        mesh::EvaluateElement(mesh, piece.scratch[t], element, el.fields);
+      }
       ElementMatrix(form, el, s, k);
       Rows(el, s, ndof, piece.gnum);
       if (vector) {
@@ -985,6 +996,25 @@ void Work(void* context, int t, std::size_t, std::size_t) {
         const Index* first = job.ir + job.jc[J];
         const Index* last = job.ir + job.jc[J + 1];
         double* column = job.out + job.jc[J];
+        if (mapped) {
+          // Mapped rows: each run of consecutive unknowns found once, the search narrowed
+          // to what follows the last run where the rows ascend.
+          const Index* from = first;
+          for (std::size_t A = 0; A < s.nloc;) {
+            const std::ptrdiff_t row = el.row[A];
+            std::size_t length = 1;
+            while (A + length < s.nloc &&
+                   el.row[A + length] == row + static_cast<std::ptrdiff_t>(length)) {
+              ++length;
+            }
+            if (from > first && static_cast<std::ptrdiff_t>(from[-1]) >= row) from = first;
+            const Index* at = std::lower_bound(from, last, static_cast<Index>(row));
+            for (std::size_t i = 0; i < length; ++i) column[(at - first) + i] += el.Ke[(A + i) + s.nloc * B];
+            from = at + length;
+            A += length;
+          }
+          continue;
+        }
         // The element's rows come in runs along xi, each a run of consecutive entries of the
         // column where its unknowns are consecutive (always within a patch's own numbering);
         // elsewhere each row is found on its own.
@@ -1042,9 +1072,10 @@ void Cut(const Index* jc, std::size_t n, int threads, std::size_t cut[]) {
 
 }  // namespace
 
-std::size_t ElementBytes(const Form& form, const Mesh& mesh) {
-  const Sizes s = SizesOf(form, mesh);
-  return PlanOf(form, mesh).total * sizeof(double) + s.nloc * sizeof(std::ptrdiff_t) + 64;
+std::size_t ElementBytes(const Form& form, const Mesh& mesh, int functions) {
+  const Sizes s = SizesOf(form, mesh, functions);
+  return PlanOf(form, mesh, functions).total * sizeof(double) + s.nloc * sizeof(std::ptrdiff_t) +
+         64;
 }
 
 // Measured per pair of functions, node and unit of depth (one thread, this machine's cores):
@@ -1186,7 +1217,8 @@ void AssembleDomain(const Piece pieces[], int count, std::size_t ndof, int threa
   const bool single = count == 1 && pieces[0].gnum == nullptr;
   for (int i = 0; i < count; ++i) {
     const Piece& piece = pieces[i];
-    Way w = rest != nullptr ? Choose(piece.form, *piece.mesh) : Way{};
+    // Mapped rows (a hierarchical space's elements) are summed element by element.
+    Way w = rest != nullptr && piece.rows == nullptr ? Choose(piece.form, *piece.mesh) : Way{};
     bool done = false;
     if (w.boxes && !evaluators::Stopping()) {
       Target target{single && w.own && piece.mesh->side == 0, piece.gnum, ndof, false};
@@ -1217,7 +1249,8 @@ void AssembleDomainVector(const Piece pieces[], int count, std::size_t ndof, int
   int others = 0;
   for (int i = 0; i < count; ++i) {
     const Piece& piece = pieces[i];
-    Way w = rest != nullptr ? Choose(piece.form, *piece.mesh) : Way{};
+    // Mapped rows (a hierarchical space's elements) are summed element by element.
+    Way w = rest != nullptr && piece.rows == nullptr ? Choose(piece.form, *piece.mesh) : Way{};
     bool done = false;
     if (w.boxes && !evaluators::Stopping()) {
       const Target target{false, piece.gnum, ndof, false};

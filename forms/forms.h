@@ -80,18 +80,43 @@ std::size_t PatternBytes(const mesh::Mesh& mesh);
 template <typename Index>
 std::size_t Pattern(const Form& form, const mesh::Mesh& mesh, void* scratch, Index* jc, Index* ir);
 
+// Elements whose functions are not their mesh's tensor ones (a hierarchical space's, whose
+// element is a tensor element of its level with its rows mapped through a change of basis):
+// evaluate writes the k-th evaluated element's fields (those `out` holds) for at most
+// `functions` functions of its own, their 1-based global indices in out.connectivity, and
+// returns how many; touches says whether it has a function in [lo, hi) (0-based).
+struct ElementRows {
+  int functions;
+  const void* context;
+  bool (*touches)(const void* context, std::size_t k, std::size_t lo, std::size_t hi);
+  int (*evaluate)(const void* context, int thread, std::size_t k, const mesh::Fields& out);
+};
+
 // A piece of a domain: a patch's mesh (or one of its faces), the form with its coefficients at
 // the piece's evaluated nodes, the global index of each of the patch's functions (1-based, as
 // doubles, in the patch's order; nullptr: the patch's own indices), and each thread's scratch.
 // A domain's result sums its pieces' contributions in global numbering, in the order of the
-// pieces and of each piece's elements, whichever thread owns the entry.
+// pieces and of each piece's elements, whichever thread owns the entry. With rows, the piece's
+// elements are evaluated by it instead (its mesh gives their nodes, its scratch is unused).
 struct Piece {
   const mesh::Mesh* mesh;
   Form form;
   const double* gnum;
   mesh::Scratch* const* scratch;
   void* const* extra;
+  const ElementRows* rows = nullptr;
 };
+
+// The pattern of the pairs of n functions that share an element, each of `elements` elements'
+// functions given: element k's at rows[start[k] .. start[k + 1] - 1] (0-based, without repeats).
+// Bytes of scratch, the scalar pattern's entries, and the pattern of C components a function
+// (component c of function a at c n + a), rows ascending in every column.
+std::size_t ListPatternBytes(std::size_t n, std::size_t elements, const std::size_t* start);
+std::size_t ListPatternCount(std::size_t n, std::size_t elements, const std::size_t* start,
+                             const std::size_t* rows, void* scratch);
+template <typename Index>
+std::size_t ListPattern(int C, std::size_t n, std::size_t elements, const std::size_t* start,
+                        const std::size_t* rows, void* scratch, Index* jc, Index* ir);
 
 // A domain's pattern over ndof global functions: each piece's own, mapped through its numbering
 // and merged. Bound: the sum of the pieces' bounds. Bytes of scratch it needs besides its output.
@@ -101,8 +126,9 @@ template <typename Index>
 std::size_t DomainPattern(const Piece pieces[], int count, std::size_t ndof, void* scratch,
                           Index* jc, Index* ir);
 
-// Bytes of one thread's scratch besides the mesh's: the element's fields and matrix.
-std::size_t ElementBytes(const Form& form, const mesh::Mesh& mesh);
+// Bytes of one thread's scratch besides the mesh's: the element's fields and matrix, for at
+// least `functions` functions an element.
+std::size_t ElementBytes(const Form& form, const mesh::Mesh& mesh, int functions = 0);
 // Estimated nanoseconds of one element, for the thread rule.
 double ElementCost(const Form& form, const mesh::Mesh& mesh);
 

@@ -12,6 +12,7 @@
 #include "batch.h"
 #include "checks.h"
 #include "domain.h"
+#include "form_gateway.h"
 #include "forms.h"
 #include "gateway.h"
 #include "mesh_gateway.h"
@@ -19,7 +20,7 @@
 #include "threads.h"
 
 namespace gateway {
-namespace {
+namespace formcall {
 
 forms::Kind KindOf(MeshKind kind) {
   switch (kind) {
@@ -37,12 +38,6 @@ forms::Kind KindOf(MeshKind kind) {
       return forms::Kind::Bilaplacian;
   }
 }
-
-// The names of a comma-separated list, at most two.
-struct Names {
-  char name[2][16];
-  int count;
-};
 
 Names Split(const char* list) {
   Names n{};
@@ -97,11 +92,6 @@ void CheckResultSize(const char* who, bool vector, std::size_t n, std::size_t bo
 }
 
 // The one output: a dense column, or an n x n sparse matrix of room for `bound` entries.
-struct Result {
-  double* pr;
-  mwIndex *ir, *jc;
-};
-
 Result MakeResult(Outputs* made, mxArray* plhs[], bool vector, std::size_t n, std::size_t bound) {
   Result r{nullptr, nullptr, nullptr};
   if (vector) {
@@ -395,7 +385,9 @@ void RunNodesOf(const MeshCall& call, int count, int nlhs, mxArray* plhs[],
   }
 }
 
-}  // namespace
+}  // namespace formcall
+
+using namespace formcall;
 
 // A coefficient: one value or rdim values for every node, or a value (rdim values) at each of
 // `nodes` nodes, those of every evaluated element in MeshEval's order (piece by piece over a
@@ -456,13 +448,16 @@ void RunForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs,
   const Names coefficients = Split(call.inputs);
   const int inputs = kMeshInputs + coefficients.count;
   const int pieces = (nrhs - coefficients.count - 1) / kPieceInputs;
-  const bool domain = nrhs != inputs && pieces >= 1 &&
+  const bool hierarchical = IsHierarchicalCall(nrhs, prhs, kFormExtra + coefficients.count);
+  const bool domain = !hierarchical && nrhs != inputs && pieces >= 1 &&
                       nrhs == 1 + pieces * kPieceInputs + coefficients.count;
-  if (nrhs != inputs && !domain) Usage(call, coefficients, inputs);
+  if (nrhs != inputs && !domain && !hierarchical) Usage(call, coefficients, inputs);
   if (nlhs > 1) {
     Fail(call.name, "tooManyOutputs", "%d outputs were requested; %s has one.", nlhs, call.core);
   }
-  if (domain) {
+  if (hierarchical) {
+    RunHierarchicalForm(call, nlhs, plhs, nrhs, prhs);
+  } else if (domain) {
     RunDomainForm(call, coefficients, pieces, nlhs, plhs, prhs);
   } else {
     RunPatchForm(call, coefficients, nlhs, plhs, prhs);

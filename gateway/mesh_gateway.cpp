@@ -218,6 +218,10 @@ void RunShare(void* context, int t, std::size_t begin, std::size_t end) {
 
 void RunMeshEval(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   const char* who = "MeshEval";
+  if (IsHierarchicalCall(nrhs, prhs, kFormExtra)) {
+    RunHierarchicalMeshEval(nlhs, plhs, nrhs, prhs);
+    return;
+  }
   if (nrhs != kMeshInputs) {
     char message[256];
     std::snprintf(message, sizeof message,

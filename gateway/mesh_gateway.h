@@ -105,6 +105,30 @@ forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxAr
 // MultipatchCore: a domain's interfaces, numbering and boundary faces (domain/domain.h).
 void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
+// A call over a hierarchical space (hierarchical/hierarchical.h), gateway/hierarchical_gateway.cpp:
+//
+//   header           [0 subdivision truncated npatch ...]: 0 marks the layout
+//   15 inputs a patch  its mesh inputs as above (elements 0, side 0)
+//   refined          3 x N: [patch; level; cell] of every refined cell, ascending (1-based patch
+//                    and cell, 0-based level)
+//   interfaces       7 x m: [patch1 side1 patch2 side2 flag ornt1 ornt2] a column, as Multipatch
+//   extra inputs     the call's own
+//
+// Whether prhs is that layout with `extra` inputs after the interfaces.
+bool IsHierarchicalCall(int nrhs, const mxArray* const prhs[], int extra);
+
+// The forms' and MeshEval's extra inputs over a hierarchical space: faces (2 x nf, [patch; side]
+// a column: those faces' elements instead of the space's), elements (1-based indices into the
+// space's elements, or 0: every one); the forms' coefficients follow.
+constexpr int kFormExtra = 2;
+void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int nrhs,
+                         const mxArray* prhs[]);
+void RunHierarchicalMeshEval(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+// HierarchicalSpaceCore: the space's tables, refined, a field moved to a finer space, or a
+// field's coefficients element by element (plugins/hierarchical/HierarchicalSpaceCore.m).
+void RunHierarchicalSpace(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
 }  // namespace gateway
 
 #endif  // NURBS_GATEWAY_MESH_GATEWAY_H_

@@ -52,6 +52,7 @@ constexpr const char* FixedUsage(const char* name) {
 
 #define NURBS_LIST(...) __VA_ARGS__
 #define NURBS_DOMAIN(...)
+#define NURBS_HIERARCHICAL(...)
 #define NURBS_FILE(...)
 #define NURBS_MFUNCTION(...)
 #define NURBS_CORE(...)
@@ -110,6 +111,7 @@ constexpr const char* kCores[] = {
 
 #undef NURBS_LIST
 #undef NURBS_DOMAIN
+#undef NURBS_HIERARCHICAL
 #undef NURBS_FILE
 #undef NURBS_MFUNCTION
 

@@ -41,6 +41,10 @@
 #      assembly + ichol + pcg (and backslash where it fits), each case in a process of its own for
 #      its peak memory; p = 3 with n = 24, 48, 64, 100, p = 6 with n = 55; pcg's iterations for
 #      p = 2..6 and n = 16, 32, 64; the ring as 1, 2 and 8 patches (octave_solvers.txt).
+#  12. in Octave, hierarchical spaces: refining 10% of a 2-D space of five levels and some 10^5
+#      unknowns against its stiffness; that stiffness against a tensor patch's with as many
+#      elements; the L-shape's adaptive loop to 1e-4 against uniform refinement
+#      (octave_hierarchical.txt). Alone: tools/bench.sh hierarchical.
 # Results go to build/bench/. `tools/bench.sh --step N` runs step N alone (the build first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -103,6 +107,10 @@ sumfact_step() {
     }' | tee "$out/sumfact_counts.txt"
   fi
 }
+hierarchical_step() {
+  echo "== in Octave, hierarchical spaces"
+  octave "addpath('$PWD/examples'); octave_hierarchical_bench" | tee "$out/octave_hierarchical.txt"
+}
 if [ "${1:-}" = petsc ]; then
   shift
   petsc_step "$@"
@@ -110,6 +118,10 @@ if [ "${1:-}" = petsc ]; then
 fi
 if [ "${1:-}" = sumfact ]; then
   sumfact_step
+  exit 0
+fi
+if [ "${1:-}" = hierarchical ]; then
+  hierarchical_step
   exit 0
 fi
 if step 1; then
@@ -186,4 +198,7 @@ echo "== in Octave, solving at scale: the thick ring, Poisson, to 1e-8"
   octave "octave_solver_bench('iterations', 2:6, [16 32 64])"
   octave "octave_solver_bench('domains', 3, [16 32 64])"
 } | tee "$out/octave_solvers.txt"
+fi
+if step 12; then
+hierarchical_step
 fi

@@ -42,7 +42,7 @@ if [ $matlab = 1 ]; then
 fi
 names=$(sed -n 's/^NURBS_PLUGIN(\([A-Za-z0-9]*\),.*/\1/p' plugins/registry.def)
 # The calls over a whole mesh, as folder/Name: each an m-function over its native core NameCore.
-meshes=$(sed -n 's/^NURBS_\(MESH\|DOMAIN\|FILE\)(\([A-Za-z0-9]*\), *\([a-z]*\),.*/\3\/\2/p' plugins/registry.def)
+meshes=$(sed -n 's/^NURBS_\(MESH\|DOMAIN\|HIERARCHICAL\|FILE\)(\([A-Za-z0-9]*\), *\([a-z]*\),.*/\3\/\2/p' plugins/registry.def)
 # The solvers' native cores, as folder/Name (each with its help file).
 cores=$(sed -n 's/^NURBS_CORE(\([A-Za-z0-9]*\), *\([a-z]*\)).*/\2\/\1/p' plugins/registry.def)
 # The m-functions with no core of their own, as folder/Name.
@@ -54,7 +54,7 @@ trap 'rm -rf "$stage"' EXIT
 # The sources the plug-ins are built from, in their folders.
 sources() {
   mkdir -p "$1"
-  find kernel evaluators mesh domain forms solvers files gateway mex plugins \
+  find kernel evaluators mesh domain hierarchical forms solvers files gateway mex plugins \
     \( -name '*.cpp' -o -name '*.h' -o -name registry.def \) |
     sort | while read -r f; do mkdir -p "$1/$(dirname "$f")" && cp "$f" "$1/$f"; done
 }

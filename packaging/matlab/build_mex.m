@@ -22,7 +22,7 @@ if (nargin > 0)
   names = varargin;
 end
 octave = exist ('OCTAVE_VERSION', 'builtin') ~= 0;
-dirs = {'kernel', 'evaluators', 'mesh', 'domain', 'forms', 'solvers', 'files', 'gateway', 'mex', 'plugins'};
+dirs = {'kernel', 'evaluators', 'mesh', 'domain', 'hierarchical', 'forms', 'solvers', 'files', 'gateway', 'mex', 'plugins'};
 options = cellfun (@(d) ['-I' fullfile(src, d)], dirs, 'UniformOutput', false);
 if (octave)
   options{end + 1} = '-DNURBS_HOST_OCTAVE';
@@ -39,7 +39,7 @@ objdir = tempname ();
 mkdir (objdir);
 cleanup = onCleanup (@() remove_dir (objdir));
 common = {};
-for d = {'kernel', 'evaluators', 'mesh', 'domain', 'forms', 'solvers', 'files', 'gateway'}
+for d = {'kernel', 'evaluators', 'mesh', 'domain', 'hierarchical', 'forms', 'solvers', 'files', 'gateway'}
   files = dir (fullfile (src, d{1}, '*.cpp'));
   files = files(! strcmp ({files.name}, 'octave_binding.cpp'));  % Octave-native functions' own
   for k = 1:numel (files)
@@ -106,14 +106,14 @@ function names = registry_names (file)
   found = regexp (text, '^NURBS_PLUGIN\((\w+),', 'tokens', 'lineanchors');
   names = cellfun (@(t) t{1}, found, 'UniformOutput', false);
   names = [names; strcat(names, 'Batch')];
-  cores = regexp (text, '^NURBS_(?:MESH|DOMAIN|FILE)\((\w+),', 'tokens', 'lineanchors');
+  cores = regexp (text, '^NURBS_(?:MESH|DOMAIN|HIERARCHICAL|FILE)\((\w+),', 'tokens', 'lineanchors');
   names = [names(:)', strcat(cellfun (@(t) t{1}, cores, 'UniformOutput', false), 'Core')];
   solvers = regexp (text, '^NURBS_CORE\((\w+),', 'tokens', 'lineanchors');
   names = [names, cellfun(@(t) t{1}, solvers, 'UniformOutput', false)];
 end
 
 function source = plugin_source (src, name)
-  for folder = {'curve', 'surface', 'volume', 'mesh', 'forms', 'domain', 'solvers', 'files'}
+  for folder = {'curve', 'surface', 'volume', 'mesh', 'forms', 'domain', 'hierarchical', 'files'}
     source = fullfile (src, 'plugins', folder{1}, [name '.cpp']);
     if (exist (source, 'file')), return; end
   end

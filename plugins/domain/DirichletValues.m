@@ -16,7 +16,9 @@
 %     u(free) = K(free, free) \ (F(free) - K(free, dofs) * values);
 %
 %   geometry  a patch (nrbmak), with sides the faces (MeshEval's side numbers, 1..2d);
-%   mp        a domain (Multipatch), with faces indices into mp.boundaries.
+%   mp        a domain (Multipatch), with faces indices into mp.boundaries;
+%   hs        a hierarchical space (HierarchicalSpace), with faces indices into hs.boundaries
+%             (over one patch, its sides in order), in hs's numbering.
 %   g         a handle of the physical coordinates, g(x, y) or g(x, y, z), returning one row
 %             of values, or rdim rows for a vector field (numbered as ElasticityMatrix numbers
 %             its unknowns: component c of function a at (c - 1) ndof + a); or a constant
@@ -71,7 +73,8 @@ function [dofs, values] = DirichletValues (geometry, faces, g, varargin)
       rest = [rest, {lower(name), varargin{k + 1}}];
     end
   end
-  domain = is_domain (geometry);
+  % A hierarchical space's faces are its boundaries' (over one patch, its sides in order).
+  domain = is_domain (geometry) || is_hierarchical (geometry);
   % Each face's patch, side and functions (global indices; a patch's own).
   if (domain)
     if (any (faces > numel (geometry.boundaries)))

@@ -11,7 +11,9 @@
 %   replaced. Data are binary (appended, raw), little-endian, Float64, sizes UInt64, as the
 %   files declare (byte_order, header_type).
 %
-%   geometry  a NURBS patch as nrbmak makes it, or mp a domain (Multipatch).
+%   geometry  a NURBS patch as nrbmak makes it, mp a domain (Multipatch), or hs a hierarchical
+%             space (HierarchicalSpace): each patch on the breakpoints of all its active
+%             elements (every level's that bound one), the fields in hs's numbering.
 %   fields    a struct: each field a coefficient vector as FieldEval reads it (a scalar field,
 %             or a vector field numbered as ElasticityMatrix numbers its unknowns; over a domain
 %             in the domain's numbering), written under its name; [] or struct () for none.
@@ -105,7 +107,8 @@ function files = ExportVTK (filename, geometry, fields, varargin)
     end
   end
 
-  domain = is_domain (geometry);
+  % A hierarchical space's patches as a domain's, each on the breakpoints of its elements.
+  domain = is_domain (geometry) || is_hierarchical (geometry);
   if (domain)
     npatch = geometry.npatch;
     if (~isempty (space))
@@ -134,6 +137,7 @@ function files = ExportVTK (filename, geometry, fields, varargin)
     for i = 1:npatch
       if (domain)
         g = geometry.patches{i}; s = geometry.spaces{i}; at = {'patch', i}; target = geometry;
+        if (is_hierarchical (geometry)), s = hierarchical_breaks (geometry, i); end
       else
         g = geometry; s = g; at = space; target = g;
         if (~isempty (space)), s = space{2}; end

@@ -114,8 +114,27 @@ function [u, gradu, x, hessu] = field_at (geometry, coefs, points, varargin)
 
   % The patch, its space, and where its coefficients are in the given ones.
   domain = is_domain (geometry);
+  hierarchical = is_hierarchical (geometry);
   gnum = [];
-  if (domain)
+  if (hierarchical)
+    hs = geometry;
+    if (~isempty (opt.space) || ~isempty (opt.rdim))
+      fail ('optionValue', 'space and rdim are the space''s own over a hierarchical space.');
+    end
+    if (isempty (opt.patch))
+      if (hs.npatch ~= 1)
+        fail ('optionValue', 'a space of %d patches needs ''patch'', i.', hs.npatch);
+      end
+      opt.patch = 1;
+    end
+    if (opt.patch > hs.npatch)
+      fail ('optionValue', 'patch must be an index from 1 to %d.', hs.npatch);
+    end
+    geometry = hs.patches{opt.patch};
+    if (~hs.isoparametric(opt.patch)), opt.space = hs.spaces{opt.patch}; end
+    opt.rdim = hs.rdim;
+    nfun = hs.ndof;
+  elseif (domain)
     mp = geometry;
     if (~isempty (opt.space) || ~isempty (opt.rdim))
       fail ('optionValue', 'space and rdim are the domain''s own over a domain (Multipatch).');
@@ -152,7 +171,7 @@ function [u, gradu, x, hessu] = field_at (geometry, coefs, points, varargin)
     rethrow (err);
   end
   d = msh.ndim; rdim = msh.rdim;
-  if (~domain), nfun = msh.ndof; end
+  if (~domain && ~hierarchical), nfun = msh.ndof; end
 
   if (~(isnumeric (coefs) || islogical (coefs)) || ~isreal (coefs) || issparse (coefs) || ...
       (~isvector (coefs) && ~isempty (coefs)))
@@ -167,6 +186,10 @@ function [u, gradu, x, hessu] = field_at (geometry, coefs, points, varargin)
   end
   C = reshape (double (coefs), nfun, ncomp);
   if (domain), C = C(gnum, :); end
+  hier = [];
+  if (hierarchical)
+    hier = hierarchical_field (hs, opt.patch, C);
+  end
 
   [gorder, gknots] = basis_of (geometry);
   if (isempty (opt.space))
@@ -219,7 +242,8 @@ function [u, gradu, x, hessu] = field_at (geometry, coefs, points, varargin)
   basis = struct ('sorder', sorder, 'sknots', {sknots}, 'gorder', gorder, 'gknots', {gknots}, ...
                   'sweights', space_weights (opt.space, geometry, iso), ...
                   'gweights', space_weights ([], geometry, true), 'iso', iso, 'Cg', Cg, 'C', C, ...
-                  'rdim', rdim, 'd', d, 'ncomp', ncomp, 'hessian', opt.hessian);
+                  'rdim', rdim, 'd', d, 'ncomp', ncomp, 'hessian', opt.hessian, ...
+                  'hier', {hier});
   want = max (nargout, 1);
   if (P <= opt.chunk)
     [u, gradu, x, hessu] = at_points (xi, basis, want);
@@ -255,14 +279,23 @@ function [u, gradu, x, hessu] = at_points (xi, bs, want)
   [rdim, d, ncomp, C, Cg] = deal (bs.rdim, bs.d, bs.ncomp, bs.C, bs.Cg);
   P = size (xi, 2);
   gradu = []; x = []; hessu = [];
-  if (want < 2)
+  if (~isempty (bs.hier))
+    % A hierarchical space: each point's element's coefficients at its level.
+    vu = hierarchical_at (xi, bs, want > 1);
+    if (want < 2)
+      u = vu{1}.';
+      return;
+    end
+    [B, idx] = basis_at (xi, bs.gorder, bs.gknots, bs.gweights, bs.hessian);
+    vx = contract (B, idx, Cg);
+    clear B idx;
+  elseif (want < 2)
     % The values alone: no geometry.
     [B, idx] = basis_at (xi, bs.sorder, bs.sknots, bs.sweights, false);
     v = contract (B(1), idx, C);
     u = v{1}.';
     return;
-  end
-  if (bs.iso)
+  elseif (bs.iso)
     [B, idx] = basis_at (xi, bs.sorder, bs.sknots, bs.sweights, bs.hessian);
     [vx, vu] = contract (B, idx, [Cg, C], rdim);
     clear B idx;
@@ -338,6 +371,31 @@ function text = exact (v)
   for digits = 1:17
     text = sprintf ('%.*g', digits, v);
     if (str2double (text) == v || isnan (v)), return; end
+  end
+end
+
+% What a hierarchical space's field needs on a patch: the core's call for its values at points.
+function hier = hierarchical_field (hs, patch, C)
+  args = hierarchical_arguments ('FieldEval', hs, {}, {});
+  args{end} = C(:);
+  hier = struct ('args', {args}, 'patch', patch, 'ncomp', size (C, 2));
+end
+
+% The field's values and parametric derivatives at points xi (d x P) of a hierarchical space's
+% patch, as contract gives them (vu{1} P x ncomp values, then first derivatives, then second):
+% from the native core, each point in the active element that holds it.
+function vu = hierarchical_at (xi, bs, derivatives)
+  h = bs.hier;
+  args = h.args;
+  args{1} = [args{1}, 0, 5, h.patch, double(bs.hessian && derivatives)];
+  args{end - 1} = xi;
+  out = HierarchicalSpaceCore (args{:});
+  nder = size (out, 1) / h.ncomp;
+  if (~derivatives), nder = 1; end
+  vu = cell (1, nder);
+  out = reshape (out, h.ncomp, [], size (xi, 2));
+  for b = 1:nder
+    vu{b} = reshape (out(:, b, :), h.ncomp, []).';
   end
 end
 

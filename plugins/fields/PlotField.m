@@ -10,7 +10,8 @@
 %   a display: figure ('visible', 'off'), then print -dpngcairo (gnuplot's own PNG), or print
 %   -dpng where Ghostscript is installed.
 %
-%   geometry  a NURBS patch as nrbmak makes it, or mp a domain (Multipatch).
+%   geometry  a NURBS patch as nrbmak makes it, mp a domain (Multipatch), or hs a hierarchical
+%             space (HierarchicalSpace; each patch drawn on its elements' breakpoints).
 %   coefs     as FieldEval's: a scalar field, or a vector field numbered as ElasticityMatrix
 %             numbers its unknowns (over a domain, in the domain's numbering).
 %   Options (name, value pairs; names in any case; given twice, the last wins):
@@ -23,6 +24,8 @@
 %                     coordinates, draw the deformed shape x + s u (default 0: undeformed)
 %     'subdivisions'  intervals an element edge, as ExportVTK's (default as there)
 %     'space'         for a patch, the field's space as FieldEval's
+%     'edges'         true: draw the elements' edges over a surface (a hierarchical space's
+%                     active elements: its refined mesh), black lines (default false)
 %
 %   h  the graphics handles, one a patch (a face in 3-D), then the colorbar's.
 %
@@ -42,7 +45,7 @@ function h = PlotField (geometry, coefs, varargin)
   if (nargin < 2)
     fail ('usage', 'usage: h = PlotField (geometry_or_mp, coefs, Name, Value, ...)');
   end
-  component = 0; deform = 0; subdivisions = []; space = {}; value = [];
+  component = 0; deform = 0; subdivisions = []; space = {}; value = []; edges = false;
   if (mod (numel (varargin), 2) ~= 0)
     fail ('unknownOption', 'options must come in name, value pairs; found %d arguments.', ...
           numel (varargin));
@@ -74,14 +77,20 @@ function h = PlotField (geometry, coefs, varargin)
         subdivisions = double (v(:)');
       case 'space'
         space = {'space', v};
+      case 'edges'
+        if (~(isnumeric (v) || islogical (v)) || ~isscalar (v) || ~(v == 0 || v == 1))
+          fail ('optionValue', 'edges must be true or false.');
+        end
+        edges = logical (v);
       otherwise
         fail ('unknownOption', ['option %d must be one of component, value, deform, ' ...
-                                  'subdivisions, space.'], ...
+                                  'subdivisions, space, edges.'], ...
               (k + 1) / 2);
     end
   end
 
-  domain = is_domain (geometry);
+  % A hierarchical space's patches as a domain's, each on the breakpoints of its elements.
+  domain = is_domain (geometry) || is_hierarchical (geometry);
   if (domain)
     npatch = geometry.npatch;
     if (~isempty (space))
@@ -92,9 +101,11 @@ function h = PlotField (geometry, coefs, varargin)
   end
   % Every piece evaluated before anything is drawn: a fault leaves the axes as they were.
   pieces = {};
+  lines = {};
   for i = 1:npatch
     if (domain)
       g = geometry.patches{i}; s = geometry.spaces{i}; at = {'patch', i}; target = geometry;
+      if (is_hierarchical (geometry)), s = hierarchical_breaks (geometry, i); end
       faces = [geometry.boundaries([geometry.boundaries.patch] == i).side];
     else
       g = geometry; s = g; at = space; target = g;
@@ -117,6 +128,9 @@ function h = PlotField (geometry, coefs, varargin)
       end
     else
       pieces{end + 1} = evaluate (target, coefs, grid, at, component, value, deform, fail);
+      if (edges && d == 2)
+        lines{end + 1} = element_edges (target, coefs, s, at, deform, geometry);
+      end
     end
   end
 
@@ -137,6 +151,13 @@ function h = PlotField (geometry, coefs, varargin)
     end
     hold on;
   end
+  for k = 1:numel (lines)
+    X = lines{k};
+    X(end + 1:3, :) = 0;
+    % A plane's edges just above its surface (z 0), so that they are drawn over it.
+    if (size (lines{k}, 1) == 2), X(3, :) = 1e-6 * max (abs (X(:))); end
+    h(end + 1) = line (X(1, :), X(2, :), X(3, :), 'Color', 'k', 'LineWidth', 0.5);
+  end
   if (~held), hold off; end
   if (all (cellfun (@(p) p.rdim, pieces) <= 2))
     view (2);
@@ -145,6 +166,39 @@ function h = PlotField (geometry, coefs, varargin)
   end
   axis equal;
   h(end + 1) = colorbar ();
+end
+
+% The edges of a surface patch's elements (a hierarchical space's active ones), as the rows of
+% points of one polyline, NaN between edges.
+function X = element_edges (target, coefs, s, at, deform, geometry)
+  if (is_hierarchical (geometry))
+    box = geometry.elements.box(geometry.elements.patch == at{2}, :);
+  else
+    b = cellfun (@(k) unique (double (k)), knots_cell (s), 'UniformOutput', false);
+    [i, j] = ndgrid (1:numel (b{1}) - 1, 1:numel (b{2}) - 1);
+    box = [b{1}(i(:))', b{1}(i(:) + 1)', b{2}(j(:))', b{2}(j(:) + 1)'];
+  end
+  n = 9;
+  t = (0:n - 1) / (n - 1);
+  nel = size (box, 1);
+  u = zeros (2, n, 4, nel);
+  for e = 1:nel
+    [a0, a1, b0, b1] = deal (box(e, 1), box(e, 2), box(e, 3), box(e, 4));
+    u(:, :, 1, e) = [a0 + (a1 - a0) * t; b0 + 0 * t];
+    u(:, :, 2, e) = [a1 + 0 * t; b0 + (b1 - b0) * t];
+    u(:, :, 3, e) = [a1 - (a1 - a0) * t; b1 + 0 * t];
+    u(:, :, 4, e) = [a0 + 0 * t; b1 - (b1 - b0) * t];
+  end
+  [v, ~, X] = FieldEval (target, coefs, reshape (u, 2, []), at{:});
+  if (deform ~= 0), X = X + deform * v; end
+  X = reshape (X, size (X, 1), n, []);
+  X(:, end + 1, :) = NaN;
+  X = reshape (X, size (X, 1), []);
+end
+
+function k = knots_cell (s)
+  k = s.knots;
+  if (~iscell (k)), k = {k}; end
 end
 
 % The points and colours of a grid of one patch (or face: one coordinate fixed), as 2-D arrays.

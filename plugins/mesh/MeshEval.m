@@ -109,6 +109,10 @@ function msh = MeshEval (geometry, varargin)
     error ('MeshEval:usage', 'usage: msh = MeshEval (geometry, Name, Value, ...)');
   end
   flags = {'gradient', 'hessian', 'laplacian'};
+  if (is_hierarchical (geometry))
+    msh = hierarchical_mesh (geometry, varargin, flags);
+    return;
+  end
   if (is_domain (geometry))
     msh = domain_mesh (geometry, varargin, flags);
     return;
@@ -171,6 +175,32 @@ function msh = domain_mesh (mp, options, flags)
   if (isfield (msh, 'dofs'))
     msh.dofs = unique (reshape (gnum(msh.dofs), size (msh.dofs)));
   end
+end
+
+% A hierarchical space's elements (all, or 'patch', 'elements', 'side', 'boundary'), in its
+% numbering: connectivity padded with 0 beyond each element's nsh functions.
+function msh = hierarchical_mesh (hs, options, flags)
+  [args, info] = hierarchical_arguments ('MeshEval', hs, options, flags);
+  if (size (info.faces, 2) > 1)
+    error ('MeshEval:optionValue', 'a hierarchical space''s mesh is of one face at a time.');
+  end
+  out = cell (1, 15);
+  [out{:}] = MeshEvalCore (args{:});
+  msh = mesh_struct (out, info);
+  msh.nsh = reshape (sum (msh.connectivity > 0, 1), 1, []);
+  if (~info.chosen && isempty (info.faces))
+    msh.elements = 1:msh.nel;
+  elseif (~isempty (info.faces))
+    % The space's elements on the face, in the core's order: the patch's, those on the side.
+    patch = info.faces(1); side = info.faces(2);
+    k = ceil (side / 2);
+    box = hs.elements.box(:, 2 * k - mod (side, 2));
+    mine = hs.elements.patch == patch;
+    if (mod (side, 2) == 1), at = min (box(mine)); else, at = max (box(mine)); end
+    msh.elements = reshape (find (mine & box == at), 1, []);
+  end
+  msh.nel_dir = [];
+  if (isfield (msh, 'dofs')), msh.dofs = reshape (msh.dofs, [], 1); end
 end
 
 %!shared g

@@ -33,7 +33,7 @@ function [r, meshes, mfunctions, cores] = plugin_registry ()
     meshes(end + 1) = struct ('name', name, 'core', [name 'Core'], 'folder', folder, ...
                               'kind', kind, 'inputs', {inputs}, 'outputs', {list(outputs)});
   end
-  found = regexp (text, '^NURBS_(?:DOMAIN|FILE|MFUNCTION)\((\w+),', 'tokens', 'lineanchors');
+  found = regexp (text, '^NURBS_(?:DOMAIN|HIERARCHICAL|FILE|MFUNCTION)\((\w+),', 'tokens', 'lineanchors');
   mfunctions = cellfun (@(t) t{1}, found, 'UniformOutput', false);
   found = regexp (text, '^NURBS_CORE\((\w+), *(\w+)\)', 'tokens', 'lineanchors');
   cores = struct ('name', cellfun (@(t) t{1}, found, 'UniformOutput', false), ...

@@ -606,6 +606,154 @@ function [t, calls] = multipatch_m_cases (t, calls)
   [t, calls] = run_cases (t, @MeshEval, 'MeshEval', cases, calls);
 end
 
+% Hierarchical spaces' layout (gateway/mesh_gateway.h) over the two squares glued, one cell of
+% each refined along the interface: the forms' cores and MeshEvalCore (header, the patches, the
+% refined cells, the interfaces, faces, elements, coefficients) and HierarchicalSpaceCore's six
+% modes, every input of theirs malformed.
+function [base, refined, interfaces] = hierarchical_inputs ()
+  one = square_inputs (0, 0, 2);
+  two = square_inputs (1, 0, 2);
+  base = [one, two];
+  refined = [1 2; 0 0; 2 1];
+  interfaces = [1; 2; 2; 1; 1; 0; 0];
+end
+
+function cases = hierarchical_form_cases (e, sampled)
+  id = @(m) [e.name ':' m];
+  [base, refined, interfaces] = hierarchical_inputs ();
+  extra = {};
+  if (~strcmp (e.kind, 'Fields')), extra = coefficients (e); end
+  good = [{[0 2 1 2]}, base, {refined, interfaces, zeros(2, 0), 0}, extra];
+  at = 32;                                         % refined's position; interfaces, faces, elements after
+  outputs = 1;
+  if (strcmp (e.kind, 'Fields')), outputs = numel (e.outputs); end
+  cases = {good, outputs, 'ok'; good, outputs + 1, id('tooManyOutputs')};
+  cases(end + 1, :) = {good(1:end - 1), 1, ''};
+  cases(end + 1, :) = {[good, {1}], 1, ''};
+  cases(end + 1, :) = {put(good, 1, [0 2 1 3]), 1, ''};       % patches the layout lacks
+  for h = {[0 1 1 2], [0 17 1 2], [0 2.5 1 2], [0 2 2 2], [0 2 NaN 2], [0 2 1 2 0]}
+    cases(end + 1, :) = {put(good, 1, h{1}), 1, id('optionValue')};
+  end
+  for r = {[1; 0; 99], [1 1; 0 0; 2 1], [1 1; 0 0; 2 2], [3; 0; 1], [1; 31; 1], [1; 0.5; 1], ...
+           [1; 1; 1], [1; 0; NaN], [1 2; 0 0], ones(4, 1)}
+    cases(end + 1, :) = {put(good, at, r{1}), 1, id('refinement')};
+  end
+  cases(end + 1, :) = {put(good, at, [1; 23; 1]), 1, id('tooFine')};
+  cases(end + 1, :) = {put(good, at, [1; 0; 2]), 1, id('notConforming')};
+  cases(end + 1, :) = {put(good, at, zeros (3, 0)), outputs, 'ok'};
+  for i = {[3; 2; 2; 1; 1; 0; 0], [1; 5; 2; 1; 1; 0; 0], [1; 2; 2; 1; 0; 0; 0], ...
+           [1; 2; 1; 2; 1; 0; 0], [1; 2; 2; 1; 1; 0], [1.5; 2; 2; 1; 1; 0; 0]}
+    cases(end + 1, :) = {put(good, at + 1, i{1}), 1, id('interfaces')};
+  end
+  cases(end + 1, :) = {put(put(good, at + 1, zeros (7, 0)), at, zeros (3, 0)), outputs, 'ok'};
+  for f = {[3; 1], [1; 5], [1; 1.5]}
+    cases(end + 1, :) = {put(good, at + 2, f{1}), 1, id('sideOutOfRange')};
+  end
+  cases(end + 1, :) = {put(good, at + 2, [1 1 1]'), 1, id('optionValue')};
+  cases(end + 1, :) = {put(good, at + 2, [1 2; 1 2]), 1, ifelse_id(~takes_side (e) || ...
+                       strcmp (e.kind, 'Fields'), id(ifelse_name(strcmp (e.kind, 'Fields'), ...
+                       'optionValue', 'sideOutOfRange')))};
+  cases(end + 1, :) = {put(good, at + 2, [1; 1]), outputs, ifelse_id(~takes_side (e), ...
+                       id('sideOutOfRange'))};
+  for el = {0.5, 99, NaN, -1, [1 2 99]}
+    cases(end + 1, :) = {put(good, at + 3, el{1}), 1, id('elementOutOfRange')};
+  end
+  cases(end + 1, :) = {put(good, at + 3, [3 3 1]), outputs, 'ok'};
+  cases(end + 1, :) = {put(good, at + 3, zeros (1, 0)), outputs, 'ok'};
+  % A patch's own fault, by MeshEval's identifier; and a patch of another dimension.
+  cases(end + 1, :) = {put(good, 1 + 3, fliplr (good{4})), 1, id('knotsDecreasing')};
+  cases(end + 1, :) = {put(good, 31, [1 0 0 0 3]), 1, id('dimensions')};
+  cases(end + 1, :) = {put(good, 31, [1 0 0 1 0]), 1, id('optionValue')};
+  % The class of every input of the layout's own.
+  for a = [1, at:at + 3](1:(1 + sampled):end)
+    v = good{a};
+    for wrong = {int32(v), 'abc', {v}}
+      % A header of another class is no hierarchical call: the usage message.
+      cases(end + 1, :) = {put(good, a, wrong{1}), 1, ifelse_name(a > 1, id('notDouble'), '')};
+    end
+    if (a > 1)
+      cases(end + 1, :) = {put(good, a, complex(v)), 1, id('complex')};
+      cases(end + 1, :) = {put(good, a, sparse(v(:, :))), 1, id('sparse')};
+    end
+  end
+  if (~isempty (extra))
+    cases(end + 1, :) = {put(good, numel (good), ones (1, 7)), 1, id('coefficientSize')};
+  end
+end
+
+function name = ifelse_name (test, a, b)
+  if (test), name = a; else, name = b; end
+end
+
+function cases = hierarchical_space_cases ()
+  [base, refined, interfaces] = hierarchical_inputs ();
+  head = @(mode) [0 2 1 2 2 mode 1 0];
+  tail = {refined, interfaces};
+  % The space's functions, refined and not.
+  [~, ~, ~, ~, ~, ~, counts] = HierarchicalSpaceCore (head (0), base{:}, tail{:}, zeros (2, 0), []);
+  [~, ~, ~, ~, ~, ~, coarse] = HierarchicalSpaceCore (head (0), base{:}, zeros (3, 0), ...
+                                                      interfaces, zeros (2, 0), []);
+  n = counts(1);
+  nc = coarse(1);
+  cases = {};
+  names = {'HierarchicalSpace', 'RefineElements', 'RefineFunctions', 'ProlongField', ...
+           'FieldEval', 'FieldEval'};
+  for mode = 0:5
+    id = @(m) [names{mode + 1} ':' m];
+    switch (mode)
+      case {0, 1, 2}
+        extra = {[1 2; 1 1], [1 3]};
+        outputs = 7;
+      case 3
+        extra = {zeros(3, 0), ones(nc, 1)};
+        outputs = 1;
+      case 4
+        extra = {0, ones(n, 2)};
+        outputs = 2;
+      otherwise
+        extra = {rand(2, 40), ones(n, 1)};
+        outputs = 1;
+    end
+    good = [{head(mode)}, base, tail, extra];
+    cases(end + 1, :) = {good, outputs, 'ok'};
+    cases(end + 1, :) = {good, outputs + 1, id('tooManyOutputs')};
+    cases(end + 1, :) = {good(1:end - 1), 1, ''};
+    cases(end + 1, :) = {put(good, 32, [1; 0; 99]), 1, id('refinement')};
+    cases(end + 1, :) = {put(good, 1, put3 (head (mode), 5, 1)), 1, id('optionValue')};
+    cases(end + 1, :) = {put(good, 1, put3 (head (mode), 7, 3)), 1, id('optionValue')};
+    cases(end + 1, :) = {put(good, 1, put3 (head (mode), 8, 2)), 1, id('optionValue')};
+    switch (mode)
+      case {1, 2}
+        for m = {0, 99, 1.5, NaN, [2 2]}
+          cases(end + 1, :) = {put(good, 35, m{1}), 1, ...
+                               id(ifelse_name(numel (m{1}) > 1, 'markRepeated', 'markOutOfRange'))};
+        end
+        cases(end + 1, :) = {put(good, 35, []), outputs, 'ok'};
+        cases(end + 1, :) = {put(put(good, 35, 1), 1, put3 (head (mode), 5, 0)), outputs, 'ok'};
+      case 3
+        cases(end + 1, :) = {put(good, 34, [1; 0; 1]), 1, id('notNested')};
+        cases(end + 1, :) = {put(good, 34, [1; 1; 1]), 1, id('refinement')};
+        cases(end + 1, :) = {put(good, 34, ones (2, 1)), 1, id('refinement')};
+        cases(end + 1, :) = {put(good, 35, ones (nc + 1, 1)), 1, id('coefsLength')};
+        cases(end + 1, :) = {put(good, 35, []), 1, id('coefsLength')};
+      case 4
+        cases(end + 1, :) = {put(good, 34, 99), 1, id('elementOutOfRange')};
+        cases(end + 1, :) = {put(good, 34, [1 1 2]), outputs, 'ok'};
+        cases(end + 1, :) = {put(good, 35, ones (n + 1, 1)), 1, id('coefsLength')};
+      case 5
+        cases(end + 1, :) = {put(good, 34, rand (3, 4)), 1, id('pointsShape')};
+        cases(end + 1, :) = {put(good, 34, [NaN 2 -1; 0.5 -3 1e300]), outputs, 'ok'};
+        cases(end + 1, :) = {put(good, 34, zeros (2, 0)), outputs, 'ok'};
+        cases(end + 1, :) = {put(good, 35, ones (n * 65, 1)), 1, id('coefsLength')};
+        cases(end + 1, :) = {put(good, 1, put3 (head (mode), 8, 1)), outputs, 'ok'};
+      otherwise
+        cases(end + 1, :) = {put(good, 34, [3; 1]), 1, id('sideOutOfRange')};
+        cases(end + 1, :) = {put(good, 1, put3 (head (mode), 6, 7)), 1, ...
+                             'HierarchicalSpace:optionValue'};
+    end
+  end
+end
+
 function meshes = plugin_registry_meshes ()
   [~, meshes] = plugin_registry ();
 end
@@ -623,6 +771,16 @@ for e = meshes
     [t, calls] = run_cases (t, str2func (e.core), [e.core ' over a domain'], ...
                             domain_form_cases (e), calls);
   end
+  % Under memcheck, the forms whose hierarchical paths the others' cases take are left out.
+  if (! repeats (e.name) && ! (malformed_valgrind && any (strcmp (e.name, ...
+                               {'AdvectionMatrix', 'ElasticityMatrix'}))))
+    [t, calls] = run_cases (t, str2func (e.core), [e.core ' over a hierarchical space'], ...
+                            hierarchical_form_cases (e, malformed_valgrind), calls);
+  end
+end
+if (sweep_meshes)
+  [t, calls] = run_cases (t, @HierarchicalSpaceCore, 'HierarchicalSpaceCore', ...
+                          hierarchical_space_cases (), calls);
 end
 % The solvers' native cores: their setup on the annulus under a cubic space (the mesh's inputs are
 % MeshEvalCore's, swept above), their application with the arrays the setup made.

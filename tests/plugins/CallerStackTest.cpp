@@ -369,6 +369,77 @@ TEST(CallerStackMesh, DomainCallsKeepToTheBound) {
   EXPECT_EQ(standin::LiveArrays(), live);
 }
 
+// A hierarchical space's calls in the same host: HierarchicalSpaceCore's tables, refinement,
+// field at points and the stiffness form over two squares of degree 18 glued, one cell of each
+// refined along the interface, keep within the bound with their threads refused; with every
+// allocation of their own refused they fail with outOfMemory and leave nothing alive.
+TEST(CallerStackMesh, HierarchicalCallsKeepToTheBound) {
+  const auto refuse = Control<void (*)(bool)>("nurbs_refuse_allocations");
+  ASSERT_NE(refuse, nullptr) << "run with LD_PRELOAD naming the plugin_faults library";
+  const long live = standin::LiveArrays();
+  {
+    const bool valgrind = std::getenv("NURBS_VALGRIND") != nullptr;
+    const int p = valgrind ? 6 : kMaxDegree;
+    MeshCase left = SquareCase(0, 0, p, 2), right = SquareCase(1, 0, p, 2);
+    left.elements = right.elements = {0};
+    const standin::Plugin space(PluginPath("HierarchicalSpaceCore"));
+    const standin::Plugin stiffness(PluginPath("StiffnessMatrixCore"));
+    const auto layout = [&](std::vector<double> header, std::vector<Array> extra) {
+      std::vector<Array> args;
+      args.push_back(standin::Row(header));
+      for (const MeshCase* c : {&left, &right}) {
+        for (Array& a : MeshInputs(*c)) args.push_back(std::move(a));
+      }
+      args.push_back(standin::Matrix({3, 2}, {1, 0, 2, 2, 0, 1}));
+      args.push_back(standin::Matrix({7, 1}, {1, 2, 2, 1, 1, 0, 0}));
+      for (Array& a : extra) args.push_back(std::move(a));
+      return args;
+    };
+    const auto call = [&](const standin::Plugin& core, int nlhs, const std::vector<Array>& in,
+                          bool refused) {
+      std::vector<const mxArray*> handles;
+      for (const Array& a : in) handles.push_back(a.get());
+      standin::Result r;
+      refuse(refused);
+      const std::size_t used = StackUsed([&] { r = core.Call(nlhs, handles); });
+      refuse(false);
+      EXPECT_LE(used, evaluators::kCallerStackBytes);
+      EXPECT_FALSE(r.overrun || r.foreign);
+      return r;
+    };
+    const struct {
+      std::vector<double> header;
+      const char* who;
+      int nlhs;
+    } modes[] = {{{0, 2, 1, 2, 2, 0, 1, 0}, "HierarchicalSpace", 7},
+                 {{0, 2, 1, 2, 2, 1, 1, 0}, "RefineElements", 7}};
+    for (const auto& m : modes) {
+      std::vector<Array> extra;
+      extra.push_back(standin::Matrix({2, 1}, {1, 1}));
+      extra.push_back(standin::Row({1, 2}));
+      const std::vector<Array> args = layout(m.header, std::move(extra));
+      const standin::Result ok = call(space, m.nlhs, args, false);
+      ASSERT_FALSE(ok.failed) << m.who << ": " << ok.message;
+      EXPECT_EQ(ok.dropped, 0);
+      const standin::Result refused = call(space, m.nlhs, args, true);
+      EXPECT_EQ(refused.id, std::string(m.who) + ":outOfMemory") << refused.message;
+      for (const Array& out : refused.outputs) EXPECT_EQ(out, nullptr);
+    }
+    std::vector<Array> form;
+    form.push_back(standin::Matrix({2, 0}));
+    form.push_back(standin::Scalar(0));
+    form.push_back(standin::Scalar(1.0));
+    const std::vector<Array> args = layout({0, 2, 1, 2}, std::move(form));
+    const standin::Result K = call(stiffness, 1, args, false);
+    ASSERT_FALSE(K.failed) << K.message;
+    EXPECT_EQ(K.dropped, 0);
+    const standin::Result noK = call(stiffness, 1, args, true);
+    EXPECT_EQ(noK.id, "StiffnessMatrix:outOfMemory") << noK.message;
+    for (const Array& out : noK.outputs) EXPECT_EQ(out, nullptr);
+  }
+  EXPECT_EQ(standin::LiveArrays(), live);
+}
+
 INSTANTIATE_TEST_SUITE_P(Registry, CallerStack, ::testing::ValuesIn(registry::kAll),
                          [](const ::testing::TestParamInfo<const Signature*>& info) {
                            return std::string(info.param->name);

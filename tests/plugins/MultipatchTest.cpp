@@ -231,6 +231,59 @@ TEST_F(Multipatch, SameBitsOnOneAndSeveralThreads) {
   }
 }
 
+// A hierarchical space over the same two patches, refined twice at a corner of the first: its
+// stiffness, mass and load, element by element through each element's change of basis, have the
+// same bits on one and several threads.
+TEST_F(Multipatch, HierarchicalSameBitsOnOneAndSeveralThreads) {
+  const MeshCase a = AnnulusCase(3, 16);
+  const std::vector<MeshCase> patches = {a, Turned(a)};
+  const Glued glued = Glue(patches);
+  ASSERT_EQ(glued.interfaces.size(), 1u);
+  const standin::Plugin space(PluginPath("HierarchicalSpaceCore"));
+  std::vector<double> interface = glued.interfaces[0];
+  std::vector<double> refined;  // 3 x n: patch, level, cell
+  const auto layout = [&](std::vector<double> header, std::vector<Array> extra) {
+    std::vector<Array> in;
+    in.push_back(standin::Row(header));
+    for (const MeshCase& c : patches) {
+      for (Array& m : MeshInputs(c)) in.push_back(std::move(m));
+    }
+    in.push_back(standin::Matrix({3, refined.size() / 3}, refined));
+    in.push_back(standin::Matrix({7, 1}, interface));
+    for (Array& m : extra) in.push_back(std::move(m));
+    return in;
+  };
+  size_t ndof = 0;
+  for (const std::vector<double>& marked : {std::vector<double>{1, 2, 3, 17, 18, 19},
+                                            std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8}}) {
+    std::vector<Array> extra;
+    extra.push_back(standin::Matrix({2, 0}));
+    extra.push_back(standin::Row(marked));
+    const std::vector<Array> in = layout({0, 2, 1, 2, 2, 1, 1, 0}, std::move(extra));
+    const standin::Result r = CheckedCall(space, 7, Borrow(in));
+    ASSERT_FALSE(r.failed) << r.id << ": " << r.message;
+    refined = standin::Values(r.outputs[0].get());
+    ndof = static_cast<size_t>(standin::Values(r.outputs[6].get())[0]);
+  }
+  ASSERT_GT(refined.size(), 0u);
+  for (const standin::Plugin* core : {&stiffness_, &mass_, &load_}) {
+    std::vector<Array> extra;
+    extra.push_back(standin::Matrix({2, 0}));
+    extra.push_back(standin::Scalar(0));
+    extra.push_back(standin::Scalar(1.5));
+    const std::vector<Array> in = layout({0, 2, 1, 2}, std::move(extra));
+    SetThreads("1");
+    const standin::Result one = CheckedCall(*core, 1, Borrow(in));
+    SetThreads("4");
+    const standin::Result four = CheckedCall(*core, 1, Borrow(in));
+    SetThreads(nullptr);
+    ASSERT_FALSE(one.failed || four.failed) << one.message << four.message;
+    const std::vector<double> A = Dense(one.outputs[0].get());
+    EXPECT_EQ(A.size(), core == &load_ ? ndof : ndof * ndof);
+    EXPECT_EQ(Bits(Dense(four.outputs[0].get())), Bits(A));
+  }
+}
+
 // The call must fail with who:mnemonic, leave no output and, where given, name the patch.
 // Faults of the inputs come before anything is created; MultipatchCore finds the gluing's faults
 // once its outputs are made, and leaves those to the host to free (as MATLAB and Octave do).

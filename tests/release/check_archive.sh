@@ -20,7 +20,7 @@ for n in $names; do
     count=$((count + 1))
   done
 done
-meshes=$(sed -n 's/^NURBS_\(MESH\|DOMAIN\|FILE\)(\([A-Za-z0-9]*\),.*/\2/p' "$registry")
+meshes=$(sed -n 's/^NURBS_\(MESH\|DOMAIN\|HIERARCHICAL\|FILE\)(\([A-Za-z0-9]*\),.*/\2/p' "$registry")
 mfiles=$(sed -n 's/^NURBS_MFUNCTION(\([A-Za-z0-9]*\),.*/\1/p' "$registry")
 cores=$(sed -n 's/^NURBS_CORE(\([A-Za-z0-9]*\),.*/\1/p' "$registry")
 mfunctions=0

@@ -26,7 +26,12 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
     end
   end
   domain = is_domain (geometry);
-  if (domain)
+  hierarchical = is_hierarchical (geometry);
+  none = false;
+  if (hierarchical)
+    [args, ~, meshes] = hierarchical_arguments (who, geometry, options, {});
+    nqn = NaN;
+  elseif (domain)
     [args, pieces, none] = domain_pieces (who, geometry, options, {});
     nqn = NaN;
   else
@@ -46,8 +51,11 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
   handles = cellfun (@(c) isa (c, 'function_handle'), coefficients);
   if (any (handles))
     % The nodes' coordinates, piece by piece: rdim x (nqn nel), from the geometry natively; the
-    % element path as the reference (NURBS_FORMS_METHOD=elements) takes MeshEval's, as it did.
-    if (strcmp (strtrim (getenv ('NURBS_FORMS_METHOD')), 'elements'))
+    % element path as the reference (NURBS_FORMS_METHOD=elements) and a hierarchical space take
+    % MeshEval's.
+    if (hierarchical)
+      x = mesh_coordinates (meshes, geometry.rdim);
+    elseif (strcmp (strtrim (getenv ('NURBS_FORMS_METHOD')), 'elements'))
       if (domain), x = mesh_coordinates ({pieces.mesh}); else, x = mesh_coordinates ({args}); end
     else
       try
@@ -60,7 +68,7 @@ function A = assemble_form (who, geometry, coefficients, names, vector, options)
         rethrow (err);
       end
     end
-    rdim = rows (x);
+    rdim = size (x, 1);
     points = num2cell (x, 2);
     for k = find (handles)
       coefficients{k} = handle_values (who, coefficients{k}, names{k}, points, vector(k));
@@ -199,15 +207,17 @@ function n = nodes_of (args, side)
   end
 end
 
-% The nodes' coordinates from MeshEval's core, piece by piece: rdim x (nqn nel).
-function x = mesh_coordinates (meshes)
+% The nodes' coordinates from MeshEval's core, piece by piece: rdim x (nqn nel). A hierarchical
+% space's meshes (their rdim given) have no lists to clear.
+function x = mesh_coordinates (meshes, hierarchical_rdim)
   x = cell (1, numel (meshes));
   for k = 1:numel (meshes)
     mesh = meshes{k};
-    mesh{15}(1:3) = 0;
+    if (nargin < 2), mesh{15}(1:3) = 0; end
     [~, w, xk] = MeshEvalCore (mesh{:});
     rdim = size (xk, 1) / max (size (w, 1), 1);     % also of no elements: w is nqn x 0
-    if (size (w, 1) == 0), rdim = max (mesh{15}(5), 1); end
+    if (size (w, 1) == 0 && nargin < 2), rdim = max (mesh{15}(5), 1); end
+    if (size (w, 1) == 0 && nargin == 2), rdim = hierarchical_rdim; end
     x{k} = reshape (xk, rdim, []);
   end
   x = [x{:}];
