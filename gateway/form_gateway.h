@@ -22,11 +22,7 @@ struct Names {
 };
 Names Split(const char* list);
 
-// A coefficient of `nodes` values (rdim components where the form reads them), nqn nodes an
-// element where every piece has as many (else 0); raises who:coefficientSize and the class
-// faults.
-forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxArray* a,
-                                   forms::Kind kind, int rdim, std::size_t nqn, std::size_t nodes);
+// A coefficient is read by ReadCoefficient (mesh_gateway.h), which the solvers' cores share.
 
 // Raises who:tooManyPoints where a result of n unknowns and up to `bound` entries cannot be made.
 void CheckResultSize(const char* who, bool vector, std::size_t n, std::size_t bound);

@@ -113,7 +113,7 @@ function names = registry_names (file)
 end
 
 function source = plugin_source (src, name)
-  for folder = {'curve', 'surface', 'volume', 'mesh', 'forms', 'domain', 'hierarchical', 'files'}
+  for folder = {'curve', 'surface', 'volume', 'mesh', 'forms', 'domain', 'hierarchical', 'solvers', 'files'}
     source = fullfile (src, 'plugins', folder{1}, [name '.cpp']);
     if (exist (source, 'file')), return; end
   end

@@ -9,7 +9,8 @@
 %   rather than by the mesh's evaluation: the same coordinates to rounding, not its bits, at a
 %   fraction of its cost. This is what the forms call a coefficient handle with. Over a domain
 %   (Multipatch), x is rdim x N: the nodes of every patch (or, with 'boundary', every face) in
-%   turn, as the forms number their values at the nodes.
+%   turn, as the forms number their values at the nodes. Over a hierarchical space
+%   (HierarchicalSpace), MeshEval's geo_map of its active elements.
 %
 %   Options (name, value pairs): MeshEval's 'space', 'quadrature', 'elements', 'side', 'rdim'
 %   (the others are read and ignored); over a domain the forms' 'patches', 'elements',
@@ -31,6 +32,12 @@ function x = MeshNodes (geometry, varargin)
     error ('MeshNodes:usage', 'usage: x = MeshNodes (geometry, Name, Value, ...)');
   end
   flags = {'gradient', 'hessian', 'laplacian'};
+  if (is_hierarchical (geometry))
+    % A hierarchical space's elements are its levels' tensor elements: MeshEval's nodes.
+    m = MeshEval (geometry, varargin{:}, 'gradient', false);
+    x = m.geo_map;
+    return;
+  end
   if (is_domain (geometry))
     args = domain_pieces ('MeshNodes', geometry, varargin, flags);
     x = MeshNodesCore (args{:});
@@ -57,5 +64,9 @@ end
 %!test
 %! x = MeshNodes (g, 'side', 4);
 %! assert (sqrt (sum (x .^ 2, 1)), 2 * ones (1, 3, 1), 1e-15);
+%!test
+%! hs = RefineElements (HierarchicalSpace (g), 1);
+%! m = MeshEval (hs, 'gradient', false);
+%! assert (MeshNodes (hs), m.geo_map);
 %!error id=MeshNodes:usage MeshNodes ()
 %!error id=MeshNodes:unknownOption MeshNodes (g, 'colour', 1)
