@@ -160,6 +160,15 @@ void RunReadPETSc(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
       Outputs made(k + 1, plhs);
       x = made.Matrix(k, rows, 1, Outputs::Fill::Caller);
     } else {
+      // A short file may declare a large matrix (its columns cost the host a start each): asked
+      // of the system first, as the twins ask for their outputs.
+      const std::size_t stored = o.entries > 0 ? static_cast<std::size_t>(o.entries) : 1;
+      if (!ResultsFit((cols + 1) * sizeof(mwIndex) + stored * (sizeof(mwIndex) + sizeof(double)))) {
+        Fail(who, "outOfMemory",
+             "%s: matrix %d (%zu x %zu, %lld entries) needs more memory than the system could "
+             "give.",
+             name.text, k + 1, rows, cols, static_cast<long long>(o.entries));
+      }
       plhs[k] = mxCreateSparse(rows, cols, o.entries > 0 ? static_cast<std::size_t>(o.entries) : 1,
                                mxREAL);
       x = mxGetPr(plhs[k]);
