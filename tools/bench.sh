@@ -85,11 +85,11 @@ sumfact_step() {
   done | tee "$out/octave_sumfact.txt"
   if command -v valgrind > /dev/null; then
     echo "== the same calls' instructions inside the native gateway (callgrind, one thread)"
-    local dumps=$out/sumfact_callgrind
+    local dumps=$out/sumfact_callgrind toolbox=$PWD/$build/toolbox
     rm -rf "$dumps" && mkdir -p "$dumps"
     (cd "$dumps" && NURBS_NUM_THREADS=1 valgrind --tool=callgrind --callgrind-out-file=cg.out \
        --toggle-collect='gateway::Run*' octave-cli --norc --no-history --quiet --eval \
-       "addpath('$PWD/$build/toolbox'); $with; octave_sumfact_bench ('count')" > log 2>&1)
+       "addpath('$toolbox'); $with; octave_sumfact_bench ('count')" > log 2>&1)
     for f in "$dumps"/cg.out.*; do
       printf '%s|%s\n' "$(sed -n 's/^desc: Trigger: dump //p' "$f")" "$(sed -n 's/^totals: //p' "$f")"
     done | awk -F'|' '{a[$1] = $2} END {
