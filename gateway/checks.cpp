@@ -30,6 +30,14 @@ void RaiseV(const char* who, const char* suffix, const char* mnemonic, const cha
   std::abort();  // a host's error call never returns
 }
 
+void Fail(const char* who, const char* mnemonic, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  RaiseV(who, "", mnemonic, format, args);
+}
+
+bool Whole(double v, double lo, double hi) { return v >= lo && v <= hi && v == std::trunc(v); }
+
 // The common case answered without a branch per knot, two pairs at a time where SSE2 is there
 // (every x86-64).
 bool Ordered(const double* U, int first, int last) {

@@ -13,6 +13,12 @@ namespace gateway {
 [[noreturn]] void RaiseV(const char* who, const char* suffix, const char* mnemonic,
                          const char* format, va_list args);
 
+// Raises "<who>:<mnemonic>": RaiseV without a suffix.
+[[noreturn]] void Fail(const char* who, const char* mnemonic, const char* format, ...);
+
+// Whether v is a whole number in [lo, hi].
+bool Whole(double v, double lo, double hi);
+
 // Whether U[first..last] is non-decreasing and free of NaN.
 bool Ordered(const double* U, int first, int last);
 

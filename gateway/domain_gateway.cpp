@@ -26,7 +26,7 @@ namespace {
 
 constexpr const char* kWho = "Multipatch";
 
-[[noreturn]] void Fail(const char* mnemonic, const char* format, ...) {
+[[noreturn]] void Raise(const char* mnemonic, const char* format, ...) {
   va_list args;
   va_start(args, format);
   RaiseV(kWho, "", mnemonic, format, args);
@@ -58,41 +58,41 @@ std::size_t FaceBound(const mesh::Mesh& mesh, int side) {
   const int p1 = f.patch1 + 1, p2 = f.patch2 + 1;
   switch (f.fault) {
     case domain::Fault::NotOpen:
-      Fail("knotsNotOpen",
+      Raise("knotsNotOpen",
            "patch %d: the knots of direction %d must be open (their first and last p + 1 equal) "
            "for the patch to be glued; side %d's end is not.",
            p1, (f.side1 + 1) / 2, f.side1);
     case domain::Fault::NonConforming:
       if (f.spaces) {
-        Fail("nonConforming",
+        Raise("nonConforming",
              "patch %d side %d and patch %d side %d meet but do not conform: the geometry "
              "coincides (points %.3g apart at most, within the tolerance %.3g) and the spaces "
              "differ there (degrees, knots or weights).",
              p1, f.side1, p2, f.side2, f.distance, f.tolerance);
       }
-      Fail("nonConforming",
+      Raise("nonConforming",
            "patch %d side %d and patch %d side %d meet but do not conform: the corners coincide "
            "and the geometry does not, its points up to %.3g apart where the tolerance is %.3g "
            "(a different refinement, or coordinates rounded beyond the tolerance: give a larger "
            "one).",
            p1, f.side1, p2, f.side2, f.distance, f.tolerance);
     case domain::Fault::Partial:
-      Fail("partialContact",
+      Raise("partialContact",
            "patch %d side %d and patch %d side %d touch only in part: faces must meet whole "
            "(split the larger patch where the smaller ends).",
            p1, f.side1, p2, f.side2);
     case domain::Fault::MatchedTwice:
-      Fail("faceMatchedTwice",
+      Raise("faceMatchedTwice",
            "patch %d side %d coincides with more than one face (patch %d side %d and another): "
            "patches overlap.",
            p1, f.side1, p2, f.side2);
     case domain::Fault::Overlap:
-      Fail("patchesOverlap",
+      Raise("patchesOverlap",
            "patch %d side %d and patch %d side %d coincide with both patches on the same side of "
            "them: the patches overlap (a patch given twice?).",
            p1, f.side1, p2, f.side2);
     default:
-      Fail("outOfMemory", "the domain could not be glued.");
+      Raise("outOfMemory", "the domain could not be glued.");
   }
 }
 
@@ -109,13 +109,13 @@ void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         "quadrature3, elements, options of each of n patches)");
   }
   if (nlhs > kOutputCount) {
-    Fail("tooManyOutputs", "%d outputs were requested; MultipatchCore has at most %d.", nlhs,
+    Raise("tooManyOutputs", "%d outputs were requested; MultipatchCore has at most %d.", nlhs,
          kOutputCount);
   }
   const mxArray* t = prhs[0];
   if (!mxIsDouble(t) || mxIsComplex(t) || mxIsSparse(t) || mxGetNumberOfElements(t) != 1 ||
       !(mxGetPr(t)[0] > 0.0 && mxGetPr(t)[0] < 1.0)) {
-    Fail("optionValue", "tolerance must be a real scalar in (0, 1), relative; found %s.",
+    Raise("optionValue", "tolerance must be a real scalar in (0, 1), relative; found %s.",
          mxGetNumberOfElements(t) == 1 && mxIsDouble(t) ? "another value" : "another array");
   }
   const double tolerance = mxGetPr(t)[0];
@@ -131,7 +131,7 @@ void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
       d = mesh.d;
       rdim = mesh.rdim;
     } else if (mesh.d != d || mesh.rdim != rdim) {
-      Fail("dimensions",
+      Raise("dimensions",
            "patch %d has %d parametric and %d physical dimensions, patch 1 %d and %d: the patches "
            "of a domain are all curves, surfaces or volumes in one space.",
            k + 1, mesh.d, mesh.rdim, d, rdim);
@@ -143,7 +143,7 @@ void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     }
   }
   if (functions > static_cast<std::size_t>(INT_MAX)) {
-    Fail("tooManyPoints", "the domain has %zu functions, more than %d.", functions, INT_MAX);
+    Raise("tooManyPoints", "the domain has %zu functions, more than %d.", functions, INT_MAX);
   }
   const std::size_t faces = static_cast<std::size_t>(npatch) * 2 * static_cast<std::size_t>(d);
 
@@ -161,7 +161,7 @@ void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                             largest * sizeof(std::size_t);
   char* block = static_cast<char*>(std::malloc(head + local + 64));
   if (block == nullptr) {
-    Fail("outOfMemory", "MultipatchCore could not allocate its %zu bytes of scratch.", head + local);
+    Raise("outOfMemory", "MultipatchCore could not allocate its %zu bytes of scratch.", head + local);
   }
   mesh::Mesh* meshes = reinterpret_cast<mesh::Mesh*>(block);
   const mesh::Mesh** patches = reinterpret_cast<const mesh::Mesh**>(meshes + n);
@@ -176,7 +176,7 @@ void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   void* scratch = std::malloc(domain::GlueBytes(patches, npatch) + 64);
   if (scratch == nullptr) {
     std::free(block);
-    Fail("outOfMemory", "MultipatchCore could not allocate the scratch of its gluing.");
+    Raise("outOfMemory", "MultipatchCore could not allocate the scratch of its gluing.");
   }
   int count = 0;
   std::size_t ndof = 0;

@@ -25,12 +25,6 @@ namespace {
 
 using petsc_binary::Fault;
 
-[[noreturn]] void Fail(const char* who, const char* mnemonic, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  RaiseV(who, "", mnemonic, format, args);
-}
-
 constexpr std::size_t kMaxName = 4096;
 
 struct Name {

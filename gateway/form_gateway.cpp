@@ -54,12 +54,6 @@ Names Split(const char* list) {
   return n;
 }
 
-[[noreturn]] void Fail(const char* who, const char* mnemonic, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  RaiseV(who, "", mnemonic, format, args);
-}
-
 [[noreturn]] void Usage(const MeshCall& call, const Names& coefficients, int inputs) {
   char message[480];
   std::snprintf(message, sizeof message,
@@ -395,15 +389,20 @@ using namespace formcall;
 // apart; nqn 0 where the pieces of a domain differ), as a vector in that order, or as rdim rows;
 // where a load's values fit both one value a node and a constant of rdim components (nqn = rdim
 // on one element), one value a node is read.
-forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxArray* a,
-                                   forms::Kind kind, int rdim, std::size_t nqn,
-                                   std::size_t nodes) {
+FullArray ReadFullArray(const char* who, const mxArray* a, const char* name) {
   if (!mxIsDouble(a)) {
     Fail(who, "notDouble", "%s must be a real double array, found %s.", name, mxGetClassName(a));
   }
   if (mxIsComplex(a)) Fail(who, "complex", "%s must be real, found a complex array.", name);
   if (mxIsSparse(a)) Fail(who, "sparse", "%s must be a full array, found a sparse one.", name);
-  const std::size_t count = mxGetNumberOfElements(a), rows = mxGetM(a), cols = mxGetN(a);
+  return {mxGetPr(a), mxGetNumberOfElements(a), mxGetM(a), mxGetN(a)};
+}
+
+forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxArray* a,
+                                   forms::Kind kind, int rdim, std::size_t nqn,
+                                   std::size_t nodes) {
+  const FullArray values = ReadFullArray(who, a, name);
+  const std::size_t count = values.count, rows = values.rows, cols = values.cols;
   const std::size_t r = static_cast<std::size_t>(rdim);
   const bool vector = kind == forms::Kind::Advection;  // b has rdim components
   const bool either = kind == forms::Kind::Load;       // f has 1 or rdim
@@ -411,7 +410,7 @@ forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxAr
   // in rdim rows are a load's of rdim components.
   const bool perNode = count == nodes && (count == 0 ? !(either && rows == r)
                                                      : rows == nqn || rows == 1 || cols == 1);
-  forms::Coefficient c{mxGetPr(a), 1, false};
+  forms::Coefficient c{values.v, 1, false};
   if ((!vector || r == 1) && perNode) {
     c.components = 1;
   } else if ((vector || either) && r > 1 && rows == r && count == r * nodes) {

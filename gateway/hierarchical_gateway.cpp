@@ -42,27 +42,6 @@ bool IsHierarchicalCall(int nrhs, const mxArray* const prhs[], int extra) {
 
 namespace {
 
-[[noreturn]] void Fail(const char* who, const char* mnemonic, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  RaiseV(who, "", mnemonic, format, args);
-}
-
-struct Array {
-  const double* v;
-  std::size_t count, rows, cols;
-};
-
-Array Doubles(const char* who, const mxArray* a, const char* name) {
-  if (!mxIsDouble(a)) {
-    Fail(who, "notDouble", "%s must be a real double array, found %s.", name, mxGetClassName(a));
-  }
-  if (mxIsComplex(a)) Fail(who, "complex", "%s must be real, found a complex array.", name);
-  if (mxIsSparse(a)) Fail(who, "sparse", "%s must be a full array, found a sparse one.", name);
-  return {mxGetPr(a), mxGetNumberOfElements(a), mxGetM(a), mxGetN(a)};
-}
-
-bool Whole(double v, double lo, double hi) { return v >= lo && v <= hi && v == std::trunc(v); }
 
 // The layout's positions: patch k's mesh inputs at 1 + 15 k, then refined, interfaces and the
 // call's own.
@@ -99,7 +78,7 @@ struct Header {
 };
 
 Header ReadHeader(const char* who, const mxArray* h, std::size_t values) {
-  const Array a = Doubles(who, h, "header");
+  const FullArray a = ReadFullArray(who, h, "header");
   if (a.count != values) {
     Fail(who, "optionValue", "header must hold %zu values, found %zu.", values, a.count);
   }
@@ -166,13 +145,13 @@ void CheckInputs(const char* who, const mxArray* const prhs[], const Layout& l) 
            context.text);
     }
   }
-  const Array r = Doubles(who, prhs[l.refined], "refined");
+  const FullArray r = ReadFullArray(who, prhs[l.refined], "refined");
   if (r.count != 0 && r.rows != 3) {
     Fail(who, "refinement",
          "refined must be 3 x N, [patch; level; cell] a refined cell, found a %zu x %zu array.",
          r.rows, r.cols);
   }
-  const Array in = Doubles(who, prhs[l.interfaces], "interfaces");
+  const FullArray in = ReadFullArray(who, prhs[l.interfaces], "interfaces");
   if (in.count != 0 && in.rows != 7) {
     Fail(who, "interfaces",
          "interfaces must be 7 x m, [patch1 side1 patch2 side2 flag ornt1 ornt2] a column, "
@@ -210,7 +189,7 @@ struct Held {
 
 bool Hold(const char* who, const mxArray* const prhs[], const Layout& l,
           const hierarchical::Options& options, Held* held) {
-  const Array in = Doubles(who, prhs[l.interfaces], "interfaces");
+  const FullArray in = ReadFullArray(who, prhs[l.interfaces], "interfaces");
   const int ni = static_cast<int>(in.rows == 7 ? in.count / 7 : 0);
   std::size_t points = 0;
   for (int k = 0; k < l.npatch; ++k) points += ReadMesh(who, prhs + 1 + 15 * k).controlPoints;
@@ -361,8 +340,8 @@ const char* ModeName(int mode) {
 }
 
 // Faces as [patch; side] columns, checked.
-Array ReadFaces(const char* who, const mxArray* a, int npatch, int d) {
-  const Array f = Doubles(who, a, "faces");
+FullArray ReadFaces(const char* who, const mxArray* a, int npatch, int d) {
+  const FullArray f = ReadFullArray(who, a, "faces");
   if (f.count != 0 && f.rows != 2) {
     Fail(who, "optionValue", "faces must be 2 x nf, [patch; side] a face, found a %zu x %zu array.",
          f.rows, f.cols);
@@ -413,7 +392,7 @@ std::size_t FaceDofs(const hierarchical::Hierarchy& h, hierarchical::Workspace* 
 }
 
 // Fills (or sizes, out[k] nullptr) the tables of hierarchy h.
-void FillTables(const hierarchical::Hierarchy& h, const Array& faces, hierarchical::Workspace* w,
+void FillTables(const hierarchical::Hierarchy& h, const FullArray& faces, hierarchical::Workspace* w,
                 std::size_t* buffer, Tables* t, double* const out[]) {
   const int d = hierarchical::Dimension(h);
   t->elements = hierarchical::Elements(h);
@@ -474,7 +453,7 @@ void FillTables(const hierarchical::Hierarchy& h, const Array& faces, hierarchic
 }
 
 // The marks of a refinement: whole numbers in 1..limit without repeats; 0-based into out.
-void ReadMarks(const char* who, const Array& marks, std::size_t limit, const char* what,
+void ReadMarks(const char* who, const FullArray& marks, std::size_t limit, const char* what,
                std::size_t* out, Held* held, hierarchical::Hierarchy* h, void* also) {
   const auto fail = [&](const char* mnemonic, const char* format, std::size_t k, double v) {
     hierarchical::Release(h);
@@ -501,8 +480,8 @@ void ReadMarks(const char* who, const Array& marks, std::size_t limit, const cha
 void RunTables(const char* who, const Header& header, int nlhs, mxArray* plhs[],
                const mxArray* prhs[], const Layout& l) {
   const int d = ReadMesh(who, prhs + 1).mesh.d;
-  const Array faces = ReadFaces(who, prhs[l.extra], l.npatch, d);
-  const Array marks = Doubles(who, prhs[l.extra + 1], "marked");
+  const FullArray faces = ReadFaces(who, prhs[l.extra], l.npatch, d);
+  const FullArray marks = ReadFullArray(who, prhs[l.extra + 1], "marked");
   if (nlhs > 7) Fail(who, "tooManyOutputs", "%d outputs were requested; at most 7.", nlhs);
   Tables t{};
   for (int pass = 0; pass < 2; ++pass) {
@@ -600,7 +579,7 @@ void RunTables(const char* who, const Header& header, int nlhs, mxArray* plhs[],
 }
 
 // A field's coefficients as ndof x ncomp: a multiple of the space's functions.
-int Components(const char* who, const Array& u, std::size_t ndof) {
+int Components(const char* who, const FullArray& u, std::size_t ndof) {
   if (ndof == 0 || u.count % ndof != 0 || u.count == 0 || u.count / ndof > 1024) {
     Fail(who, "coefsLength",
          "coefs must hold a multiple (1 to 1024) of the space's %zu functions; found %zu values.",
@@ -611,12 +590,12 @@ int Components(const char* who, const Array& u, std::size_t ndof) {
 
 void RunProlong(const char* who, const Header& header, int nlhs, mxArray* plhs[],
                 const mxArray* prhs[], const Layout& l) {
-  const Array coarse = Doubles(who, prhs[l.extra], "coarse refined");
+  const FullArray coarse = ReadFullArray(who, prhs[l.extra], "coarse refined");
   if (coarse.count != 0 && coarse.rows != 3) {
     Fail(who, "refinement", "the coarse space's refined must be 3 x N, found %zu x %zu.",
          coarse.rows, coarse.cols);
   }
-  const Array u = Doubles(who, prhs[l.extra + 1], "coefs");
+  const FullArray u = ReadFullArray(who, prhs[l.extra + 1], "coefs");
   if (nlhs > 1) Fail(who, "tooManyOutputs", "%d outputs were requested; one.", nlhs);
   std::size_t ndof = 0;
   int ncomp = 1;
@@ -684,7 +663,7 @@ void RunProlong(const char* who, const Header& header, int nlhs, mxArray* plhs[]
 
 // The chosen elements (1-based, whole, in range), or every one for a lone 0; into out 0-based
 // where out is not nullptr. SIZE_MAX where one is out of range (BadElement raises it).
-std::size_t ReadElements(const Array& e, std::size_t nel, std::size_t* out) {
+std::size_t ReadElements(const FullArray& e, std::size_t nel, std::size_t* out) {
   if (e.count == 1 && e.v[0] == 0.0) {
     for (std::size_t k = 0; k < nel && out; ++k) out[k] = k;
     return nel;
@@ -696,7 +675,7 @@ std::size_t ReadElements(const Array& e, std::size_t nel, std::size_t* out) {
   return e.count;
 }
 
-[[noreturn]] void BadElement(const char* who, const Array& e, std::size_t nel) {
+[[noreturn]] void BadElement(const char* who, const FullArray& e, std::size_t nel) {
   std::size_t k = 0;
   while (k + 1 < e.count && Whole(e.v[k], 1, static_cast<double>(nel))) ++k;
   Fail(who, "elementOutOfRange",
@@ -706,8 +685,8 @@ std::size_t ReadElements(const Array& e, std::size_t nel, std::size_t* out) {
 
 void RunCoefficients(const char* who, const Header& header, int nlhs, mxArray* plhs[],
                      const mxArray* prhs[], const Layout& l) {
-  const Array elements = Doubles(who, prhs[l.extra], "elements");
-  const Array u = Doubles(who, prhs[l.extra + 1], "coefs");
+  const FullArray elements = ReadFullArray(who, prhs[l.extra], "elements");
+  const FullArray u = ReadFullArray(who, prhs[l.extra + 1], "coefs");
   if (nlhs > 2) Fail(who, "tooManyOutputs", "%d outputs were requested; at most 2.", nlhs);
   std::size_t nsel = 0, nloc = 0;
   int ncomp = 1;
@@ -780,8 +759,8 @@ void RunCoefficients(const char* who, const Header& header, int nlhs, mxArray* p
 // derivatives], each derivative's ncomp components together.
 void RunPoints(const char* who, const Header& header, int nlhs, mxArray* plhs[],
                const mxArray* prhs[], const Layout& l) {
-  const Array points = Doubles(who, prhs[l.extra], "points");
-  const Array u = Doubles(who, prhs[l.extra + 1], "coefs");
+  const FullArray points = ReadFullArray(who, prhs[l.extra], "points");
+  const FullArray u = ReadFullArray(who, prhs[l.extra + 1], "coefs");
   if (nlhs > 1) Fail(who, "tooManyOutputs", "%d outputs were requested; one.", nlhs);
   const int d = ReadMesh(who, prhs + 1 + 15 * header.patch).mesh.d;
   if (points.count != 0 && points.rows != static_cast<std::size_t>(d)) {
@@ -858,7 +837,7 @@ struct Item {
 
 // The evaluated elements: faces' (each face's patch's elements on that side, level by level),
 // or the chosen ones in their order. out nullptr: counted.
-std::size_t Items(const hierarchical::Hierarchy& h, const Array& faces,
+std::size_t Items(const hierarchical::Hierarchy& h, const FullArray& faces,
                   const std::size_t* chosen, std::size_t nchosen, Item* out) {
   std::size_t n = 0;
   if (faces.count > 0) {
@@ -975,8 +954,8 @@ void RunHierarchicalForm(const MeshCall& call, int nlhs, mxArray* plhs[], int,
   CheckInputs(who, prhs, l);
   const MeshRequest first = ReadMesh(who, prhs + 1);
   const int d = first.mesh.d, rdim = first.mesh.rdim;
-  const Array faces = ReadFaces(who, prhs[l.extra], l.npatch, d);
-  const Array chosen = Doubles(who, prhs[l.extra + 1], "elements");
+  const FullArray faces = ReadFaces(who, prhs[l.extra], l.npatch, d);
+  const FullArray chosen = ReadFullArray(who, prhs[l.extra + 1], "elements");
   forms::Form form{};
   form.kind = KindOf(call.kind);
   const Names coefficients = Split(call.inputs);
@@ -1244,9 +1223,9 @@ void RunHierarchicalMeshEval(int nlhs, mxArray* plhs[], int, const mxArray* prhs
   CheckInputs(who, prhs, l);
   const MeshRequest first = ReadMesh(who, prhs + 1);
   const int d = first.mesh.d;
-  const Array faces = ReadFaces(who, prhs[l.extra], l.npatch, d);
+  const FullArray faces = ReadFaces(who, prhs[l.extra], l.npatch, d);
   if (faces.count > 2) Fail(who, "optionValue", "MeshEval takes one face at a time, found %zu.", faces.count / 2);
-  const Array chosen = Doubles(who, prhs[l.extra + 1], "elements");
+  const FullArray chosen = ReadFullArray(who, prhs[l.extra + 1], "elements");
   const int side = faces.count > 0 ? static_cast<int>(faces.v[1]) : 0;
 
   std::size_t nitems = 0, nqn = 0, nsh = 0, ndof = 0, dofs = 0;

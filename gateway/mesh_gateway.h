@@ -102,6 +102,14 @@ forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxAr
                                    forms::Kind kind, int rdim, std::size_t nqn,
                                    std::size_t nodes);
 
+// A real, full double array: its values, count and dimensions; raises who:notDouble, complex or
+// sparse naming it.
+struct FullArray {
+  const double* v;
+  std::size_t count, rows, cols;
+};
+FullArray ReadFullArray(const char* who, const mxArray* a, const char* name);
+
 // MultipatchCore: a domain's interfaces, numbering and boundary faces (domain/domain.h).
 void RunMultipatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 

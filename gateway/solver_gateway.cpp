@@ -45,28 +45,6 @@ constexpr int kPatchArrays = 7;   // sizes, three tables, factors, weights, gnum
 constexpr int kPieceArrays = 9;   // sizes, U1, L1, U2, L2, U3, L3, scale, map
 constexpr int kPieceSizes = 6;    // [d n0 n1 n2 a beta]
 
-[[noreturn]] void Fail(const char* who, const char* mnemonic, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  RaiseV(who, "", mnemonic, format, args);
-}
-
-// A real, full double array: its values and count.
-struct Values {
-  const double* v;
-  std::size_t count, rows, cols;
-};
-
-Values Get(const char* who, const mxArray* a, const char* name) {
-  if (!mxIsDouble(a)) {
-    Fail(who, "notDouble", "%s must be a real double array, found %s.", name, mxGetClassName(a));
-  }
-  if (mxIsComplex(a)) Fail(who, "complex", "%s must be real, found a complex array.", name);
-  if (mxIsSparse(a)) Fail(who, "sparse", "%s must be a full array, found a sparse one.", name);
-  return {mxGetPr(a), mxGetNumberOfElements(a), mxGetM(a), mxGetN(a)};
-}
-
-bool Whole(double v, double lo, double hi) { return v >= lo && v <= hi && v == std::trunc(v); }
 
 // a times b, or SIZE_MAX where it overflows.
 std::size_t Times(std::size_t a, std::size_t b) {
@@ -97,7 +75,7 @@ struct FormSpec {
 };
 
 FormSpec ReadForm(const char* who, const mxArray* in) {
-  const Values f = Get(who, in, "form");
+  const FullArray f = ReadFullArray(who, in, "form");
   if (f.count != 3 || !Whole(f.v[0], 0, 4) || !std::isfinite(f.v[1]) || !std::isfinite(f.v[2])) {
     Fail(who, "optionValue",
          "form must be [kind a b]: kind 0 to 4 (the coordinates, stiffness, mass, stiffness + "
@@ -427,7 +405,7 @@ namespace {
 solvers::PatchOperator ReadPatch(const char* who, const mxArray* const* in, int patch,
                                  std::size_t ndof, int components, bool single) {
   solvers::PatchOperator op{};
-  const Values sz = Get(who, in[0], Named("sizes", patch).text);
+  const FullArray sz = ReadFullArray(who, in[0], Named("sizes", patch).text);
   if (sz.count != kSizes) {
     Fail(who, "sizes", "patch %d's sizes must hold %d values, as MatrixFreeSetupCore makes them; "
          "found %zu.", patch, kSizes, sz.count);
@@ -473,7 +451,7 @@ solvers::PatchOperator ReadPatch(const char* who, const mxArray* const* in, int 
   }
   for (int t = 0; t < 3; ++t) {
     const Name name = Named("table", patch, t + 1);
-    const Values tb = Get(who, in[1 + t], name.text);
+    const FullArray tb = ReadFullArray(who, in[1 + t], name.text);
     if (t >= op.d) {
       if (tb.count != 0) Fail(who, "tableSize", "%s must be empty for a surface.", name.text);
       continue;
@@ -497,19 +475,19 @@ solvers::PatchOperator ReadPatch(const char* who, const mxArray* const* in, int 
       last = f;
     }
   }
-  const Values F = Get(who, in[4], Named("factors", patch).text);
+  const FullArray F = ReadFullArray(who, in[4], Named("factors", patch).text);
   if (points == SIZE_MAX || F.count != Times(points, static_cast<std::size_t>(nf))) {
     Fail(who, "factorsSize", "patch %d's factors must hold %d values at each of its %zu points, "
          "found %zu.", patch, nf, points, F.count);
   }
   op.factors = F.v;
-  const Values W = Get(who, in[5], Named("weights", patch).text);
+  const FullArray W = ReadFullArray(who, in[5], Named("weights", patch).text);
   if (W.count != (op.rational ? functions : 0)) {
     Fail(who, "weightsSize", "patch %d's weights must hold %zu values, found %zu.", patch,
          op.rational ? functions : 0, W.count);
   }
   op.weights = op.rational ? W.v : nullptr;
-  const Values G = Get(who, in[6], Named("gnum", patch).text);
+  const FullArray G = ReadFullArray(who, in[6], Named("gnum", patch).text);
   if (G.count == 0 && single && functions == ndof) {
     op.gnum = nullptr;
   } else {
@@ -529,7 +507,7 @@ solvers::PatchOperator ReadPatch(const char* who, const mxArray* const* in, int 
 }
 
 // The unknowns a vector holds: 1-based positions below `most`, ascending.
-void CheckFree(const char* who, const Values& f, std::size_t most) {
+void CheckFree(const char* who, const FullArray& f, std::size_t most) {
   double last = 0.0;
   for (std::size_t i = 0; i < f.count; ++i) {
     if (!(f.v[i] > last && Whole(f.v[i], 1, static_cast<double>(most)))) {
@@ -541,8 +519,8 @@ void CheckFree(const char* who, const Values& f, std::size_t most) {
 }
 
 // x: as many rows as the vector's unknowns, any number of columns.
-Values ReadX(const char* who, const mxArray* a, std::size_t n) {
-  const Values x = Get(who, a, "x");
+FullArray ReadX(const char* who, const mxArray* a, std::size_t n) {
+  const FullArray x = ReadFullArray(who, a, "x");
   if (x.rows != n && !(x.count == 0 && n == 0)) {
     Fail(who, "xSize", "x must have %zu rows (one a free unknown), found a %zu x %zu array.", n,
          x.rows, x.cols);
@@ -555,7 +533,7 @@ solvers::Diagonalised ReadPiece(const char* who, const mxArray* const* in, int k
   solvers::Diagonalised p{};
   char name[48];
   std::snprintf(name, sizeof name, "piece %d's sizes", k + 1);
-  const Values sz = Get(who, in[0], name);
+  const FullArray sz = ReadFullArray(who, in[0], name);
   if (sz.count != kPieceSizes || !Whole(sz.v[0], 2, 3) || !std::isfinite(sz.v[4]) ||
       !std::isfinite(sz.v[5])) {
     Fail(who, "sizes", "piece %d's sizes must be [d n1 n2 n3 a beta], d 2 or 3, a and beta "
@@ -574,9 +552,9 @@ solvers::Diagonalised ReadPiece(const char* who, const mxArray* const* in, int k
     p.n[t] = static_cast<std::size_t>(nt);
     if (t < p.d) N = Times(N, p.n[t]);
     std::snprintf(name, sizeof name, "piece %d's U%d", k + 1, t + 1);
-    const Values U = Get(who, in[1 + 2 * t], name);
+    const FullArray U = ReadFullArray(who, in[1 + 2 * t], name);
     std::snprintf(name, sizeof name, "piece %d's lambda%d", k + 1, t + 1);
-    const Values L = Get(who, in[2 + 2 * t], name);
+    const FullArray L = ReadFullArray(who, in[2 + 2 * t], name);
     const std::size_t want = t < p.d ? p.n[t] : 0;
     if (U.count != Times(want, want) || L.count != want) {
       Fail(who, "eigenSize", "piece %d's U%d must be %zu x %zu and lambda%d hold %zu values; "
@@ -589,14 +567,14 @@ solvers::Diagonalised ReadPiece(const char* who, const mxArray* const* in, int k
     Fail(who, "tooManyPoints", "piece %d has %zu unknowns, more than this host holds.", k + 1, N);
   }
   std::snprintf(name, sizeof name, "piece %d's scale", k + 1);
-  const Values S = Get(who, in[7], name);
+  const FullArray S = ReadFullArray(who, in[7], name);
   if (S.count != 0 && S.count != N) {
     Fail(who, "scaleSize", "piece %d's scale must hold %zu values or none, found %zu.", k + 1, N,
          S.count);
   }
   p.scale = S.count ? S.v : nullptr;
   std::snprintf(name, sizeof name, "piece %d's map", k + 1);
-  const Values Mp = Get(who, in[8], name);
+  const FullArray Mp = ReadFullArray(who, in[8], name);
   if (Mp.count == 0 && N == n) {
     p.map = nullptr;
   } else {
@@ -633,7 +611,7 @@ void RunMatrixFreeApply(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs
   if (nlhs > 1) {
     Fail(who, "tooManyOutputs", "%d outputs were requested; MatrixFreeApplyCore has one.", nlhs);
   }
-  const Values h = Get(who, prhs[0], "header");
+  const FullArray h = ReadFullArray(who, prhs[0], "header");
   if (h.count != 2 || !Whole(h.v[0], 1, static_cast<double>(INT_MAX) * 64) ||
       !Whole(h.v[1], 1, 3)) {
     Fail(who, "optionValue",
@@ -650,9 +628,9 @@ void RunMatrixFreeApply(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs
     if (p.d != d) Fail(who, "sizes", "patch %d has %d directions, patch 1 %d.", k + 1, p.d, d);
   }
   const std::size_t unknowns = Times(ndof, static_cast<std::size_t>(components));
-  const Values f = Get(who, prhs[1 + patches * kPatchArrays], "free");
+  const FullArray f = ReadFullArray(who, prhs[1 + patches * kPatchArrays], "free");
   CheckFree(who, f, unknowns);
-  const Values x = ReadX(who, prhs[2 + patches * kPatchArrays], f.count);
+  const FullArray x = ReadX(who, prhs[2 + patches * kPatchArrays], f.count);
   const std::size_t columns = f.count == 0 ? (x.count == 0 ? x.cols : 0) : x.cols;
 
   Outputs made(nlhs, plhs);
@@ -688,13 +666,13 @@ void RunFastDiagonalisationApply(int nlhs, mxArray* plhs[], int nrhs, const mxAr
     Fail(who, "tooManyOutputs", "%d outputs were requested; FastDiagonalisationApplyCore has "
          "one.", nlhs);
   }
-  const Values h = Get(who, prhs[0], "n");
+  const FullArray h = ReadFullArray(who, prhs[0], "n");
   if (h.count != 1 || !Whole(h.v[0], 0, 1e15)) {
     Fail(who, "optionValue", "n must be the vector's length, a whole number.");
   }
   const std::size_t n = static_cast<std::size_t>(h.v[0]);
   for (int k = 0; k < pieces; ++k) ReadPiece(who, prhs + 1 + k * kPieceArrays, k, n);
-  const Values x = ReadX(who, prhs[1 + pieces * kPieceArrays], n);
+  const FullArray x = ReadX(who, prhs[1 + pieces * kPieceArrays], n);
   const std::size_t columns = n == 0 ? 0 : x.cols;
   Outputs made(nlhs, plhs);
   double* y = made.Matrix(0, n, n == 0 ? x.cols : columns, Outputs::Fill::Caller);
