@@ -1360,19 +1360,7 @@ void RunHierarchicalMeshEval(int nlhs, mxArray* plhs[], int, const mxArray* prhs
       share.nsh = nsh;
       share.d = static_cast<std::size_t>(d);
       share.r = static_cast<std::size_t>(r);
-      mesh::Fields& base = share.base;
-      base.nodes = out[kQuadNodes];
-      base.weights = out[kQuadWeights];
-      base.x = out[kGeoMap];
-      base.jacobian = out[kGeoMapJac];
-      base.jacdet = out[kJacdet];
-      base.size = out[kElementSize];
-      base.normal = out[kNormal];
-      base.connectivity = out[kConnectivity];
-      base.R = out[kShapeFunctions];
-      base.gradient = out[kGradients];
-      base.hessian = out[kHessians];
-      base.laplacian = out[kLaplacians];
+      share.base = FieldsOfOutputs(out);
       evaluators::Shares(nitems, threads, 256 * 1024, RunMeshShare, &share);
     }
     std::free(raw);

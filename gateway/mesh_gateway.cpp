@@ -216,6 +216,23 @@ void RunShare(void* context, int t, std::size_t begin, std::size_t end) {
 
 }  // namespace
 
+mesh::Fields FieldsOfOutputs(double* const out[]) {
+  mesh::Fields f{};
+  f.nodes = out[kQuadNodes];
+  f.weights = out[kQuadWeights];
+  f.x = out[kGeoMap];
+  f.jacobian = out[kGeoMapJac];
+  f.jacdet = out[kJacdet];
+  f.size = out[kElementSize];
+  f.normal = out[kNormal];
+  f.connectivity = out[kConnectivity];
+  f.R = out[kShapeFunctions];
+  f.gradient = out[kGradients];
+  f.hessian = out[kHessians];
+  f.laplacian = out[kLaplacians];
+  return f;
+}
+
 void RunMeshEval(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   const char* who = "MeshEval";
   if (IsHierarchicalCall(nrhs, prhs, kFormExtra)) {
@@ -309,19 +326,7 @@ void RunMeshEval(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
 
   Share share;
   share.mesh = &mesh;
-  mesh::Fields& base = share.base;
-  base.nodes = out[kQuadNodes];
-  base.weights = out[kQuadWeights];
-  base.x = out[kGeoMap];
-  base.jacobian = out[kGeoMapJac];
-  base.jacdet = out[kJacdet];
-  base.size = out[kElementSize];
-  base.normal = out[kNormal];
-  base.connectivity = out[kConnectivity];
-  base.R = out[kShapeFunctions];
-  base.gradient = out[kGradients];
-  base.hessian = out[kHessians];
-  base.laplacian = out[kLaplacians];
+  share.base = FieldsOfOutputs(out);
   if (nel == 0) return;
   const double work = mesh::ElementCost(mesh) * static_cast<double>(nel);
   MeshMemory memory(&rq, evaluators::ThreadsFor(work));

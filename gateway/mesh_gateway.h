@@ -102,6 +102,9 @@ forms::Coefficient ReadCoefficient(const char* who, const char* name, const mxAr
                                    forms::Kind kind, int rdim, std::size_t nqn,
                                    std::size_t nodes);
 
+// MeshEval's fields written straight into its outputs (nullptr where not asked for).
+mesh::Fields FieldsOfOutputs(double* const out[]);
+
 // A real, full double array: its values, count and dimensions; raises who:notDouble, complex or
 // sparse naming it.
 struct FullArray {

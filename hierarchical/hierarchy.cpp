@@ -123,38 +123,38 @@ void Marks::Free() {
   *this = Marks{};
 }
 
-void Decode(const Level& L, int d, std::uint64_t cell, int e[kMaxDirections]) {
-  for (int k = 0; k < kMaxDirections; ++k) {
-    if (k < d) {
-      e[k] = static_cast<int>(cell % static_cast<std::uint64_t>(L.nel[k]));
-      cell /= static_cast<std::uint64_t>(L.nel[k]);
-    } else {
-      e[k] = 0;
-    }
-  }
-}
-
-std::uint64_t Encode(const Level& L, int d, const int e[kMaxDirections]) {
+// A tensor index of counts n[0..d-1] (the first fastest) and its position; directions beyond d
+// are 0.
+std::uint64_t EncodeIndex(const int n[kMaxDirections], int d, const int e[kMaxDirections]) {
   std::uint64_t c = 0;
-  for (int k = d - 1; k >= 0; --k) c = c * static_cast<std::uint64_t>(L.nel[k]) + e[k];
+  for (int k = d - 1; k >= 0; --k) c = c * static_cast<std::uint64_t>(n[k]) + e[k];
   return c;
 }
 
-void DecodeFunction(const Level& L, int d, std::uint64_t f, int i[kMaxDirections]) {
+void DecodeIndex(const int n[kMaxDirections], int d, std::uint64_t c, int e[kMaxDirections]) {
   for (int k = 0; k < kMaxDirections; ++k) {
+    e[k] = 0;
     if (k < d) {
-      i[k] = static_cast<int>(f % static_cast<std::uint64_t>(L.nfun[k]));
-      f /= static_cast<std::uint64_t>(L.nfun[k]);
-    } else {
-      i[k] = 0;
+      e[k] = static_cast<int>(c % static_cast<std::uint64_t>(n[k]));
+      c /= static_cast<std::uint64_t>(n[k]);
     }
   }
 }
 
+void Decode(const Level& L, int d, std::uint64_t cell, int e[kMaxDirections]) {
+  DecodeIndex(L.nel, d, cell, e);
+}
+
+std::uint64_t Encode(const Level& L, int d, const int e[kMaxDirections]) {
+  return EncodeIndex(L.nel, d, e);
+}
+
+void DecodeFunction(const Level& L, int d, std::uint64_t f, int i[kMaxDirections]) {
+  DecodeIndex(L.nfun, d, f, i);
+}
+
 std::uint64_t EncodeFunction(const Level& L, int d, const int i[kMaxDirections]) {
-  std::uint64_t f = 0;
-  for (int k = d - 1; k >= 0; --k) f = f * static_cast<std::uint64_t>(L.nfun[k]) + i[k];
-  return f;
+  return EncodeIndex(L.nfun, d, i);
 }
 
 std::uint64_t Scale(int s, int level) {
@@ -1031,29 +1031,13 @@ void LevelCells(const PatchData& P, int s, int level, int nel[3]) {
   }
 }
 
-std::uint64_t EncodeCells(const int nel[3], int d, const int e[3]) {
-  std::uint64_t c = 0;
-  for (int k = d - 1; k >= 0; --k) c = c * static_cast<std::uint64_t>(nel[k]) + e[k];
-  return c;
-}
-
-void DecodeCells(const int nel[3], int d, std::uint64_t cell, int e[3]) {
-  for (int k = 0; k < 3; ++k) {
-    e[k] = 0;
-    if (k < d) {
-      e[k] = static_cast<int>(cell % static_cast<std::uint64_t>(nel[k]));
-      cell /= static_cast<std::uint64_t>(nel[k]);
-    }
-  }
-}
-
 std::uint64_t ParentCell(const PatchData& P, int s, int level, std::uint64_t cell) {
   int nel[3], e[3], pn[3];
   LevelCells(P, s, level, nel);
   LevelCells(P, s, level - 1, pn);
-  DecodeCells(nel, P.d, cell, e);
+  DecodeIndex(nel, P.d, cell, e);
   for (int k = 0; k < P.d; ++k) e[k] /= s;
-  return EncodeCells(pn, P.d, e);
+  return EncodeIndex(pn, P.d, e);
 }
 
 bool InOmega(Refining* R, int patch, int level, std::uint64_t cell) {
@@ -1117,7 +1101,7 @@ void Neighbourhood(Refining* R, int patch, int level, const int e[3], Visit visi
     }
   }
   EachInBox(P.d, lo, hi, [&](const int* c) {
-    const std::uint64_t cell = EncodeCells(nj, P.d, c);
+    const std::uint64_t cell = EncodeIndex(nj, P.d, c);
     if (Active(R, patch, j, cell)) visit(cell);
     return true;
   });
@@ -1144,7 +1128,7 @@ bool RefineCell(Refining* R, int patch, int level, std::uint64_t cell) {
       }
       int nel[3], e[3];
       LevelCells(P, R->h->options.subdivision, l, nel);
-      DecodeCells(nel, P.d, c, e);
+      DecodeIndex(nel, P.d, c, e);
       bool ok = true;
       Neighbourhood(R, p, l, e, [&](std::uint64_t k) {
         ok = ok && Push(R, p, l - R->admissibility + 1, k, false);
@@ -1214,7 +1198,7 @@ std::size_t Refine(const Hierarchy& h, const std::size_t* marked, std::size_t co
             const PatchData& P = h.patch[p];
             int nel[3], e[3];
             LevelCells(P, s, l, nel);
-            DecodeCells(nel, P.d, c, e);
+            DecodeIndex(nel, P.d, c, e);
             for (int i = 0; i < h.ninterfaces && ok; ++i) {
               const domain::Interface& in = h.interfaces[i];
               for (int side = 0; side < 2 && ok; ++side) {
@@ -1236,7 +1220,7 @@ std::size_t Refine(const Hierarchy& h, const std::size_t* marked, std::size_t co
                 int nb[3], b[3];
                 LevelCells(h.patch[pb], s, l, nb);
                 MapAcross(fa, fb, o, e, nb, b);
-                const std::uint64_t cb = EncodeCells(nb, P.d, b);
+                const std::uint64_t cb = EncodeIndex(nb, P.d, b);
                 if (!R.Refined(pb, l, cb)) {
                   ok = RefineCell(&R, pb, l, cb);
                   changed = true;

@@ -121,6 +121,9 @@ struct Hierarchy {
 namespace internal {
 
 // A cell's index per direction in level L, and back; a function's tensor index likewise.
+// A tensor index of counts n (the first direction fastest) to its position and back.
+std::uint64_t EncodeIndex(const int n[kMaxDirections], int d, const int e[kMaxDirections]);
+void DecodeIndex(const int n[kMaxDirections], int d, std::uint64_t c, int e[kMaxDirections]);
 void Decode(const Level& L, int d, std::uint64_t cell, int e[kMaxDirections]);
 // A patch's level l: s^l.
 std::uint64_t Scale(int s, int level);
